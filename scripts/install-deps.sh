@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package Orvane needs to build, run and test.
+# Safe to run again: apt-get skips what is already there.
+set -euo pipefail
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "install-deps.sh: run as root (it calls apt-get)" >&2
+    exit 1
+fi
+
+packages=(
+    # build
+    build-essential cmake ninja-build pkg-config clang-format
+    # libraries
+    libwxgtk3.2-dev libjsoncpp-dev libcurl4-openssl-dev libssl-dev zlib1g-dev
+    libsimpleini-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
+    # window tests
+    xvfb xauth imagemagick fonts-liberation2 fonts-arphic-uming
+    # network tests and real peers
+    iproute2 iptables procps curl tftp-hpa atftp busybox tftpd-hpa openssl
+    python3
+)
+
+export DEBIAN_FRONTEND=noninteractive
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+    apt-get update
+    apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+# tftpd-hpa is only a benchmark peer: never leave its system service holding port 69.
+if command -v systemctl >/dev/null 2>&1; then
+    systemctl disable --now tftpd-hpa >/dev/null 2>&1 || true
+fi
+if [ -x /etc/init.d/tftpd-hpa ]; then
+    /etc/init.d/tftpd-hpa stop >/dev/null 2>&1 || true
+fi
+exit 0

@@ -1,0 +1,31 @@
+#include "platform/signals.h"
+
+#include <pthread.h>
+#include <csignal>
+
+namespace orvane::platform {
+
+namespace {
+sigset_t TerminationSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    return set;
+}
+}  // namespace
+
+void BlockTerminationSignals() {
+    sigset_t set = TerminationSet();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+int WaitForTerminationSignal() {
+    sigset_t set = TerminationSet();
+    int sig = 0;
+    while (sigwait(&set, &sig) != 0) {
+    }
+    return sig;
+}
+
+}  // namespace orvane::platform

@@ -1,0 +1,154 @@
+#include "protocol/device_message.h"
+
+#include <array>
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <vector>
+
+namespace orvane {
+
+namespace {
+
+constexpr const char* kMsgKey = "Msg:";
+constexpr const char* kLineEnd = "\r\n";
+constexpr size_t kMaxField = 64;
+constexpr size_t kReplyBuffer = 1024;
+
+// Keywords in the order they are tried; the index is the type.
+constexpr std::array<const char*, 13> kMsgKeywords = {
+    "Request_ipaddr",    "Report_Downloading",    "Report_Uboot",        "Report_Kernel",
+    "Report_Filesystem", "Report_Config",         "Report_Logoboot",     "Report_App",
+    "Report_User",       "Report_LogoUpgradeing", "Report_LogoUpgraded", "Report_Param",
+    "Report_Update"};
+
+std::string Truncated(std::string s, size_t maxLen) {
+    if (s.size() > maxLen) {
+        s.resize(maxLen);
+    }
+    return s;
+}
+
+}  // namespace
+
+int ReadFlagValue(std::string& value, int maxLen, const std::string& msg, const std::string& key) {
+    if (maxLen <= 0) {
+        return -1;
+    }
+    size_t at = msg.find(key);
+    if (at == std::string::npos) {
+        return -4;
+    }
+    size_t begin = at + key.size();
+    size_t end = msg.find(kLineEnd, begin);
+    if (end == std::string::npos) {
+        return -3;
+    }
+    if (end - begin >= static_cast<size_t>(maxLen)) {
+        return -2;
+    }
+    value = msg.substr(begin, end - begin);
+    return 0;
+}
+
+int GetMsgType(const std::string& msg) {
+    size_t at = msg.find(kMsgKey);
+    if (at == std::string::npos) {
+        return kMsgUnknown;
+    }
+    size_t begin = at + 4;
+    size_t end = msg.find(kLineEnd, begin);
+    if (end == std::string::npos) {
+        return kMsgUnknown;
+    }
+    // Only the first 63 bytes of the word matter: the longest keyword has 21.
+    std::string word = msg.substr(begin, std::min<size_t>(end - begin, kMaxField - 1));
+    for (size_t i = 0; i < kMsgKeywords.size(); ++i) {
+        if (word.compare(0, std::char_traits<char>::length(kMsgKeywords[i]), kMsgKeywords[i]) ==
+            0) {
+            return static_cast<int>(i);
+        }
+    }
+    return kMsgUnknown;
+}
+
+bool IsRequestMsg(const std::string& msg) {
+    return GetMsgType(msg) == kMsgRequestIpaddr;
+}
+
+void SplitVersion(const std::string& version, std::string& model, std::string& verNum) {
+    if (version.empty()) {
+        return;
+    }
+    std::vector<std::string> fields;
+    size_t start = 0;
+    while (start < version.size() && fields.size() < 4) {
+        size_t dash = version.find('-', start);
+        if (dash == std::string::npos) {
+            fields.push_back(version.substr(start));
+            break;
+        }
+        fields.push_back(version.substr(start, dash - start));
+        start = dash + 1;
+    }
+    if (fields.empty()) {
+        return;
+    }
+    model = Truncated(fields[0], kMaxField);
+    if (fields.size() >= 2) {
+        verNum = Truncated(fields[1], kMaxField);
+    }
+    for (char& c : model) {
+        if (c == '*') {
+            c = '-';
+        }
+    }
+}
+
+int ProtocolAtoi(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    // Accumulate in 64 bits and saturate, so a hostile 15-digit Cseq cannot overflow.
+    long long v = 0;
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+        v = v * 10 + (text[i] - '0');
+        if (v > static_cast<long long>(INT_MAX) + 1) {
+            v = static_cast<long long>(INT_MAX) + 1;
+        }
+    }
+    if (negative) {
+        v = -v;
+    }
+    if (v > INT_MAX) {
+        v = INT_MAX;
+    }
+    return static_cast<int>(v);
+}
+
+std::string BuildAssignReply(const AssignReply& r) {
+    char buf[kReplyBuffer];
+    // Cseq + 1 in 64 bits: a device sending INT_MAX gets 2147483648 rather than a wrap.
+    std::snprintf(buf, sizeof buf,
+                  "%s%s\r\n%s%lld\r\n%s%s\r\n%s%s\r\n%s%s\r\n%s%s\r\n%s%s\r\n%s%s\r\n",
+                  "Msg:", "Request_ipaddr", "Cseq:", static_cast<long long>(r.iCseq) + 1,
+                  "ServerMac:", r.szLocalMac.c_str(), "ServerIP:", r.szLocalIP.c_str(),
+                  "Ipaddr:", r.szNewIp.c_str(), "IPCMac:", r.szIpcMac.c_str(),
+                  "Version:", r.szVersion.c_str(), "FilePath:", r.szFileName.c_str());
+    return buf;
+}
+
+std::string BuildNoNewVersionReply(int iCseq, const std::string& szIpcMac) {
+    char buf[kReplyBuffer];
+    std::snprintf(buf, sizeof buf, "%s%s\r\n%s%lld\r\n%s%s\r\n", "Msg:", "Request_ipaddr",
+                  "Cseq:", static_cast<long long>(iCseq) + 1, "IPCMac:", szIpcMac.c_str());
+    return buf;
+}
+
+}  // namespace orvane

@@ -1,0 +1,102 @@
+#include "protocol/orvane_engine.h"
+
+#include <chrono>
+
+#include "protocol/service_view.h"
+#include "support/log.h"
+
+namespace orvane {
+
+namespace {
+constexpr int kThreadWaitMs = 10000;
+}
+
+OrvaneEngine::OrvaneEngine(ServiceView& view) : m_view(view) {}
+
+OrvaneEngine::~OrvaneEngine() {
+    StopService();
+}
+
+bool OrvaneEngine::StartService(const std::string& localIp) {
+    if (IsRunning()) {
+        return true;
+    }
+    m_szLocalIP = localIp.substr(0, 63);
+    m_bPauseTest = 0;
+    m_iRequestSeq = 0;
+    m_queueDispatch.Clear();
+    SetListenState(0);
+    m_bStartUpgrade = 1;
+
+    // The dispatcher must exist before the listener can post to it.
+    bool ok = m_hCleanThread.Start([this] { return CleanThreadProc(); }) &&
+              m_hOtherRecvMsgHnd.Start([this] { return DispatchMsgProc(); });
+    if (ok) {
+        platform::SleepMs(20);
+        ok = m_hListenThread.Start([this] { return ListenIPCPortProc(); });
+    }
+    if (!ok) {
+        WriteLog(kLogMajor, "StartService create thread failed");
+        StopService();
+        return false;
+    }
+    m_hListenThread.SetHighestPriority();
+    return true;
+}
+
+void OrvaneEngine::StopService() {
+    m_bStartUpgrade = 0;
+    PostDispatchMessage(WM_QUIT_DISPATCH);
+    for (platform::Thread* t : {&m_hOtherRecvMsgHnd, &m_hListenThread, &m_hCleanThread}) {
+        if (t->IsStarted() && !t->Wait(kThreadWaitMs)) {
+            WriteLog(kLogMajor, "StopService a thread did not end within %d ms", kThreadWaitMs);
+        }
+    }
+    // Workers the clean-up thread did not reap yet: each ends on its own, wait for it here so
+    // no record is freed under a running worker.
+    std::list<std::unique_ptr<ThreadInfo>> workers;
+    {
+        std::lock_guard<std::mutex> lock(m_csWorkerList);
+        workers.swap(m_listWorkers);
+    }
+    for (auto& w : workers) {
+        w->thread.Wait(kThreadWaitMs);
+    }
+    // Datagrams still queued for the dispatcher are released with their records.
+    m_queueDispatch.Clear();
+}
+
+bool OrvaneEngine::PostDispatchMessage(unsigned message, std::unique_ptr<MsgParam> param) {
+    m_queueDispatch.Post(DispatchMessage{message, std::move(param)});
+    return true;
+}
+
+void OrvaneEngine::SetListenState(int state) {
+    {
+        std::lock_guard<std::mutex> lock(m_csListenState);
+        m_iListenState = state;
+    }
+    m_cvListenState.notify_all();
+}
+
+int OrvaneEngine::WaitListening(int timeoutMs) {
+    std::unique_lock<std::mutex> lock(m_csListenState);
+    m_cvListenState.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                             [this] { return m_iListenState != 0; });
+    return m_iListenState;
+}
+
+size_t OrvaneEngine::WorkerCount() const {
+    std::lock_guard<std::mutex> lock(m_csWorkerList);
+    return m_listWorkers.size();
+}
+
+void OrvaneEngine::RequestIpaddrProc(const std::string& text, int sequence) {
+    WriteLog(kLogInfo, "*%d* RequestIpaddrProc received %s", sequence, text.c_str());
+}
+
+void OrvaneEngine::ReportMsgProc(int event, const std::string& text) {
+    WriteLog(kLogInfo, "ReportMsgProc event %d received %s", event, text.c_str());
+}
+
+}  // namespace orvane

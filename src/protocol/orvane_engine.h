@@ -1,0 +1,119 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/message_queue.h"
+#include "platform/thread.h"
+#include "protocol/device_message.h"
+
+namespace orvane {
+
+class ServiceView;
+class OrvaneEngine;
+
+// Dispatcher thread messages (values kept from the thread-message numbering WM_USER + n).
+constexpr unsigned WM_OTHRE_MSG = 0x0400 + 100;      // a datagram for the report handling
+constexpr unsigned WM_QUIT_DISPATCH = 0x0400 + 101;  // leave the dispatch loop
+constexpr unsigned WM_RESCAN_FOLDER = 0x0400 + 102;  // rebuild the firmware catalogue
+
+// One accepted request. The worker list owns it; only the clean-up thread frees it, after
+// the worker has cleared `running` and its thread has ended.
+struct ThreadInfo {
+    std::atomic<int> running{0};
+    platform::Thread thread;
+    int sequence = 0;
+    char text[kMaxDatagram] = {};
+    OrvaneEngine* owner = nullptr;
+};
+
+// One datagram that is not a request, on its way to the dispatcher (which frees it).
+struct MsgParam {
+    char szRecvBuf[kMaxDatagram] = {};
+    OrvaneEngine* owner = nullptr;
+};
+
+struct DispatchMessage {
+    unsigned message = 0;
+    std::unique_ptr<MsgParam> pMsgParam;
+};
+
+// The upgrade service: all run-time state shared by the protocol threads, and the threads
+// themselves. It knows no UI; it reaches the front-end only through ServiceView.
+class OrvaneEngine {
+  public:
+    explicit OrvaneEngine(ServiceView& view);
+    virtual ~OrvaneEngine();
+    OrvaneEngine(const OrvaneEngine&) = delete;
+    OrvaneEngine& operator=(const OrvaneEngine&) = delete;
+
+    // Starts the protocol threads on `localIp` in their order: clean-up, dispatcher, 20 ms,
+    // listener. False when a thread could not be created (those started are stopped again).
+    bool StartService(const std::string& localIp);
+    // Stop order: flag cleared, dispatcher told to quit, then up to 10 s each for the
+    // dispatcher, listener and clean-up threads. Safe to call when not running.
+    void StopService();
+    bool IsRunning() const { return m_bStartUpgrade.load() != 0; }
+
+    void SetPause(bool paused) { m_bPauseTest = paused ? 1 : 0; }
+    bool IsPaused() const { return m_bPauseTest.load() != 0; }
+
+    // Thread bodies; public so tests can drive them one at a time.
+    int ListenIPCPortProc();
+    int DispatchMsgProc();
+    int RequestIpMsgProc(ThreadInfo* info);
+    int CleanThreadProc();
+
+    // Broadcasts `len` bytes of text and its NUL to 255.255.255.255:10010 from m_szLocalIP.
+    // 0 after one send attempt; -1 no socket; -2 bind failed.
+    int SendToIPC(const char* text, size_t len);
+
+    // Queues a message for the dispatcher; false when it cannot take messages.
+    bool PostDispatchMessage(unsigned message, std::unique_ptr<MsgParam> param = nullptr);
+
+    // Request and report handling entry points.
+    virtual void RequestIpaddrProc(const std::string& text, int sequence);
+    virtual void ReportMsgProc(int event, const std::string& text);
+
+    // Waits until the listener has bound port 10011: 1 listening, -1 it failed, 0 still
+    // pending after timeoutMs.
+    int WaitListening(int timeoutMs);
+
+    ServiceView& View() const { return m_view; }
+    const std::string& LocalIP() const { return m_szLocalIP; }
+    int RequestSeq() const { return m_iRequestSeq.load(); }
+    size_t WorkerCount() const;
+
+  private:
+    void SetListenState(int state);
+    void ReapFinishedWorkers();
+    void ReapOneCloser();
+    void RescanFolder(const std::string& folder);
+
+    ServiceView& m_view;
+
+    std::atomic<int> m_bStartUpgrade{0};
+    std::atomic<int> m_bPauseTest{0};
+    // Set before the threads start and constant while they run.
+    std::string m_szLocalIP;
+    // Changed by the listener only (and reset by Start); atomic so readers see whole values.
+    std::atomic<int> m_iRequestSeq{0};
+
+    mutable std::mutex m_csWorkerList;  // guards the list's links, not the records' flags
+    std::list<std::unique_ptr<ThreadInfo>> m_listWorkers;
+
+    std::mutex m_csListenState;
+    std::condition_variable m_cvListenState;
+    int m_iListenState = 0;  // 0 not yet bound, 1 listening, -1 bind failed
+
+    platform::MessageQueue<DispatchMessage> m_queueDispatch;
+    platform::Thread m_hOtherRecvMsgHnd;  // dispatcher
+    platform::Thread m_hListenThread;
+    platform::Thread m_hCleanThread;
+};
+
+}  // namespace orvane

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+
+namespace orvane {
+
+// What the engine asks of a front-end. Called from worker threads: implementations must not
+// block on their UI thread (post and return), and the reads must be safe from any thread.
+class ServiceView {
+  public:
+    virtual ~ServiceView() = default;
+
+    // The device rows or the counters changed; the front-end re-reads the model.
+    virtual void OnDeviceTableChanged() = 0;
+    // Bring the window to the front (a device row appeared).
+    virtual void ShowMainWindow() = 0;
+    // Show an error box with a string-table text (e.g. 165, port bind failed).
+    virtual void ShowErrorText(int textId) = 0;
+
+    // The three check boxes, read live at the moment of use.
+    virtual bool IsForcedUpgrade() const = 0;   // "Forcibly upgrade to an earlier version"
+    virtual bool IsShowAllDevices() const = 0;  // "Display devices with the same version"
+    virtual bool IsIpCheck() const = 0;         // "IP occupancy detection"
+
+    // Current text of the upgrade-folder box (the rescan reads it afresh).
+    virtual std::string GetUpgradeFolder() const = 0;
+};
+
+}  // namespace orvane

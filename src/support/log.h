@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+
+namespace orvane {
+
+// Levels of the process-wide log; a line is written when its level is at most the threshold.
+enum LogLevel {
+    kLogMajor = 0,       // failures
+    kLogGeneral = 1,     // warnings
+    kLogSuggestive = 2,  // notices and handled errors
+    kLogInfo = 3,        // normal progress and "#QMDebug" traces
+    kLogDebug0 = 4,      // per-transfer detail
+    kLogDebug1 = 5,
+    kLogDebug2 = 6,
+    kLogMoreLog = 7,
+    kLogAllLog = 8,
+};
+
+// Longest line (prefix and message) that is written; longer lines are cut here.
+constexpr size_t kMaxLogLine = 510;
+
+// Sets the threshold (when level < 9) and the log file path (at most 259 characters; null
+// keeps the old path). Call once before worker threads start.
+void InitLog(int level, const char* path);
+
+// Appends one line " [Level][dd/mm hh:mm:ss.mmm]message" + CR LF to the log file. Any thread,
+// any time; before InitLog nothing is written. Failures lose the line silently.
+void WriteLog(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// Appends `length` bytes of text and CR LF: three open attempts 50 ms apart, then gives up.
+void AppendLogLine(const char* path, const char* text, size_t length);
+
+}  // namespace orvane

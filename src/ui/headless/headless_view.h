@@ -1,0 +1,44 @@
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+#include "protocol/service_view.h"
+
+namespace orvane {
+
+// The terminal front-end's view: check boxes are plain flags, errors go to standard error.
+class HeadlessView : public ServiceView {
+  public:
+    void OnDeviceTableChanged() override {}
+    void ShowMainWindow() override {}
+    void ShowErrorText(int textId) override;
+
+    bool IsForcedUpgrade() const override { return m_bForced.load(); }
+    bool IsShowAllDevices() const override { return m_bShowAll.load(); }
+    bool IsIpCheck() const override { return m_bIpCheck.load(); }
+    std::string GetUpgradeFolder() const override;
+
+    void SetForcedUpgrade(bool on) { m_bForced = on; }
+    void SetShowAllDevices(bool on) { m_bShowAll = on; }
+    void SetIpCheck(bool on) { m_bIpCheck = on; }
+    void SetUpgradeFolder(const std::string& folder);
+
+  private:
+    std::atomic<bool> m_bForced{false};
+    std::atomic<bool> m_bShowAll{false};
+    std::atomic<bool> m_bIpCheck{false};
+    mutable std::mutex m_csFolder;
+    std::string m_szFolder;
+};
+
+struct HeadlessOptions {
+    std::string szIp;
+    std::string szFolder = "Firmware";
+};
+
+// Runs the service until SIGINT or SIGTERM; the process's exit status.
+int RunHeadless(const HeadlessOptions& options);
+
+}  // namespace orvane

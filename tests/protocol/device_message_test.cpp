@@ -1,0 +1,142 @@
+#include "protocol/device_message.h"
+
+#include <gtest/gtest.h>
+
+namespace orvane {
+namespace {
+
+// Catches keyword order mistakes (LogoUpgraded vs LogoUpgradeing), case-insensitive keys and
+// a missing CR LF being accepted.
+TEST(GetMsgTypeTest, ClassifiesByKeywordPrefixInTableOrder) {
+    struct Case {
+        const char* msg;
+        int type;
+    } cases[] = {
+        {"Msg:Request_ipaddr\r\n", 0},
+        {"Msg:Request_ipaddrXYZ\r\n", 0},  // trailing letters ignored
+        {"msg:Request_ipaddr\r\n", 13},    // key is case-sensitive
+        {"Msg:Request_ipaddr", 13},        // no CR LF after the value
+        {"Msg:Report_Downloading\r\n", 1},
+        {"Msg:Report_Uboot\r\n", 2},
+        {"Msg:Report_Update\r\n", 12},
+        {"Msg:Report_LogoUpgraded\r\n", 10},
+        {"Msg:Report_LogoUpgradeing\r\n", 9},
+        {"Msg:Report_Appx\r\n", 7},
+        {"Msg:Report_\r\n", 13},
+        {"Msg:\r\n", 13},
+        {"Version:A-1\r\n", 13},                              // no Msg: at all
+        {"X\r\nMsg:Report_Param\r\nMsg:Report_App\r\n", 11},  // first Msg: wins
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(GetMsgType(c.msg), c.type) << c.msg;
+    }
+    EXPECT_EQ(GetMsgType("Msg:" + std::string(500, 'R') + "\r\n"), 13);
+    EXPECT_EQ(GetMsgType("Msg:Report_Kernel" + std::string(500, 'k') + "\r\n"), 3);
+    EXPECT_TRUE(IsRequestMsg("Cseq:1\r\nMsg:Request_ipaddr\r\n"));
+    EXPECT_FALSE(IsRequestMsg("Msg:Report_App\r\n"));
+}
+
+// Catches off-by-one limits, reading past the line end, and a value changed on failure.
+TEST(ReadFlagValueTest, ResultsAndLimits) {
+    const std::string msg =
+        "Msg:Request_ipaddr\r\n"
+        "Cseq:123456789012345\r\n"  // 15 characters
+        "IPCMac:\r\n"               // empty value
+        "Version:IPC-1.0.0.1\r\n"
+        "State:1";  // no CR LF at the end of the datagram
+    struct Case {
+        int limit;
+        const char* key;
+        int result;
+        const char* value;
+    } cases[] = {
+        {16, "Cseq:", 0, "123456789012345"},
+        {15, "Cseq:", -2, "unchanged"},
+        {0, "Cseq:", -1, "unchanged"},
+        {-5, "Cseq:", -1, "unchanged"},
+        {64, "IPCMac:", 0, ""},
+        {16, "State:", -3, "unchanged"},
+        {16, "Schedule:", -4, "unchanged"},
+        {256, "Version:", 0, "IPC-1.0.0.1"},
+    };
+    for (const Case& c : cases) {
+        std::string value = "unchanged";
+        EXPECT_EQ(ReadFlagValue(value, c.limit, msg, c.key), c.result) << c.key << c.limit;
+        EXPECT_EQ(value, c.value) << c.key << c.limit;
+    }
+    // A key found inside an earlier value is read from there: plain substring search.
+    std::string value;
+    EXPECT_EQ(ReadFlagValue(value, 64, "Version:Ipaddr:X\r\nIpaddr:1.2.3.4\r\n", "Ipaddr:"), 0);
+    EXPECT_EQ(value, "X");
+}
+
+// Catches wrong field handling: '*' replacement, trailing '-', over-long fields.
+TEST(SplitVersionTest, ModelAndVersionNumber) {
+    struct Case {
+        const char* version;
+        const char* model;
+        const char* verNum;
+    } cases[] = {
+        {"IPC*X1-1.2.3.4-B7", "IPC-X1", "1.2.3.4"},
+        {"IPCX1", "IPCX1", "keep"},
+        {"IPCX1-", "IPCX1", "keep"},
+        {"", "keep", "keep"},
+        {"-1.0", "", "1.0"},
+        {"A--2", "A", ""},
+    };
+    for (const Case& c : cases) {
+        std::string model = "keep";
+        std::string verNum = "keep";
+        SplitVersion(c.version, model, verNum);
+        EXPECT_EQ(model, c.model) << c.version;
+        EXPECT_EQ(verNum, c.verNum) << c.version;
+    }
+    std::string model, verNum;
+    SplitVersion(std::string(100, 'M') + "-" + std::string(100, '9'), model, verNum);
+    EXPECT_EQ(model.size(), 64u);
+    EXPECT_EQ(verNum.size(), 64u);
+}
+
+// Catches a Cseq conversion that is not the decimal rule, or wraps on a hostile value.
+TEST(ProtocolAtoiTest, DecimalRule) {
+    EXPECT_EQ(ProtocolAtoi("7"), 7);
+    EXPECT_EQ(ProtocolAtoi("abc"), 0);
+    EXPECT_EQ(ProtocolAtoi(""), 0);
+    EXPECT_EQ(ProtocolAtoi("  -12x"), -12);
+    EXPECT_EQ(ProtocolAtoi("+5"), 5);
+    EXPECT_EQ(ProtocolAtoi("999999999999999"), 2147483647);
+    EXPECT_EQ(ProtocolAtoi("-999999999999999"), -2147483647 - 1);
+}
+
+// Catches any byte difference in the two replies devices parse.
+TEST(ReplyTest, BothRepliesByteForByte) {
+    AssignReply r{41,      "00:1A:2B:3C:4D:5E", "192.168.1.2",       "192.168.1.10",
+                  "aa-bb", "IPC-A1-1.0.0.5",    "IPC-A1_1.0.0.5.bin"};
+    EXPECT_EQ(BuildAssignReply(r),
+              "Msg:Request_ipaddr\r\n"  // type
+              "Cseq:42\r\n"             // request's Cseq + 1
+              "ServerMac:00:1A:2B:3C:4D:5E\r\n"
+              "ServerIP:192.168.1.2\r\n"
+              "Ipaddr:192.168.1.10\r\n"
+              "IPCMac:aa-bb\r\n"  // echoed byte for byte
+              "Version:IPC-A1-1.0.0.5\r\n"
+              "FilePath:IPC-A1_1.0.0.5.bin\r\n");
+    EXPECT_EQ(BuildNoNewVersionReply(ProtocolAtoi("abc"), "m"),
+              "Msg:Request_ipaddr\r\nCseq:1\r\nIPCMac:m\r\n");
+    EXPECT_EQ(BuildNoNewVersionReply(2147483647, "m"),
+              "Msg:Request_ipaddr\r\nCseq:2147483648\r\nIPCMac:m\r\n");
+    // The longest reply the value limits allow still fits its buffer whole.
+    AssignReply big{0,
+                    std::string(17, 'M'),
+                    std::string(63, '1'),
+                    std::string(63, '2'),
+                    std::string(63, '3'),
+                    std::string(255, 'v'),
+                    std::string(255, 'f')};
+    std::string text = BuildAssignReply(big);
+    EXPECT_EQ(text.size(), 806u);
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+}
+
+}  // namespace
+}  // namespace orvane
