@@ -17,17 +17,23 @@ OrvaneEngine::~OrvaneEngine() {
     StopService();
 }
 
-bool OrvaneEngine::StartService(const std::string& localIp) {
+bool OrvaneEngine::StartService(const ServiceConfig& config) {
     if (IsRunning()) {
         return true;
     }
-    m_szLocalIP = localIp.substr(0, 63);
+    m_szLocalIP = config.szLocalIP.substr(0, 63);
+    m_szLocalMac = config.szLocalMac;
+    m_szUpgradeFolder = config.szUpgradeFolder;
     m_bPauseTest = 0;
     m_iRequestSeq = 0;
     m_queueDispatch.Clear();
     SetListenState(0);
-    m_bStartUpgrade = 1;
 
+    StartTftpService();
+
+    RebuildCatalogue();
+
+    m_bStartUpgrade = 1;
     // The dispatcher must exist before the listener can post to it.
     bool ok = m_hCleanThread.Start([this] { return CleanThreadProc(); }) &&
               m_hOtherRecvMsgHnd.Start([this] { return DispatchMsgProc(); });
@@ -41,10 +47,16 @@ bool OrvaneEngine::StartService(const std::string& localIp) {
         return false;
     }
     m_hListenThread.SetHighestPriority();
+
+    StartCloudThread();
+
+    StartFolderWatcher();
     return true;
 }
 
 void OrvaneEngine::StopService() {
+    StopTftpService();
+
     m_bStartUpgrade = 0;
     PostDispatchMessage(WM_QUIT_DISPATCH);
     for (platform::Thread* t : {&m_hOtherRecvMsgHnd, &m_hListenThread, &m_hCleanThread}) {
@@ -64,7 +76,29 @@ void OrvaneEngine::StopService() {
     }
     // Datagrams still queued for the dispatcher are released with their records.
     m_queueDispatch.Clear();
+
+    StopCloudThread();
+
+    StopFolderWatcher();
 }
+
+// The TFTP service serving the upgrade folder on m_szLocalIP.
+void OrvaneEngine::StartTftpService() {}
+
+void OrvaneEngine::StopTftpService() {}
+
+// The firmware catalogue of the upgrade folder.
+void OrvaneEngine::RebuildCatalogue() {}
+
+// The cloud download thread.
+void OrvaneEngine::StartCloudThread() {}
+
+void OrvaneEngine::StopCloudThread() {}
+
+// The folder watcher that asks the dispatcher for rescans.
+void OrvaneEngine::StartFolderWatcher() {}
+
+void OrvaneEngine::StopFolderWatcher() {}
 
 bool OrvaneEngine::PostDispatchMessage(unsigned message, std::unique_ptr<MsgParam> param) {
     m_queueDispatch.Post(DispatchMessage{message, std::move(param)});

@@ -42,6 +42,13 @@ struct DispatchMessage {
     std::unique_ptr<MsgParam> pMsgParam;
 };
 
+// What Start hands the engine.
+struct ServiceConfig {
+    std::string szLocalIP;        // serving IPv4 address
+    std::string szLocalMac;       // serving adapter's MAC, "00:1A:2B:3C:4D:5E"
+    std::string szUpgradeFolder;  // firmware folder, also the TFTP root
+};
+
 // The upgrade service: all run-time state shared by the protocol threads, and the threads
 // themselves. It knows no UI; it reaches the front-end only through ServiceView.
 class OrvaneEngine {
@@ -51,11 +58,13 @@ class OrvaneEngine {
     OrvaneEngine(const OrvaneEngine&) = delete;
     OrvaneEngine& operator=(const OrvaneEngine&) = delete;
 
-    // Starts the protocol threads on `localIp` in their order: clean-up, dispatcher, 20 ms,
-    // listener. False when a thread could not be created (those started are stopped again).
-    bool StartService(const std::string& localIp);
-    // Stop order: flag cleared, dispatcher told to quit, then up to 10 s each for the
-    // dispatcher, listener and clean-up threads. Safe to call when not running.
+    // Starts the service in its order: TFTP service, catalogue, then the threads: clean-up,
+    // dispatcher, 20 ms, listener, cloud thread, folder watcher. False when a thread could not
+    // be created (what was started is stopped again).
+    bool StartService(const ServiceConfig& config);
+    // Stop order: TFTP service stopped, flag cleared, dispatcher told to quit, then up to 10 s
+    // each for the dispatcher, listener, clean-up and cloud threads and 1 s for the watcher.
+    // Safe to call when not running.
     void StopService();
     bool IsRunning() const { return m_bStartUpgrade.load() != 0; }
 
@@ -90,6 +99,13 @@ class OrvaneEngine {
 
   private:
     void SetListenState(int state);
+    void StartTftpService();
+    void StopTftpService();
+    void RebuildCatalogue();
+    void StartCloudThread();
+    void StopCloudThread();
+    void StartFolderWatcher();
+    void StopFolderWatcher();
     void ReapFinishedWorkers();
     void ReapOneCloser();
     void RescanFolder(const std::string& folder);
@@ -100,6 +116,8 @@ class OrvaneEngine {
     std::atomic<int> m_bPauseTest{0};
     // Set before the threads start and constant while they run.
     std::string m_szLocalIP;
+    std::string m_szLocalMac;
+    std::string m_szUpgradeFolder;
     // Changed by the listener only (and reset by Start); atomic so readers see whole values.
     std::atomic<int> m_iRequestSeq{0};
 

@@ -96,7 +96,7 @@ class ListenerTest : public ::testing::Test {
         InitLog(kLogMajor, "");
     }
     void Start() {
-        ASSERT_TRUE(m_engine.StartService("127.0.0.1"));
+        ASSERT_TRUE(m_engine.StartService(ServiceConfig{"127.0.0.1", "", ""}));
         ASSERT_EQ(m_engine.WaitListening(kWaitMs), 1);
     }
     std::string Log() const { return test::ReadWholeFile(m_dir.File("Upgrade.log")); }
@@ -242,7 +242,7 @@ TEST_F(ListenerTest, BindFailureShowsTextAndServiceRunsOn) {
     UdpSocket holder;  // no SO_REUSEADDR, so the listener's bind is refused
     ASSERT_TRUE(holder.Open());
     ASSERT_TRUE(holder.Bind(Endpoint{0x7F000001u, 10011}));
-    ASSERT_TRUE(m_engine.StartService("127.0.0.1"));
+    ASSERT_TRUE(m_engine.StartService(ServiceConfig{"127.0.0.1", "", ""}));
     EXPECT_EQ(m_engine.WaitListening(kWaitMs), -1);
     EXPECT_EQ(m_view.WaitError(kWaitMs), 165);
     EXPECT_TRUE(m_engine.IsRunning());
@@ -251,7 +251,8 @@ TEST_F(ListenerTest, BindFailureShowsTextAndServiceRunsOn) {
 
 // Catches an address that is not local being accepted for the listener.
 TEST_F(ListenerTest, BindToAddressNotOnThisHostFails) {
-    ASSERT_TRUE(m_engine.StartService("192.0.2.1"));  // TEST-NET-1: never configured here
+    ASSERT_TRUE(m_engine.StartService(
+        ServiceConfig{"192.0.2.1", "", ""}));  // TEST-NET-1: never configured here
     EXPECT_EQ(m_engine.WaitListening(kWaitMs), -1);
     EXPECT_EQ(m_view.WaitError(kWaitMs), 165);
 }

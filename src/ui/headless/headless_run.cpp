@@ -1,8 +1,10 @@
 #include <cstdio>
 
 #include "app/app_config.h"
+#include "app/service_control.h"
 #include "platform/signals.h"
 #include "protocol/orvane_engine.h"
+#include "support/language.h"
 #include "support/log.h"
 #include "ui/headless/headless_view.h"
 
@@ -20,16 +22,20 @@ int RunHeadless(const HeadlessOptions& options) {
     HeadlessView view;
     view.SetUpgradeFolder(options.szFolder);
     OrvaneEngine engine(view);
-    if (!engine.StartService(options.szIp)) {
-        std::fprintf(stderr, "orvane: the service threads could not be started\n");
+    ServiceControl control(engine);
+
+    StartResult started = control.Start(StartSettings{options.szIp, options.szFolder});
+    if (!started.bStarted) {
+        std::fprintf(stderr, "%s\n",
+                     started.iTextId ? LoadText(started.iTextId) : started.szMessage.c_str());
         return 1;
     }
     if (engine.WaitListening(kListenWaitMs) == 1) {
-        std::printf("ready\t%s\n", options.szIp.c_str());
+        std::printf("ready\t%s\n", engine.LocalIP().c_str());
         std::fflush(stdout);
     }
     platform::WaitForTerminationSignal();
-    engine.StopService();
+    control.Stop();
     return 0;
 }
 
