@@ -127,81 +127,57 @@ TEST(IpAllocatorTest, WithoutDetection) {
     }
 }
 
+std::string Host(int n) {
+    return "10.0.0." + std::to_string(n);
+}
+
 // Catches the probed walk taking an answering address, giving up early or late, not moving
 // the cursor past the whole batch, or skipping candidates the unprobed walk would skip.
+// Addresses are host numbers of 10.0.0.0/24.
 TEST(IpAllocatorTest, WithDetection) {
     struct Case {
         const char* what;
-        const char* local;
-        const char* cursor;
-        std::vector<std::pair<std::string, int>> answers;
-        std::string expected;  // "" for a failure
-        std::vector<std::string> probed;
-        const char* after;
+        int local, cursor;
+        std::map<int, int> answers;  // host number -> probe result; others: no answer
+        int expected;
+        std::vector<int> probed;
+        int after;
     };
     const Case cases[] = {
-        {"nobody answers: first candidate",
-         "10.0.0.7",
-         "10.0.0.10",
-         {},
-         "10.0.0.10",
-         {"10.0.0.10"},
-         "10.0.0.13"},
-        {"busy first candidate: second taken",
-         "10.0.0.7",
-         "10.0.0.10",
-         {{"10.0.0.10", 3}},
-         "10.0.0.11",
-         {"10.0.0.10", "10.0.0.11"},
-         "10.0.0.13"},
-        {"whole first batch busy: next batch",
-         "10.0.0.7",
-         "10.0.0.10",
-         {{"10.0.0.10", 1}, {"10.0.0.11", 2}, {"10.0.0.12", 1}},
-         "10.0.0.13",
-         {"10.0.0.10", "10.0.0.11", "10.0.0.12", "10.0.0.13"},
-         "10.0.0.16"},
-        {"time exceeded is free",
-         "10.0.0.7",
-         "10.0.0.20",
-         {{"10.0.0.20", kPingTimeExceeded}},
-         "10.0.0.20",
-         {"10.0.0.20"},
-         "10.0.0.23"},
-        {"unreachable is free",
-         "10.0.0.7",
-         "10.0.0.20",
-         {{"10.0.0.20", kPingUnreachable}},
-         "10.0.0.20",
-         {"10.0.0.20"},
-         "10.0.0.23"},
+        {"nobody answers: first candidate", 7, 10, {}, 10, {10}, 13},
+        {"busy first candidate: second taken", 7, 10, {{10, 3}}, 11, {10, 11}, 13},
+        {"whole batch busy: next batch",
+         7,
+         10,
+         {{10, 1}, {11, 2}, {12, 1}},
+         13,
+         {10, 11, 12, 13},
+         16},
+        {"time exceeded is free", 7, 20, {{20, kPingTimeExceeded}}, 20, {20}, 23},
+        {"unreachable is free", 7, 20, {{20, kPingUnreachable}}, 20, {20}, 23},
         {"probe errors are not free",
-         "10.0.0.7",
-         "10.0.0.20",
-         {{"10.0.0.20", kPingSocketDenied},
-          {"10.0.0.21", kPingSendFailed},
-          {"10.0.0.22", kPingReceiveFailed}},
-         "10.0.0.23",
-         {"10.0.0.20", "10.0.0.21", "10.0.0.22", "10.0.0.23"},
-         "10.0.0.26"},
-        {"own address and 250 are candidates",
-         "10.0.0.249",
-         "10.0.0.249",
-         {{"10.0.0.249", 1}},
-         "10.0.0.250",
-         {"10.0.0.249", "10.0.0.250"},
-         "10.0.0.11"},
+         7,
+         20,
+         {{20, kPingSocketDenied}, {21, kPingSendFailed}, {22, kPingReceiveFailed}},
+         23,
+         {20, 21, 22, 23},
+         26},
+        {"own address and 250 are candidates", 249, 249, {{249, 1}}, 250, {249, 250}, 11},
     };
     for (const Case& c : cases) {
         FakeProber prober;
-        for (const auto& [ip, rc] : c.answers) {
-            prober.Answer(ip, rc);
+        std::vector<std::string> probed;
+        for (const auto& [n, rc] : c.answers) {
+            prober.Answer(Host(n), rc);
+        }
+        for (int n : c.probed) {
+            probed.push_back(Host(n));
         }
         IpAllocator alloc([] { return true; }, prober.Get());
-        alloc.SetNextIP(c.cursor);
-        EXPECT_EQ(Allocate(alloc, c.local), c.expected) << c.what;
-        EXPECT_EQ(prober.Probed(), c.probed) << c.what;
-        EXPECT_EQ(alloc.NextIP(), c.after) << c.what;
+        alloc.SetNextIP(Host(c.cursor));
+        EXPECT_EQ(Allocate(alloc, Host(c.local).c_str()), Host(c.expected)) << c.what;
+        EXPECT_EQ(prober.Probed(), probed) << c.what;
+        EXPECT_EQ(alloc.NextIP(), Host(c.after)) << c.what;
     }
 }
 

@@ -180,18 +180,5 @@ TEST(PingNetTest, NoRawSocketRightNoAddress) {
                                          "handed out, 13 cursor";
 }
 
-// Catches the probing allocator on real sockets taking a present address: the peer's own
-// address is skipped and the next one handed out.
-TEST(PingNetTest, AllocatorSkipsThePresentHost) {
-    ORVANE_REQUIRE_PRIVATE_NETWORK();
-    PeerHost host(4);
-    ASSERT_TRUE(host.Ready());
-    IpAllocator alloc([] { return true; });
-    alloc.SetNextIP("10.214.4.2");
-    char ip[kAllocIpSize] = {};
-    ASSERT_EQ(alloc.GetNotUseIp(ip, "10.214.4.1", 1), 0);
-    EXPECT_STREQ(ip, "10.214.4.3");
-}
-
 }  // namespace
 }  // namespace orvane

@@ -96,32 +96,5 @@ TEST(AdaptersNetTest, MacOnlyFromRunningInterface) {
     EXPECT_EQ(std::string(mac), expected);
 }
 
-// Catches the interface reader losing loopback flags or addresses, and the address list
-// offering loopback or software interfaces of a real system.
-TEST(AdaptersNetTest, RealInterfacesOfAPrivateNamespace) {
-    ORVANE_REQUIRE_PRIVATE_NETWORK();
-    LocalVethPair veth;
-    ASSERT_TRUE(veth.m_bOk);
-    ASSERT_EQ(LocalVethPair::Ip({"addr", "add", "10.216.0.1/24", "dev", veth.m_szA}), 0);
-    ASSERT_EQ(LocalVethPair::Ip({"addr", "add", "10.216.0.7/24", "dev", veth.m_szA}), 0);
-
-    platform::NetInterface lo;
-    ASSERT_TRUE(FindInterface("lo", &lo));
-    EXPECT_TRUE(lo.bLoopback);
-    EXPECT_TRUE(lo.bUp);
-    EXPECT_EQ(lo.vecIpv4, std::vector<std::string>{"127.0.0.1"});
-
-    platform::NetInterface a;
-    ASSERT_TRUE(FindInterface(veth.m_szA, &a));
-    EXPECT_FALSE(a.bLoopback);
-    EXPECT_TRUE(a.bEthernet);
-    EXPECT_EQ(a.vecHardwareAddr.size(), 6u);
-    EXPECT_EQ(a.vecIpv4, (std::vector<std::string>{"10.216.0.1", "10.216.0.7"}));
-    EXPECT_GT(a.iIndex, lo.iIndex);
-
-    char list[kMaxLocalIps][kIpTextSize] = {};
-    EXPECT_EQ(GetLocalIpList(list), 0) << list[0];
-}
-
 }  // namespace
 }  // namespace orvane
