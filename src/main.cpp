@@ -9,16 +9,15 @@ int main(int argc, char** argv) {
     bool headless = false;
     orvane::HeadlessOptions options;
     app.add_flag("--headless", headless, "Run without a window, in the terminal");
-    app.add_option("--ip", options.szIp, "Local IPv4 address to serve from");
+    app.add_option("--ip", options.szIp,
+                   "Local IPv4 address to serve from (default: the first usable one)");
     app.add_option("--folder", options.szFolder, "Folder of firmware files (the TFTP root)");
+    app.add_flag("--ip-check,!--no-ip-check", options.bIpCheck,
+                 "Probe each address with ICMP before handing it out (IP occupancy detection)");
     CLI11_PARSE(app, argc, argv);
 
     if (!headless) {
         std::fprintf(stderr, "orvane: this build has no window yet; run with --headless\n");
-        return 2;
-    }
-    if (options.szIp.empty()) {
-        std::fprintf(stderr, "orvane: --ip ADDR is required\n");
         return 2;
     }
     return orvane::RunHeadless(options);

@@ -1,6 +1,15 @@
 #include "app/service_control.h"
 
+#include "protocol/ip_allocator.h"
+#include "support/log.h"
+
 namespace orvane {
+
+namespace {
+constexpr const char* kStartName = "COrvaneDlg::OnBnClickedBtnBeginUpgrade";
+constexpr int kNoMacText = 153;  // "Failed to get native MAC!!!"
+constexpr size_t kMaxIpText = 63;
+}  // namespace
 
 StartResult ServiceControl::Start(const StartSettings& settings) {
     StartResult result;
@@ -43,15 +52,31 @@ bool ServiceControl::PrepareUpgradeFolder(const StartSettings&, StartResult*) {
 // Whether the cloud update service can be asked for firmware this run.
 void ServiceControl::CheckCloud() {}
 
-// The serving address and the allocation cursor.
+// The serving address and the allocation cursor, host 10 of the address's /24.
 bool ServiceControl::PrepareLocalAddress(const StartSettings& settings, ServiceConfig* config,
-                                         StartResult*) {
-    config->szLocalIP = settings.szLocalIP;
+                                         StartResult* result) {
+    config->szLocalIP = settings.szLocalIP.substr(0, kMaxIpText);
+    std::string cursor = MakeAllocationCursor(config->szLocalIP);
+    if (cursor.empty()) {
+        // A text without "." has no subnet to walk, and no adapter carries it, so the MAC
+        // lookup would refuse it anyway: refuse it the same way before forming a cursor.
+        WriteLog(kLogSuggestive, "%s GetMacAddress error, return", kStartName);
+        result->iTextId = kNoMacText;
+        return false;
+    }
+    m_engine.SetNextIP(cursor);
     return true;
 }
 
 // The serving adapter's MAC, which devices are told as "ServerMac:".
-bool ServiceControl::ReadServingMac(ServiceConfig*, StartResult*) {
+bool ServiceControl::ReadServingMac(ServiceConfig* config, StartResult* result) {
+    std::string mac = ReadServingMacText(config->szLocalIP, m_adapterLister);
+    if (mac.empty()) {
+        WriteLog(kLogSuggestive, "%s GetMacAddress error, return", kStartName);
+        result->iTextId = kNoMacText;
+        return false;
+    }
+    config->szLocalMac = mac;
     return true;
 }
 

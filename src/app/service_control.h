@@ -1,8 +1,10 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "protocol/orvane_engine.h"
+#include "support/adapters.h"
 
 namespace orvane {
 
@@ -23,7 +25,10 @@ struct StartResult {
 // the checks and steps before the engine starts, in their order, then the engine itself.
 class ServiceControl {
   public:
-    explicit ServiceControl(OrvaneEngine& engine) : m_engine(engine) {}
+    // `lister` is where the serving adapter's MAC is looked up (tests pass fabricated ones).
+    explicit ServiceControl(OrvaneEngine& engine,
+                            AdapterLister lister = platform::ListNetInterfaces)
+        : m_engine(engine), m_adapterLister(std::move(lister)) {}
 
     StartResult Start(const StartSettings& settings);
     void Stop();
@@ -37,6 +42,7 @@ class ServiceControl {
     void SaveSettings(const StartSettings& settings);
 
     OrvaneEngine& m_engine;
+    AdapterLister m_adapterLister;
 };
 
 }  // namespace orvane

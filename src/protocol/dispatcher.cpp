@@ -10,7 +10,6 @@ namespace orvane {
 namespace {
 constexpr int kCleanPassMs = 200;
 constexpr int kReapWorkersEvery = 10;  // about every 2 s
-constexpr int kReapClosersEvery = 21;  // about every 4.2 s
 constexpr int kThreadWaitMs = 10000;
 }  // namespace
 
@@ -43,16 +42,13 @@ int OrvaneEngine::DispatchMsgProc() {
 }
 
 int OrvaneEngine::CleanThreadProc() {
+    // The presence test closes its raw socket itself (closing is immediate here), so there
+    // are no socket-closing threads to reap.
     int workerPass = 0;
-    int closerPass = 0;
     while (m_bStartUpgrade.load()) {
         if (++workerPass >= kReapWorkersEvery) {
             workerPass = 0;
             ReapFinishedWorkers();
-        }
-        if (++closerPass >= kReapClosersEvery) {
-            closerPass = 0;
-            ReapOneCloser();
         }
         platform::SleepMs(kCleanPassMs);
     }
@@ -77,8 +73,6 @@ void OrvaneEngine::ReapFinishedWorkers() {
         lock.lock();
     }
 }
-
-void OrvaneEngine::ReapOneCloser() {}
 
 void OrvaneEngine::RescanFolder(const std::string& folder) {
     WriteLog(kLogInfo, "RescanFolder %s", folder.c_str());

@@ -11,7 +11,8 @@ namespace {
 constexpr int kThreadWaitMs = 10000;
 }
 
-OrvaneEngine::OrvaneEngine(ServiceView& view) : m_view(view) {}
+OrvaneEngine::OrvaneEngine(ServiceView& view)
+    : m_view(view), m_ipAllocator([this] { return m_view.IsIpCheck(); }) {}
 
 OrvaneEngine::~OrvaneEngine() {
     StopService();
@@ -22,6 +23,9 @@ bool OrvaneEngine::StartService(const ServiceConfig& config) {
         return true;
     }
     m_szLocalIP = config.szLocalIP.substr(0, 63);
+    // The Start command forms the cursor before its MAC lookup; forming it again here keeps
+    // an engine started on its own on the same walk.
+    m_ipAllocator.SetNextIP(MakeAllocationCursor(m_szLocalIP));
     m_szLocalMac = config.szLocalMac;
     m_szUpgradeFolder = config.szUpgradeFolder;
     m_bPauseTest = 0;

@@ -10,6 +10,7 @@
 #include "platform/message_queue.h"
 #include "platform/thread.h"
 #include "protocol/device_message.h"
+#include "protocol/ip_allocator.h"
 
 namespace orvane {
 
@@ -92,8 +93,18 @@ class OrvaneEngine {
     // pending after timeoutMs.
     int WaitListening(int timeoutMs);
 
+    // A device address from the serving /24 (see IpAllocator::GetNotUseIp); the presence
+    // test follows the view's "IP occupancy detection" box at the moment of the call.
+    int GetNotUseIp(char* szNewIp, const char* szLocalIP, int sequence) {
+        return m_ipAllocator.GetNotUseIp(szNewIp, szLocalIP, sequence);
+    }
+    // The allocation cursor m_szNextIP; Start sets it, Stop leaves it.
+    void SetNextIP(const std::string& cursor) { m_ipAllocator.SetNextIP(cursor); }
+    std::string NextIP() const { return m_ipAllocator.NextIP(); }
+
     ServiceView& View() const { return m_view; }
     const std::string& LocalIP() const { return m_szLocalIP; }
+    const std::string& LocalMac() const { return m_szLocalMac; }
     int RequestSeq() const { return m_iRequestSeq.load(); }
     size_t WorkerCount() const;
 
@@ -107,7 +118,6 @@ class OrvaneEngine {
     void StartFolderWatcher();
     void StopFolderWatcher();
     void ReapFinishedWorkers();
-    void ReapOneCloser();
     void RescanFolder(const std::string& folder);
 
     ServiceView& m_view;
@@ -120,6 +130,8 @@ class OrvaneEngine {
     std::string m_szUpgradeFolder;
     // Changed by the listener only (and reset by Start); atomic so readers see whole values.
     std::atomic<int> m_iRequestSeq{0};
+    // Holds m_szNextIP under the allocation lock.
+    IpAllocator m_ipAllocator;
 
     mutable std::mutex m_csWorkerList;  // guards the list's links, not the records' flags
     std::list<std::unique_ptr<ThreadInfo>> m_listWorkers;

@@ -16,6 +16,7 @@ struct StringEntry {
 
 // Ids 101..175; both languages hold the same ids.
 constexpr StringEntry kStrings[] = {
+    {153, "获取本机MAC失败!!!", "Failed to get native MAC!!!"},
     {165, "网络端口绑定失败！", "The network port binding failed!"},
 };
 

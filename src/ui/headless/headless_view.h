@@ -34,8 +34,9 @@ class HeadlessView : public ServiceView {
 };
 
 struct HeadlessOptions {
-    std::string szIp;
+    std::string szIp;  // empty: the first address of the local address list
     std::string szFolder = "Firmware";
+    bool bIpCheck = false;  // the "IP occupancy detection" box
 };
 
 // Runs the service until SIGINT or SIGTERM; the process's exit status.

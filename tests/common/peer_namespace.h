@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace orvane::test {
+
+// A second host for network tests: a named network namespace joined to the caller's own
+// namespace by a veth pair. The local end gets `localCidr`, the peer end `peerCidr`; both
+// ends and the peer's loopback are up. The destructor deletes the namespace by its name
+// (which also removes the veth pair), so nothing outlives the test even when it fails.
+// Needs root; names carry the pid and a counter, so parallel test programs never collide.
+class PeerNamespace {
+  public:
+    PeerNamespace(const std::string& localCidr, const std::string& peerCidr);
+    ~PeerNamespace();
+    PeerNamespace(const PeerNamespace&) = delete;
+    PeerNamespace& operator=(const PeerNamespace&) = delete;
+
+    // Whether every step of the set-up succeeded.
+    bool Ok() const { return m_bOk; }
+    const std::string& Name() const { return m_szName; }
+    const std::string& LocalInterface() const { return m_szLocalIf; }
+    const std::string& PeerInterface() const { return m_szPeerIf; }
+
+    // Runs a command inside the peer namespace; its exit status.
+    int Exec(const std::vector<std::string>& argv) const;
+
+  private:
+    bool m_bOk = false;
+    bool m_bCreated = false;
+    std::string m_szName;
+    std::string m_szLocalIf;
+    std::string m_szPeerIf;
+};
+
+// Full path of a system tool (ip, iptables) in the sbin/bin folders; empty when absent.
+std::string SystemTool(const std::string& name);
+
+}  // namespace orvane::test

@@ -1,0 +1,257 @@
+#include "protocol/ip_allocator.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/udp_socket.h"
+#include "protocol/ping_api.h"
+
+namespace orvane {
+namespace {
+
+std::string Text(uint32_t addr) {
+    return platform::Endpoint{addr, 0}.Address();
+}
+
+// A prober that records what it was asked and answers from a table (default: no answer).
+class FakeProber {
+  public:
+    void Answer(const std::string& ip, int result) { m_answers[ip] = result; }
+    IpAllocator::Prober Get() {
+        return [this](uint32_t addr) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            std::string ip = Text(addr);
+            m_probed.push_back(ip);
+            auto it = m_answers.find(ip);
+            return it == m_answers.end() ? kPingNoAnswer : it->second;
+        };
+    }
+    std::vector<std::string> Probed() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_probed;
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::map<std::string, int> m_answers;
+    std::vector<std::string> m_probed;
+};
+
+std::string Allocate(IpAllocator& alloc, const char* local) {
+    char ip[kAllocIpSize] = "stale";
+    int rc = alloc.GetNotUseIp(ip, local, 1);
+    return rc == 0 ? std::string(ip) : "rc=" + std::to_string(rc) + " ip=" + ip;
+}
+
+// Catches a cursor formed from the wrong part of the address or from a text with no subnet.
+TEST(IpAllocatorTest, CursorIsHostTenOfTheSubnet) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"192.168.1.5", "192.168.1.10"},
+        {"192.168.1.57", "192.168.1.10"},
+        {"10.0.0.250", "10.0.0.10"},
+        {"10.0.0.10", "10.0.0.10"},
+        {"camera-host", ""},
+        {"", ""},
+    };
+    for (const auto& [local, cursor] : cases) {
+        EXPECT_EQ(MakeAllocationCursor(local), cursor) << local;
+    }
+}
+
+// Catches wrong wrapping of a batch at 250 or a cursor left inside the batch.
+TEST(IpAllocatorTest, DistributeThreeWrapsAfter250) {
+    struct Case {
+        const char* cursor;
+        const char* slots[3];
+        const char* after;
+    };
+    const Case cases[] = {
+        {"10.0.0.10", {"10.0.0.10", "10.0.0.11", "10.0.0.12"}, "10.0.0.13"},
+        {"10.0.0.248", {"10.0.0.248", "10.0.0.249", "10.0.0.250"}, "10.0.0.10"},
+        {"10.0.0.249", {"10.0.0.249", "10.0.0.250", "10.0.0.10"}, "10.0.0.11"},
+        {"10.0.0.250", {"10.0.0.250", "10.0.0.10", "10.0.0.11"}, "10.0.0.12"},
+    };
+    for (const Case& c : cases) {
+        IpAllocator alloc(nullptr);
+        alloc.SetNextIP(c.cursor);
+        char slots[3][kAllocIpSize];
+        std::memset(slots, 'x', sizeof slots);
+        ASSERT_EQ(alloc.DistributeThreeNotUseIPArr(slots), 0);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_STREQ(slots[i], c.slots[i]) << c.cursor << " slot " << i;
+        }
+        EXPECT_EQ(alloc.NextIP(), c.after) << c.cursor;
+    }
+    IpAllocator alloc(nullptr);
+    EXPECT_EQ(alloc.DistributeThreeNotUseIPArr(nullptr), -1);
+}
+
+// Catches the unprobed walk handing out the server's own address (also when a wrap lands on
+// it), handing out 250, or moving the cursor wrongly.
+TEST(IpAllocatorTest, WithoutDetection) {
+    struct Case {
+        const char* what;
+        const char* local;
+        const char* cursor;  // empty: as Start forms it
+        std::vector<std::string> handedOut;
+        const char* after;
+    };
+    const Case cases[] = {
+        {"start on .7", "10.0.0.7", "", {"10.0.0.10", "10.0.0.11", "10.0.0.12"}, "10.0.0.13"},
+        {"start on .10 skips .10", "10.0.0.10", "", {"10.0.0.11", "10.0.0.12"}, "10.0.0.13"},
+        {"own number in the middle", "10.0.0.11", "", {"10.0.0.10", "10.0.0.12"}, "10.0.0.13"},
+        {"249 then wrap", "10.0.0.7", "10.0.0.249", {"10.0.0.249", "10.0.0.10"}, "10.0.0.11"},
+        {"250 is never handed out", "10.0.0.7", "10.0.0.250", {"10.0.0.10"}, "10.0.0.11"},
+        {"own 249 at 249", "10.0.0.249", "10.0.0.249", {"10.0.0.10"}, "10.0.0.11"},
+        {"wrap onto own .10", "10.0.0.10", "10.0.0.250", {"10.0.0.11"}, "10.0.0.12"},
+    };
+    for (const Case& c : cases) {
+        FakeProber prober;
+        IpAllocator alloc([] { return false; }, prober.Get());
+        alloc.SetNextIP(*c.cursor ? c.cursor : MakeAllocationCursor(c.local).c_str());
+        std::vector<std::string> got;
+        for (size_t i = 0; i < c.handedOut.size(); ++i) {
+            got.push_back(Allocate(alloc, c.local));
+        }
+        EXPECT_EQ(got, c.handedOut) << c.what;
+        EXPECT_EQ(alloc.NextIP(), c.after) << c.what;
+        EXPECT_TRUE(prober.Probed().empty()) << c.what;
+    }
+}
+
+std::string Host(int n) {
+    return "10.0.0." + std::to_string(n);
+}
+
+// Catches the probed walk taking an answering address, giving up early or late, not moving
+// the cursor past the whole batch, or skipping candidates the unprobed walk would skip.
+// Addresses are host numbers of 10.0.0.0/24.
+TEST(IpAllocatorTest, WithDetection) {
+    struct Case {
+        const char* what;
+        int local, cursor;
+        std::map<int, int> answers;  // host number -> probe result; others: no answer
+        int expected;
+        std::vector<int> probed;
+        int after;
+    };
+    const Case cases[] = {
+        {"nobody answers: first candidate", 7, 10, {}, 10, {10}, 13},
+        {"busy first candidate: second taken", 7, 10, {{10, 3}}, 11, {10, 11}, 13},
+        {"whole batch busy: next batch",
+         7,
+         10,
+         {{10, 1}, {11, 2}, {12, 1}},
+         13,
+         {10, 11, 12, 13},
+         16},
+        {"time exceeded is free", 7, 20, {{20, kPingTimeExceeded}}, 20, {20}, 23},
+        {"unreachable is free", 7, 20, {{20, kPingUnreachable}}, 20, {20}, 23},
+        {"probe errors are not free",
+         7,
+         20,
+         {{20, kPingSocketDenied}, {21, kPingSendFailed}, {22, kPingReceiveFailed}},
+         23,
+         {20, 21, 22, 23},
+         26},
+        {"own address and 250 are candidates", 249, 249, {{249, 1}}, 250, {249, 250}, 11},
+    };
+    for (const Case& c : cases) {
+        FakeProber prober;
+        std::vector<std::string> probed;
+        for (const auto& [n, rc] : c.answers) {
+            prober.Answer(Host(n), rc);
+        }
+        for (int n : c.probed) {
+            probed.push_back(Host(n));
+        }
+        IpAllocator alloc([] { return true; }, prober.Get());
+        alloc.SetNextIP(Host(c.cursor));
+        EXPECT_EQ(Allocate(alloc, Host(c.local).c_str()), Host(c.expected)) << c.what;
+        EXPECT_EQ(prober.Probed(), probed) << c.what;
+        EXPECT_EQ(alloc.NextIP(), Host(c.after)) << c.what;
+    }
+}
+
+// Catches an allocation reported as success (or with a stale address) when nine candidates in
+// a row answer, and a cursor that does not move on by nine.
+TEST(IpAllocatorTest, NineBusyCandidatesFail) {
+    FakeProber prober;
+    for (int n = 10; n < 19; ++n) {
+        prober.Answer("10.0.0." + std::to_string(n), 5);
+    }
+    IpAllocator alloc([] { return true; }, prober.Get());
+    alloc.SetNextIP("10.0.0.10");
+    char ip[kAllocIpSize] = "stale";
+    EXPECT_EQ(alloc.GetNotUseIp(ip, "10.0.0.7", 4), -1);
+    EXPECT_STREQ(ip, "");
+    EXPECT_EQ(prober.Probed().size(), 9u);
+    EXPECT_EQ(alloc.NextIP(), "10.0.0.19");
+    // The next request starts behind them.
+    EXPECT_EQ(Allocate(alloc, "10.0.0.7"), "10.0.0.19");
+}
+
+// Catches the detection box read once instead of at each allocation, and missing arguments or
+// an unset cursor producing an address.
+TEST(IpAllocatorTest, DetectionReadLiveAndBadArguments) {
+    std::atomic<bool> check{false};
+    FakeProber prober;
+    IpAllocator alloc([&] { return check.load(); }, prober.Get());
+    char ip[kAllocIpSize] = {};
+    EXPECT_EQ(alloc.GetNotUseIp(ip, "10.0.0.7", 1), -1) << "no cursor yet";
+    alloc.SetNextIP("10.0.0.10");
+    EXPECT_EQ(alloc.GetNotUseIp(nullptr, "10.0.0.7", 1), -1);
+    EXPECT_EQ(alloc.GetNotUseIp(ip, nullptr, 1), -1);
+
+    EXPECT_EQ(Allocate(alloc, "10.0.0.7"), "10.0.0.10");
+    EXPECT_TRUE(prober.Probed().empty());
+    check = true;
+    EXPECT_EQ(Allocate(alloc, "10.0.0.7"), "10.0.0.11");
+    EXPECT_EQ(prober.Probed(), std::vector<std::string>{"10.0.0.11"});
+    check = false;
+    EXPECT_EQ(Allocate(alloc, "10.0.0.7"), "10.0.0.14");
+}
+
+// Catches cursor steps that are not atomic: concurrent requests within one walk of the cursor
+// must never receive the same address, in either mode.
+TEST(IpAllocatorTest, ConcurrentAllocationsNeverRepeatWithinAWalk) {
+    for (bool detection : {false, true}) {
+        FakeProber prober;
+        IpAllocator alloc([detection] { return detection; }, prober.Get());
+        alloc.SetNextIP("10.0.0.10");
+        // 240 host numbers per walk without detection; 3 per request with it.
+        const int threads = 8;
+        const int perThread = detection ? 10 : 30;
+        std::mutex mutex;
+        std::multiset<std::string> got;
+        std::vector<std::thread> workers;
+        for (int t = 0; t < threads; ++t) {
+            workers.emplace_back([&, t] {
+                for (int i = 0; i < perThread; ++i) {
+                    char ip[kAllocIpSize] = {};
+                    if (alloc.GetNotUseIp(ip, "10.0.0.7", t) == 0) {
+                        std::lock_guard<std::mutex> lock(mutex);
+                        got.insert(ip);
+                    }
+                }
+            });
+        }
+        for (auto& w : workers) {
+            w.join();
+        }
+        EXPECT_EQ(got.size(), static_cast<size_t>(threads * perThread)) << detection;
+        EXPECT_EQ(std::set<std::string>(got.begin(), got.end()).size(), got.size())
+            << "an address was handed out twice, detection " << detection;
+    }
+}
+
+}  // namespace
+}  // namespace orvane

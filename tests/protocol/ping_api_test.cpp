@@ -1,0 +1,146 @@
+#include "protocol/ping_api.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace orvane {
+namespace {
+
+// Catches a wrong checksum (byte order, odd-length padding, carry folding); RFC 1071 section
+// 3 gives the even-length example.
+TEST(PingPacketTest, InternetChecksum) {
+    struct Case {
+        std::vector<uint8_t> data;
+        uint16_t sum;
+    };
+    const Case cases[] = {
+        {{0x00, 0x01, 0xF2, 0x03, 0xF4, 0xF5, 0xF6, 0xF7}, 0x220D},  // RFC 1071 3.
+        {{0x01}, 0xFEFF},                                            // odd byte: 0x0100
+        {{0xFF, 0xFF, 0xFF, 0xFF}, 0x0000},                          // carries folded
+        {{}, 0xFFFF},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(IcmpChecksum(c.data.data(), c.data.size()), c.sum) << c.data.size();
+    }
+}
+
+// Catches any byte of the echo request out of place: devices and our own reply matching
+// depend on the identifier, the echoed tick count and a valid checksum.
+TEST(PingPacketTest, EchoRequestLayout) {
+    uint8_t p[kEchoRequestSize];
+    BuildEchoRequest(0x1234, 0x11223344, p);
+    const uint8_t head[13] = {
+        0x08,                    // type: echo request
+        0x00,                    // code
+        p[2], p[3],              // checksum, checked below
+        0xD8, 0x00,              // identifier 216, least significant byte first
+        0x34, 0x12,              // sequence, least significant byte first
+        0x00,                    // zero
+        0x44, 0x33, 0x22, 0x11,  // tick count, least significant byte first
+    };
+    EXPECT_EQ(std::memcmp(p, head, sizeof head), 0);
+    for (size_t i = 0; i < 32; ++i) {
+        EXPECT_EQ(p[13 + i], 0x20 + i) << i;
+    }
+    // A correct checksum makes the sum over the whole message come out as zero.
+    EXPECT_EQ(IcmpChecksum(p, kEchoRequestSize), 0);
+    uint8_t zeroed[kEchoRequestSize];
+    std::memcpy(zeroed, p, sizeof zeroed);
+    zeroed[2] = zeroed[3] = 0;
+    uint16_t sum = IcmpChecksum(zeroed, sizeof zeroed);
+    EXPECT_EQ(p[2], sum >> 8);
+    EXPECT_EQ(p[3], sum & 0xFF);
+}
+
+constexpr uint32_t kProbed = 0x0AD60002;  // 10.214.0.2
+constexpr uint32_t kOther = 0x0AD60003;   // 10.214.0.3
+
+void PutBe32(std::vector<uint8_t>& d, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        d[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+    }
+}
+
+// An IPv4 datagram carrying an ICMP message: header of `ihl` bytes from `source`, then `icmp`.
+std::vector<uint8_t> Datagram(uint32_t source, std::vector<uint8_t> icmp, size_t ihl = 20) {
+    std::vector<uint8_t> d(ihl, 0);
+    d[0] = static_cast<uint8_t>(0x40 | (ihl / 4));  // version 4, header length
+    d[9] = 1;                                       // protocol ICMP
+    PutBe32(d, 12, source);
+    PutBe32(d, 16, 0x0AD60001);  // to us
+    d.insert(d.end(), icmp.begin(), icmp.end());
+    return d;
+}
+
+std::vector<uint8_t> EchoReply(uint8_t id0 = 0xD8, uint8_t id1 = 0x00) {
+    uint8_t req[kEchoRequestSize];
+    BuildEchoRequest(7, 1000, req);
+    std::vector<uint8_t> icmp(req, req + sizeof req);
+    icmp[0] = 0;  // echo reply
+    icmp[4] = id0;
+    icmp[5] = id1;
+    return icmp;
+}
+
+// An error message of `type` quoting a datagram we sent to `quotedDest`.
+std::vector<uint8_t> ErrorQuoting(uint8_t type, uint32_t quotedDest, size_t quotedBytes = 28) {
+    std::vector<uint8_t> icmp = {type, 1, 0, 0, 0, 0, 0, 0};
+    std::vector<uint8_t> quoted(28, 0);
+    quoted[0] = 0x45;
+    quoted[9] = 1;
+    PutBe32(quoted, 12, 0x0AD60001);
+    PutBe32(quoted, 16, quotedDest);
+    quoted[20] = 8;  // our echo request
+    quoted.resize(quotedBytes);
+    icmp.insert(icmp.end(), quoted.begin(), quoted.end());
+    return icmp;
+}
+
+// Catches one probe being decided by answers meant for another (an echo reply from a
+// different host, an error about a datagram sent elsewhere), our own looped-back request
+// taken as an answer, and reads past short or odd datagrams.
+TEST(PingPacketTest, ClassifiesOnlyAnswersAboutTheProbedAddress) {
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> datagram;
+        IcmpAnswer expected;
+    };
+    std::vector<uint8_t> shortEcho = Datagram(kProbed, EchoReply());
+    shortEcho.resize(28);
+    std::vector<uint8_t> notV4 = Datagram(kProbed, EchoReply());
+    notV4[0] = 0x65;
+    std::vector<uint8_t> withOptions = Datagram(kProbed, EchoReply(), 24);
+    std::vector<uint8_t> ownRequest = Datagram(kProbed, EchoReply());
+    ownRequest[20] = 8;
+    const Case cases[] = {
+        {"echo reply from the probed host", Datagram(kProbed, EchoReply()), IcmpAnswer::kEchoReply},
+        {"echo reply from another host", Datagram(kOther, EchoReply()), IcmpAnswer::kIgnore},
+        {"echo reply with another identifier", Datagram(kProbed, EchoReply(0x00, 0xD8)),
+         IcmpAnswer::kIgnore},
+        {"unreachable about the probed host", Datagram(kOther, ErrorQuoting(3, kProbed)),
+         IcmpAnswer::kUnreachable},
+        {"unreachable about another host", Datagram(kOther, ErrorQuoting(3, kOther)),
+         IcmpAnswer::kIgnore},
+        {"time exceeded about the probed host", Datagram(kOther, ErrorQuoting(11, kProbed)),
+         IcmpAnswer::kTimeExceeded},
+        {"time exceeded about another host", Datagram(kOther, ErrorQuoting(11, kOther)),
+         IcmpAnswer::kIgnore},
+        {"error quoting too little to tell", Datagram(kOther, ErrorQuoting(3, kProbed, 19)),
+         IcmpAnswer::kIgnore},
+        {"our own request looped back", ownRequest, IcmpAnswer::kIgnore},
+        {"redirect", Datagram(kProbed, ErrorQuoting(5, kProbed)), IcmpAnswer::kIgnore},
+        {"28 bytes", shortEcho, IcmpAnswer::kIgnore},
+        {"not IPv4", notV4, IcmpAnswer::kIgnore},
+        {"header with options", withOptions, IcmpAnswer::kEchoReply},
+        {"empty", {}, IcmpAnswer::kIgnore},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ClassifyIcmpAnswer(c.datagram.data(), c.datagram.size(), kProbed), c.expected)
+            << c.what;
+    }
+}
+
+}  // namespace
+}  // namespace orvane
