@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "firmware/folder_watcher.h"
+#include "firmware/upgrade_catalogue.h"
 #include "protocol/service_view.h"
 #include "support/log.h"
 
@@ -9,7 +11,8 @@ namespace orvane {
 
 namespace {
 constexpr int kThreadWaitMs = 10000;
-}
+constexpr int kWatcherWaitMs = 1000;
+}  // namespace
 
 OrvaneEngine::OrvaneEngine(ServiceView& view) : m_view(view) {}
 
@@ -88,17 +91,61 @@ void OrvaneEngine::StartTftpService() {}
 void OrvaneEngine::StopTftpService() {}
 
 // The firmware catalogue of the upgrade folder.
-void OrvaneEngine::RebuildCatalogue() {}
+void OrvaneEngine::RebuildCatalogue() {
+    SaveUpgradeFileInfo(m_szUpgradeFolder);
+}
+
+void OrvaneEngine::SaveUpgradeFileInfo(const std::string& folder) {
+    orvane::SaveUpgradeFileInfo(m_vecUpgradeFileInfo, m_csUpgradeFileInfo, folder);
+    {
+        std::lock_guard<std::mutex> lock(m_csUpgradeFileInfo);
+        ++m_uCatalogueRebuilds;
+    }
+    m_cvCatalogueRebuilt.notify_all();
+}
+
+void OrvaneEngine::WithUpgradeFileInfo(
+    const std::function<void(std::vector<UpgradeFileInfo>&)>& fn) {
+    std::lock_guard<std::mutex> lock(m_csUpgradeFileInfo);
+    fn(m_vecUpgradeFileInfo);
+}
+
+std::vector<UpgradeFileInfo> OrvaneEngine::GetUpgradeFileInfo() const {
+    std::lock_guard<std::mutex> lock(m_csUpgradeFileInfo);
+    return m_vecUpgradeFileInfo;
+}
+
+unsigned OrvaneEngine::CatalogueRebuilds() const {
+    std::lock_guard<std::mutex> lock(m_csUpgradeFileInfo);
+    return m_uCatalogueRebuilds;
+}
+
+bool OrvaneEngine::WaitCatalogueRebuilds(unsigned count, int timeoutMs) const {
+    std::unique_lock<std::mutex> lock(m_csUpgradeFileInfo);
+    return m_cvCatalogueRebuilt.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                         [&] { return m_uCatalogueRebuilds >= count; });
+}
 
 // The cloud download thread.
 void OrvaneEngine::StartCloudThread() {}
 
 void OrvaneEngine::StopCloudThread() {}
 
-// The folder watcher that asks the dispatcher for rescans.
-void OrvaneEngine::StartFolderWatcher() {}
+// The folder watcher that asks the dispatcher for rescans. It reads the folder box once, as
+// it is when the service starts.
+void OrvaneEngine::StartFolderWatcher() {
+    m_hWatchThread.Start([this] {
+        return WatchDirectory(m_view.GetUpgradeFolder(), m_bStartUpgrade,
+                              [this] { return PostDispatchMessage(WM_RESCAN_FOLDER); });
+    });
+}
 
-void OrvaneEngine::StopFolderWatcher() {}
+void OrvaneEngine::StopFolderWatcher() {
+    if (m_hWatchThread.IsStarted() && !m_hWatchThread.Wait(kWatcherWaitMs)) {
+        WriteLog(kLogMajor, "StopService the folder watcher did not end within %d ms",
+                 kWatcherWaitMs);
+    }
+}
 
 bool OrvaneEngine::PostDispatchMessage(unsigned message, std::unique_ptr<MsgParam> param) {
     m_queueDispatch.Post(DispatchMessage{message, std::move(param)});
