@@ -45,14 +45,26 @@ int RunFolderWatch(const FolderWatchHooks& hooks, const std::atomic<int>& runnin
     return 0;
 }
 
+bool OpenFolderWatch(const std::string& folder, platform::FolderWatch* watch) {
+    if (watch->Open(folder)) {
+        return true;
+    }
+    WriteLog(kLogMajor, "WatchDirectory CreateFile failed, error: %d", watch->LastError());
+    WriteLog(kLogMajor, "WatchDirectory %s: %s", folder.c_str(), watch->LastErrorText().c_str());
+    return false;
+}
+
 int WatchDirectory(const std::string& folder, const std::atomic<int>& running,
                    const std::function<bool()>& postRescan) {
     platform::FolderWatch watch;
-    if (!watch.Open(folder)) {
-        WriteLog(kLogMajor, "WatchDirectory CreateFile failed, error: %d", watch.LastError());
-        WriteLog(kLogMajor, "WatchDirectory %s: %s", folder.c_str(), watch.LastErrorText().c_str());
+    if (!OpenFolderWatch(folder, &watch)) {
         return -1;
     }
+    return WatchDirectory(watch, running, postRescan);
+}
+
+int WatchDirectory(platform::FolderWatch& watch, const std::atomic<int>& running,
+                   const std::function<bool()>& postRescan) {
     FolderWatchHooks hooks;
     hooks.wait = [&watch](int timeoutMs) {
         switch (watch.Wait(timeoutMs)) {

@@ -7,6 +7,10 @@
 
 namespace orvane {
 
+namespace platform {
+class FolderWatch;
+}
+
 constexpr uint32_t kRescanIntervalMs = 3000;
 
 // Paces folder rescans: at most one per kRescanIntervalMs. A change inside the interval is
@@ -43,9 +47,16 @@ constexpr int kWatchPollMs = 250;
 constexpr int kWatchRetryMs = 200;
 int RunFolderWatch(const FolderWatchHooks& hooks, const std::atomic<int>& running);
 
-// The watcher thread: watches `folder` and asks for rescans through `postRescan` (which
-// returns false when no dispatcher runs; that is logged). Returns -1 when the folder cannot
-// be watched (logged with the system error), else 0 once `running` clears.
+// Starts watching `folder`; false (logged with the system error) when it cannot be watched.
+// Opened before the watcher thread starts, so no change after Start can slip by unseen.
+bool OpenFolderWatch(const std::string& folder, platform::FolderWatch* watch);
+
+// The watcher thread over an open watch: asks for rescans through `postRescan` (which returns
+// false when no dispatcher runs; that is logged). Returns 0 once `running` clears.
+int WatchDirectory(platform::FolderWatch& watch, const std::atomic<int>& running,
+                   const std::function<bool()>& postRescan);
+
+// Both in one: -1 when the folder cannot be watched.
 int WatchDirectory(const std::string& folder, const std::atomic<int>& running,
                    const std::function<bool()>& postRescan);
 

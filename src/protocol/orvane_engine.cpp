@@ -4,6 +4,7 @@
 
 #include "firmware/folder_watcher.h"
 #include "firmware/upgrade_catalogue.h"
+#include "platform/folder_watch.h"
 #include "protocol/service_view.h"
 #include "support/log.h"
 
@@ -134,8 +135,13 @@ void OrvaneEngine::StopCloudThread() {}
 // The folder watcher that asks the dispatcher for rescans. It reads the folder box once, as
 // it is when the service starts.
 void OrvaneEngine::StartFolderWatcher() {
-    m_hWatchThread.Start([this] {
-        return WatchDirectory(m_view.GetUpgradeFolder(), m_bStartUpgrade,
+    // Shared with the thread, which may outlive a missed wait at Stop.
+    auto watch = std::make_shared<platform::FolderWatch>();
+    if (!OpenFolderWatch(m_view.GetUpgradeFolder(), watch.get())) {
+        return;  // the catalogue follows no changes until the next Start
+    }
+    m_hWatchThread.Start([this, watch] {
+        return WatchDirectory(*watch, m_bStartUpgrade,
                               [this] { return PostDispatchMessage(WM_RESCAN_FOLDER); });
     });
 }
