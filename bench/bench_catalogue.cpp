@@ -58,8 +58,7 @@ double Best(F f) {
 
 int main(int argc, char** argv) {
     const uint64_t totalMiB = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 512;
-    const std::string parent =
-        argc > 2 ? argv[2] : std::filesystem::temp_directory_path().string();
+    const std::string parent = argc > 2 ? argv[2] : std::filesystem::temp_directory_path().string();
     std::string folder = parent + "/orvane-bench-XXXXXX";
     if (mkdtemp(folder.data()) == nullptr) {
         std::perror("mkdtemp");
@@ -69,7 +68,8 @@ int main(int argc, char** argv) {
     orvane::InitLog(orvane::kLogMajor, "");
 
     const uint64_t packageBytes = uint64_t{kImageBytes} * kImagesPerPackage;
-    const int packages = static_cast<int>((totalMiB * (1u << 20) + packageBytes - 1) / packageBytes);
+    const int packages =
+        static_cast<int>((totalMiB * (1u << 20) + packageBytes - 1) / packageBytes);
     std::vector<std::string> paths;
     for (int i = 0; i < packages; ++i) {
         auto spec = orvane::fwbuild::MakePackageSpec(
