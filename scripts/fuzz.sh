@@ -17,6 +17,6 @@ for t in "${targets[@]}"; do
     work=$(mktemp -d)
     [ -d "$seeds" ] && cp -r "$seeds"/. "$work"/
     echo "== $t for ${seconds}s"
-    build-fuzz/bin/"$t" -max_total_time="$seconds" -max_len=4096 "$work" 2>&1 | tail -n 3
+    build-fuzz/bin/"$t" -max_total_time="$seconds" -max_len=65536 "$work" 2>&1 | tail -n 3
     rm -rf "$work"
 done

@@ -19,6 +19,8 @@ packages=(
     # network tests and real peers
     iproute2 iptables procps curl tftp-hpa atftp busybox tftpd-hpa openssl
     python3
+    # fuzzing (scripts/fuzz.sh)
+    clang libclang-rt-14-dev
 )
 
 export DEBIAN_FRONTEND=noninteractive

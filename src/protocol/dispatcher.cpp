@@ -74,8 +74,9 @@ void OrvaneEngine::ReapFinishedWorkers() {
     }
 }
 
+// Runs on the dispatcher thread between datagrams: reports queue up while the folder is read.
 void OrvaneEngine::RescanFolder(const std::string& folder) {
-    WriteLog(kLogInfo, "RescanFolder %s", folder.c_str());
+    SaveUpgradeFileInfo(folder);
 }
 
 }  // namespace orvane

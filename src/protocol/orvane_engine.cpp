@@ -2,6 +2,9 @@
 
 #include <chrono>
 
+#include "firmware/folder_watcher.h"
+#include "firmware/upgrade_catalogue.h"
+#include "platform/folder_watch.h"
 #include "protocol/service_view.h"
 #include "support/log.h"
 
@@ -9,7 +12,8 @@ namespace orvane {
 
 namespace {
 constexpr int kThreadWaitMs = 10000;
-}
+constexpr int kWatcherWaitMs = 1000;
+}  // namespace
 
 OrvaneEngine::OrvaneEngine(ServiceView& view)
     : m_view(view), m_ipAllocator([this] { return m_view.IsIpCheck(); }) {}
@@ -92,17 +96,66 @@ void OrvaneEngine::StartTftpService() {}
 void OrvaneEngine::StopTftpService() {}
 
 // The firmware catalogue of the upgrade folder.
-void OrvaneEngine::RebuildCatalogue() {}
+void OrvaneEngine::RebuildCatalogue() {
+    SaveUpgradeFileInfo(m_szUpgradeFolder);
+}
+
+void OrvaneEngine::SaveUpgradeFileInfo(const std::string& folder) {
+    orvane::SaveUpgradeFileInfo(m_vecUpgradeFileInfo, m_csUpgradeFileInfo, folder);
+    {
+        std::lock_guard<std::mutex> lock(m_csUpgradeFileInfo);
+        ++m_uCatalogueRebuilds;
+    }
+    m_cvCatalogueRebuilt.notify_all();
+}
+
+void OrvaneEngine::WithUpgradeFileInfo(
+    const std::function<void(std::vector<UpgradeFileInfo>&)>& fn) {
+    std::lock_guard<std::mutex> lock(m_csUpgradeFileInfo);
+    fn(m_vecUpgradeFileInfo);
+}
+
+std::vector<UpgradeFileInfo> OrvaneEngine::GetUpgradeFileInfo() const {
+    std::lock_guard<std::mutex> lock(m_csUpgradeFileInfo);
+    return m_vecUpgradeFileInfo;
+}
+
+unsigned OrvaneEngine::CatalogueRebuilds() const {
+    std::lock_guard<std::mutex> lock(m_csUpgradeFileInfo);
+    return m_uCatalogueRebuilds;
+}
+
+bool OrvaneEngine::WaitCatalogueRebuilds(unsigned count, int timeoutMs) const {
+    std::unique_lock<std::mutex> lock(m_csUpgradeFileInfo);
+    return m_cvCatalogueRebuilt.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                         [&] { return m_uCatalogueRebuilds >= count; });
+}
 
 // The cloud download thread.
 void OrvaneEngine::StartCloudThread() {}
 
 void OrvaneEngine::StopCloudThread() {}
 
-// The folder watcher that asks the dispatcher for rescans.
-void OrvaneEngine::StartFolderWatcher() {}
+// The folder watcher that asks the dispatcher for rescans. It reads the folder box once, as
+// it is when the service starts.
+void OrvaneEngine::StartFolderWatcher() {
+    // Shared with the thread, which may outlive a missed wait at Stop.
+    auto watch = std::make_shared<platform::FolderWatch>();
+    if (!OpenFolderWatch(m_view.GetUpgradeFolder(), watch.get())) {
+        return;  // the catalogue follows no changes until the next Start
+    }
+    m_hWatchThread.Start([this, watch] {
+        return WatchDirectory(*watch, m_bStartUpgrade,
+                              [this] { return PostDispatchMessage(WM_RESCAN_FOLDER); });
+    });
+}
 
-void OrvaneEngine::StopFolderWatcher() {}
+void OrvaneEngine::StopFolderWatcher() {
+    if (m_hWatchThread.IsStarted() && !m_hWatchThread.Wait(kWatcherWaitMs)) {
+        WriteLog(kLogMajor, "StopService the folder watcher did not end within %d ms",
+                 kWatcherWaitMs);
+    }
+}
 
 bool OrvaneEngine::PostDispatchMessage(unsigned message, std::unique_ptr<MsgParam> param) {
     m_queueDispatch.Post(DispatchMessage{message, std::move(param)});

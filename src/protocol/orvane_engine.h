@@ -2,11 +2,14 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
+#include "firmware/upgrade_file_info.h"
 #include "platform/message_queue.h"
 #include "platform/thread.h"
 #include "protocol/device_message.h"
@@ -101,6 +104,17 @@ class OrvaneEngine {
     // The allocation cursor m_szNextIP; Start sets it, Stop leaves it.
     void SetNextIP(const std::string& cursor) { m_ipAllocator.SetNextIP(cursor); }
     std::string NextIP() const { return m_ipAllocator.NextIP(); }
+    // Rebuilds the firmware catalogue from `folder`; lookups wait while it runs.
+    void SaveUpgradeFileInfo(const std::string& folder);
+    // Runs `fn` on the catalogue under its lock (a lookup that copies the chosen record out,
+    // or adding a downloaded file). `fn` must not take any other engine lock.
+    void WithUpgradeFileInfo(const std::function<void(std::vector<UpgradeFileInfo>&)>& fn);
+    // A copy of the catalogue as it is now.
+    std::vector<UpgradeFileInfo> GetUpgradeFileInfo() const;
+    // Number of catalogue rebuilds so far; WaitCatalogueRebuilds waits up to timeoutMs for
+    // that number to reach `count` and returns whether it did.
+    unsigned CatalogueRebuilds() const;
+    bool WaitCatalogueRebuilds(unsigned count, int timeoutMs) const;
 
     ServiceView& View() const { return m_view; }
     const std::string& LocalIP() const { return m_szLocalIP; }
@@ -140,10 +154,17 @@ class OrvaneEngine {
     std::condition_variable m_cvListenState;
     int m_iListenState = 0;  // 0 not yet bound, 1 listening, -1 bind failed
 
+    // Held for a whole rebuild; never together with another engine lock.
+    mutable std::mutex m_csUpgradeFileInfo;
+    std::vector<UpgradeFileInfo> m_vecUpgradeFileInfo;
+    mutable std::condition_variable m_cvCatalogueRebuilt;
+    unsigned m_uCatalogueRebuilds = 0;  // guarded by m_csUpgradeFileInfo
+
     platform::MessageQueue<DispatchMessage> m_queueDispatch;
     platform::Thread m_hOtherRecvMsgHnd;  // dispatcher
     platform::Thread m_hListenThread;
     platform::Thread m_hCleanThread;
+    platform::Thread m_hWatchThread;
 };
 
 }  // namespace orvane

@@ -2,6 +2,7 @@
 
 #include "app/app_config.h"
 #include "app/service_control.h"
+#include "firmware/fmw_trace.h"
 #include "platform/signals.h"
 #include "protocol/orvane_engine.h"
 #include "support/adapters.h"
@@ -25,6 +26,9 @@ int RunHeadless(const HeadlessOptions& options) {
     // Signals are taken by this thread alone; every service thread inherits the mask.
     platform::BlockTerminationSignals();
     InitLog(LogThresholdFor(ReadLogSwitch(ConfigIniPath())), "Upgrade.log");
+    // Standard output carries this mode's own lines; the package reader's trace goes beside
+    // the error texts instead.
+    SetFmwTraceOutput(stderr);
 
     std::string ip = options.szIp.empty() ? FirstLocalIp() : options.szIp;
     if (ip.empty()) {

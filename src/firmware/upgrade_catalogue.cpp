@@ -1,0 +1,161 @@
+#include "firmware/upgrade_catalogue.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "firmware/fmw_package.h"
+#include "platform/folder_list.h"
+#include "support/log.h"
+
+namespace orvane {
+
+namespace {
+
+constexpr size_t kMaxPath = 255;
+constexpr size_t kMaxVersionText = 255;
+constexpr size_t kIpcHeaderSize = 1556;
+constexpr size_t kIpcVersionAt = 296;
+constexpr size_t kNvrHeaderSize = 692;
+constexpr size_t kNvrVersionAt = 8;
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+bool EndsWithBin(const std::string& name) {
+    return name.size() >= 4 && name.compare(name.size() - 4, 4, ".bin") == 0;
+}
+
+// The zero-terminated version text at `at` of a fixed-size header, at most 255 characters.
+bool ReadHeaderText(std::FILE* f, size_t headerSize, size_t at, std::string* text) {
+    std::string header(headerSize, '\0');
+    if (std::fread(header.data(), 1, headerSize, f) != headerSize) {
+        return false;
+    }
+    const char* p = header.data() + at;
+    text->assign(p, strnlen(p, std::min(kMaxVersionText, headerSize - at)));
+    return true;
+}
+
+bool ReadPackageText(const std::string& path, std::string* text) {
+    int error = 0;
+    FmwHandlePtr handle = create_fmw_header(path.c_str(), &error);
+    if (!handle) {
+        WriteLog(kLogInfo, "#QMDebug ipc new firmware, create_fmw_header return NULL, continue");
+        return false;
+    }
+    const char* version = get_fmw_va_inform(handle.get(), FMW_VA_TAG_FS_VER);
+    if (version == nullptr) {
+        destroy_fmw_header(std::move(handle));
+        WriteLog(kLogInfo,
+                 "#QMDebug ipc new firmware, get_fmw_va_inform(FMW_VA_TAG_FS_VER) return NULL, "
+                 "continue");
+        return false;
+    }
+    text->assign(version, strnlen(version, kMaxVersionText));
+    destroy_fmw_header(std::move(handle));
+    return true;
+}
+
+// The version text and kind of an open file by its first 8 bytes; false when it is no
+// firmware file of the catalogue (logged).
+bool ReadVersionText(std::FILE* f, const std::string& path, const char magic[8], std::string* text,
+                     int* kind) {
+    if (std::memcmp(magic, kFmwMagic, 8) == 0) {
+        *kind = kFirmwareIpc;
+        return ReadPackageText(path, text);
+    }
+    if (std::memcmp(magic, "FIRMWARE", 8) == 0) {
+        WriteLog(kLogInfo, "#QMDebug comfirm header is IPC dev------");
+        *kind = kFirmwareIpc;
+        if (!ReadHeaderText(f, kIpcHeaderSize, kIpcVersionAt, text)) {
+            WriteLog(kLogInfo, "#QMDebug IPC dev, read FirmWareHeader failed, continue");
+            return false;
+        }
+        return true;
+    }
+    if (std::memcmp(magic, "FIRMWNVR", 8) == 0) {
+        WriteLog(kLogInfo, "#QMDebug comfirm header is NVR dev------");
+        *kind = kFirmwareNvr;
+        if (!ReadHeaderText(f, kNvrHeaderSize, kNvrVersionAt, text)) {
+            WriteLog(kLogInfo, "#QMDebug NVR dev, read FirmWareNVRHeader failed, continue");
+            return false;
+        }
+        return true;
+    }
+    WriteLog(kLogInfo, "#QMDebug comfirm header is not IPC or NVR dev, continue");
+    return false;
+}
+
+}  // namespace
+
+void AddUpgradeFileInfo(std::vector<UpgradeFileInfo>& catalogue, const std::string& folder,
+                        const std::string& name) {
+    if (!EndsWithBin(name)) {
+        WriteLog(kLogInfo, "#QMDebug find .bin failed");
+        return;
+    }
+    const std::string path = folder + name;
+    // A longer path is never cut: a cut path could name another file.
+    std::unique_ptr<std::FILE, FileCloser> f(
+        path.size() <= kMaxPath ? std::fopen(path.c_str(), "rb") : nullptr);
+    if (!f) {
+        WriteLog(kLogInfo, "#QMDebug open file failed, szFilePath=%s", path.c_str());
+        return;
+    }
+    char magic[8];
+    if (std::fread(magic, 1, sizeof magic, f.get()) != sizeof magic) {
+        return;
+    }
+    std::rewind(f.get());
+    std::string text;
+    int kind = kFirmwareIpc;
+    if (!ReadVersionText(f.get(), path, magic, &text, &kind)) {
+        return;
+    }
+    UpgradeFileInfo info;
+    ParseFirmwareVersion(text.c_str(), kind, &info);
+    std::snprintf(info.szVersion, sizeof info.szVersion, "%s-%s", info.szModel, info.szVerNum);
+    std::strncpy(info.szFileName, name.c_str(), sizeof info.szFileName - 1);
+    info.iHighestVersion = 1;
+    info.iNvrFirmware = kind;
+    catalogue.push_back(info);
+    LogUpgradeFileInfo("m_vecUpgradeFileInfo.push_back(fileInfo)", info);
+}
+
+void SaveUpgradeFileInfo(std::vector<UpgradeFileInfo>& catalogue, std::mutex& lock,
+                         const std::string& folder) {
+    WriteLog(kLogInfo, "#QMDebug Enter SaveUpgradeFileInfo() strFolderName=%.255s", folder.c_str());
+    std::lock_guard<std::mutex> guard(lock);
+    catalogue.clear();
+    std::string dir = folder;
+    if (dir.empty() || dir.back() != '/') {
+        dir += '/';
+    }
+    std::vector<platform::FolderEntry> entries;
+    platform::ListFolder(dir, &entries);
+    WriteLog(kLogInfo, "#QMDebug SaveUpgradeFileInfo() strFolderName=%s, bFound=%d", dir.c_str(),
+             entries.empty() ? 0 : 1);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const platform::FolderEntry& e = entries[i];
+        WriteLog(kLogInfo, "#QMDebug tempFind.FindNextFile(), bFound=%d",
+                 i + 1 < entries.size() ? 1 : 0);
+        if (e.szName == "." || e.szName == "..") {
+            WriteLog(kLogInfo, "#QMDebug tempFind.IsDots() continue");
+            continue;
+        }
+        if (e.bDirectory) {
+            WriteLog(kLogInfo, "#QMDebug tempFind.IsDirectory() continue");
+            continue;
+        }
+        WriteLog(kLogInfo, "#QMDebug find file strPath=%s, strTmp=%s", (dir + e.szName).c_str(),
+                 e.szName.c_str());
+        AddUpgradeFileInfo(catalogue, dir, e.szName);
+    }
+    WriteLog(kLogInfo, "#QMDebug tempFind.Close(),m_vecUpgradeFileInfo.size()=%d",
+             static_cast<int>(catalogue.size()));
+    EraseLowerVersionFiles(catalogue);
+}
+
+}  // namespace orvane

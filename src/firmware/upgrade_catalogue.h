@@ -1,0 +1,24 @@
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "firmware/upgrade_file_info.h"
+
+namespace orvane {
+
+// Probes one file of the upgrade folder ("QVRFMW22" package, "FIRMWARE" or "FIRMWNVR"
+// header) and appends its record when it is usable; anything else is logged and left out.
+// `folder` ends in "/". The caller holds the catalogue lock.
+void AddUpgradeFileInfo(std::vector<UpgradeFileInfo>& catalogue, const std::string& folder,
+                        const std::string& name);
+
+// Rebuilds the catalogue from the files of `folder` (with or without a trailing "/"), in the
+// order the folder lists them, then drops outranked versions. Holds `lock` for the whole
+// rebuild, so a reader never sees a half-built catalogue. A folder that cannot be listed
+// leaves the catalogue empty.
+void SaveUpgradeFileInfo(std::vector<UpgradeFileInfo>& catalogue, std::mutex& lock,
+                         const std::string& folder);
+
+}  // namespace orvane

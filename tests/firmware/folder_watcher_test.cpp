@@ -1,0 +1,208 @@
+#include "firmware/folder_watcher.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <deque>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/temp_dir.h"
+#include "platform/folder_watch.h"
+#include "platform/thread.h"
+#include "support/log.h"
+
+namespace orvane {
+namespace {
+
+using Wait = FolderWatchHooks::Wait;
+
+// Catches rescans posted more often than once per 3000 ms, a change inside the interval
+// lost instead of held, or tick wrap-around breaking the interval.
+TEST(RescanPacerTest, AtMostOneRescanPerIntervalAndNoChangeLost) {
+    struct Step {
+        uint32_t at;
+        bool change;
+        bool due;  // Due(at) after the change, if any
+    };
+    struct Case {
+        const char* name;
+        uint32_t start;
+        std::vector<Step> steps;
+    } cases[] = {
+        {"change after the interval", 0, {{3000, true, true}}},
+        {"change inside the interval is held",
+         0,
+         {{10, true, false}, {2999, false, false}, {3000, false, true}, {3500, false, false}}},
+        {"burst gives one rescan",
+         0,
+         {{3100, true, true},
+          {3200, true, false},
+          {3300, true, false},
+          {6099, false, false},
+          {6100, false, true},
+          {9000, false, false}}},
+        {"no change, no rescan", 0, {{5000, false, false}, {90000, false, false}}},
+        {"tick wraps",
+         0xFFFFFF00u,
+         {{0xFFFFFF10u, true, false},
+          {0x00000100u, false, false},
+          {0x00000AB7u, false, false},
+          {0x00000AB8u, false, true}}},
+    };
+    for (const Case& c : cases) {
+        RescanPacer pacer(c.start);
+        for (const Step& s : c.steps) {
+            if (s.change) {
+                pacer.OnChange();
+            }
+            EXPECT_EQ(pacer.Due(s.at), s.due) << c.name << " at " << s.at;
+        }
+    }
+    RescanPacer pacer(0);
+    EXPECT_EQ(pacer.WaitBudget(100, 250), 250);
+    pacer.OnChange();
+    EXPECT_EQ(pacer.WaitBudget(2900, 250), 100);
+    EXPECT_EQ(pacer.WaitBudget(4000, 250), 0);
+}
+
+// A scripted run of the watcher loop: each wait returns the next scripted result and
+// advances the clock; the loop ends when the script does.
+struct ScriptedWatch {
+    std::deque<Wait> script;
+    uint32_t now = 0;
+    uint32_t stepMs = 100;
+    int waits = 0;
+    int pauses = 0;
+    std::vector<uint32_t> posts;
+    bool dispatcher = true;
+    std::atomic<int> running{1};
+
+    int Run() {
+        FolderWatchHooks hooks;
+        hooks.wait = [this](int timeoutMs) {
+            ++waits;
+            EXPECT_GE(timeoutMs, 0);
+            EXPECT_LE(timeoutMs, kWatchPollMs);
+            now += stepMs;
+            Wait r = script.front();
+            script.pop_front();
+            if (script.empty()) {
+                running = 0;
+            }
+            return r;
+        };
+        hooks.postRescan = [this] {
+            posts.push_back(now);
+            return dispatcher;
+        };
+        hooks.tick = [this] { return now; };
+        hooks.pause = [this](int ms) {
+            ++pauses;
+            now += static_cast<uint32_t>(ms);
+        };
+        return RunFolderWatch(hooks, running);
+    }
+};
+
+// Catches a failing wait retried without a pause (a busy spin), or the loop ending on a
+// failure instead of trying again.
+TEST(RunFolderWatchTest, FailingWaitIsPacedAndRetried) {
+    ScriptedWatch w;
+    w.script.assign(50, Wait::kFailed);
+    w.script.push_back(Wait::kTimeout);
+    EXPECT_EQ(w.Run(), 0);
+    EXPECT_EQ(w.waits, 51);
+    EXPECT_EQ(w.pauses, 50);
+    EXPECT_TRUE(w.posts.empty());
+}
+
+// Catches changes posted unpaced, a change early after start lost, or a missing dispatcher
+// not logged.
+TEST(RunFolderWatchTest, ChangesArePostedPaced) {
+    ScriptedWatch w;
+    // 100 ms per wait: changes at 100 and 200 ms, quiet until 3000 ms, change at 3500 ms.
+    w.script.assign(40, Wait::kTimeout);
+    w.script[0] = Wait::kChanged;
+    w.script[1] = Wait::kChanged;
+    w.script[34] = Wait::kChanged;
+    w.Run();
+    EXPECT_EQ(w.posts, (std::vector<uint32_t>{3000}));  // the 3500 ms change waits for 6000
+
+    test::TempDir dir;
+    InitLog(kLogMajor, dir.File("Upgrade.log").c_str());
+    ScriptedWatch none;
+    none.dispatcher = false;
+    none.script.assign(31, Wait::kTimeout);
+    none.script[0] = Wait::kChanged;
+    none.Run();
+    InitLog(kLogMajor, "");
+    EXPECT_EQ(none.posts.size(), 1u);
+    EXPECT_NE(test::ReadWholeFile(dir.File("Upgrade.log"))
+                  .find("WatchDirectory m_hOtherRecvMsgHnd is NULL"),
+              std::string::npos);
+}
+
+// Catches the folder watch reporting content changes or subfolder changes, or missing a
+// create, rename or delete directly inside the folder.
+TEST(FolderWatchTest, ReportsNameChangesDirectlyInsideTheFolder) {
+    test::TempDir dir;
+    std::filesystem::create_directory(dir.File("sub"));
+    dir.Write("a.bin", "1");
+    platform::FolderWatch watch;
+    ASSERT_TRUE(watch.Open(dir.Path()));
+    using R = platform::FolderWatch::WaitResult;
+    struct Case {
+        const char* name;
+        std::function<void()> act;
+        R expected;
+    } cases[] = {
+        {"nothing", [] {}, R::kTimeout},
+        {"create", [&] { dir.Write("b.bin", "x"); }, R::kChanged},
+        {"rewrite", [&] { dir.Write("a.bin", "longer content"); }, R::kTimeout},
+        {"rename", [&] { std::filesystem::rename(dir.File("b.bin"), dir.File("c.bin")); },
+         R::kChanged},
+        {"delete", [&] { std::filesystem::remove(dir.File("c.bin")); }, R::kChanged},
+        {"subfolder file", [&] { dir.Write("sub/x.bin", "x"); }, R::kTimeout},
+        {"new folder", [&] { std::filesystem::create_directory(dir.File("sub2")); }, R::kChanged},
+    };
+    for (const Case& c : cases) {
+        c.act();
+        // A change is already queued when Wait starts; 200 ms bounds the no-change cases.
+        EXPECT_EQ(watch.Wait(200), c.expected) << c.name;
+    }
+    platform::FolderWatch missing;
+    EXPECT_FALSE(missing.Open(dir.File("absent")));
+    EXPECT_EQ(missing.LastError(), ENOENT);
+    EXPECT_FALSE(missing.Open(dir.File("a.bin")));
+    EXPECT_EQ(missing.LastError(), ENOTDIR);
+}
+
+// Catches a watcher that only notices Stop at the next change in the folder, or that does not
+// report a folder it cannot watch.
+TEST(WatchDirectoryTest, EndsSoonAfterStopAndReportsMissingFolder) {
+    test::TempDir dir;
+    InitLog(kLogMajor, dir.File("Upgrade.log").c_str());
+    std::atomic<int> running{1};
+    EXPECT_EQ(WatchDirectory(dir.File("absent"), running, [] { return true; }), -1);
+    EXPECT_NE(test::ReadWholeFile(dir.File("Upgrade.log"))
+                  .find("WatchDirectory CreateFile failed, error: 2"),
+              std::string::npos);
+
+    std::atomic<int> posts{0};
+    platform::Thread watcher;
+    ASSERT_TRUE(watcher.Start([&] {
+        return WatchDirectory(dir.Path(), running, [&] {
+            ++posts;
+            return true;
+        });
+    }));
+    running = 0;
+    EXPECT_TRUE(watcher.Wait(1000));  // the engine's Stop waits this long
+    EXPECT_EQ(watcher.Result(), 0);
+    InitLog(kLogMajor, "");
+}
+
+}  // namespace
+}  // namespace orvane

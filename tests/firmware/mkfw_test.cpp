@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/child_process.h"
+#include "common/temp_dir.h"
+#include "firmware/fmw_package.h"
+#include "firmware/trace_capture.h"
+#include "firmware/upgrade_catalogue.h"
+
+namespace orvane {
+namespace {
+
+int Mkfw(std::vector<std::string> args, std::string* out = nullptr) {
+    args.insert(args.begin(), test::BinDir() + "/orvane-mkfw");
+    return test::RunCommand(args, out, 20000);
+}
+
+// Catches the tool writing files the reader refuses, damaging the wrong thing, or ignoring
+// the padding: each kind and option must come out as the catalogue sees it.
+TEST(MkfwTest, WritesEachKindAndDamage) {
+    test::TempDir dir;
+    test::TraceCapture trace;
+    struct Case {
+        std::vector<std::string> args;
+        int code;           // create_fmw_header result; -1 for header files
+        const char* model;  // catalogue record expected, null for none
+        int nvr;
+    } cases[] = {
+        {{"--version", "X_M100_V1.2.3.4", "--image", "4K", "--image", "100"}, 0, "M100", 0},
+        {{"--version", "X_M_V1", "--image", "1", "--image", "2", "--image", "3", "--image", "4",
+          "--image", "5", "--image", "6", "--image", "7", "--image", "8"},
+         0,
+         "M",
+         0},
+        {{"--version", "X_M_V1", "--mark", "9=extra", "--pad-to", "64K"}, 0, "M", 0},
+        {{"--version", "X_A_V1", "--alg", "--image", "10"}, 0, nullptr, 0},
+        {{"--version", "X_M_V1", "--fmw-type", "-1"}, 0, "M", 0},
+        {{"--version", "X_M_V1", "--corrupt", "magic"}, 9, nullptr, 0},
+        {{"--version", "X_M_V1", "--corrupt", "fa-crc"}, 10, nullptr, 0},
+        {{"--version", "X_M_V1", "--corrupt", "vamark-crc"}, 13, nullptr, 0},
+        {{"--version", "X_M_V1", "--corrupt", "header-crc"}, 14, nullptr, 0},
+        {{"--version", "X_M_V1", "--corrupt", "file-crc"}, 15, nullptr, 0},
+        {{"--version", "X_M_V1", "--image", "9", "--image", "9", "--corrupt", "img-crc:1"},
+         16,
+         nullptr,
+         0},
+        {{"--kind", "ipc", "--version", "Y_C300_V3.0", "--pad-to", "1M"}, -1, "C300", 0},
+        {{"--kind", "nvr", "--version", "N200_V2.0.0.7"}, -1, "N200", 1},
+        {{"--kind", "nvr", "--version", "N200_V2.0.0.7", "--corrupt", "magic"}, -1, nullptr, 1},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.push_back(dir.File("out.bin"));
+        ASSERT_EQ(Mkfw(args), 0) << args[1];
+        int code = -1;
+        if (c.code >= 0) {
+            FmwHandlePtr h = create_fmw_header(dir.File("out.bin").c_str(), &code);
+            EXPECT_EQ(code, c.code) << args[1] << " " << args[2] << "\n" << trace.Take();
+        }
+        std::vector<UpgradeFileInfo> catalogue;
+        AddUpgradeFileInfo(catalogue, dir.Path() + "/", "out.bin");
+        ASSERT_EQ(catalogue.size(), c.model ? 1u : 0u) << args[1] << " " << args[2];
+        if (c.model != nullptr) {
+            EXPECT_STREQ(catalogue[0].szModel, c.model);
+            EXPECT_EQ(catalogue[0].iNvrFirmware, c.nvr);
+        }
+    }
+    EXPECT_EQ(test::ReadWholeFile(dir.File("out.bin")).size(), 692u);
+    ASSERT_EQ(Mkfw({"--kind", "ipc", "--version", "Y_C_V1", "--pad-to", "1M", dir.File("pad.bin")}),
+              0);
+    EXPECT_EQ(test::ReadWholeFile(dir.File("pad.bin")).size(), 1024u * 1024u);
+}
+
+// Catches bad options accepted silently (a test would then rehearse with the wrong file).
+TEST(MkfwTest, RefusesBadOptionsAndExplainsItself) {
+    test::TempDir dir;
+    const std::string out = dir.File("x.bin");
+    std::vector<std::vector<std::string>> bad = {
+        {"--version", "X_M_V1", "--image", "12Q", out},
+        {"--version", "X_M_V1", "--corrupt", "img-crc:9", out},
+        {"--version", "X_M_V1", "--mark", "notag", out},
+        {"--kind", "ipc", "--version", "X_M_V1", "--corrupt", "file-crc", out},
+        {"--kind", "zip", "--version", "X_M_V1", out},
+        {"--image", "1", out},
+        {"--version", "X",       "--image", "1",       "--image", "1",       "--image",
+         "1",         "--image", "1",       "--image", "1",       "--image", "1",
+         "--image",   "1",       "--image", "1",       "--image", "1",       out},
+    };
+    for (const auto& args : bad) {
+        EXPECT_NE(Mkfw(args), 0) << args[0] << " " << args[1] << " " << args[2];
+    }
+    std::string help;
+    EXPECT_EQ(Mkfw({"--help"}, &help), 0);
+    for (const char* word : {"QVRFMW22", "FIRMWARE", "FIRMWNVR", "--corrupt", "--pad-to"}) {
+        EXPECT_NE(help.find(word), std::string::npos) << word;
+    }
+}
+
+}  // namespace
+}  // namespace orvane

@@ -1,0 +1,228 @@
+#include "firmware/upgrade_catalogue.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "common/temp_dir.h"
+#include "firmware/trace_capture.h"
+#include "platform/folder_list.h"
+#include "support/log.h"
+#include "tools/fmw_builder.h"
+
+namespace orvane {
+namespace {
+
+using test::Contains;
+
+std::string Package(const std::string& version) {
+    return fwbuild::BuildPackage(fwbuild::MakePackageSpec(version, {512}));
+}
+
+class CatalogueTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::filesystem::create_directory(Folder());
+        InitLog(kLogInfo, m_dir.File("Upgrade.log").c_str());
+    }
+    void TearDown() override { InitLog(kLogMajor, ""); }
+
+    std::string Folder() const { return m_dir.File("fw"); }
+    void Put(const std::string& name, const std::string& bytes) const {
+        m_dir.Write("fw/" + name, bytes);
+    }
+    std::vector<UpgradeFileInfo> Rebuild(const std::string& folder) {
+        std::vector<UpgradeFileInfo> catalogue;
+        SaveUpgradeFileInfo(catalogue, m_lock, folder);
+        return catalogue;
+    }
+    // The log written since the last call.
+    std::string TakeLog() {
+        std::string all = test::ReadWholeFile(m_dir.File("Upgrade.log"));
+        std::string fresh = all.substr(std::min(m_uLogRead, all.size()));
+        m_uLogRead = all.size();
+        return fresh;
+    }
+
+    test::TempDir m_dir;
+    test::TraceCapture m_trace;  // keeps the reader's trace out of the test output
+    std::mutex m_lock;
+    size_t m_uLogRead = 0;
+};
+
+// Catches a file kind read wrongly (model, version, NVR flag) or an unusable file added: each
+// probe must end in its record or in its own log line.
+TEST_F(CatalogueTest, EachFileKindIsProbedByItsHeader) {
+    auto noVersion = fwbuild::MakePackageSpec("X_M_V1", {16});
+    noVersion.vecMarks[0].tag = 5;
+    auto alg = fwbuild::MakePackageSpec("X_ALG_V1", {16});
+    alg.szMagic = "QVRALG22";
+    alg.iFmwType = 8;
+    auto badCrc = fwbuild::MakePackageSpec("X_M_V1", {16});
+    badCrc.damage = fwbuild::Damage::kImageCrc;
+    struct Case {
+        const char* name;
+        std::string bytes;
+        const char* model;  // null: no record
+        const char* verNum;
+        int nvr;
+        const char* log;
+    } cases[] = {
+        {"package", Package("X_M100_V1.2.3.4"), "M100", "1.2.3.4", 0,
+         "fileInfo.szVersion=M100-1.2.3.4\r\n fileInfo.iHighestVersion=1\r\n"},
+        {"ipc header", fwbuild::BuildIpcHeaderFile("Y_C300_V3.1.0.0", 4096, false), "C300",
+         "3.1.0.0", 0, "#QMDebug comfirm header is IPC dev------"},
+        {"nvr header", fwbuild::BuildNvrHeaderFile("N200_V2.0.0.7", 0, false), "N200", "2.0.0.7", 1,
+         "#QMDebug comfirm header is NVR dev------"},
+        {"alg package", fwbuild::BuildPackage(alg), nullptr, nullptr, 0,
+         "#QMDebug comfirm header is not IPC or NVR dev, continue"},
+        {"bad package", fwbuild::BuildPackage(badCrc), nullptr, nullptr, 0,
+         "#QMDebug ipc new firmware, create_fmw_header return NULL, continue"},
+        {"no version mark", fwbuild::BuildPackage(noVersion), nullptr, nullptr, 0,
+         "#QMDebug ipc new firmware, get_fmw_va_inform(FMW_VA_TAG_FS_VER) return NULL, "
+         "continue"},
+        {"short ipc header", fwbuild::BuildIpcHeaderFile("Y_C_V1", 0, false).substr(0, 1555),
+         nullptr, nullptr, 0, "#QMDebug IPC dev, read FirmWareHeader failed, continue"},
+        {"short nvr header", fwbuild::BuildNvrHeaderFile("N_V1", 0, false).substr(0, 691), nullptr,
+         nullptr, 0, "#QMDebug NVR dev, read FirmWareNVRHeader failed, continue"},
+        {"text file", std::string("hello world, not firmware"), nullptr, nullptr, 0,
+         "#QMDebug comfirm header is not IPC or NVR dev, continue"},
+    };
+    for (const Case& c : cases) {
+        Put("f.bin", c.bytes);
+        std::vector<UpgradeFileInfo> catalogue;
+        TakeLog();
+        AddUpgradeFileInfo(catalogue, Folder() + "/", "f.bin");
+        const std::string log = TakeLog();
+        EXPECT_TRUE(Contains(log, c.log)) << c.name << ":\n" << log;
+        if (c.model == nullptr) {
+            EXPECT_TRUE(catalogue.empty()) << c.name;
+            continue;
+        }
+        ASSERT_EQ(catalogue.size(), 1u) << c.name;
+        const UpgradeFileInfo& r = catalogue[0];
+        EXPECT_STREQ(r.szModel, c.model) << c.name;
+        EXPECT_STREQ(r.szVerNum, c.verNum) << c.name;
+        EXPECT_EQ(std::string(r.szVersion), std::string(c.model) + "-" + c.verNum) << c.name;
+        EXPECT_STREQ(r.szFileName, "f.bin") << c.name;
+        EXPECT_EQ(r.iHighestVersion, 1) << c.name;
+        EXPECT_EQ(r.iNvrFirmware, c.nvr) << c.name;
+    }
+}
+
+// Catches names matched without case or by containment, files too short to probe logged or
+// added, and over-long paths cut into the name of another file.
+TEST_F(CatalogueTest, NamesAndPathsThatAreNotProbed) {
+    const std::string good = Package("X_M_V1");
+    struct Case {
+        std::string name;
+        const char* log;  // null: no log line at all
+    } cases[] = {
+        {"A.BIN", "#QMDebug find .bin failed"},
+        {"A.bin.txt", "#QMDebug find .bin failed"},
+        {"bin", "#QMDebug find .bin failed"},
+        {"missing.bin", "#QMDebug open file failed, szFilePath="},
+        {"tiny.bin", nullptr},
+    };
+    Put("A.BIN", good);
+    Put("A.bin.txt", good);
+    Put("bin", good);
+    Put("tiny.bin", "FIRMW");
+    for (const Case& c : cases) {
+        std::vector<UpgradeFileInfo> catalogue;
+        TakeLog();
+        AddUpgradeFileInfo(catalogue, Folder() + "/", c.name);
+        const std::string log = TakeLog();
+        EXPECT_TRUE(catalogue.empty()) << c.name;
+        if (c.log != nullptr) {
+            EXPECT_TRUE(Contains(log, c.log)) << c.name << ":\n" << log;
+        } else {
+            EXPECT_EQ(log, "") << c.name;
+        }
+    }
+    // A path of more than 255 bytes is refused, never shortened.
+    std::string deep = Folder();
+    while (deep.size() < 250) {
+        deep += "/dddddddddddddddddddd";
+    }
+    std::filesystem::create_directories(deep);
+    std::ofstream(deep + "/long_name.bin", std::ios::binary) << good;
+    std::vector<UpgradeFileInfo> catalogue;
+    TakeLog();
+    AddUpgradeFileInfo(catalogue, deep + "/", "long_name.bin");
+    EXPECT_TRUE(catalogue.empty());
+    EXPECT_TRUE(Contains(TakeLog(), "#QMDebug open file failed, szFilePath=" + deep));
+}
+
+// Catches a rebuild that keeps older versions, loses equal ones or reorders them against the
+// folder listing, or probes directories and dots.
+TEST_F(CatalogueTest, RebuildKeepsNewestOfEachModelInListingOrder) {
+    Put("old.bin", Package("X_M100_V1.2.3.4"));
+    Put("new.bin", Package("X_M100_V1.2.10.0"));
+    Put("twin_a.bin", Package("X_T_V5.0"));
+    Put("twin_b.bin", fwbuild::BuildIpcHeaderFile("Y_T_V5.0.0.0", 0, false));
+    Put("plain.bin", Package("X_P_V"));
+    Put("plain2.bin", Package("X_P_V9.9"));
+    Put("nvr.bin", fwbuild::BuildNvrHeaderFile("R_V1.0", 0, false));
+    std::filesystem::create_directory(Folder() + "/x.bin");
+
+    std::vector<UpgradeFileInfo> catalogue = Rebuild(Folder());
+    const std::string log = TakeLog();
+
+    std::vector<platform::FolderEntry> listing;
+    ASSERT_TRUE(platform::ListFolder(Folder(), &listing));
+    std::vector<std::string> expected;
+    for (const auto& e : listing) {
+        if (e.szName != "old.bin" && e.szName.size() > 4 && !e.bDirectory) {
+            expected.push_back(e.szName);
+        }
+    }
+    std::vector<std::string> got;
+    for (const auto& r : catalogue) {
+        got.push_back(r.szFileName);
+    }
+    EXPECT_EQ(got, expected);
+    EXPECT_TRUE(Contains(log, "#QMDebug tempFind.IsDirectory() continue"));
+    EXPECT_TRUE(Contains(log, "#QMDebug tempFind.IsDots() continue"));
+    EXPECT_TRUE(Contains(log, "#QMDebug tempFind.Close(),m_vecUpgradeFileInfo.size()=7"));
+    EXPECT_TRUE(Contains(log,
+                         "fileInfo.iHighestVersion=0\r\n fileInfo.szModel=M100\r\n "
+                         "fileInfo.szVerNum=1.2.3.4\r\n fileInfo.szFileName=old.bin"));
+    EXPECT_TRUE(
+        Contains(log, "#QMDebug find file strPath=" + Folder() + "/new.bin, strTmp=new.bin"));
+    EXPECT_TRUE(Contains(log, "#QMDebug tempFind.FindNextFile(), bFound=0"));
+}
+
+// Catches a missing folder that keeps the old catalogue or crashes the rebuild.
+TEST_F(CatalogueTest, UnlistableFolderEmptiesTheCatalogue) {
+    Put("a.bin", Package("X_M_V1"));
+    std::vector<UpgradeFileInfo> catalogue;
+    SaveUpgradeFileInfo(catalogue, m_lock, Folder() + "/");
+    ASSERT_EQ(catalogue.size(), 1u);
+    TakeLog();
+    SaveUpgradeFileInfo(catalogue, m_lock, m_dir.File("absent"));
+    EXPECT_TRUE(catalogue.empty());
+    const std::string log = TakeLog();
+    EXPECT_TRUE(Contains(
+        log, "#QMDebug Enter SaveUpgradeFileInfo() strFolderName=" + m_dir.File("absent")));
+    EXPECT_TRUE(Contains(log, "strFolderName=" + m_dir.File("absent") + "/, bFound=0"));
+    EXPECT_TRUE(Contains(log, "#QMDebug tempFind.Close(),m_vecUpgradeFileInfo.size()=0"));
+}
+
+// Catches version texts taken beyond 255 characters or past their terminator.
+TEST_F(CatalogueTest, VersionTextIsCutAt255Characters) {
+    // Model field of 300 characters: only 255 of the text are taken, the model then cut to 63.
+    const std::string text = "Y_" + std::string(300, 'C') + "_V1";
+    Put("long.bin", fwbuild::BuildIpcHeaderFile(text, 0, false));
+    std::vector<UpgradeFileInfo> catalogue;
+    AddUpgradeFileInfo(catalogue, Folder() + "/", "long.bin");
+    ASSERT_EQ(catalogue.size(), 1u);
+    EXPECT_EQ(std::string(catalogue[0].szModel), std::string(63, 'C'));
+    EXPECT_STREQ(catalogue[0].szVerNum, "");  // the version field lay beyond 255
+}
+
+}  // namespace
+}  // namespace orvane
