@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "app/app_config.h"
+#include "app/folder_history.h"
 #include "protocol/orvane_engine.h"
 
 namespace orvane {
@@ -9,7 +11,12 @@ namespace orvane {
 // What the operator chose before pressing Start.
 struct StartSettings {
     std::string szLocalIP;        // the address box
-    std::string szUpgradeFolder;  // the folder box
+    std::string szUpgradeFolder;  // the folder box's text (may be typed by hand)
+    // The folder box, saved (and trimmed to its limit) at Start; null saves no folders.
+    FolderHistory* pFolderBox = nullptr;
+    bool bForcedUpgrade = false;   // "Forcibly upgrade to an earlier version"
+    bool bIpCheck = false;         // "IP occupancy detection"
+    bool bShowAllDevices = false;  // "Display devices with the same version"
 };
 
 // Why Start did not start the service.
@@ -17,26 +24,33 @@ struct StartResult {
     bool bStarted = false;
     int iTextId = 0;        // string-table text to show the operator, 0 for none
     std::string szMessage;  // plain text for the terminal when there is no text id
+    // The reachability check ran (Start got past the folder) and what it found; the
+    // front-end shows or hides the network-failure note accordingly, also when Start stops
+    // later on.
+    bool bCloudChecked = false;
+    bool bNetConnected = false;
 };
 
 // The Start and Stop commands' sequences, shared by the window and the headless front-end:
 // the checks and steps before the engine starts, in their order, then the engine itself.
 class ServiceControl {
   public:
-    explicit ServiceControl(OrvaneEngine& engine) : m_engine(engine) {}
+    explicit ServiceControl(OrvaneEngine& engine, std::string iniPath = ConfigIniPath())
+        : m_engine(engine), m_szIniPath(std::move(iniPath)) {}
 
     StartResult Start(const StartSettings& settings);
     void Stop();
 
   private:
     bool PrepareUpgradeFolder(const StartSettings& settings, StartResult* result);
-    void CheckCloud();
+    void CheckCloud(StartResult* result);
     bool PrepareLocalAddress(const StartSettings& settings, ServiceConfig* config,
                              StartResult* result);
     bool ReadServingMac(ServiceConfig* config, StartResult* result);
     void SaveSettings(const StartSettings& settings);
 
     OrvaneEngine& m_engine;
+    std::string m_szIniPath;
 };
 
 }  // namespace orvane

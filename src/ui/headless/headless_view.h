@@ -35,7 +35,11 @@ class HeadlessView : public ServiceView {
 
 struct HeadlessOptions {
     std::string szIp;
-    std::string szFolder = "Firmware";
+    std::string szFolder;  // empty: the folder Config.ini selects
+    // The three boxes: -1 as Config.ini has them, 0 unticked, 1 ticked.
+    int iForcedUpgrade = -1;
+    int iShowAllDevices = -1;
+    int iIpCheck = -1;
 };
 
 // Runs the service until SIGINT or SIGTERM; the process's exit status.
