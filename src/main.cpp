@@ -1,9 +1,22 @@
 // The orvane executable: the upgrade service with a terminal front-end (--headless).
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <string>
 
 #include "app/app_startup.h"
 #include "ui/headless/headless_view.h"
+
+namespace {
+
+// --NAME ticks the box, --no-NAME unticks it; the last one given wins.
+void AddBoxFlags(CLI::App& app, const std::string& name, const std::string& box, int* state) {
+    app.add_flag_callback(
+        "--" + name, [state] { *state = 1; }, "Tick \"" + box + "\"");
+    app.add_flag_callback(
+        "--no-" + name, [state] { *state = 0; }, "Untick \"" + box + "\"");
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{"Orvane: upgrades the firmware of network cameras and video recorders"};
@@ -13,12 +26,10 @@ int main(int argc, char** argv) {
     app.add_option("--ip", options.szIp, "Local IPv4 address to serve from");
     app.add_option("--folder", options.szFolder,
                    "Folder of firmware files (the TFTP root), as if chosen with Browse");
-    app.add_flag("--force{1},--no-force{0}", options.iForcedUpgrade,
-                 "Tick or untick \"Forcibly upgrade to an earlier version\"");
-    app.add_flag("--show-all{1},--no-show-all{0}", options.iShowAllDevices,
-                 "Tick or untick \"Display devices with the same version\"");
-    app.add_flag("--ip-check{1},--no-ip-check{0}", options.iIpCheck,
-                 "Tick or untick \"IP occupancy detection\"");
+    // Each box: ticked, unticked, or (neither given) as Config.ini has it.
+    AddBoxFlags(app, "force", "Forcibly upgrade to an earlier version", &options.iForcedUpgrade);
+    AddBoxFlags(app, "show-all", "Display devices with the same version", &options.iShowAllDevices);
+    AddBoxFlags(app, "ip-check", "IP occupancy detection", &options.iIpCheck);
     CLI11_PARSE(app, argc, argv);
 
     // The language is fixed before any text is shown, whichever front-end runs.

@@ -19,8 +19,8 @@ TEST(HeadlessTest, PrintsReadyLineAndStopsOnSignal) {
     for (int sig : {SIGTERM, SIGINT}) {
         test::TempDir dir;
         test::ChildProcess orvane;
-        ASSERT_TRUE(orvane.Start({test::BinDir() + "/orvane", "--headless", "--ip", "127.0.0.1",
-                                  "--folder", dir.File("Firmware")},
+        ASSERT_TRUE(orvane.Start({test::InstallProgram("orvane", dir.Path()), "--headless", "--ip",
+                                  "127.0.0.1", "--folder", dir.File("Firmware")},
                                  dir.Path()));
         std::string line;
         ASSERT_TRUE(orvane.ReadLine(&line, kWaitMs));
@@ -35,8 +35,8 @@ TEST(HeadlessTest, AddressNotOnThisHostIsReported) {
     ORVANE_REQUIRE_PRIVATE_NETWORK();
     test::TempDir dir;
     test::ChildProcess orvane;
-    ASSERT_TRUE(orvane.Start({test::BinDir() + "/orvane", "--headless", "--ip", "192.0.2.1",
-                              "--folder", dir.File("Firmware")},
+    ASSERT_TRUE(orvane.Start({test::InstallProgram("orvane", dir.Path()), "--headless", "--ip",
+                              "192.0.2.1", "--folder", dir.File("Firmware")},
                              dir.Path(), dir.File("stderr.txt")));
     std::string line;
     EXPECT_FALSE(orvane.ReadLine(&line, 6000));
