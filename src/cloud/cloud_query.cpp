@@ -78,6 +78,8 @@ CurlHandle OpenClient(const std::string& url, CurlUrl* parsed) {
     CURL* c = curl.get();
     curl_easy_setopt(c, CURLOPT_CURLU, parsed->get());
     curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+    // The header block (Host, Connection) is an HTTP/1.1 one; HTTP/2 would rewrite it.
+    curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
