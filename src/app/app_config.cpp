@@ -1,26 +1,112 @@
 #include "app/app_config.h"
 
-#include <SimpleIni.h>
+#include <filesystem>
+#include <fstream>
 
+#include "app/profile_file.h"
 #include "platform/file.h"
 #include "support/log.h"
 
 namespace orvane {
+
+namespace {
+
+// Path is read into a buffer of 2,560 bytes; each folder of it is a path of at most 255.
+constexpr size_t kMaxPathValue = 2559;
+constexpr size_t kMaxFolder = 255;
+
+int ReadInt(const std::string& iniPath, const char* key, int defaultValue) {
+    return ReadProfileInt(iniPath, kConfigSection, key, defaultValue);
+}
+
+void CreateFolderIfMissing(const std::string& folder) {
+    std::error_code ec;
+    if (!folder.empty() && !std::filesystem::exists(folder, ec)) {
+        std::filesystem::create_directory(folder, ec);
+    }
+}
+
+void AddPathFolders(const std::string& value, FolderHistory* folders) {
+    size_t start = 0;
+    while (start <= value.size()) {
+        size_t bar = value.find('|', start);
+        size_t end = bar == std::string::npos ? value.size() : bar;
+        if (end > start) {
+            folders->Add(CutUtf8(value.substr(start, end - start), kMaxFolder));
+        }
+        if (bar == std::string::npos) {
+            break;
+        }
+        start = bar + 1;
+    }
+}
+
+}  // namespace
 
 std::string ConfigIniPath() {
     return platform::ExecutableDir() + "/Config.ini";
 }
 
 int ReadLogSwitch(const std::string& iniPath) {
-    CSimpleIniA ini(false, false, false);
-    if (ini.LoadFile(iniPath.c_str()) < 0) {
-        return 0;
-    }
-    return static_cast<int>(ini.GetLongValue("CNFINFO", "LogSwitch", 0));
+    return ReadInt(iniPath, "LogSwitch", 0);
 }
 
 int LogThresholdFor(int logSwitch) {
     return logSwitch == 1 ? kLogInfo : kLogMajor;
+}
+
+int GetAppLanguage() {
+    return GetAppLanguage(ConfigIniPath());
+}
+
+int GetAppLanguage(const std::string& iniPath) {
+    return ReadInt(iniPath, "AppLanguage", 0);
+}
+
+WindowSettings LoadWindowSettings(const std::string& iniPath, const std::string& programDir) {
+    WindowSettings s;
+    s.bConfigFound = std::ifstream(iniPath).is_open();
+    if (s.bConfigFound) {
+        std::string path =
+            ReadProfileString(iniPath, kConfigSection, "Path", kMaxPathValue).value_or("");
+        if (path.empty()) {
+            const std::string firmware = programDir + "/Firmware";
+            CreateFolderIfMissing(firmware);
+            s.folders.Add(firmware);
+        } else {
+            AddPathFolders(path, &s.folders);
+        }
+        s.bForcedUpgrade = ReadInt(iniPath, "ForcedUpgradeVerison", 1) != 0;
+        s.bIpCheck = ReadInt(iniPath, "IPCheck", 0) != 0;
+        int language = ReadInt(iniPath, "AppLanguage", 0);
+        s.iLanguageSelection = (language >= 0 && language <= 2) ? language : -1;
+        s.bTestMode = ReadInt(iniPath, "TestMode", 0) != 0;
+        s.bShowAllDevices = ReadInt(iniPath, "ShowAllDev", 1) != 0;
+    } else {
+        s.folders.Add(programDir);
+    }
+    s.folders.Select(ReadInt(iniPath, "CurSelPath", 0));
+    CreateFolderIfMissing(s.folders.Text());
+    s.iLogSwitch = ReadInt(iniPath, "LogSwitch", 0);
+    return s;
+}
+
+bool SaveStartSettings(const std::string& iniPath, FolderHistory* folders, bool forcedUpgrade,
+                       bool ipCheck, bool showAllDevices) {
+    std::vector<ProfileValue> values;
+    if (folders) {
+        folders->DropOldestBeyondLimit();
+        values.push_back({"Path", CutUtf8(folders->PathValue(), kMaxPathValue)});
+        values.push_back({"CurSelPath", std::to_string(folders->SelectedIndex())});
+    }
+    values.push_back({"ForcedUpgradeVerison", forcedUpgrade ? "1" : "0"});
+    values.push_back({"IPCheck", ipCheck ? "1" : "0"});
+    values.push_back({"ShowAllDev", showAllDevices ? "1" : "0"});
+    if (!WriteProfileValues(iniPath, kConfigSection, values)) {
+        WriteLog(kLogGeneral, "SaveStartSettings cannot write %s", iniPath.c_str());
+        return false;
+    }
+    return true;
 }
 
 }  // namespace orvane

@@ -2,7 +2,12 @@
 
 #include <string>
 
+#include "app/folder_history.h"
+
 namespace orvane {
+
+// Config.ini's one section.
+constexpr const char* kConfigSection = "CNFINFO";
 
 // Path of Config.ini beside the program.
 std::string ConfigIniPath();
@@ -13,5 +18,35 @@ int ReadLogSwitch(const std::string& iniPath);
 
 // The log threshold that a LogSwitch value gives.
 int LogThresholdFor(int logSwitch);
+
+// AppLanguage of Config.ini beside the program (or of `iniPath`): 0 automatic, 1 Chinese,
+// 2 English; 0 when missing.
+int GetAppLanguage();
+int GetAppLanguage(const std::string& iniPath);
+
+// What window initialisation takes from Config.ini.
+struct WindowSettings {
+    bool bConfigFound = false;
+    FolderHistory folders;  // the folder box, its entry selected by CurSelPath
+    bool bForcedUpgrade = false;
+    bool bIpCheck = false;
+    bool bShowAllDevices = false;
+    int iLanguageSelection = -1;  // entry of the language box; -1 selects none
+    bool bTestMode = false;
+    int iLogSwitch = 0;
+};
+
+// Reads Config.ini as the window's initialisation does. A missing (or unreadable) file gives
+// the program's folder as the only entry and all three boxes unticked. A file with an empty
+// Path gives the folder Firmware beside the program, created if missing. The folder that ends
+// up selected is created when missing (one level; a failure is ignored).
+WindowSettings LoadWindowSettings(const std::string& iniPath, const std::string& programDir);
+
+// Saves the settings of a Start: the folder history (after dropping the oldest of more than
+// ten entries) and its selected entry (-1 for none), unless `folders` is null, and the three
+// boxes. Every other line of the
+// file stays. False when the file could not be written.
+bool SaveStartSettings(const std::string& iniPath, FolderHistory* folders, bool forcedUpgrade,
+                       bool ipCheck, bool showAllDevices);
 
 }  // namespace orvane

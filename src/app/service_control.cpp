@@ -1,5 +1,8 @@
 #include "app/service_control.h"
 
+#include <filesystem>
+
+#include "cloud/cloud_query.h"
 #include "protocol/ip_allocator.h"
 #include "support/log.h"
 
@@ -20,7 +23,7 @@ StartResult ServiceControl::Start(const StartSettings& settings) {
         return result;
     }
 
-    CheckCloud();
+    CheckCloud(&result);
 
     if (!PrepareLocalAddress(settings, &config, &result)) {
         return result;
@@ -45,12 +48,26 @@ void ServiceControl::Stop() {
 }
 
 // The upgrade folder must exist before the TFTP service and the catalogue use it.
-bool ServiceControl::PrepareUpgradeFolder(const StartSettings&, StartResult*) {
+bool ServiceControl::PrepareUpgradeFolder(const StartSettings& settings, StartResult* result) {
+    if (settings.szUpgradeFolder.empty()) {
+        result->iTextId = 161;
+        return false;
+    }
+    // One level only; a folder that cannot be made leaves an empty catalogue, not a refusal.
+    std::error_code ec;
+    if (!std::filesystem::exists(settings.szUpgradeFolder, ec)) {
+        std::filesystem::create_directory(settings.szUpgradeFolder, ec);
+    }
     return true;
 }
 
 // Whether the cloud update service can be asked for firmware this run.
-void ServiceControl::CheckCloud() {}
+void ServiceControl::CheckCloud(StartResult* result) {
+    const bool reachable = IsCloudReachable();
+    m_engine.SetNetConnected(reachable);
+    result->bCloudChecked = true;
+    result->bNetConnected = reachable;
+}
 
 // The serving address and the allocation cursor, host 10 of the address's /24.
 bool ServiceControl::PrepareLocalAddress(const StartSettings& settings, ServiceConfig* config,
@@ -80,7 +97,11 @@ bool ServiceControl::ReadServingMac(ServiceConfig* config, StartResult* result) 
     return true;
 }
 
-// Settings are saved at every Start, never at exit.
-void ServiceControl::SaveSettings(const StartSettings&) {}
+// Settings are saved at every Start, never at exit. Only the folder box's entries are saved:
+// a folder typed by hand serves this run alone.
+void ServiceControl::SaveSettings(const StartSettings& settings) {
+    SaveStartSettings(m_szIniPath, settings.pFolderBox, settings.bForcedUpgrade, settings.bIpCheck,
+                      settings.bShowAllDevices);
+}
 
 }  // namespace orvane

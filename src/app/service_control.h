@@ -3,6 +3,8 @@
 #include <string>
 #include <utility>
 
+#include "app/app_config.h"
+#include "app/folder_history.h"
 #include "protocol/orvane_engine.h"
 #include "support/adapters.h"
 
@@ -11,7 +13,12 @@ namespace orvane {
 // What the operator chose before pressing Start.
 struct StartSettings {
     std::string szLocalIP;        // the address box
-    std::string szUpgradeFolder;  // the folder box
+    std::string szUpgradeFolder;  // the folder box's text (may be typed by hand)
+    // The folder box, saved (and trimmed to its limit) at Start; null saves no folders.
+    FolderHistory* pFolderBox = nullptr;
+    bool bForcedUpgrade = false;   // "Forcibly upgrade to an earlier version"
+    bool bIpCheck = false;         // "IP occupancy detection"
+    bool bShowAllDevices = false;  // "Display devices with the same version"
 };
 
 // Why Start did not start the service.
@@ -19,29 +26,36 @@ struct StartResult {
     bool bStarted = false;
     int iTextId = 0;        // string-table text to show the operator, 0 for none
     std::string szMessage;  // plain text for the terminal when there is no text id
+    // The reachability check ran (Start got past the folder) and what it found; the
+    // front-end shows or hides the network-failure note accordingly, also when Start stops
+    // later on.
+    bool bCloudChecked = false;
+    bool bNetConnected = false;
 };
 
 // The Start and Stop commands' sequences, shared by the window and the headless front-end:
 // the checks and steps before the engine starts, in their order, then the engine itself.
 class ServiceControl {
   public:
-    // `lister` is where the serving adapter's MAC is looked up (tests pass fabricated ones).
-    explicit ServiceControl(OrvaneEngine& engine,
+    // `iniPath` is the Config.ini that Start saves to; `lister` is where the serving adapter's
+    // MAC is looked up (tests pass fabricated ones).
+    explicit ServiceControl(OrvaneEngine& engine, std::string iniPath = ConfigIniPath(),
                             AdapterLister lister = platform::ListNetInterfaces)
-        : m_engine(engine), m_adapterLister(std::move(lister)) {}
+        : m_engine(engine), m_szIniPath(std::move(iniPath)), m_adapterLister(std::move(lister)) {}
 
     StartResult Start(const StartSettings& settings);
     void Stop();
 
   private:
     bool PrepareUpgradeFolder(const StartSettings& settings, StartResult* result);
-    void CheckCloud();
+    void CheckCloud(StartResult* result);
     bool PrepareLocalAddress(const StartSettings& settings, ServiceConfig* config,
                              StartResult* result);
     bool ReadServingMac(ServiceConfig* config, StartResult* result);
     void SaveSettings(const StartSettings& settings);
 
     OrvaneEngine& m_engine;
+    std::string m_szIniPath;
     AdapterLister m_adapterLister;
 };
 

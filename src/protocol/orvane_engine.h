@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <functional>
 #include <list>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -73,6 +74,16 @@ class OrvaneEngine {
     bool IsRunning() const { return m_bStartUpgrade.load() != 0; }
 
     void SetPause(bool paused) { m_bPauseTest = paused ? 1 : 0; }
+
+    // Whether the update service answered the last reachability check; cloud requests are
+    // queued only while it did.
+    void SetNetConnected(bool connected) { m_bNetConnected = connected ? 1 : 0; }
+    bool IsNetConnected() const { return m_bNetConnected.load() != 0; }
+    // The cloud query's language value for an effective language; empty for none.
+    std::string LanguageCode(int language) const {
+        auto it = m_mapLanguageCode.find(language);
+        return it == m_mapLanguageCode.end() ? std::string() : it->second;
+    }
     bool IsPaused() const { return m_bPauseTest.load() != 0; }
 
     // Thread bodies; public so tests can drive them one at a time.
@@ -138,6 +149,9 @@ class OrvaneEngine {
 
     std::atomic<int> m_bStartUpgrade{0};
     std::atomic<int> m_bPauseTest{0};
+    std::atomic<int> m_bNetConnected{0};
+    // Language code of the cloud query by effective language (g_iLanguage).
+    const std::map<int, std::string> m_mapLanguageCode{{1, "zh_CN"}, {2, "en"}};
     // Set before the threads start and constant while they run.
     std::string m_szLocalIP;
     std::string m_szLocalMac;

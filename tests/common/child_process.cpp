@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "platform/file.h"
@@ -142,6 +143,17 @@ int RunCommand(const std::vector<std::string>& argv, std::string* out, int timeo
 
 std::string BinDir() {
     return platform::ExecutableDir();
+}
+
+std::string InstallProgram(const std::string& name, const std::string& folder) {
+    const std::string from = BinDir() + "/" + name;
+    const std::string to = folder + "/" + name;
+    std::error_code ec;
+    std::filesystem::create_hard_link(from, to, ec);
+    if (ec) {
+        std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, ec);
+    }
+    return to;
 }
 
 }  // namespace orvane::test

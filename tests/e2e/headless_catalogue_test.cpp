@@ -33,8 +33,7 @@ TEST(HeadlessCatalogueTest, BuildsAndFollowsTheFolderWithTraces) {
     ORVANE_REQUIRE_PRIVATE_NETWORK();
     test::TempDir dir;
     // Config.ini is read beside the program: run a copy that has one with LogSwitch=1.
-    std::filesystem::copy_file(test::BinDir() + "/orvane", dir.File("orvane"));
-    std::filesystem::permissions(dir.File("orvane"), std::filesystem::perms::owner_all);
+    test::InstallProgram("orvane", dir.Path());
     dir.Write("Config.ini", "[CNFINFO]\r\nLogSwitch=1\r\n");
     std::filesystem::create_directory(dir.File("fw"));
     dir.Write("fw/m100.bin",

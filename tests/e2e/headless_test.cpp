@@ -28,8 +28,8 @@ TEST(HeadlessTest, PrintsReadyLineAndStopsOnSignal) {
     for (const auto& [sig, flag] : {std::pair{SIGTERM, "--ip-check"}, {SIGINT, "--no-ip-check"}}) {
         test::TempDir dir;
         test::ChildProcess orvane;
-        ASSERT_TRUE(orvane.Start({test::BinDir() + "/orvane", "--headless", "--ip", "127.0.0.1",
-                                  "--folder", dir.File("Firmware"), flag},
+        ASSERT_TRUE(orvane.Start({test::InstallProgram("orvane", dir.Path()), "--headless", "--ip",
+                                  "127.0.0.1", "--folder", dir.File("Firmware"), flag},
                                  dir.Path()));
         std::string line;
         ASSERT_TRUE(orvane.ReadLine(&line, kWaitMs));
@@ -71,8 +71,8 @@ TEST(HeadlessTest, ReadyLineCarriesTheServingInterfaceMac) {
 
     test::TempDir dir;
     test::ChildProcess orvane;
-    ASSERT_TRUE(orvane.Start({test::BinDir() + "/orvane", "--headless", "--ip", "10.217.0.1",
-                              "--folder", dir.File("Firmware")},
+    ASSERT_TRUE(orvane.Start({test::InstallProgram("orvane", dir.Path()), "--headless", "--ip",
+                              "10.217.0.1", "--folder", dir.File("Firmware")},
                              dir.Path()));
     std::string line;
     ASSERT_TRUE(orvane.ReadLine(&line, kWaitMs));
@@ -97,8 +97,8 @@ TEST(HeadlessTest, RefusesToStartWithoutAddressOrMac) {
     };
     for (const Case& c : cases) {
         test::TempDir dir;
-        std::vector<std::string> argv = {test::BinDir() + "/orvane", "--headless", "--folder",
-                                         dir.File("Firmware")};
+        std::vector<std::string> argv = {test::InstallProgram("orvane", dir.Path()), "--headless",
+                                         "--folder", dir.File("Firmware")};
         argv.insert(argv.end(), c.args.begin(), c.args.end());
         test::ChildProcess orvane;
         ASSERT_TRUE(orvane.Start(argv, dir.Path(), dir.File("stderr.txt")));
@@ -120,8 +120,8 @@ TEST(HeadlessTest, PortInUseIsReported) {
                 holder.Bind(port));
     test::TempDir dir;
     test::ChildProcess orvane;
-    ASSERT_TRUE(orvane.Start({test::BinDir() + "/orvane", "--headless", "--ip", "127.0.0.1",
-                              "--folder", dir.File("Firmware")},
+    ASSERT_TRUE(orvane.Start({test::InstallProgram("orvane", dir.Path()), "--headless", "--ip",
+                              "127.0.0.1", "--folder", dir.File("Firmware")},
                              dir.Path(), dir.File("stderr.txt")));
     std::string line;
     EXPECT_FALSE(orvane.ReadLine(&line, 6000));

@@ -1,13 +1,13 @@
 #include <cstdio>
+#include <filesystem>
 
-#include "app/app_config.h"
+#include "app/app_startup.h"
 #include "app/service_control.h"
 #include "firmware/fmw_trace.h"
 #include "platform/signals.h"
 #include "protocol/orvane_engine.h"
 #include "support/adapters.h"
 #include "support/language.h"
-#include "support/log.h"
 #include "ui/headless/headless_view.h"
 
 namespace orvane {
@@ -20,30 +20,66 @@ std::string FirstLocalIp() {
     char list[kMaxLocalIps][kIpTextSize] = {};
     return GetLocalIpList(list) > 0 ? list[0] : "";
 }
+
+bool BoxState(int option, bool fromConfig) {
+    return option < 0 ? fromConfig : option != 0;
+}
+
+// A picker hands back a full path; so does --folder, whatever the current folder was.
+std::string ChosenFolder(const std::string& given) {
+    std::error_code ec;
+    std::string path = std::filesystem::absolute(given, ec).lexically_normal().string();
+    if (ec) {
+        return given;
+    }
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    return path;
+}
 }  // namespace
 
 int RunHeadless(const HeadlessOptions& options) {
     // Signals are taken by this thread alone; every service thread inherits the mask.
     platform::BlockTerminationSignals();
-    InitLog(LogThresholdFor(ReadLogSwitch(ConfigIniPath())), "Upgrade.log");
+    InstallCrashRecorder();
+    if (!AcquireSingleInstance()) {
+        std::fprintf(stderr, "%s\n", LoadText(102));
+        return 1;
+    }
+    WindowSettings settings = InitialiseSettings();
     // Standard output carries this mode's own lines; the package reader's trace goes beside
     // the error texts instead.
     SetFmwTraceOutput(stderr);
+    if (!options.szFolder.empty()) {
+        settings.folders.Browse(ChosenFolder(options.szFolder));
+    }
 
-    std::string ip = options.szIp.empty() ? FirstLocalIp() : options.szIp;
-    if (ip.empty()) {
+    HeadlessView view;
+    view.SetUpgradeFolder(settings.folders.Text());
+    StartSettings start;
+    start.szLocalIP = options.szIp.empty() ? FirstLocalIp() : options.szIp;
+    if (start.szLocalIP.empty()) {
         std::fprintf(stderr,
                      "orvane: this machine has no usable local IPv4 address; pass --ip ADDR\n");
         return 1;
     }
-
-    HeadlessView view;
-    view.SetUpgradeFolder(options.szFolder);
-    view.SetIpCheck(options.bIpCheck);
+    start.szUpgradeFolder = settings.folders.Text();
+    start.pFolderBox = &settings.folders;
+    start.bForcedUpgrade = BoxState(options.iForcedUpgrade, settings.bForcedUpgrade);
+    start.bShowAllDevices = BoxState(options.iShowAllDevices, settings.bShowAllDevices);
+    start.bIpCheck = BoxState(options.iIpCheck, settings.bIpCheck);
+    view.SetForcedUpgrade(start.bForcedUpgrade);
+    view.SetShowAllDevices(start.bShowAllDevices);
+    view.SetIpCheck(start.bIpCheck);
     OrvaneEngine engine(view);
     ServiceControl control(engine);
 
-    StartResult started = control.Start(StartSettings{ip, options.szFolder});
+    StartResult started = control.Start(start);
+    if (started.bCloudChecked && !started.bNetConnected) {
+        std::fprintf(stderr, "%s\n", NetworkFailureNote());
+        std::fflush(stderr);
+    }
     if (!started.bStarted) {
         std::fprintf(stderr, "%s\n",
                      started.iTextId ? LoadText(started.iTextId) : started.szMessage.c_str());

@@ -34,9 +34,12 @@ class HeadlessView : public ServiceView {
 };
 
 struct HeadlessOptions {
-    std::string szIp;  // empty: the first address of the local address list
-    std::string szFolder = "Firmware";
-    bool bIpCheck = false;  // the "IP occupancy detection" box
+    std::string szIp;      // empty: the first address of the local address list
+    std::string szFolder;  // empty: the folder Config.ini selects
+    // The three boxes: -1 as Config.ini has them, 0 unticked, 1 ticked.
+    int iForcedUpgrade = -1;
+    int iShowAllDevices = -1;
+    int iIpCheck = -1;
 };
 
 // Runs the service until SIGINT or SIGTERM; the process's exit status.

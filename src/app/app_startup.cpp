@@ -1,0 +1,62 @@
+#include "app/app_startup.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "cloud/cloud_query.h"
+#include "platform/crash_handler.h"
+#include "platform/file.h"
+#include "platform/instance_lock.h"
+#include "support/language.h"
+#include "support/log.h"
+
+namespace orvane {
+
+bool SystemLanguageIsChinese(const EnvReader& env) {
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = env(name);
+        if (value && *value) {
+            return std::strncmp(value, "zh", 2) == 0;
+        }
+    }
+    return false;
+}
+
+int ChooseLanguage(int appLanguage, bool systemIsChinese) {
+    if (appLanguage == kLanguageChinese || appLanguage == kLanguageEnglish) {
+        return appLanguage;
+    }
+    return systemIsChinese ? kLanguageChinese : kLanguageEnglish;
+}
+
+void InitStartupLanguage() {
+    const bool chinese =
+        SystemLanguageIsChinese([](const char* name) { return std::getenv(name); });
+    g_iLanguage = ChooseLanguage(GetAppLanguage(), chinese);
+    SetThreadUiLanguage(g_iLanguage);
+}
+
+bool InstallCrashRecorder() {
+    return platform::InstallCrashHandler(platform::ExecutableDir() + "/CrashDir");
+}
+
+bool AcquireSingleInstance() {
+    // Held until the process ends; never released on purpose.
+    static platform::InstanceLock lock;
+    return lock.TryAcquire(platform::RuntimeDir() + "/OrvaneDlg");
+}
+
+WindowSettings InitialiseSettings() {
+    WindowSettings settings = LoadWindowSettings(ConfigIniPath(), platform::ExecutableDir());
+    g_bTestMode = settings.bTestMode;
+    InitLog(LogThresholdFor(settings.iLogSwitch), "Upgrade.log");
+    return settings;
+}
+
+const char* NetworkFailureNote() {
+    return GetThreadUiLanguage() == kLanguageChinese
+               ? "网络连接失败，将无法使用云端固件升级功能"
+               : "Network connection fails, the cloud firmware upgrade function cannot be used";
+}
+
+}  // namespace orvane

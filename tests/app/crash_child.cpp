@@ -1,0 +1,40 @@
+// A program that installs the crash recorder and then dies of the signal its argument names.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/app_startup.h"
+
+int main(int argc, char** argv) {
+    if (argc < 2 || !orvane::InstallCrashRecorder()) {
+        return 2;
+    }
+    const char* kind = argv[1];
+    if (std::strcmp(kind, "fault") == 0) {
+        // A real fault at a known address: a store into a read-only page.
+        void* page = mmap(nullptr, 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        std::printf("armed %p\n", page);
+        std::fflush(stdout);
+        *static_cast<volatile char*>(page) = 1;
+        return 3;
+    }
+    std::printf("armed\n");
+    std::fflush(stdout);
+    if (std::strcmp(kind, "abort") == 0) {
+        std::abort();
+    }
+    const struct {
+        const char* kind;
+        int sig;
+    } raised[] = {{"segv", SIGSEGV}, {"bus", SIGBUS}, {"ill", SIGILL}, {"fpe", SIGFPE}};
+    for (const auto& r : raised) {
+        if (std::strcmp(kind, r.kind) == 0) {
+            std::raise(r.sig);
+        }
+    }
+    return 3;
+}

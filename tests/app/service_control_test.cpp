@@ -1,0 +1,65 @@
+#include "app/service_control.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "common/netns.h"
+#include "common/recording_view.h"
+#include "common/temp_dir.h"
+#include "common/update_service.h"
+
+namespace orvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Catches Start going on without a folder: text 161, and nothing checked, saved or started.
+TEST(ServiceControlTest, EmptyFolderIsRefusedBeforeAnythingElse) {
+    test::TempDir dir;
+    test::RecordingView view;
+    OrvaneEngine engine(view);
+    ServiceControl control(engine, dir.File("Config.ini"));
+    FolderHistory box;
+    StartSettings settings;
+    settings.szLocalIP = "127.0.0.1";
+    settings.pFolderBox = &box;
+    StartResult result = control.Start(settings);
+    EXPECT_FALSE(result.bStarted);
+    EXPECT_EQ(result.iTextId, 161);
+    EXPECT_FALSE(result.bCloudChecked);
+    EXPECT_FALSE(engine.IsRunning());
+    EXPECT_FALSE(fs::exists(dir.File("Config.ini")));
+}
+
+// Catches the reachability result not reaching the engine (cloud requests would be queued or
+// refused wrongly) and a missing folder not being created at Start.
+TEST(ServiceControlTest, StartCreatesFolderAndRecordsReachability) {
+    ORVANE_REQUIRE_PRIVATE_NETWORK();
+    test::TempDir dir;
+    test::UpdateService service;
+    ASSERT_TRUE(service.Start(dir.Path()));
+    for (const char* status : {"200", "503"}) {
+        service.RootStatus(status);
+        const std::string folder = dir.File(std::string("fw") + status);
+        test::RecordingView view;
+        OrvaneEngine engine(view);
+        engine.SetNetConnected(std::string(status) != "200");  // the opposite of what is due
+        ServiceControl control(engine, dir.File("Config.ini"));
+        StartSettings settings;
+        settings.szLocalIP = "127.0.0.1";
+        settings.szUpgradeFolder = folder;
+        StartResult result = control.Start(settings);
+        EXPECT_TRUE(fs::is_directory(folder)) << status;
+        EXPECT_TRUE(result.bCloudChecked) << status;
+        EXPECT_EQ(result.bNetConnected, std::string(status) == "200") << status;
+        EXPECT_EQ(engine.IsNetConnected(), result.bNetConnected) << status;
+        control.Stop();
+    }
+    unsetenv("CURL_CA_BUNDLE");
+}
+
+}  // namespace
+}  // namespace orvane

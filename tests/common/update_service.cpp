@@ -1,0 +1,64 @@
+#include "common/update_service.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include "common/temp_dir.h"
+
+namespace orvane::test {
+
+namespace {
+constexpr int kStartWaitMs = 15000;
+}
+
+bool UpdateService::Start(const std::string& folder, int port) {
+    m_szFolder = folder;
+    if (RunCommand({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                    "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", KeyPath(), "-out",
+                    CertificatePath(), "-days", "2", "-subj", "/CN=127.0.0.1", "-addext",
+                    "subjectAltName=IP:127.0.0.1"}) != 0) {
+        return false;
+    }
+    if (!m_process.Start({"/usr/bin/python3", ORVANE_UPDATE_SERVICE_SCRIPT, std::to_string(port),
+                          CertificatePath(), KeyPath(), folder},
+                         "", folder + "/service.err")) {
+        return false;
+    }
+    std::string line;
+    if (!m_process.ReadLine(&line, kStartWaitMs) || line != "listening") {
+        return false;
+    }
+    setenv("ORVANE_UPDATE_HOST", "127.0.0.1", 1);
+    setenv("CURL_CA_BUNDLE", CertificatePath().c_str(), 1);
+    return true;
+}
+
+void UpdateService::WriteFile(const std::string& name, const std::string& content) const {
+    std::ofstream out(m_szFolder + "/" + name, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+void UpdateService::Reply(const std::string& body, const std::string& status,
+                          const std::string& mode) const {
+    WriteFile("reply", body);
+    WriteFile("status", status);
+    WriteFile("mode", mode);
+    std::remove((m_szFolder + "/requests.log").c_str());
+}
+
+void UpdateService::RootStatus(const std::string& status) const {
+    WriteFile("root_status", status);
+}
+
+std::vector<std::string> UpdateService::Requests() const {
+    std::vector<std::string> heads;
+    const std::string all = ReadWholeFile(m_szFolder + "/requests.log");
+    for (size_t start = 0, end; (end = all.find("\r\n----\n", start)) != std::string::npos;
+         start = end + 7) {
+        heads.push_back(all.substr(start, end - start));
+    }
+    return heads;
+}
+
+}  // namespace orvane::test

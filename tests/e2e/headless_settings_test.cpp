@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "common/child_process.h"
+#include "common/netns.h"
+#include "common/temp_dir.h"
+
+namespace orvane {
+namespace {
+
+constexpr int kWaitMs = 15000;
+
+// Sets an environment variable for the programs a test starts, and puts it back afterwards.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value) : m_name(name) {
+        const char* old = std::getenv(name);
+        m_bHad = old != nullptr;
+        m_old = old ? old : "";
+        setenv(name, value, 1);
+    }
+    ~ScopedEnv() {
+        if (m_bHad) {
+            setenv(m_name, m_old.c_str(), 1);
+        } else {
+            unsetenv(m_name);
+        }
+    }
+
+  private:
+    const char* m_name;
+    bool m_bHad = false;
+    std::string m_old;
+};
+
+// Catches a second instance that runs beside the first (two services on one port) or that
+// ends silently or with status 0, and a first instance that the refusal disturbs.
+TEST(HeadlessSettingsTest, SecondInstanceIsRefusedWhileTheFirstRuns) {
+    ORVANE_REQUIRE_PRIVATE_NETWORK();
+    ScopedEnv english("LC_ALL", "C");
+    test::TempDir dir;
+    const std::string program = test::InstallProgram("orvane", dir.Path());
+    test::ChildProcess first;
+    ASSERT_TRUE(first.Start({program, "--headless", "--ip", "127.0.0.1", "--folder", "fw"},
+                            dir.Path(), dir.File("first.err")));
+    std::string line;
+    ASSERT_TRUE(first.ReadLine(&line, kWaitMs));
+    ASSERT_EQ(line, "ready\t127.0.0.1\t00:00:00:00:00:00");
+
+    test::ChildProcess second;
+    ASSERT_TRUE(second.Start({program, "--headless", "--ip", "127.0.0.1", "--folder", "fw"},
+                             dir.Path(), dir.File("second.err")));
+    EXPECT_EQ(second.Wait(kWaitMs), 1);
+    EXPECT_EQ(test::ReadWholeFile(dir.File("second.err")), "The program has started!\n");
+
+    EXPECT_EQ(first.Wait(0), -1) << "the first instance ended";
+    first.Signal(SIGTERM);
+    EXPECT_EQ(first.Wait(kWaitMs), 0);
+}
+
+// Catches the headless mode not reading Config.ini as the window does, --folder not acting as
+// a Browse, the box options not overriding, the settings not saved at Start (or other lines
+// lost), and the unreachable-service note missing or in the wrong language.
+TEST(HeadlessSettingsTest, ConfigIsReadOptionsApplyAndSettingsAreSaved) {
+    ORVANE_REQUIRE_PRIVATE_NETWORK();
+    ScopedEnv chinese("LC_ALL", "zh_CN.UTF-8");
+    test::TempDir dir;
+    const std::string program = test::InstallProgram("orvane", dir.Path());
+    dir.Write("Config.ini", "; site settings\n[CNFINFO]\nPath=" + dir.File("a") + "|" +
+                                dir.File("b") +
+                                "\nCurSelPath=1\nForcedUpgradeVerison=1\nIPCheck=1\nShowAllDev=0\n"
+                                "AppLanguage=0\nLogSwitch=1\nCustom=keep\n[Other]\nx=1\n");
+    test::ChildProcess orvane;
+    ASSERT_TRUE(orvane.Start(
+        {program, "--headless", "--ip", "127.0.0.1", "--folder", "a", "--no-force", "--show-all"},
+        dir.Path(), dir.File("stderr.txt")));
+    std::string line;
+    ASSERT_TRUE(orvane.ReadLine(&line, kWaitMs));
+    ASSERT_EQ(line, "ready\t127.0.0.1\t00:00:00:00:00:00");
+    orvane.Signal(SIGTERM);
+    ASSERT_EQ(orvane.Wait(kWaitMs), 0);
+
+    EXPECT_EQ(test::ReadWholeFile(dir.File("Config.ini")),
+              "; site settings\n[CNFINFO]\nPath=" + dir.File("a") + "|" + dir.File("b") +
+                  "\nCurSelPath=0\nForcedUpgradeVerison=0\nIPCheck=1\nShowAllDev=1\n"
+                  "AppLanguage=0\nLogSwitch=1\nCustom=keep\n[Other]\nx=1\n");
+    EXPECT_EQ(test::ReadWholeFile(dir.File("stderr.txt")),
+              "网络连接失败，将无法使用云端固件升级功能\n");
+    // LogSwitch=1 opens the levels above "Major": the failed check's warning is in the log.
+    EXPECT_NE(test::ReadWholeFile(dir.File("Upgrade.log")).find("[General]"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace orvane

@@ -1,0 +1,102 @@
+#include "platform/crash_record.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+namespace orvane::platform {
+namespace {
+
+// Catches calendar arithmetic slips (leap years, century rules, month ends, times before
+// 1970) in the conversion the crash handler must do without the C library.
+TEST(CrashRecordTest, CivilTimeMatchesTheCLibrary) {
+    const int64_t samples[] = {0,          -1,         59,           86399,
+                               951782400,  951868799,  4107542399,   1796569387,
+                               1798761599, 1798761600, -86400 * 366, 253402300799};
+    for (int64_t s : samples) {
+        time_t t = static_cast<time_t>(s);
+        tm expected{};
+        gmtime_r(&t, &expected);
+        CivilTime got = CivilFromSeconds(s);
+        EXPECT_EQ(got.year, expected.tm_year + 1900) << s;
+        EXPECT_EQ(got.month, expected.tm_mon + 1) << s;
+        EXPECT_EQ(got.day, expected.tm_mday) << s;
+        EXPECT_EQ(got.hour, expected.tm_hour) << s;
+        EXPECT_EQ(got.minute, expected.tm_min) << s;
+        EXPECT_EQ(got.second, expected.tm_sec) << s;
+    }
+}
+
+// Catches wrong padding or separators in the record's folder and file names, including the
+// last second of a day and the first of the next.
+TEST(CrashRecordTest, RecordPathsFromTime) {
+    struct Case {
+        CivilTime t;
+        const char* dayDir;
+        const char* file;
+    } cases[] = {
+        {{2026, 12, 6, 14, 3, 7},
+         "/p/CrashDir/2026-12-06",
+         "/p/CrashDir/2026-12-06/20261206_140307.dmp"},
+        {{2026, 12, 31, 23, 59, 59},
+         "/p/CrashDir/2026-12-31",
+         "/p/CrashDir/2026-12-31/20261231_235959.dmp"},
+        {{2027, 1, 1, 0, 0, 0},
+         "/p/CrashDir/2027-01-01",
+         "/p/CrashDir/2027-01-01/20270101_000000.dmp"},
+    };
+    for (const Case& c : cases) {
+        char day[64];
+        char file[96];
+        ASSERT_TRUE(FormatCrashDayDir(day, sizeof day, "/p/CrashDir", c.t));
+        ASSERT_TRUE(FormatCrashFilePath(file, sizeof file, day, c.t));
+        EXPECT_STREQ(day, c.dayDir);
+        EXPECT_STREQ(file, c.file);
+    }
+}
+
+// Catches an overrun, or a cut path used as if whole, when the buffer is too small.
+TEST(CrashRecordTest, TooSmallBufferIsReportedAndStaysTerminated) {
+    char buf[16];
+    std::memset(buf, 'x', sizeof buf);
+    EXPECT_FALSE(FormatCrashDayDir(buf, 12, "/a/long/crash/dir", {2026, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(std::strlen(buf), 11u);
+    EXPECT_EQ(buf[12], 'x');
+    SafeText text(buf, sizeof buf);
+    text.AddDec(-42).Add(" ").AddHex(0xdeadbeef);
+    EXPECT_STREQ(text.Text(), "-42 0xdeadbeef");
+    EXPECT_TRUE(text.Fits());
+}
+
+// Catches crash records named in UTC or in the wrong daylight-saving offset: the offsets taken
+// in advance must match the time-zone functions second for second around each change.
+TEST(CrashRecordTest, OffsetTableFollowsDaylightSaving) {
+    const char* old = std::getenv("TZ");
+    std::string saved = old ? old : "";
+    setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+    tzset();
+    const int64_t from = 1767225600;  // 2026-01-01 00:00 UTC
+    UtcOffsetTable table;
+    table.Build(from, from + 366LL * 86400);
+    EXPECT_EQ(table.Count(), 3);
+    const int64_t probes[] = {from,           1774746000 - 1, 1774746000,
+                              1792890000 - 1, 1792890000,     from + 200 * 86400};
+    for (int64_t p : probes) {
+        time_t t = static_cast<time_t>(p);
+        tm local{};
+        localtime_r(&t, &local);
+        EXPECT_EQ(table.OffsetAt(p), local.tm_gmtoff) << p;
+    }
+    if (old) {
+        setenv("TZ", saved.c_str(), 1);
+    } else {
+        unsetenv("TZ");
+    }
+    tzset();
+}
+
+}  // namespace
+}  // namespace orvane::platform
