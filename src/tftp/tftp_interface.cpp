@@ -362,17 +362,17 @@ int TftpMainThread(TftpRun& run) {
     if (run.records.empty()) {
         CreatePermanentWorkers(run);
     }
+    // The socket is bound before the start call is released, so a client told to fetch a
+    // file right after Start finds the port open. A failed bind still counts as started.
+    platform::UdpSocket listen;
+    bool listening = CreateListeningSocket(run, &listen);
     {
         std::lock_guard<std::mutex> lock(run.csStarted);
         run.started = true;
     }
     run.cvStarted.notify_all();
 
-    platform::UdpSocket listen;
-    while (run.running.load()) {
-        if (!listen.IsOpen() && !CreateListeningSocket(run, &listen)) {
-            break;
-        }
+    while (listening && run.running.load()) {
         int ready =
             platform::WaitForAny({listen.Handle(), run.wake.Handle()}, TftpConfig::kMainWaitMs);
         if (!run.running.load()) {

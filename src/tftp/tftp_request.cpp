@@ -15,11 +15,12 @@ namespace {
 // One NUL-terminated string starting at `pos`; the end of the readable bytes counts as a NUL.
 // Returns the position just past its terminator.
 size_t TakeString(const uint8_t* data, size_t end, size_t pos, std::string* out) {
-    size_t stop = pos;
+    const size_t start = std::min(pos, end);
+    size_t stop = start;
     while (stop < end && data[stop] != 0) {
         ++stop;
     }
-    out->assign(reinterpret_cast<const char*>(data) + std::min(pos, end), stop - std::min(pos, end));
+    out->assign(reinterpret_cast<const char*>(data) + start, stop - start);
     return stop + 1;
 }
 
