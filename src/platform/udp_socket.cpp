@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
@@ -230,6 +231,7 @@ bool UdpSocket::OpenLike(const SocketAddress& address) {
 }
 
 void UdpSocket::Close() {
+    m_iReceiveTimeoutMs = -1;
     if (m_iFd >= 0) {
         ::close(m_iFd);
         m_iFd = -1;
@@ -371,6 +373,31 @@ long UdpSocket::Receive(void* buf, size_t len) {
             continue;
         }
         return n < 0 ? Fail() : static_cast<long>(n);
+    }
+}
+
+long UdpSocket::ReceiveWithin(void* buf, size_t len, int timeoutMs) {
+    if (timeoutMs != m_iReceiveTimeoutMs) {
+        timeval tv{};
+        tv.tv_sec = timeoutMs / 1000;
+        tv.tv_usec = (timeoutMs % 1000) * 1000;
+        if (::setsockopt(m_iFd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) {
+            return Fail();
+        }
+        m_iReceiveTimeoutMs = timeoutMs;
+    }
+    for (;;) {
+        ssize_t n = ::recv(m_iFd, buf, len, 0);
+        if (n >= 0) {
+            return static_cast<long>(n);
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            return kTimedOut;
+        }
+        return Fail();
     }
 }
 

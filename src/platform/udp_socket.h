@@ -111,6 +111,10 @@ class UdpSocket {
     long ReceiveFromAddress(void* buf, size_t len, SocketAddress* from);
     // Receives on a connected socket; 0 also after Shutdown.
     long Receive(void* buf, size_t len);
+    // Receives, waiting at most timeoutMs (one system call: the limit is kept on the socket and
+    // changed only when it differs from the last one). Bytes, kTimedOut, or -1.
+    static constexpr long kTimedOut = -2;
+    long ReceiveWithin(void* buf, size_t len, int timeoutMs);
     long SendTo(const void* buf, size_t len, const Endpoint& to);
     long Send(const void* buf, size_t len);
 
@@ -123,6 +127,7 @@ class UdpSocket {
 
     int m_iFd = -1;
     int m_iFamily = 0;
+    int m_iReceiveTimeoutMs = -1;  // the limit set on the socket, -1 none
     // Atomic: a connected socket may be sent on by a second thread (a cancel) while its
     // owner receives.
     std::atomic<int> m_iLastError{0};

@@ -46,6 +46,12 @@ struct DuplicateMemory {
 // never freed, so a late thread never touches released memory.
 struct TftpRun {
     std::atomic<bool> running{true};
+    // Set when the main thread collects its workers, also when it ends without a listening
+    // socket while `running` stays set: a woken worker must then end, not serve an empty
+    // record.
+    std::atomic<bool> workersEnd{false};
+
+    bool Serving() const { return running.load() && !workersEnd.load(); }
     std::mutex csStarted;
     std::condition_variable cvStarted;
     bool started = false;
@@ -183,7 +189,7 @@ int TftpWorkerThread(TftpRun& run, TftpTransfer& t) {
             t.wake.Wait();
             WriteLog(kLogDebug0, "tftp permanent thread signalled %d (%d)\n", 0, 0);
         }
-        if (!run.running.load()) {
+        if (!run.Serving()) {
             break;
         }
         if (!lowered) {
@@ -195,7 +201,7 @@ int TftpWorkerThread(TftpRun& run, TftpTransfer& t) {
             break;
         }
         t.busy = 0;
-        if (!run.running.load()) {
+        if (!run.Serving()) {
             break;
         }
     }
@@ -339,6 +345,7 @@ void CreatePermanentWorkers(TftpRun& run) {
 
 void StopWorkers(TftpRun& run) {
     WriteLog(kLogInfo, "signalling worker threads\n");
+    run.workersEnd = true;
     for (auto& r : run.records) {
         if (r->busy.load()) {
             CancelTftpTransfer(*r);
@@ -413,7 +420,8 @@ void StartTftp(const char* bindAddress, const char* rootFolder) {
         std::lock_guard<std::mutex> lock(service.m_cs);
         service.m_szBindAddress.clear();
         if (bindAddress && std::isdigit(static_cast<unsigned char>(bindAddress[0]))) {
-            service.m_szBindAddress = std::string(bindAddress).substr(0, TftpConfig::kMaxBindAddress);
+            service.m_szBindAddress =
+                std::string(bindAddress).substr(0, TftpConfig::kMaxBindAddress);
         }
         if (rootFolder && platform::IsDirectory(rootFolder)) {
             if (std::strlen(rootFolder) <= TftpConfig::kMaxRoot) {

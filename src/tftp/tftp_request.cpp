@@ -1,10 +1,10 @@
 #include "tftp/tftp_request.h"
 
+#include <strings.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
 #include "support/log.h"
 
@@ -198,13 +198,12 @@ bool IsPathInsideRoot(const std::string& realRoot, const std::string& realPath) 
     if (realRoot == "/") {
         return realPath[0] == '/';
     }
-    return realPath == realRoot ||
-           (realPath.size() > realRoot.size() && realPath.compare(0, realRoot.size(), realRoot) == 0 &&
-            realPath[realRoot.size()] == '/');
+    return realPath == realRoot || (realPath.size() > realRoot.size() &&
+                                    realPath.compare(0, realRoot.size(), realRoot) == 0 &&
+                                    realPath[realRoot.size()] == '/');
 }
 
-void NegotiateTftpOptions(const std::vector<TftpOption>& options, bool isRead,
-                          TftpNegotiation* n) {
+void NegotiateTftpOptions(const std::vector<TftpOption>& options, bool isRead, TftpNegotiation* n) {
     bool seenBlockSize = false;
     bool seenTimeout = false;
     bool seenSize = false;

@@ -19,11 +19,11 @@ constexpr uint16_t kTftpAck = 4;
 constexpr uint16_t kTftpError = 5;
 constexpr uint16_t kTftpOack = 6;
 
-constexpr size_t kTftpSegment = 512;         // RFC 1350 data block without options
-constexpr size_t kTftpPacketSize = 516;      // request and control packets: 4 + 512
-constexpr size_t kTftpRequestLimit = 509;    // request text read only up to here
-constexpr size_t kTftpMaxPath = 260;         // names and full names must stay below
-constexpr uint32_t kTftpMinBlockSize = 8;    // RFC 2348: 8..65464
+constexpr size_t kTftpSegment = 512;           // RFC 1350 data block without options
+constexpr size_t kTftpPacketSize = 516;        // request and control packets: 4 + 512
+constexpr size_t kTftpRequestLimit = 509;      // request text read only up to here
+constexpr size_t kTftpMaxPath = 260;           // names and full names must stay below
+constexpr uint32_t kTftpMinBlockSize = 8;      // RFC 2348: 8..65464
 constexpr uint32_t kTftpMaxBlockSize = 16384;  // our data buffer; larger requests get this
 constexpr size_t kTftpDataBuffer = 4 + kTftpMaxBlockSize;
 

@@ -53,7 +53,7 @@ struct TftpTransfer {
 
     // Protocol state (decoding and the loops).
     int opcode = 0;
-    std::string fileName;  // as requested, after separator normalisation
+    std::string fileName;       // as requested, after separator normalisation
     uint32_t awaitedBlock = 0;  // read: block whose ACK is awaited; write: last block written
     uint32_t blockCount = 0;
     uint32_t nextBlock = 0;

@@ -54,18 +54,20 @@ bool Fail(TftpTransfer& t, int code) {
     return false;
 }
 
-// 1 when a packet (or the administrator's cancel) is there, 0 on a time-out. The wait grows
-// with the consecutive time-outs: a quarter, a half, then the whole time-out.
-int WaitPacket(TftpTransfer& t) {
+// The next packet's length in `buf`, 0 also when the administrator cancelled, kTimedOut
+// when none came in time, -1 on a receive failure (logged and answered here). The wait grows
+// with the consecutive time-outs: a quarter, a half, then the whole time-out. Waiting and
+// receiving are one system call: per block that is the read, the send and this.
+long AwaitPacket(TftpTransfer& t, uint8_t* buf, size_t len) {
     const int whole = t.timeoutSeconds;
-    const int seconds = t.timeouts == 0 ? (whole + 3) / 4 : (t.timeouts == 1 ? (whole + 1) / 2 : whole);
-    int ready = t.socket.WaitReadable(seconds * 1000);
-    if (ready < 0) {
-        LogSystemCall(t, errno, "select");
-        SendTftpError(t, kTftpErrUndefined);
-        return 0;
+    const int seconds =
+        t.timeouts == 0 ? (whole + 3) / 4 : (t.timeouts == 1 ? (whole + 1) / 2 : whole);
+    long n = t.socket.ReceiveWithin(buf, len, seconds * 1000);
+    if (n == -1 && !t.cancelled.load()) {
+        LogSystemCall(t, t.socket.LastError(), "recv");
+        Fail(t, kTftpErrUndefined);
     }
-    return ready;
+    return n;
 }
 
 // Refuses a name or a path that leaves the root.
@@ -346,26 +348,20 @@ bool SendFileLoop(TftpTransfer& t, bool oackSent) {
                 t.nextBlock = t.awaitedBlock;
             }
         }
-        if (t.awaitedBlock != 0 && t.nextBlock <= t.awaitedBlock &&
-            t.nextBlock <= t.blockCount && !SendNextBlock(t)) {
+        if (t.awaitedBlock != 0 && t.nextBlock <= t.awaitedBlock && t.nextBlock <= t.blockCount &&
+            !SendNextBlock(t)) {
             return false;
         }
-        if (WaitPacket(t) == 0) {
+        long n = AwaitPacket(t, pkt, sizeof pkt);
+        if (t.cancelled.load() || n == -1) {
+            return false;
+        }
+        if (n == platform::UdpSocket::kTimedOut) {
             WriteLog(kLogSuggestive, "timeout while waiting for ack blk #%d",
                      static_cast<int>(t.awaitedBlock));
             ++t.timeouts;
-        } else {
-            long n = t.socket.Receive(pkt, sizeof pkt);
-            if (t.cancelled.load()) {
-                return false;
-            }
-            if (n < 0) {
-                LogSystemCall(t, t.socket.LastError(), "recv");
-                return Fail(t, kTftpErrUndefined);
-            }
-            if (!TakeAck(t, pkt, n)) {
-                return false;
-            }
+        } else if (!TakeAck(t, pkt, n)) {
+            return false;
         }
         if (t.nextBlock > t.blockCount && t.unacked == 0) {
             WriteLog(kLogDebug0, "Count %d, Last pkt %d ", static_cast<int>(t.awaitedBlock),
@@ -447,20 +443,16 @@ bool ReceiveFileLoop(TftpTransfer& t, bool oackSent) {
     bool gotData = false;
     const int retransmitLimit = 6;
     while (t.timeouts < retransmitLimit) {
-        if (WaitPacket(t) == 0) {
+        long n = AwaitPacket(t, t.data.data(), t.data.size());
+        if (t.cancelled.load() || n == -1) {
+            return false;
+        }
+        if (n == platform::UdpSocket::kTimedOut) {
             WriteLog(kLogInfo, "timeout while waiting for data blk #%d",
                      static_cast<int>(t.awaitedBlock + 1));
             ++t.timeouts;
             SendAck(t, t.awaitedBlock);
             continue;
-        }
-        long n = t.socket.Receive(t.data.data(), t.data.size());
-        if (t.cancelled.load()) {
-            return false;
-        }
-        if (n < 0) {
-            LogSystemCall(t, t.socket.LastError(), "recv");
-            return Fail(t, kTftpErrUndefined);
         }
         if (n < 4) {
             WriteLog(kLogGeneral, "rcvd packet too short");

@@ -21,7 +21,7 @@ std::vector<std::string> ClientGet(const std::string& client, const std::string&
         return {"/usr/bin/curl", "-s", "-o", out, "tftp://127.0.0.1/" + name};
     }
     if (client == "curl-1468") {
-        return {"/usr/bin/curl", "-s", "--tftp-blksize", "1468", "-o", out,
+        return {"/usr/bin/curl",           "-s", "--tftp-blksize", "1468", "-o", out,
                 "tftp://127.0.0.1/" + name};
     }
     if (client == "curl-no-options") {
@@ -34,7 +34,7 @@ std::vector<std::string> ClientGet(const std::string& client, const std::string&
         return {"/usr/bin/atftp", "-g", "-r", name, "-l", out, "127.0.0.1"};
     }
     // atftp with all three options
-    return {"/usr/bin/atftp", "-g", "-r", name,          "-l",         out,
+    return {"/usr/bin/atftp", "-g",           "-r",       name,      "-l",       out,
             "--option",       "blksize 1024", "--option", "tsize 0", "--option", "timeout 3",
             "127.0.0.1"};
 }
@@ -74,10 +74,12 @@ TEST_F(TftpServiceTest, RealClientsUploadAndReplaceFiles) {
             m_root.Write(name, Pattern(100000, 3));  // an older, longer file to be replaced
             std::vector<std::string> argv =
                 std::string(client) == "atftp"
-                    ? std::vector<std::string>{"/usr/bin/atftp", "-p", "-l", src.File(name),
-                                               "-r", name, "127.0.0.1"}
-                    : std::vector<std::string>{"/usr/bin/tftp", "127.0.0.1", "-m", "binary",
-                                               "-c", "put", src.File(name), name};
+                    ? std::vector<std::string>{"/usr/bin/atftp", "-p", "-l",
+                                               src.File(name),   "-r", name,
+                                               "127.0.0.1"}
+                    : std::vector<std::string>{"/usr/bin/tftp", "127.0.0.1", "-m",
+                                               "binary",        "-c",        "put",
+                                               src.File(name),  name};
             EXPECT_EQ(RunCommand(argv, nullptr, kClientTimeoutMs), 0);
             ASSERT_TRUE(WaitLog("<" + name + ">: rcvd"));
             EXPECT_EQ(ReadWholeFile(m_root.File(name)), Pattern(size, 7 + size));
@@ -93,9 +95,9 @@ TEST_F(TftpServiceTest, TwentyConcurrentDownloadsAreIntact) {
     std::vector<std::unique_ptr<ChildProcess>> clients;
     for (int i = 0; i < 20; ++i) {
         clients.push_back(std::make_unique<ChildProcess>());
-        ASSERT_TRUE(clients.back()->Start({"/usr/bin/busybox", "tftp", "-g", "-b", "1468", "-r",
-                                           "big.bin", "-l", out.File(std::to_string(i)),
-                                           "127.0.0.1"}));
+        ASSERT_TRUE(
+            clients.back()->Start({"/usr/bin/busybox", "tftp", "-g", "-b", "1468", "-r", "big.bin",
+                                   "-l", out.File(std::to_string(i)), "127.0.0.1"}));
     }
     for (int i = 0; i < 20; ++i) {
         EXPECT_EQ(clients[i]->Wait(kClientTimeoutMs), 0);
@@ -152,10 +154,10 @@ TEST_F(TftpServiceTest, DownloadThroughLossyLinkArrivesIntact) {
     const std::string content = Pattern(40000, 69);
     m_root.Write("lossy.bin", content);
     TempDir out;
-    int status = RunCommand({"/usr/sbin/ip", "netns", "exec", link.Name(), "busybox", "tftp", "-g",
-                             "-b", "1468", "-r", "lossy.bin", "-l", out.File("lossy.bin"),
-                             "10.254.69.1"},
-                            nullptr, 120000);
+    int status =
+        RunCommand({"/usr/sbin/ip", "netns", "exec", link.Name(), "busybox", "tftp", "-g", "-b",
+                    "1468", "-r", "lossy.bin", "-l", out.File("lossy.bin"), "10.254.69.1"},
+                   nullptr, 120000);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(ReadWholeFile(out.File("lossy.bin")), content);
     EXPECT_GT(Count(Log(), "timeout while waiting for ack"), 0u);  // the loss did happen

@@ -33,24 +33,44 @@ TEST(TftpRequestTest, SplitsFieldsWithinTheReadableBytes) {
         {"plain read",
          std::string("\0\1", 2) + "fw.bin" + '\0' +  // opcode, name
              "octet" + '\0',                         // mode
-         1, "fw.bin", "octet", {}},
+         1,
+         "fw.bin",
+         "octet",
+         {}},
         {"write with options, case kept",
-         std::string("\0\2", 2) + "up.bin" + '\0' + "NetAscii" + '\0' +
-             "BlkSize" + '\0' + "1432" + '\0' +  // first option
-             "tsize" + '\0' + "0" + '\0',        // second option
-         2, "up.bin", "NetAscii", {{"BlkSize", "1432"}, {"tsize", "0"}}},
+         std::string("\0\2", 2) + "up.bin" + '\0' + "NetAscii" + '\0' + "BlkSize" + '\0' + "1432" +
+             '\0' +                        // first option
+             "tsize" + '\0' + "0" + '\0',  // second option
+         2,
+         "up.bin",
+         "NetAscii",
+         {{"BlkSize", "1432"}, {"tsize", "0"}}},
         {"empty strings between options are skipped",
          std::string("\0\1", 2) + "a" + '\0' + "octet" + '\0' + '\0' + '\0' + "timeout" + '\0' +
              "3" + '\0',
-         1, "a", "octet", {{"timeout", "3"}}},
+         1,
+         "a",
+         "octet",
+         {{"timeout", "3"}}},
         {"unterminated value ends at the datagram's end",
-         std::string("\0\1", 2) + "a" + '\0' + "octet" + '\0' + "blksize" + '\0' + "1024", 1, "a",
-         "octet", {{"blksize", "1024"}}},
+         std::string("\0\1", 2) + "a" + '\0' + "octet" + '\0' + "blksize" + '\0' + "1024",
+         1,
+         "a",
+         "octet",
+         {{"blksize", "1024"}}},
         {"name without value ends the list",
-         std::string("\0\1", 2) + "a" + '\0' + "octet" + '\0' + "tsize", 1, "a", "octet", {}},
+         std::string("\0\1", 2) + "a" + '\0' + "octet" + '\0' + "tsize",
+         1,
+         "a",
+         "octet",
+         {}},
         {"missing mode", std::string("\0\1", 2) + "a", 1, "a", "", {}},
-        {"name cut at byte 509", std::string("\0\1", 2) + longName + '\0' + "octet" + '\0', 1,
-         std::string(507, 'n'), "", {}},
+        {"name cut at byte 509",
+         std::string("\0\1", 2) + longName + '\0' + "octet" + '\0',
+         1,
+         std::string(507, 'n'),
+         "",
+         {}},
         {"lone byte", std::string("\0", 1), 0, "", "", {}},
         {"data opcode", std::string("\0\3\0\1", 4), 3, "", std::string("\1", 1), {}},
     };
@@ -71,8 +91,8 @@ TEST(TftpRequestTest, SplitsFieldsWithinTheReadableBytes) {
 // Catches a mode table that refuses a valid mode in another letter case or takes any text.
 TEST(TftpRequestTest, ModesAreRecognisedWithoutRegardToCase) {
     const std::vector<std::pair<std::string, int>> cases = {
-        {"octet", 0}, {"BINARY", 0},   {"netascii", 1}, {"Ascii", 1},
-        {"MAIL", 2},  {"octets", -1},  {"", -1},        {"image", -1},
+        {"octet", 0}, {"BINARY", 0},  {"netascii", 1}, {"Ascii", 1},
+        {"MAIL", 2},  {"octets", -1}, {"", -1},        {"image", -1},
     };
     for (const auto& [mode, expected] : cases) {
         EXPECT_EQ(TftpModeFromText(mode), expected) << mode;
@@ -90,7 +110,7 @@ TEST(TftpRequestTest, NamesAreNormalisedRefusedAndJoinedUnderTheRoot) {
         {"x.bin", false, "/srv/fw/x.bin"},
         {"sub/x.bin", false, "/srv/fw/sub/x.bin"},
         {"sub\\x.bin", false, "/srv/fw/sub/x.bin"},
-        {"/x.bin", false, "/srv/fw/x.bin"},        // a leading separator is not the file root
+        {"/x.bin", false, "/srv/fw/x.bin"},  // a leading separator is not the file root
         {"\\etc\\passwd", false, "/srv/fw/etc/passwd"},
         {"../x.bin", true, ""},
         {"sub/../../x.bin", true, ""},
@@ -148,23 +168,47 @@ TEST(TftpRequestTest, OptionsAreNegotiatedIntoTheOack) {
         std::string oack;
     };
     const std::vector<Case> cases = {
-        {"blksize and tsize 0", true, {{"blksize", "1432"}, {"tsize", "0"}}, 1432, 5, 5000000,
+        {"blksize and tsize 0",
+         true,
+         {{"blksize", "1432"}, {"tsize", "0"}},
+         1432,
+         5,
+         5000000,
          "blksize=1432,tsize=5000000,"},
         {"blksize 4 refused", true, {{"blksize", "4"}}, 512, 5, 5000000, ""},
         {"blksize 8 is the smallest", true, {{"blksize", "8"}}, 8, 5, 5000000, "blksize=8,"},
-        {"blksize -1 answered with the largest", true, {{"blksize", "-1"}}, 16384, 5, 5000000,
+        {"blksize -1 answered with the largest",
+         true,
+         {{"blksize", "-1"}},
+         16384,
+         5,
+         5000000,
          "blksize=16384,"},
-        {"blksize 65464 answered with the largest", true, {{"BLKSIZE", "65464"}}, 16384, 5,
-         5000000, "BLKSIZE=16384,"},
+        {"blksize 65464 answered with the largest",
+         true,
+         {{"BLKSIZE", "65464"}},
+         16384,
+         5,
+         5000000,
+         "BLKSIZE=16384,"},
         {"timeout 0 ignored", true, {{"timeout", "0"}}, 512, 5, 5000000, ""},
         {"timeout 300 ignored", true, {{"timeout", "300"}}, 512, 5, 5000000, ""},
-        {"timeout 10 echoed as written", true, {{"Timeout", "010"}}, 512, 10, 5000000,
+        {"timeout 10 echoed as written",
+         true,
+         {{"Timeout", "010"}},
+         512,
+         10,
+         5000000,
          "Timeout=010,"},
         {"unknown option only", true, {{"multicast", ""}}, 512, 5, 5000000, ""},
         {"write tsize echoed and taken", false, {{"tsize", "777"}}, 512, 5, 777, "tsize=777,"},
-        {"repeats are ignored", true,
-         {{"blksize", "1024"}, {"blksize", "2048"}, {"tsize", "0"}, {"tsize", "0"}}, 1024, 5,
-         5000000, "blksize=1024,tsize=5000000,"},
+        {"repeats are ignored",
+         true,
+         {{"blksize", "1024"}, {"blksize", "2048"}, {"tsize", "0"}, {"tsize", "0"}},
+         1024,
+         5,
+         5000000,
+         "blksize=1024,tsize=5000000,"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -193,12 +237,9 @@ TEST(TftpRequestTest, OackNeverOverrunsItsPacket) {
 // Catches ERROR packets with a wrong code, text or missing terminator.
 TEST(TftpRequestTest, ErrorPacketsCarryCodeAndText) {
     const std::vector<std::pair<int, std::string>> cases = {
-        {0, "Undefined error code"},
-        {1, "File not found"},
-        {2, "Access violation"},
-        {3, "Disk full or allocation exceeded"},
-        {4, "Illegal TFTP operation"},
-        {99, "Cancelled by administrator"},
+        {0, "Undefined error code"},   {1, "File not found"},
+        {2, "Access violation"},       {3, "Disk full or allocation exceeded"},
+        {4, "Illegal TFTP operation"}, {99, "Cancelled by administrator"},
     };
     for (const auto& [code, text] : cases) {
         uint8_t buf[64] = {};

@@ -392,9 +392,14 @@ TEST_F(TftpServiceTest, BindAddressAndPortConflicts) {
     platform::UdpSocket holder;
     ASSERT_TRUE(holder.Open());
     ASSERT_TRUE(holder.Bind(platform::Endpoint{0x7F000001u, 69}));
+    const size_t ended = Count(Log(), "main TFTP thread ends here");
     StartTftp("127.0.0.1", "/no/such/folder");
     EXPECT_TRUE(WaitLog("can not bind the tftp port\nan application is already listening"));
     EXPECT_TRUE(WaitLog("bind port to 127.0.0.1 port 69 failed"));
+    // Without a socket the main thread collects its idle workers at once; none of them may
+    // take the empty record for a request and keep the collection waiting.
+    EXPECT_TRUE(WaitLog("main TFTP thread ends here", ended + 1));
+    EXPECT_EQ(Count(Log(), "Error : socket returns"), 0u);
     StopTftp();
     holder.Close();
     // The missing folder kept the previous root.

@@ -34,8 +34,8 @@ std::string TftpPacket::Text() const {
     return text.c_str();
 }
 
-std::vector<uint8_t> TftpRequest(uint16_t opcode, const std::string& name,
-                                 const std::string& mode, const TftpOptions& options) {
+std::vector<uint8_t> TftpRequest(uint16_t opcode, const std::string& name, const std::string& mode,
+                                 const TftpOptions& options) {
     std::vector<uint8_t> out;
     PutShort(&out, opcode);
     PutText(&out, name);
