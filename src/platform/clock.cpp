@@ -19,6 +19,10 @@ LocalTime GetLocalTime() {
                      static_cast<int>(ts.tv_nsec / 1000000)};
 }
 
+int64_t WallClockSeconds() {
+    return static_cast<int64_t>(::time(nullptr));
+}
+
 int64_t MonotonicMs() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);

@@ -1,8 +1,12 @@
 #include "platform/file.h"
 
 #include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 
 namespace orvane::platform {
 
@@ -45,6 +49,135 @@ void AppendFile::Close() {
         ::close(m_iFd);
         m_iFd = -1;
     }
+}
+
+DataFile::~DataFile() {
+    Close();
+}
+
+bool DataFile::OpenRead(const std::string& path) {
+    Close();
+    // Non-blocking so that a pipe without writer cannot hold the caller; cleared again below.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        m_iLastError = errno;
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        m_iLastError = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        return false;
+    }
+    ::fcntl(fd, F_SETFL, O_RDONLY);
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    m_iFd = fd;
+    return true;
+}
+
+bool DataFile::OpenWrite(const std::string& path) {
+    Close();
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+    if (fd < 0) {
+        m_iLastError = errno;
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        m_iLastError = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        return false;
+    }
+    ::fcntl(fd, F_SETFL, O_WRONLY);
+    m_iFd = fd;
+    return true;
+}
+
+void DataFile::Close() {
+    if (m_iFd >= 0) {
+        ::close(m_iFd);
+        m_iFd = -1;
+    }
+}
+
+bool DataFile::Truncate() {
+    if (::ftruncate(m_iFd, 0) != 0) {
+        m_iLastError = errno;
+        return false;
+    }
+    return true;
+}
+
+int64_t DataFile::Size() const {
+    struct stat st {};
+    return ::fstat(m_iFd, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+}
+
+long DataFile::ReadAt(int64_t offset, void* buf, size_t len) {
+    char* p = static_cast<char*>(buf);
+    size_t done = 0;
+    while (done < len) {
+        ssize_t n = ::pread(m_iFd, p + done, len - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            m_iLastError = errno;
+            return -1;
+        }
+        if (n == 0) {
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<long>(done);
+}
+
+bool DataFile::Write(const void* data, size_t len) {
+    const char* p = static_cast<const char*>(data);
+    while (len > 0) {
+        ssize_t n = ::write(m_iFd, p, len);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            m_iLastError = n < 0 ? errno : ENOSPC;
+            return false;
+        }
+        p += n;
+        len -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+std::string DataFile::RealPath() const {
+    if (m_iFd < 0) {
+        return "";
+    }
+    return platform::RealPath("/proc/self/fd/" + std::to_string(m_iFd));
+}
+
+std::string RealPath(const std::string& path, int* error) {
+    char buf[PATH_MAX];
+    if (::realpath(path.c_str(), buf) == nullptr) {
+        if (error) {
+            *error = errno;
+        }
+        return "";
+    }
+    return buf;
+}
+
+bool IsDirectory(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string SystemErrorText(int err) {
+    char buf[512] = {};
+    // GNU strerror_r may return a static string instead of filling buf.
+    const char* text = strerror_r(err, buf, sizeof buf);
+    return text ? text : "";
 }
 
 std::string ExecutableDir() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace orvane::platform {
@@ -24,6 +25,49 @@ class AppendFile {
   private:
     int m_iFd = -1;
 };
+
+// A regular file read at offsets or written in sequence; closes itself. Failures return
+// false / -1 and leave the errno in LastError().
+class DataFile {
+  public:
+    DataFile() = default;
+    ~DataFile();
+    DataFile(const DataFile&) = delete;
+    DataFile& operator=(const DataFile&) = delete;
+
+    // Opens an existing regular file for reading. A folder, a device or a pipe is refused
+    // (EISDIR or EINVAL) and never blocks the caller.
+    bool OpenRead(const std::string& path);
+    // Opens for writing, creating the file when absent; an existing file keeps its content
+    // until Truncate. A symbolic link as the last name is refused (ELOOP), so what is opened is
+    // always the name's own file.
+    bool OpenWrite(const std::string& path);
+    bool IsOpen() const { return m_iFd >= 0; }
+    void Close();
+
+    bool Truncate();
+    int64_t Size() const;
+    // Bytes read at `offset` (less only at the end of the file), or -1.
+    long ReadAt(int64_t offset, void* buf, size_t len);
+    bool Write(const void* data, size_t len);
+    // The canonical path of what is open (symbolic links resolved); empty when unknown.
+    std::string RealPath() const;
+
+    int LastError() const { return m_iLastError; }
+
+  private:
+    int m_iFd = -1;
+    int m_iLastError = 0;
+};
+
+// The canonical absolute path of an existing file or folder (links resolved); empty when it
+// does not exist. The errno is kept in `error` when given.
+std::string RealPath(const std::string& path, int* error = nullptr);
+
+bool IsDirectory(const std::string& path);
+
+// Text of a system error code.
+std::string SystemErrorText(int err);
 
 // Folder of the running executable, without a trailing separator.
 std::string ExecutableDir();

@@ -2,6 +2,8 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <chrono>
 
 namespace orvane::platform {
@@ -92,6 +94,20 @@ void Thread::SetHighestPriority() {
 
 void SleepMs(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+}  // namespace orvane::platform
+
+namespace orvane::platform {
+
+void LowerCurrentThreadPriority() {
+    // On Linux the nice value is per thread; +1 is "below normal".
+    int now = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), now + 1);
+}
+
+int CurrentThreadId() {
+    return static_cast<int>(gettid());
 }
 
 }  // namespace orvane::platform

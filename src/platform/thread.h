@@ -47,4 +47,10 @@ class Thread {
 
 void SleepMs(int ms);
 
+// Best effort: runs the calling thread one step below normal priority.
+void LowerCurrentThreadPriority();
+
+// An id of the calling thread for log lines.
+int CurrentThreadId();
+
 }  // namespace orvane::platform

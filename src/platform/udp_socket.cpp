@@ -2,10 +2,13 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -21,7 +24,106 @@ sockaddr_in ToSockaddr(const Endpoint& ep) {
     return sa;
 }
 
+const sockaddr* AsSockaddr(const SocketAddress& a) {
+    return reinterpret_cast<const sockaddr*>(a.storage.data());
+}
+
+int FamilyOf(const SocketAddress& a) {
+    return a.length >= sizeof(sa_family_t) ? AsSockaddr(a)->sa_family : AF_UNSPEC;
+}
+
 }  // namespace
+
+bool SocketAddress::IsIPv6() const {
+    return FamilyOf(*this) == AF_INET6;
+}
+
+bool SocketAddress::IsIPv4() const {
+    return FamilyOf(*this) == AF_INET;
+}
+
+bool SocketAddress::IsV4Mapped() const {
+    if (!IsIPv6()) {
+        return false;
+    }
+    sockaddr_in6 sa6{};
+    std::memcpy(&sa6, storage.data(), sizeof sa6);
+    return IN6_IS_ADDR_V4MAPPED(&sa6.sin6_addr);
+}
+
+SocketAddress SocketAddress::Unmapped() const {
+    if (!IsV4Mapped()) {
+        return *this;
+    }
+    sockaddr_in6 sa6{};
+    std::memcpy(&sa6, storage.data(), sizeof sa6);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = sa6.sin6_port;
+    std::memcpy(&sa.sin_addr, sa6.sin6_addr.s6_addr + 12, 4);
+    SocketAddress out;
+    std::memcpy(out.storage.data(), &sa, sizeof sa);
+    out.length = sizeof sa;
+    return out;
+}
+
+uint16_t SocketAddress::Port() const {
+    if (IsIPv4()) {
+        return ntohs(reinterpret_cast<const sockaddr_in*>(storage.data())->sin_port);
+    }
+    if (IsIPv6()) {
+        return ntohs(reinterpret_cast<const sockaddr_in6*>(storage.data())->sin6_port);
+    }
+    return 0;
+}
+
+std::string SocketAddress::NumericHost() const {
+    char host[NI_MAXHOST] = "unknown";
+    if (getnameinfo(AsSockaddr(*this), length, host, sizeof host, nullptr, 0, NI_NUMERICHOST) !=
+        0) {
+        return "unknown";
+    }
+    return host;
+}
+
+std::string SocketAddress::NumericPort() const {
+    char port[NI_MAXSERV] = "unknown";
+    if (getnameinfo(AsSockaddr(*this), length, nullptr, 0, port, sizeof port, NI_NUMERICSERV) !=
+        0) {
+        return "unknown";
+    }
+    return port;
+}
+
+SocketAddress SocketAddress::FromEndpoint(const Endpoint& ep) {
+    sockaddr_in sa = ToSockaddr(ep);
+    SocketAddress out;
+    std::memcpy(out.storage.data(), &sa, sizeof sa);
+    out.length = sizeof sa;
+    return out;
+}
+
+ResolveResult ResolvePassive(const char* host, const char* service) {
+    ResolveResult result;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_DGRAM;
+    // No AI_ADDRCONFIG: in a namespace whose only address is loopback it would hide IPv4.
+    hints.ai_flags = AI_PASSIVE;
+    addrinfo* list = nullptr;
+    int rc = getaddrinfo(host, service, &hints, &list);
+    if (rc != 0 || list == nullptr) {
+        result.iError = rc != 0 ? rc : EAI_NONAME;
+        result.bHostNotFound = result.iError == EAI_NONAME || result.iError == EAI_NODATA;
+        result.szText = gai_strerror(result.iError);
+        return result;
+    }
+    size_t len = std::min<size_t>(list->ai_addrlen, result.address.storage.size());
+    std::memcpy(result.address.storage.data(), list->ai_addr, len);
+    result.address.length = static_cast<uint32_t>(len);
+    freeaddrinfo(list);
+    return result;
+}
 
 bool Endpoint::Parse(const std::string& ip, uint16_t port, Endpoint* out) {
     Endpoint ep;
@@ -77,7 +179,7 @@ UdpSocket::~UdpSocket() {
 }
 
 UdpSocket::UdpSocket(UdpSocket&& other) noexcept
-    : m_iFd(other.m_iFd), m_iLastError(other.m_iLastError) {
+    : m_iFd(other.m_iFd), m_iFamily(other.m_iFamily), m_iLastError(other.m_iLastError.load()) {
     other.m_iFd = -1;
 }
 
@@ -85,7 +187,8 @@ UdpSocket& UdpSocket::operator=(UdpSocket&& other) noexcept {
     if (this != &other) {
         Close();
         m_iFd = other.m_iFd;
-        m_iLastError = other.m_iLastError;
+        m_iFamily = other.m_iFamily;
+        m_iLastError = other.m_iLastError.load();
         other.m_iFd = -1;
     }
     return *this;
@@ -111,10 +214,24 @@ bool UdpSocket::Open() {
         Fail();
         return false;
     }
+    m_iFamily = AF_INET;
+    return true;
+}
+
+bool UdpSocket::OpenLike(const SocketAddress& address) {
+    Close();
+    int family = FamilyOf(address);
+    m_iFd = ::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    if (m_iFd < 0) {
+        Fail();
+        return false;
+    }
+    m_iFamily = family;
     return true;
 }
 
 void UdpSocket::Close() {
+    m_iReceiveTimeoutMs = -1;
     if (m_iFd >= 0) {
         ::close(m_iFd);
         m_iFd = -1;
@@ -146,6 +263,46 @@ bool UdpSocket::SetReceiveBuffer(int bytes) {
 
 bool UdpSocket::SetSendBuffer(int bytes) {
     return Check(::setsockopt(m_iFd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes));
+}
+
+bool UdpSocket::SetIPv6Only(bool only) {
+    int value = only ? 1 : 0;
+    return Check(::setsockopt(m_iFd, IPPROTO_IPV6, IPV6_V6ONLY, &value, sizeof value));
+}
+
+bool UdpSocket::Bind(const SocketAddress& local) {
+    return Check(::bind(m_iFd, AsSockaddr(local), local.length));
+}
+
+bool UdpSocket::BindAnyPort() {
+    if (m_iFamily == AF_INET6) {
+        sockaddr_in6 sa6{};
+        sa6.sin6_family = AF_INET6;
+        sa6.sin6_addr = in6addr_any;
+        return Check(::bind(m_iFd, reinterpret_cast<sockaddr*>(&sa6), sizeof sa6));
+    }
+    return Bind(Endpoint{});
+}
+
+bool UdpSocket::Connect(const SocketAddress& peer) {
+    return Check(::connect(m_iFd, AsSockaddr(peer), peer.length));
+}
+
+bool UdpSocket::LocalAddress(SocketAddress* out) const {
+    SocketAddress a;
+    socklen_t len = a.storage.size();
+    if (::getsockname(m_iFd, reinterpret_cast<sockaddr*>(a.storage.data()), &len) != 0) {
+        return false;
+    }
+    a.length = len;
+    *out = a;
+    return true;
+}
+
+void UdpSocket::Shutdown() {
+    if (m_iFd >= 0) {
+        ::shutdown(m_iFd, SHUT_RDWR);
+    }
 }
 
 bool UdpSocket::Bind(const Endpoint& local) {
@@ -192,6 +349,56 @@ long UdpSocket::ReceiveFrom(void* buf, size_t len, Endpoint* from) {
         from->port = ntohs(sa.sin_port);
     }
     return static_cast<long>(n);
+}
+
+long UdpSocket::ReceiveFromAddress(void* buf, size_t len, SocketAddress* from) {
+    SocketAddress a;
+    socklen_t slen = a.storage.size();
+    ssize_t n =
+        ::recvfrom(m_iFd, buf, len, 0, reinterpret_cast<sockaddr*>(a.storage.data()), &slen);
+    if (n < 0) {
+        return Fail();
+    }
+    if (from) {
+        a.length = slen;
+        *from = a;
+    }
+    return static_cast<long>(n);
+}
+
+long UdpSocket::Receive(void* buf, size_t len) {
+    for (;;) {
+        ssize_t n = ::recv(m_iFd, buf, len, 0);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        return n < 0 ? Fail() : static_cast<long>(n);
+    }
+}
+
+long UdpSocket::ReceiveWithin(void* buf, size_t len, int timeoutMs) {
+    if (timeoutMs != m_iReceiveTimeoutMs) {
+        timeval tv{};
+        tv.tv_sec = timeoutMs / 1000;
+        tv.tv_usec = (timeoutMs % 1000) * 1000;
+        if (::setsockopt(m_iFd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) {
+            return Fail();
+        }
+        m_iReceiveTimeoutMs = timeoutMs;
+    }
+    for (;;) {
+        ssize_t n = ::recv(m_iFd, buf, len, 0);
+        if (n >= 0) {
+            return static_cast<long>(n);
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            return kTimedOut;
+        }
+        return Fail();
+    }
 }
 
 long UdpSocket::SendTo(const void* buf, size_t len, const Endpoint& to) {

@@ -7,6 +7,7 @@
 #include "platform/folder_watch.h"
 #include "protocol/service_view.h"
 #include "support/log.h"
+#include "tftp/tftp_interface.h"
 
 namespace orvane {
 
@@ -91,9 +92,13 @@ void OrvaneEngine::StopService() {
 }
 
 // The TFTP service serving the upgrade folder on m_szLocalIP.
-void OrvaneEngine::StartTftpService() {}
+void OrvaneEngine::StartTftpService() {
+    StartTftp(m_szLocalIP.c_str(), m_szUpgradeFolder.c_str());
+}
 
-void OrvaneEngine::StopTftpService() {}
+void OrvaneEngine::StopTftpService() {
+    StopTftp();
+}
 
 // The firmware catalogue of the upgrade folder.
 void OrvaneEngine::RebuildCatalogue() {

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "platform/file.h"
+#include "platform/thread.h"
+#include "platform/udp_socket.h"
+#include "platform/wake_event.h"
+#include "tftp/tftp_request.h"
+
+namespace orvane {
+
+// What the decoding of a request leads to.
+enum class TftpDecodeResult { kReadWithOack, kWriteWithOack, kRead, kWrite, kAnswered };
+
+// Transfer result stored by the worker.
+constexpr int kTftpResultRunning = 0;
+constexpr int kTftpResultSuccess = 1;
+constexpr int kTftpResultFailure = 3;
+
+// One worker thread and the transfer it runs. The service's main thread owns the record, picks
+// it for a request (while `busy` is 0) and frees it only after its thread has ended; the worker
+// touches nothing but its own record while `busy` is 1.
+struct TftpTransfer {
+    std::atomic<int> busy{0};
+    std::atomic<int> permanent{0};
+    platform::Thread thread;
+    std::atomic<int> threadId{0};
+    platform::AutoResetEvent wake;  // permanent workers wait here between transfers
+    int transferNumber = 0;
+    int permanentIndex = 0;
+
+    // Sends on the transfer socket, its closing and the administrator's cancel are serialised
+    // by this lock, so a cancel never interleaves with a packet of the worker and never goes to
+    // a socket that was closed (or whose descriptor was reused) meanwhile.
+    std::mutex csSend;
+    platform::UdpSocket socket;
+    std::atomic<bool> cancelled{false};  // set under csSend; nothing more is sent once set
+
+    platform::DataFile file;
+
+    // Set by the main thread before the worker is released.
+    std::string szRoot;  // root folder of this transfer
+    int defaultTimeout = 5;
+    platform::SocketAddress peer;
+    std::array<uint8_t, kTftpPacketSize> request{};
+    size_t requestLength = 0;
+    int64_t startTime = 0;  // wall-clock seconds
+
+    // Protocol state (decoding and the loops).
+    int opcode = 0;
+    std::string fileName;       // as requested, after separator normalisation
+    uint32_t awaitedBlock = 0;  // read: block whose ACK is awaited; write: last block written
+    uint32_t blockCount = 0;
+    uint32_t nextBlock = 0;
+    uint32_t lastBlockLength = 0;
+    int timeouts = 0;
+    int unacked = 0;
+    uint32_t blockSize = kTftpSegment;
+    int timeoutSeconds = 5;
+    int mode = kTftpModeOctet;
+    uint32_t fileSize = 0;
+    std::array<uint8_t, kTftpDataBuffer> data{};
+    std::array<uint8_t, kTftpPacketSize> control{};
+    size_t oackLength = 0;  // option bytes of the OACK in `control`, behind its opcode
+
+    // Statistics and result.
+    int64_t bytes = 0;
+    uint32_t resent = 0;
+    int result = kTftpResultRunning;
+
+    // Readies the record for a new request (main thread, while the worker is idle).
+    void Reset(const std::string& root, int timeout, int number, int64_t now);
+};
+
+}  // namespace orvane

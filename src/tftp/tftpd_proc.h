@@ -1,0 +1,35 @@
+#pragma once
+
+// One TFTP transfer on a worker's record, after the worker has connected the transfer socket
+// to the client.
+
+#include "tftp/tftp_transfer.h"
+
+namespace orvane {
+
+// Decodes and checks the request in t.request, opens the file under t.szRoot and negotiates the
+// options. On kAnswered the client has been sent an ERROR and nothing more is to be done.
+TftpDecodeResult DecodeTftpRequest(TftpTransfer& t);
+
+// Sends the OACK built by the decoding; false (nothing sent back) when the send fell short.
+bool SendTftpOack(TftpTransfer& t);
+
+// Serves a read request, stop-and-wait; `oackSent` when an OACK opened the transfer (its
+// acknowledgement, ACK 0, is then awaited first and the OACK resent on time-outs). True on
+// success, including a last block whose acknowledgement never came.
+bool SendFileLoop(TftpTransfer& t, bool oackSent);
+
+// Receives a write request's file; `oackSent` when an OACK stands for the first ACK.
+bool ReceiveFileLoop(TftpTransfer& t, bool oackSent);
+
+// Sends ERROR `code` with its text to the client; nothing when the record has no open socket.
+void SendTftpError(TftpTransfer& t, int code);
+
+// The administrator's cancel, from another thread: ERROR 99 to the client, then the socket is
+// shut so the worker's wait returns at once and its loop ends without sending anything more.
+void CancelTftpTransfer(TftpTransfer& t);
+
+// The decode, OACK and loop sequence of one request; the result code stored in t.result.
+void RunTftpTransfer(TftpTransfer& t);
+
+}  // namespace orvane
