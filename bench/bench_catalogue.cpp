@@ -72,11 +72,11 @@ int main(int argc, char** argv) {
         static_cast<int>((totalMiB * (1u << 20) + packageBytes - 1) / packageBytes);
     std::vector<std::string> paths;
     for (int i = 0; i < packages; ++i) {
-        auto spec = orvane::fwbuild::MakePackageSpec(
+        auto plan = orvane::fwbuild::MakePackageSpec(
             "X_B" + std::to_string(i) + "_V1.0.0." + std::to_string(i),
             std::vector<uint32_t>(kImagesPerPackage, kImageBytes));
-        spec.uSeed = static_cast<uint32_t>(i + 1);
-        std::string bytes = orvane::fwbuild::BuildPackage(spec);
+        plan.uSeed = static_cast<uint32_t>(i + 1);
+        std::string bytes = orvane::fwbuild::BuildPackage(plan);
         paths.push_back(folder + "/pkg" + std::to_string(i) + ".bin");
         std::ofstream(paths.back(), std::ios::binary).write(bytes.data(), bytes.size());
     }

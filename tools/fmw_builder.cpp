@@ -71,23 +71,23 @@ void PutU32(std::string* bytes, size_t at, uint32_t value) {
 }
 
 PackageSpec MakePackageSpec(const std::string& version, const std::vector<uint32_t>& imageSizes) {
-    PackageSpec spec;
-    spec.vecMarks.push_back(MarkSpec{4, version, false, std::nullopt, std::nullopt});
+    PackageSpec plan;
+    plan.vecMarks.push_back(MarkSpec{4, version, false, std::nullopt, std::nullopt});
     for (uint32_t size : imageSizes) {
-        spec.vecImages.push_back(ImageSpec{size, std::nullopt, std::nullopt});
+        plan.vecImages.push_back(ImageSpec{size, std::nullopt, std::nullopt});
     }
-    return spec;
+    return plan;
 }
 
-std::string BuildPackage(const PackageSpec& spec) {
-    if (spec.vecImages.size() > kMaxImages || spec.szMagic.size() != 8) {
+std::string BuildPackage(const PackageSpec& plan) {
+    if (plan.vecImages.size() > kMaxImages || plan.szMagic.size() != 8) {
         return std::string();
     }
-    std::string out(kFixedArea + kMarkSize * spec.vecMarks.size(), '\0');
-    out.replace(0, 8, spec.szMagic);
+    std::string out(kFixedArea + kMarkSize * plan.vecMarks.size(), '\0');
+    out.replace(0, 8, plan.szMagic);
     uint32_t textAt = static_cast<uint32_t>(out.size());
-    for (size_t i = 0; i < spec.vecMarks.size(); ++i) {
-        const MarkSpec& m = spec.vecMarks[i];
+    for (size_t i = 0; i < plan.vecMarks.size(); ++i) {
+        const MarkSpec& m = plan.vecMarks[i];
         std::string text = StoredText(m);
         size_t entry = kFixedArea + kMarkSize * i;
         PutU32(&out, entry, m.tag);
@@ -97,24 +97,24 @@ std::string BuildPackage(const PackageSpec& spec) {
         out += text;
         textAt += static_cast<uint32_t>(text.size());
     }
-    PutU32(&out, 24, spec.headerSize.value_or(static_cast<uint32_t>(out.size())));
-    PutU32(&out, 32, static_cast<uint32_t>(spec.iFmwType));
-    PutU32(&out, 48, spec.vaNums.value_or(static_cast<uint32_t>(spec.vecMarks.size())));
-    for (size_t i = 0; i < spec.vecImages.size(); ++i) {
-        const ImageSpec& img = spec.vecImages[i];
+    PutU32(&out, 24, plan.headerSize.value_or(static_cast<uint32_t>(out.size())));
+    PutU32(&out, 32, static_cast<uint32_t>(plan.iFmwType));
+    PutU32(&out, 48, plan.vaNums.value_or(static_cast<uint32_t>(plan.vecMarks.size())));
+    for (size_t i = 0; i < plan.vecImages.size(); ++i) {
+        const ImageSpec& img = plan.vecImages[i];
         if (img.size == 0 && !img.storedSize) {
             continue;
         }
         size_t slot = 64 + 24 * i;
         PutU32(&out, slot, img.start.value_or(static_cast<uint32_t>(out.size())));
         PutU32(&out, slot + 4, img.storedSize.value_or(img.size));
-        AppendContent(&out, img.size, spec.uSeed * 16 + static_cast<uint32_t>(i));
+        AppendContent(&out, img.size, plan.uSeed * 16 + static_cast<uint32_t>(i));
     }
-    if (spec.uPadTo > out.size()) {
-        out.resize(spec.uPadTo, '\0');
+    if (plan.uPadTo > out.size()) {
+        out.resize(plan.uPadTo, '\0');
     }
     SignPackage(&out);
-    DamagePackage(&out, spec.damage, spec.iDamageSlot);
+    DamagePackage(&out, plan.damage, plan.iDamageSlot);
     return out;
 }
 

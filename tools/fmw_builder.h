@@ -48,7 +48,7 @@ PackageSpec MakePackageSpec(const std::string& version, const std::vector<uint32
 
 // The bytes of the package described. An empty result when the description cannot be laid
 // out (more than 8 images, a magic that is not 8 characters).
-std::string BuildPackage(const PackageSpec& spec);
+std::string BuildPackage(const PackageSpec& plan);
 
 // Recomputes every CRC of package bytes from the fields they hold (image, fixed-area, mark
 // table, header, file CRC, in that order), reading only bytes that exist. For tests that

@@ -90,8 +90,8 @@ struct Options {
     std::string szOutput;
 };
 
-// The package spec of the options; an error text when they do not make one.
-std::string BuildPackageSpec(const Options& o, orvane::fwbuild::PackageSpec* spec) {
+// The package plan of the options; an error text when they do not make one.
+std::string BuildPackageSpec(const Options& o, orvane::fwbuild::PackageSpec* plan) {
     std::vector<uint32_t> sizes;
     for (const std::string& s : o.vecImages) {
         uint64_t size = 0;
@@ -103,19 +103,19 @@ std::string BuildPackageSpec(const Options& o, orvane::fwbuild::PackageSpec* spe
     if (sizes.size() > orvane::fwbuild::kMaxImages) {
         return "at most 8 images";
     }
-    *spec = orvane::fwbuild::MakePackageSpec(o.szVersion, sizes);
+    *plan = orvane::fwbuild::MakePackageSpec(o.szVersion, sizes);
     for (const std::string& m : o.vecMarks) {
         size_t eq = m.find('=');
         uint64_t tag = 0;
         if (eq == std::string::npos || !ParseSize(m.substr(0, eq), &tag) || tag > 0xFFFFFFFFu) {
             return "bad mark '" + m + "' (TAG=TEXT)";
         }
-        spec->vecMarks.push_back(orvane::fwbuild::MarkSpec{
+        plan->vecMarks.push_back(orvane::fwbuild::MarkSpec{
             static_cast<uint32_t>(tag), m.substr(eq + 1), false, std::nullopt, std::nullopt});
     }
-    spec->iFmwType = o.bAlg ? 8 : o.iFmwType;
-    spec->szMagic = spec->iFmwType >= 8 ? "QVRALG22" : "QVRFMW22";
-    spec->uSeed = o.uSeed;
+    plan->iFmwType = o.bAlg ? 8 : o.iFmwType;
+    plan->szMagic = plan->iFmwType >= 8 ? "QVRALG22" : "QVRFMW22";
+    plan->uSeed = o.uSeed;
     return std::string();
 }
 
@@ -133,16 +133,16 @@ int Write(const Options& o) {
     }
     std::string bytes;
     if (o.szKind == "package") {
-        orvane::fwbuild::PackageSpec spec;
-        std::string error = BuildPackageSpec(o, &spec);
+        orvane::fwbuild::PackageSpec plan;
+        std::string error = BuildPackageSpec(o, &plan);
         if (!error.empty()) {
             std::fprintf(stderr, "orvane-mkfw: %s\n", error.c_str());
             return 2;
         }
-        spec.uPadTo = padTo;
-        spec.damage = damage;
-        spec.iDamageSlot = slot;
-        bytes = orvane::fwbuild::BuildPackage(spec);
+        plan.uPadTo = padTo;
+        plan.damage = damage;
+        plan.iDamageSlot = slot;
+        bytes = orvane::fwbuild::BuildPackage(plan);
     } else if (damage != Damage::kNone && damage != Damage::kMagic) {
         std::fprintf(stderr, "orvane-mkfw: --kind %s has no CRC to corrupt\n", o.szKind.c_str());
         return 2;

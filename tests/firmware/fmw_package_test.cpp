@@ -94,10 +94,10 @@ TEST_F(FmwPackageTest, ValidPackageTracesEveryStep) {
 // Catches a failure reported with the wrong code or text, or a handle handed out anyway.
 TEST_F(FmwPackageTest, EachFailureHasItsCodeAndText) {
     auto damaged = [](Damage d, int slot = 0) {
-        auto spec = fwbuild::MakePackageSpec("X_M_V1", {100, 200});
-        spec.damage = d;
-        spec.iDamageSlot = slot;
-        return fwbuild::BuildPackage(spec);
+        auto plan = fwbuild::MakePackageSpec("X_M_V1", {100, 200});
+        plan.damage = d;
+        plan.iDamageSlot = slot;
+        return fwbuild::BuildPackage(plan);
     };
     auto patched = [](size_t at, uint32_t value) {
         std::string b = Valid();
@@ -192,25 +192,25 @@ TEST_F(FmwPackageTest, MagicFollowsSignedPackageType) {
     } cases[] = {{"QVRFMW22", 7, 0}, {"QVRFMW22", 8, 9},  {"QVRFMW22", -1, 0},  {"QVRALG22", 8, 0},
                  {"QVRALG22", 7, 9}, {"QVRALG22", -1, 9}, {"QVRALG22", 1000, 0}};
     for (const Case& c : cases) {
-        auto spec = fwbuild::MakePackageSpec("X_M_V1", {64});
-        spec.szMagic = c.magic;
-        spec.iFmwType = c.type;
-        EXPECT_EQ(Open(fwbuild::BuildPackage(spec)), c.code) << c.magic << " " << c.type;
+        auto plan = fwbuild::MakePackageSpec("X_M_V1", {64});
+        plan.szMagic = c.magic;
+        plan.iFmwType = c.type;
+        EXPECT_EQ(Open(fwbuild::BuildPackage(plan)), c.code) << c.magic << " " << c.type;
     }
 }
 
 // Catches image slots read past the end of the file or refused although the bytes that
 // exist match, and empty slots counted or checked.
 TEST_F(FmwPackageTest, ImageSlotsAreCheckedOverTheBytesThatExist) {
-    auto spec = fwbuild::MakePackageSpec("X_M_V1", {});
-    EXPECT_EQ(Open(fwbuild::BuildPackage(spec)), 0);
+    auto plan = fwbuild::MakePackageSpec("X_M_V1", {});
+    EXPECT_EQ(Open(fwbuild::BuildPackage(plan)), 0);
     EXPECT_TRUE(Contains(m_szTrace, "All of [0] imgs crc checked OK...\n"));
     EXPECT_FALSE(Contains(m_szTrace, "img["));
 
-    spec = fwbuild::MakePackageSpec("X_M_V1", {100, 0, 50});
-    spec.vecImages[0].storedSize = 100000;  // runs past the end
-    spec.vecImages[2].start = 0x7FFFFFF0u;  // starts beyond the end: CRC 0
-    std::string b = fwbuild::BuildPackage(spec);
+    plan = fwbuild::MakePackageSpec("X_M_V1", {100, 0, 50});
+    plan.vecImages[0].storedSize = 100000;  // runs past the end
+    plan.vecImages[2].start = 0x7FFFFFF0u;  // starts beyond the end: CRC 0
+    std::string b = fwbuild::BuildPackage(plan);
     EXPECT_EQ(GetU32(b, 64 + 48 + 8), 0u);
     EXPECT_EQ(Open(b), 0) << m_szTrace;
     EXPECT_TRUE(Contains(m_szTrace, "img[2] crc[0], compute crc[0], size[50]\n"));
@@ -220,12 +220,12 @@ TEST_F(FmwPackageTest, ImageSlotsAreCheckedOverTheBytesThatExist) {
 // Catches the wrong mark chosen for a tag, a size-0 mark handing out text, or a text
 // without terminator read beyond its size.
 TEST_F(FmwPackageTest, MarkLookup) {
-    auto spec = fwbuild::MakePackageSpec("X_FIRST_V1", {8});
-    spec.vecMarks.push_back(fwbuild::MarkSpec{4, "X_SECOND_V2", false, {}, {}});
-    spec.vecMarks.push_back(fwbuild::MarkSpec{9, "RAW", true, {}, {}});
-    spec.vecMarks.push_back(fwbuild::MarkSpec{7, "", true, {}, {}});
+    auto plan = fwbuild::MakePackageSpec("X_FIRST_V1", {8});
+    plan.vecMarks.push_back(fwbuild::MarkSpec{4, "X_SECOND_V2", false, {}, {}});
+    plan.vecMarks.push_back(fwbuild::MarkSpec{9, "RAW", true, {}, {}});
+    plan.vecMarks.push_back(fwbuild::MarkSpec{7, "", true, {}, {}});
     FmwHandlePtr h;
-    ASSERT_EQ(Open(fwbuild::BuildPackage(spec), &h), 0) << m_szTrace;
+    ASSERT_EQ(Open(fwbuild::BuildPackage(plan), &h), 0) << m_szTrace;
     EXPECT_STREQ(get_fmw_va_inform(h.get(), 4), "X_FIRST_V1");
     EXPECT_STREQ(get_fmw_va_inform(h.get(), 9), "RAW");
     EXPECT_EQ(get_fmw_va_inform(h.get(), 7), nullptr);
@@ -244,10 +244,10 @@ TEST_F(FmwPackageTest, MarkLookup) {
 // file: each must be refused with code 14 (ASan would flag an overrun).
 TEST_F(FmwPackageTest, HostileHeadersAreRefused) {
     auto withMark = [](int32_t start, uint32_t size, std::optional<uint32_t> headerSize) {
-        auto spec = fwbuild::MakePackageSpec("X_M_V1", {64});
-        spec.vecMarks.push_back(fwbuild::MarkSpec{5, "abc", false, start, size});
-        spec.headerSize = headerSize;
-        return fwbuild::BuildPackage(spec);
+        auto plan = fwbuild::MakePackageSpec("X_M_V1", {64});
+        plan.vecMarks.push_back(fwbuild::MarkSpec{5, "abc", false, start, size});
+        plan.headerSize = headerSize;
+        return fwbuild::BuildPackage(plan);
     };
     struct Case {
         const char* name;
@@ -268,12 +268,12 @@ TEST_F(FmwPackageTest, HostileHeadersAreRefused) {
         EXPECT_TRUE(Contains(m_szTrace, c.text)) << c.name << ":\n" << m_szTrace;
     }
     // Many marks all naming the same large text: together more than the file holds.
-    auto spec = fwbuild::MakePackageSpec("X_M_V1", {20000});
+    auto plan = fwbuild::MakePackageSpec("X_M_V1", {20000});
     for (int i = 0; i < 64; ++i) {
-        spec.vecMarks.push_back(fwbuild::MarkSpec{5, "", true, 300, 19000});
+        plan.vecMarks.push_back(fwbuild::MarkSpec{5, "", true, 300, 19000});
     }
-    spec.headerSize = 0xFFFFFFFFu;
-    EXPECT_EQ(Open(fwbuild::BuildPackage(spec)), 14);
+    plan.headerSize = 0xFFFFFFFFu;
+    EXPECT_EQ(Open(fwbuild::BuildPackage(plan)), 14);
 }
 
 // Catches fields read in host order or from the wrong offsets.
