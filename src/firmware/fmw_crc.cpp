@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "firmware/fmw_trace.h"
+#include "platform/file.h"
 
 namespace orvane {
 
@@ -121,7 +122,7 @@ bool ComputeRangeCrcs(std::FILE* file, std::vector<FmwCrcRange>* ranges) {
 
 bool compute_file_crc(const char* path, uint32_t offset, uint32_t length, uint32_t* crc) {
     FmwTrace("open file (%s), offset[%u]\n", path, offset);
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
+    std::unique_ptr<std::FILE, FileCloser> file(platform::OpenRegularFileForRead(path));
     if (!file) {
         FmwTrace("failed open file (%s)\n", path);
         return false;

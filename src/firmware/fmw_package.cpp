@@ -7,6 +7,7 @@
 
 #include "firmware/fmw_crc.h"
 #include "firmware/fmw_trace.h"
+#include "platform/file.h"
 
 namespace orvane {
 
@@ -214,7 +215,7 @@ bool ScanFileCrcs(const char* path, const FmwHandle* h, bool withFile,
     for (int i = 0; i < kFmwImageSlots; ++i) {
         (*ranges)[1 + i] = FmwCrcRange{h->img[i].start, h->img[i].size, 0, 0};
     }
-    FilePtr f(std::fopen(path, "rb"));
+    FilePtr f(platform::OpenRegularFileForRead(path));
     return f && ComputeRangeCrcs(f.get(), ranges);
 }
 
@@ -253,7 +254,7 @@ int _deserialized_packet(const char* path, FmwHandle* handle) {
     }
     int rc = kFmwOk;
     {
-        FilePtr f(std::fopen(path, "rb"));
+        FilePtr f(platform::OpenRegularFileForRead(path));
         if (!f) {
             return kFmwOpenFailed;
         }

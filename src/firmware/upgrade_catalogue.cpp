@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "firmware/fmw_package.h"
+#include "platform/file.h"
 #include "platform/folder_list.h"
 #include "support/log.h"
 
@@ -99,7 +100,7 @@ void AddUpgradeFileInfo(std::vector<UpgradeFileInfo>& catalogue, const std::stri
     const std::string path = folder + name;
     // A longer path is never cut: a cut path could name another file.
     std::unique_ptr<std::FILE, FileCloser> f(
-        path.size() <= kMaxPath ? std::fopen(path.c_str(), "rb") : nullptr);
+        path.size() <= kMaxPath ? platform::OpenRegularFileForRead(path) : nullptr);
     if (!f) {
         WriteLog(kLogInfo, "#QMDebug open file failed, szFilePath=%s", path.c_str());
         return;

@@ -157,6 +157,28 @@ std::string DataFile::RealPath() const {
     return platform::RealPath("/proc/self/fd/" + std::to_string(m_iFd));
 }
 
+std::FILE* OpenRegularFileForRead(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return nullptr;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        int err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        errno = err;
+        return nullptr;
+    }
+    ::fcntl(fd, F_SETFL, O_RDONLY);
+    std::FILE* f = ::fdopen(fd, "rb");
+    if (f == nullptr) {
+        int err = errno;
+        ::close(fd);
+        errno = err;
+    }
+    return f;
+}
+
 std::string RealPath(const std::string& path, int* error) {
     char buf[PATH_MAX];
     if (::realpath(path.c_str(), buf) == nullptr) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace orvane::platform {
@@ -59,6 +60,11 @@ class DataFile {
     int m_iFd = -1;
     int m_iLastError = 0;
 };
+
+// Opens an existing regular file for reading as a binary stdio stream. Null for anything else
+// (a folder, a pipe, a device) with the errno set: opening never blocks, as a pipe without a
+// writer would.
+std::FILE* OpenRegularFileForRead(const std::string& path);
 
 // The canonical absolute path of an existing file or folder (links resolved); empty when it
 // does not exist. The errno is kept in `error` when given.

@@ -1,13 +1,19 @@
 #include "firmware/upgrade_catalogue.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <string>
 #include <vector>
 
 #include "common/temp_dir.h"
+#include "firmware/fmw_package.h"
 #include "firmware/trace_capture.h"
 #include "platform/folder_list.h"
 #include "support/log.h"
@@ -222,6 +228,44 @@ TEST_F(CatalogueTest, VersionTextIsCutAt255Characters) {
     ASSERT_EQ(catalogue.size(), 1u);
     EXPECT_EQ(std::string(catalogue[0].szModel), std::string(63, 'C'));
     EXPECT_STREQ(catalogue[0].szVerNum, "");  // the version field lay beyond 255
+}
+
+// Catches a rebuild that blocks for ever on a ".bin" name that is a pipe (opening a pipe
+// without writer waits for one) or a package path that is one, holding the catalogue lock.
+TEST_F(CatalogueTest, PipeNamedLikeFirmwareIsSkippedWithoutBlocking) {
+    Put("good.bin", Package("X_M_V1"));
+    const std::string pipe = Folder() + "/pipe.bin";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    std::vector<UpgradeFileInfo> catalogue;
+    auto rebuild =
+        std::async(std::launch::async, [&] { SaveUpgradeFileInfo(catalogue, m_lock, Folder()); });
+    const bool ended = rebuild.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    if (!ended) {
+        // Release the blocked reader so the test can end: a writer completes its open.
+        int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    rebuild.wait();
+    ASSERT_TRUE(ended);
+    ASSERT_EQ(catalogue.size(), 1u);
+    EXPECT_STREQ(catalogue[0].szFileName, "good.bin");
+    EXPECT_TRUE(Contains(TakeLog(), "#QMDebug open file failed, szFilePath=" + pipe));
+
+    int error = 0;
+    auto opened = std::async(std::launch::async,
+                             [&] { return create_fmw_header(pipe.c_str(), &error) != nullptr; });
+    const bool refused = opened.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    if (!refused) {
+        int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    EXPECT_FALSE(opened.get());
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(error, kFmwOpenFailed);
 }
 
 }  // namespace
