@@ -80,8 +80,18 @@ void OrvaneEngine::StopService() {
         std::lock_guard<std::mutex> lock(m_csWorkerList);
         workers.swap(m_listWorkers);
     }
-    for (auto& w : workers) {
-        w->thread.Wait(kThreadWaitMs);
+    for (auto it = workers.begin(); it != workers.end();) {
+        if ((*it)->thread.Wait(kThreadWaitMs)) {
+            it = workers.erase(it);
+            continue;
+        }
+        // Still running: it writes its running flag when it ends, so its record stays listed
+        // for the next clean-up pass or Stop rather than being freed under it.
+        WriteLog(kLogMajor, "StopService a RequestIpMsgProc thread did not end within %d ms",
+                 kThreadWaitMs);
+        std::lock_guard<std::mutex> lock(m_csWorkerList);
+        m_listWorkers.push_back(std::move(*it));
+        it = workers.erase(it);
     }
     // Datagrams still queued for the dispatcher are released with their records.
     m_queueDispatch.Clear();

@@ -21,6 +21,8 @@ using platform::Endpoint;
 using platform::UdpSocket;
 
 constexpr int kWaitMs = 5000;
+// Longer than the 10 s that Stop gives each worker.
+constexpr int kHoldMs = 30000;
 
 // An engine whose request and report handling only records what reached it.
 class RecordingEngine : public OrvaneEngine {
@@ -35,6 +37,8 @@ class RecordingEngine : public OrvaneEngine {
 
     void RequestIpaddrProc(const std::string& text, int sequence) override {
         Record(m_vecRequests, sequence, text);
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_cv.wait_for(lock, std::chrono::milliseconds(kHoldMs), [this] { return !m_bHeld; });
     }
     void ReportMsgProc(int event, const std::string& text) override {
         Record(m_vecReports, event, text);
@@ -43,6 +47,19 @@ class RecordingEngine : public OrvaneEngine {
     // Waits until `count` calls of that kind arrived; returns a copy of them.
     std::vector<Call> WaitRequests(size_t count) { return WaitFor(m_vecRequests, count); }
     std::vector<Call> WaitReports(size_t count) { return WaitFor(m_vecReports, count); }
+
+    // While held, request handling does not return (for at most kHoldMs) until Release.
+    void Hold() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bHeld = true;
+    }
+    void Release() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_bHeld = false;
+        }
+        m_cv.notify_all();
+    }
 
   private:
     void Record(std::vector<Call>& calls, int number, const std::string& text) {
@@ -61,6 +78,7 @@ class RecordingEngine : public OrvaneEngine {
     std::condition_variable m_cv;
     std::vector<Call> m_vecRequests;
     std::vector<Call> m_vecReports;
+    bool m_bHeld = false;
 };
 
 void SendDatagram(const std::string& text) {
@@ -92,6 +110,7 @@ class ListenerTest : public ::testing::Test {
         InitLog(kLogInfo, m_dir.File("Upgrade.log").c_str());
     }
     void TearDown() override {
+        m_engine.Release();
         m_engine.StopService();
         InitLog(kLogMajor, "");
     }
@@ -205,6 +224,20 @@ TEST_F(ListenerTest, StopEndsEveryThreadAndFreesThePort) {
     probe.Close();
     Start();
     EXPECT_EQ(m_engine.RequestSeq(), 0);
+}
+
+// Catches Stop freeing the record of a worker that outlives its wait (the worker still writes
+// its running flag when it ends): the record must stay listed until a later Stop or clean-up.
+TEST_F(ListenerTest, StopKeepsTheRecordOfAWorkerThatOutlivesItsWait) {
+    m_engine.Hold();
+    Start();
+    SendDatagram(Request(1));
+    ASSERT_EQ(m_engine.WaitRequests(1).size(), 1u);
+    m_engine.StopService();  // gives the held worker its 10 s in vain
+    EXPECT_EQ(m_engine.WorkerCount(), 1u);
+    m_engine.Release();
+    m_engine.StopService();
+    EXPECT_EQ(m_engine.WorkerCount(), 0u);
 }
 
 // Catches a finished worker left in the list forever.
