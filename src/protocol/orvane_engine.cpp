@@ -64,9 +64,11 @@ bool OrvaneEngine::StartService(const ServiceConfig& config) {
 }
 
 void OrvaneEngine::StopService() {
+    // Cleared first, so no new request is answered with a file the stopping TFTP service will
+    // no longer serve.
+    m_bStartUpgrade = 0;
     StopTftpService();
 
-    m_bStartUpgrade = 0;
     PostDispatchMessage(WM_QUIT_DISPATCH);
     for (platform::Thread* t : {&m_hOtherRecvMsgHnd, &m_hListenThread, &m_hCleanThread}) {
         if (t->IsStarted() && !t->Wait(kThreadWaitMs)) {

@@ -67,7 +67,7 @@ class OrvaneEngine {
     // dispatcher, 20 ms, listener, cloud thread, folder watcher. False when a thread could not
     // be created (what was started is stopped again).
     bool StartService(const ServiceConfig& config);
-    // Stop order: TFTP service stopped, flag cleared, dispatcher told to quit, then up to 10 s
+    // Stop order: flag cleared, TFTP service stopped, dispatcher told to quit, then up to 10 s
     // each for the dispatcher, listener, clean-up and cloud threads and 1 s for the watcher.
     // Safe to call when not running.
     void StopService();
