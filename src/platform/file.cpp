@@ -16,7 +16,8 @@ AppendFile::~AppendFile() {
 
 bool AppendFile::OpenAlways(const std::string& path) {
     Close();
-    m_iFd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    // O_APPEND makes each write land at the end even when another process appends too.
+    m_iFd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     return m_iFd >= 0;
 }
 
