@@ -27,9 +27,11 @@ void SendTftpError(TftpTransfer& t, int code);
 
 // The administrator's cancel, from another thread: ERROR 99 to the client, then the socket is
 // shut so the worker's wait returns at once and its loop ends without sending anything more.
+// A cancel that comes before the transfer has begun is delivered by RunTftpTransfer instead.
 void CancelTftpTransfer(TftpTransfer& t);
 
-// The decode, OACK and loop sequence of one request; the result code stored in t.result.
+// The decode, OACK and loop sequence of one request on the connected socket; the result code
+// stored in t.result. A transfer cancelled before it began only sends the cancel.
 void RunTftpTransfer(TftpTransfer& t);
 
 }  // namespace orvane
