@@ -466,7 +466,14 @@ bool ReceiveFileLoop(TftpTransfer& t, bool oackSent) {
             WriteLog(kLogInfo, "timeout while waiting for data blk #%d",
                      static_cast<int>(t.awaitedBlock + 1));
             ++t.timeouts;
-            SendAck(t, t.awaitedBlock);
+            if (oackSent && !gotData) {
+                // The OACK stands for ACK 0 here: an ACK 0 would tell the client its options
+                // were refused, and blocks of the default size would then be taken for the
+                // last one of the negotiated size.
+                SendTftpOack(t);
+            } else {
+                SendAck(t, t.awaitedBlock);
+            }
             continue;
         }
         if (n < 4) {

@@ -19,7 +19,8 @@ bool SendTftpOack(TftpTransfer& t);
 // success, including a last block whose acknowledgement never came.
 bool SendFileLoop(TftpTransfer& t, bool oackSent);
 
-// Receives a write request's file; `oackSent` when an OACK stands for the first ACK.
+// Receives a write request's file; `oackSent` when an OACK stands for the first ACK (it is
+// then resent on time-outs until the first DATA block arrives).
 bool ReceiveFileLoop(TftpTransfer& t, bool oackSent);
 
 // Sends ERROR `code` with its text to the client; nothing when the record has no open socket.
