@@ -178,6 +178,7 @@ void ServeRequest(TftpTransfer& t) {
     {
         std::lock_guard<std::mutex> lock(t.csSend);
         t.socket.Close();
+        t.connected = false;
     }
     t.file.Close();
 }

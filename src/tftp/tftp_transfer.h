@@ -40,6 +40,9 @@ struct TftpTransfer {
     std::mutex csSend;
     platform::UdpSocket socket;
     std::atomic<bool> cancelled{false};  // set under csSend; nothing more is sent once set
+    // Under csSend: the socket is connected to the client, so a cancel can reach it. A cancel
+    // that comes earlier is kept in `cancelled` and delivered once the transfer begins.
+    bool connected = false;
 
     platform::DataFile file;
 

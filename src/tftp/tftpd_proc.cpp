@@ -159,6 +159,7 @@ void TftpTransfer::Reset(const std::string& root, int timeout, int number, int64
     resent = 0;
     result = kTftpResultRunning;
     startTime = now;
+    connected = false;
     requestLength = 0;
     request.fill(0);
     control.fill(0);
@@ -172,16 +173,30 @@ void SendTftpError(TftpTransfer& t, int code) {
     SendPacket(t, packet, len);
 }
 
-void CancelTftpTransfer(TftpTransfer& t) {
+namespace {
+
+// Under t.csSend, on a connected socket: ERROR 99, then the socket shut so the worker's wait
+// returns at once.
+void DeliverCancel(TftpTransfer& t) {
     uint8_t packet[64];
     size_t len = BuildTftpError(packet, sizeof packet, kTftpErrCancelled);
+    t.socket.Send(packet, len);
+    t.socket.Shutdown();
+}
+
+}  // namespace
+
+void CancelTftpTransfer(TftpTransfer& t) {
     std::lock_guard<std::mutex> lock(t.csSend);
-    if (!t.socket.IsOpen() || t.cancelled.load()) {
+    if (t.cancelled.load()) {
         return;
     }
-    t.socket.Send(packet, len);
     t.cancelled = true;
-    t.socket.Shutdown();
+    // Before the worker has connected its socket the cancel has nowhere to go yet (and a shut
+    // unconnected socket could never carry it): the worker delivers it when it begins.
+    if (t.connected && t.socket.IsOpen()) {
+        DeliverCancel(t);
+    }
 }
 
 TftpDecodeResult DecodeTftpRequest(TftpTransfer& t) {
@@ -451,7 +466,14 @@ bool ReceiveFileLoop(TftpTransfer& t, bool oackSent) {
             WriteLog(kLogInfo, "timeout while waiting for data blk #%d",
                      static_cast<int>(t.awaitedBlock + 1));
             ++t.timeouts;
-            SendAck(t, t.awaitedBlock);
+            if (oackSent && !gotData) {
+                // The OACK stands for ACK 0 here: an ACK 0 would tell the client its options
+                // were refused, and blocks of the default size would then be taken for the
+                // last one of the negotiated size.
+                SendTftpOack(t);
+            } else {
+                SendAck(t, t.awaitedBlock);
+            }
             continue;
         }
         if (n < 4) {
@@ -481,6 +503,15 @@ bool ReceiveFileLoop(TftpTransfer& t, bool oackSent) {
 }
 
 void RunTftpTransfer(TftpTransfer& t) {
+    {
+        std::lock_guard<std::mutex> lock(t.csSend);
+        t.connected = true;
+        if (t.cancelled.load()) {
+            DeliverCancel(t);
+            t.result = kTftpResultFailure;
+            return;
+        }
+    }
     const TftpDecodeResult decoded = DecodeTftpRequest(t);
     if (decoded == TftpDecodeResult::kAnswered) {
         t.result = kTftpResultFailure;

@@ -19,7 +19,8 @@ bool SendTftpOack(TftpTransfer& t);
 // success, including a last block whose acknowledgement never came.
 bool SendFileLoop(TftpTransfer& t, bool oackSent);
 
-// Receives a write request's file; `oackSent` when an OACK stands for the first ACK.
+// Receives a write request's file; `oackSent` when an OACK stands for the first ACK (it is
+// then resent on time-outs until the first DATA block arrives).
 bool ReceiveFileLoop(TftpTransfer& t, bool oackSent);
 
 // Sends ERROR `code` with its text to the client; nothing when the record has no open socket.
@@ -27,9 +28,11 @@ void SendTftpError(TftpTransfer& t, int code);
 
 // The administrator's cancel, from another thread: ERROR 99 to the client, then the socket is
 // shut so the worker's wait returns at once and its loop ends without sending anything more.
+// A cancel that comes before the transfer has begun is delivered by RunTftpTransfer instead.
 void CancelTftpTransfer(TftpTransfer& t);
 
-// The decode, OACK and loop sequence of one request; the result code stored in t.result.
+// The decode, OACK and loop sequence of one request on the connected socket; the result code
+// stored in t.result. A transfer cancelled before it began only sends the cancel.
 void RunTftpTransfer(TftpTransfer& t);
 
 }  // namespace orvane

@@ -167,6 +167,35 @@ TEST_F(TftpServiceTest, LostOackIsSentAgain) {
     EXPECT_EQ(Count(Log(), "Ack of block #0"), 0u);
 }
 
+// Catches a write whose OACK was lost being answered with ACK 0, which tells the client its
+// options were refused: it then sends 512-byte blocks that the negotiated size takes for the
+// last one, and a cut file is reported as received.
+TEST_F(TftpServiceTest, LostOackOfAWriteIsSentAgain) {
+    const std::string content = Pattern(1500, 9);
+    TftpTestClient writer;
+    // timeout 1: the first wait is (1 + 3) / 4 = 1 s.
+    ASSERT_TRUE(writer.SendRequest(
+        TftpRequest(2, "up.bin", "octet", {{"blksize", "1024"}, {"timeout", "1"}})));
+    TftpPacket first;
+    ASSERT_TRUE(writer.Receive(&first, kReplyMs));
+    ASSERT_EQ(first.Opcode(), 6);  // treated as lost: no DATA follows
+    TftpPacket again;
+    ASSERT_TRUE(writer.Receive(&again, kReplyMs));
+    EXPECT_EQ(again.Opcode(), 6);
+    EXPECT_EQ(again.Text(), first.Text());
+    ASSERT_TRUE(writer.SendData(1, Bytes(content.substr(0, 1024))));
+    TftpPacket p;
+    // Bounded: skips at most a few more copies of the OACK sent before DATA 1 arrived.
+    for (int i = 0; i < 4 && p.Opcode() != 4; ++i) {
+        ASSERT_TRUE(writer.Receive(&p, kReplyMs));
+    }
+    ASSERT_EQ(p.Opcode(), 4);
+    EXPECT_EQ(p.Block(), 1);
+    ASSERT_TRUE(writer.SendData(2, Bytes(content.substr(1024))));
+    ASSERT_TRUE(WaitLog("<up.bin>: rcvd 2 blks, 1500 bytes"));
+    EXPECT_EQ(ReadWholeFile(m_root.File("up.bin")), content);
+}
+
 // Catches block numbers that stop, or restart the file, when they roll over past 65535.
 TEST_F(TftpServiceTest, BlockNumbersRollOverInLongTransfers) {
     const std::string content = Pattern(65536 * 8 + 20, 65);
