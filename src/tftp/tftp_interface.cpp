@@ -29,6 +29,7 @@ constexpr int kStartPollMs = 100;
 constexpr int kStopWaitMs = 60000;
 constexpr int kWorkerEndWaitMs = 60000;
 constexpr int kReapWaitMs = 10000;
+constexpr int kFailedWaitPauseMs = 200;
 constexpr int kDuplicateDelayMs = 250;
 constexpr int kConnectFailDelayMs = 1000;
 constexpr int kFirstTransferNumber = 467;
@@ -394,6 +395,8 @@ int TftpMainThread(TftpRun& run) {
         } else if (ready == -2) {
             WriteLog(kLogInfo, "WaitForMultipleObjects error %d\n", errno);
             WriteLog(kLogGeneral, "WaitForMultipleObjects error %d", errno);
+            // A wait that keeps failing must not turn into a busy loop that floods the log.
+            platform::SleepMs(kFailedWaitPauseMs);
         }
     }
     StopWorkers(run);
