@@ -10,6 +10,29 @@
 
 namespace orvane::platform {
 
+namespace {
+
+// Opens `path` only when it is a regular file. Non-blocking while it looks, so that a pipe
+// without a writer cannot hold the caller; blocking again once accepted. -1 and *error set
+// (EISDIR, EINVAL for anything else that is not a regular file) on failure.
+int OpenRegularFile(const std::string& path, int flags, int* error) {
+    int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0644);
+    if (fd < 0) {
+        *error = errno;
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, 0);  // back to blocking
+    return fd;
+}
+
+}  // namespace
+
 AppendFile::~AppendFile() {
     Close();
 }
@@ -58,40 +81,18 @@ DataFile::~DataFile() {
 
 bool DataFile::OpenRead(const std::string& path) {
     Close();
-    // Non-blocking so that a pipe without writer cannot hold the caller; cleared again below.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        m_iLastError = errno;
+    m_iFd = OpenRegularFile(path, O_RDONLY, &m_iLastError);
+    if (m_iFd < 0) {
         return false;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        m_iLastError = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        ::close(fd);
-        return false;
-    }
-    ::fcntl(fd, F_SETFL, O_RDONLY);
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    m_iFd = fd;
+    ::posix_fadvise(m_iFd, 0, 0, POSIX_FADV_SEQUENTIAL);
     return true;
 }
 
 bool DataFile::OpenWrite(const std::string& path) {
     Close();
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
-    if (fd < 0) {
-        m_iLastError = errno;
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        m_iLastError = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        ::close(fd);
-        return false;
-    }
-    ::fcntl(fd, F_SETFL, O_WRONLY);
-    m_iFd = fd;
-    return true;
+    m_iFd = OpenRegularFile(path, O_WRONLY | O_CREAT | O_NOFOLLOW, &m_iLastError);
+    return m_iFd >= 0;
 }
 
 void DataFile::Close() {
@@ -159,18 +160,12 @@ std::string DataFile::RealPath() const {
 }
 
 std::FILE* OpenRegularFileForRead(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    int err = 0;
+    int fd = OpenRegularFile(path, O_RDONLY, &err);
     if (fd < 0) {
-        return nullptr;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        int err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        ::close(fd);
         errno = err;
         return nullptr;
     }
-    ::fcntl(fd, F_SETFL, O_RDONLY);
     std::FILE* f = ::fdopen(fd, "rb");
     if (f == nullptr) {
         int err = errno;
