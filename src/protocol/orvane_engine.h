@@ -74,6 +74,7 @@ class OrvaneEngine {
     bool IsRunning() const { return m_bStartUpgrade.load() != 0; }
 
     void SetPause(bool paused) { m_bPauseTest = paused ? 1 : 0; }
+    bool IsPaused() const { return m_bPauseTest.load() != 0; }
 
     // Whether the update service answered the last reachability check; cloud requests are
     // queued only while it did.
@@ -84,7 +85,6 @@ class OrvaneEngine {
         auto it = m_mapLanguageCode.find(language);
         return it == m_mapLanguageCode.end() ? std::string() : it->second;
     }
-    bool IsPaused() const { return m_bPauseTest.load() != 0; }
 
     // Thread bodies; public so tests can drive them one at a time.
     int ListenIPCPortProc();
