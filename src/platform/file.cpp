@@ -31,6 +31,25 @@ int OpenRegularFile(const std::string& path, int flags, int* error) {
     return fd;
 }
 
+// Writes all `len` bytes, resuming after signals and short writes. False with *error set
+// (ENOSPC when the system wrote nothing without saying why) on failure.
+bool WriteAll(int fd, const void* data, size_t len, int* error) {
+    const char* p = static_cast<const char*>(data);
+    while (len > 0) {
+        ssize_t n = ::write(fd, p, len);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            *error = n < 0 ? errno : ENOSPC;
+            return false;
+        }
+        p += n;
+        len -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
 }  // namespace
 
 AppendFile::~AppendFile() {
@@ -49,19 +68,8 @@ bool AppendFile::SeekEnd() {
 }
 
 bool AppendFile::Write(const void* data, size_t len) {
-    const char* p = static_cast<const char*>(data);
-    while (len > 0) {
-        ssize_t n = ::write(m_iFd, p, len);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        p += n;
-        len -= static_cast<size_t>(n);
-    }
-    return true;
+    int error = 0;
+    return WriteAll(m_iFd, data, len, &error);
 }
 
 bool AppendFile::Flush() {
@@ -136,20 +144,7 @@ long DataFile::ReadAt(int64_t offset, void* buf, size_t len) {
 }
 
 bool DataFile::Write(const void* data, size_t len) {
-    const char* p = static_cast<const char*>(data);
-    while (len > 0) {
-        ssize_t n = ::write(m_iFd, p, len);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            m_iLastError = n < 0 ? errno : ENOSPC;
-            return false;
-        }
-        p += n;
-        len -= static_cast<size_t>(n);
-    }
-    return true;
+    return WriteAll(m_iFd, data, len, &m_iLastError);
 }
 
 std::string DataFile::RealPath() const {
