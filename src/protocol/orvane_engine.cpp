@@ -17,7 +17,7 @@ constexpr int kWatcherWaitMs = 1000;
 }  // namespace
 
 OrvaneEngine::OrvaneEngine(ServiceView& view)
-    : m_view(view), m_ipAllocator([this] { return m_view.IsIpCheck(); }) {}
+    : m_view(view), m_deviceTable(view), m_ipAllocator([this] { return m_view.IsIpCheck(); }) {}
 
 OrvaneEngine::~OrvaneEngine() {
     StopService();
@@ -197,14 +197,6 @@ int OrvaneEngine::WaitListening(int timeoutMs) {
 size_t OrvaneEngine::WorkerCount() const {
     std::lock_guard<std::mutex> lock(m_csWorkerList);
     return m_listWorkers.size();
-}
-
-void OrvaneEngine::RequestIpaddrProc(const std::string& text, int sequence) {
-    WriteLog(kLogInfo, "*%d* RequestIpaddrProc received %s", sequence, text.c_str());
-}
-
-void OrvaneEngine::ReportMsgProc(int event, const std::string& text) {
-    WriteLog(kLogInfo, "ReportMsgProc event %d received %s", event, text.c_str());
 }
 
 }  // namespace orvane

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <list>
 #include <map>
@@ -14,6 +15,7 @@
 #include "platform/message_queue.h"
 #include "platform/thread.h"
 #include "protocol/device_message.h"
+#include "protocol/device_table.h"
 #include "protocol/ip_allocator.h"
 
 namespace orvane {
@@ -45,6 +47,18 @@ struct MsgParam {
 struct DispatchMessage {
     unsigned message = 0;
     std::unique_ptr<MsgParam> pMsgParam;
+};
+
+// A device request parked for the cloud thread: the deferred arguments of
+// assignIPAndFirmware, keyed by the model.
+struct CloudRequest {
+    std::string szKey;  // the model once more
+    std::string szVersion;
+    std::string szModel;
+    std::string szVerNum;
+    std::string szMac;
+    int iSequence = 0;
+    int iCseq = 0;
 };
 
 // What Start hands the engine.
@@ -99,9 +113,22 @@ class OrvaneEngine {
     // Queues a message for the dispatcher; false when it cannot take messages.
     bool PostDispatchMessage(unsigned message, std::unique_ptr<MsgParam> param = nullptr);
 
-    // Request and report handling entry points.
+    // Handles one address request on its worker thread.
     virtual void RequestIpaddrProc(const std::string& text, int sequence);
-    virtual void ReportMsgProc(int event, const std::string& text);
+    // Handles one report on the dispatcher thread: 0, or -1 to -7 for a report dropped.
+    virtual int ReportMsgProc(int event, const std::string& text);
+
+    // Looks the model up in the catalogue and copies the chosen record into `out`: 0 chosen;
+    // 1 no record of the model; 2 nothing newer; 3 the device is newer or has no version.
+    int FindNewVersion(const std::string& model, const std::string& verNum, UpgradeFileInfo* out);
+    // Answers one device (or parks it for the cloud when allowed and no file of its model is
+    // there); true when a reply was sent. Runs on request workers and the cloud thread.
+    bool assignIPAndFirmware(int sequence, int cseq, bool cloudAllowed, std::string version,
+                             std::string model, std::string verNum, std::string mac);
+
+    // The device table and list with the counters, shared by both front-ends.
+    DeviceTable& Devices() { return m_deviceTable; }
+    const DeviceTable& Devices() const { return m_deviceTable; }
 
     // Waits until the listener has bound port 10011: 1 listening, -1 it failed, 0 still
     // pending after timeoutMs.
@@ -146,6 +173,7 @@ class OrvaneEngine {
     void RescanFolder(const std::string& folder);
 
     ServiceView& m_view;
+    DeviceTable m_deviceTable;
 
     std::atomic<int> m_bStartUpgrade{0};
     std::atomic<int> m_bPauseTest{0};
@@ -173,6 +201,12 @@ class OrvaneEngine {
     std::vector<UpgradeFileInfo> m_vecUpgradeFileInfo;
     mutable std::condition_variable m_cvCatalogueRebuilt;
     unsigned m_uCatalogueRebuilds = 0;  // guarded by m_csUpgradeFileInfo
+
+    // Requests parked for the cloud thread (FIFO) and the models it downloaded this run; held
+    // only to append or take one element, never together with another engine lock.
+    std::mutex m_csCloudRequest;
+    std::deque<CloudRequest> m_vecCloudRequest;
+    std::vector<std::string> m_vecDownloadedModel;
 
     platform::MessageQueue<DispatchMessage> m_queueDispatch;
     platform::Thread m_hOtherRecvMsgHnd;  // dispatcher

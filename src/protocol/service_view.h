@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "protocol/device_table.h"
+
 namespace orvane {
 
 // What the engine asks of a front-end. Called from worker threads: implementations must not
@@ -10,8 +12,9 @@ class ServiceView {
   public:
     virtual ~ServiceView() = default;
 
-    // The device rows or the counters changed; the front-end re-reads the model.
-    virtual void OnDeviceTableChanged() = 0;
+    // One change of the device model, told in the order the changes were made and with the
+    // model's lock held: copy what is needed and return (see DeviceTable).
+    virtual void OnDeviceTableChanged(const DeviceTableChange& change) = 0;
     // Bring the window to the front (a device row appeared).
     virtual void ShowMainWindow() = 0;
     // Show an error box with a string-table text (e.g. 165, port bind failed).

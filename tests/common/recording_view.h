@@ -13,7 +13,7 @@ namespace orvane::test {
 // A ServiceView that records what the engine told it and lets tests set the check boxes.
 class RecordingView : public ServiceView {
   public:
-    void OnDeviceTableChanged() override { ++m_iTableChanges; }
+    void OnDeviceTableChanged(const DeviceTableChange&) override { ++m_iTableChanges; }
     void ShowMainWindow() override { ++m_iRaises; }
     void ShowErrorText(int textId) override {
         std::lock_guard<std::mutex> lock(m_mutex);

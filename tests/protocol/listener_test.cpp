@@ -40,8 +40,9 @@ class RecordingEngine : public OrvaneEngine {
         std::unique_lock<std::mutex> lock(m_mutex);
         m_cv.wait_for(lock, std::chrono::milliseconds(kHoldMs), [this] { return !m_bHeld; });
     }
-    void ReportMsgProc(int event, const std::string& text) override {
+    int ReportMsgProc(int event, const std::string& text) override {
         Record(m_vecReports, event, text);
+        return 0;
     }
 
     // Waits until `count` calls of that kind arrived; returns a copy of them.

@@ -11,7 +11,7 @@ namespace orvane {
 // The terminal front-end's view: check boxes are plain flags, errors go to standard error.
 class HeadlessView : public ServiceView {
   public:
-    void OnDeviceTableChanged() override {}
+    void OnDeviceTableChanged(const DeviceTableChange&) override {}
     void ShowMainWindow() override {}
     void ShowErrorText(int textId) override;
 

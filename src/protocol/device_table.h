@@ -1,0 +1,105 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace orvane {
+
+class ServiceView;
+
+// One device record of the device table.
+struct IpcInfo {
+    int32_t iDeviceKind = 2;  // 0 camera firmware, 1 recorder firmware, 2 not known yet
+    bool bFinished = false;   // the last stage reported success
+    int32_t nIndex = -1;      // row of the device list showing this record, -1 for none
+    std::string szModel;
+    std::string szMac;  // the key records are found by; emptied once the outcome is counted
+    std::string szIpAddr;
+    std::string szSchedule;  // "Schedule:" value followed by "%"
+    std::string szState;     // "State:" value as received
+    std::string szStatus;
+    std::string szPreVersion;       // the device's whole "Version:" value
+    std::string szUpgradedVersion;  // version of the firmware sent, shown on success only
+    int32_t iEvent = 0;             // report event 0..11 the record was made from
+};
+
+// Columns of the device list: ID, model, IP address, status, schedule, pre-upgrade version,
+// upgraded version.
+constexpr int kDeviceColumns = 7;
+using DeviceRow = std::array<std::string, kDeviceColumns>;
+
+// What changed in the model, as a value a front-end can keep: the texts are copies taken
+// when the change was made.
+struct DeviceTableChange {
+    enum Kind {
+        kRowAdded,     // row iRow appended (or inserted as row 0 into an empty list)
+        kRowChanged,   // texts of row iRow rewritten
+        kRowsCleared,  // every row deleted (Clear List, Start)
+        kCounters,     // a counter changed or both were reset
+    };
+    Kind kind = kRowChanged;
+    int iRow = -1;          // kRowAdded, kRowChanged
+    DeviceRow row;          // kRowAdded, kRowChanged: the row's texts after the change
+    int iSuccessCount = 0;  // both counters after the change, for every kind
+    int iFailCount = 0;
+};
+
+// The device table (records) and the device list (rows of seven texts) with the two
+// counters: one model that both front-ends render. Row numbers are decided under the
+// table's lock, so calls from request workers, the dispatcher and the cloud thread never
+// give one device two rows or two rows one number.
+//
+// Every change is told to the view in the order it was made, with the table's lock held:
+// the view must copy what it needs and return, never call back into the model from there
+// and never wait for its user-interface thread.
+class DeviceTable {
+  public:
+    explicit DeviceTable(ServiceView& view);
+    DeviceTable(const DeviceTable&) = delete;
+    DeviceTable& operator=(const DeviceTable&) = delete;
+
+    // Merges one record into the records, the rows and the counters (the three ways of the
+    // device-table merge); counts a device's outcome once and retires its record.
+    void UpdateDeviceTable(IpcInfo record);
+
+    // The request handling's record steps, each one atomic under the table's lock.
+    // Cloud path: when no record carries record.szMac, appends `record` (dropping the first
+    // 10 records once there are more than 100) and shows it as a row. False when a record
+    // with that MAC already existed (nothing changed).
+    bool AddCloudDevice(const IpcInfo& record);
+    // Assignment path: the record with record.szMac gets its address, upgraded version and
+    // device kind from `record`; without one, `record` is appended (same trim). No row yet.
+    void RecordAssignment(const IpcInfo& record);
+
+    // Start: deletes every row, then every record.
+    void ClearDeviceList();
+    // Clear List: deletes every row and resets both counters; the records keep their nIndex.
+    void ClearList();
+    // Start: both counters back to 0.
+    void ResetCounters();
+
+    // Reads for the front-ends and tests; any thread.
+    int RowCount() const;
+    // Texts of row `row`; empty texts when there is no such row.
+    DeviceRow Row(int row) const;
+    std::vector<DeviceRow> Rows() const;
+    int SuccessCount() const;
+    int FailCount() const;
+    std::vector<IpcInfo> Records() const;
+
+  private:
+    ServiceView& m_view;
+    // Re-entrant: the cloud path shows its row while it holds the lock.
+    mutable std::recursive_mutex m_csDeviceTable;
+    std::vector<IpcInfo> m_vecIpcInfo;  // guarded by m_csDeviceTable
+    std::vector<DeviceRow> m_vecRows;   // guarded by m_csDeviceTable
+    // Taken alone or inside m_csDeviceTable, never the other way round.
+    mutable std::mutex m_csCount;
+    int m_iSuccessCount = 0;
+    int m_iFailCount = 0;
+};
+
+}  // namespace orvane
