@@ -1,9 +1,9 @@
 #include "firmware/fmw_crc.h"
 
+#include <isa-l/crc.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <limits>
 #include <memory>
 
 #include "firmware/fmw_trace.h"
@@ -39,19 +39,15 @@ uint32_t fmw_crc32(const void* data, size_t length) {
     return fmw_crc32_update(0, data, length);
 }
 
+// The same register as zlib's crc32 (reflected, preset and final XOR all ones), computed with
+// carry-less multiplication where the processor has it: zlib's table walk runs at half the
+// speed of a page-cache read and made a catalogue rebuild several times slower than reading
+// the files. zlib still combines the CRCs of segments.
 uint32_t fmw_crc32_update(uint32_t crc32Value, const void* data, size_t length) {
-    if (data == nullptr) {
+    if (data == nullptr || length == 0) {
         return crc32Value;
     }
-    const auto* p = static_cast<const Bytef*>(data);
-    uLong crc = crc32Value;
-    while (length > 0) {
-        uInt step = static_cast<uInt>(std::min<size_t>(length, std::numeric_limits<uInt>::max()));
-        crc = crc32(crc, p, step);
-        p += step;
-        length -= step;
-    }
-    return static_cast<uint32_t>(crc);
+    return crc32_gzip_refl(crc32Value, static_cast<const unsigned char*>(data), length);
 }
 
 bool ComputeRangeCrcs(std::FILE* file, std::vector<FmwCrcRange>* ranges) {
@@ -94,8 +90,7 @@ bool ComputeRangeCrcs(std::FILE* file, std::vector<FmwCrcRange>* ranges) {
             for (size_t at = 0; at < got;) {
                 size_t take =
                     static_cast<size_t>(std::min<uint64_t>(got - at, cuts[seg + 1] - pos));
-                segCrc[seg] = static_cast<uint32_t>(
-                    crc32(segCrc[seg], buf.data() + at, static_cast<uInt>(take)));
+                segCrc[seg] = fmw_crc32_update(segCrc[seg], buf.data() + at, take);
                 segLen[seg] += take;
                 at += take;
                 pos += take;
