@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/app_startup.h"
+#include "platform/signals.h"
 #include "ui/headless/headless_view.h"
 
 namespace {
@@ -19,6 +20,8 @@ void AddBoxFlags(CLI::App& app, const std::string& name, const std::string& box,
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything that may block (Config.ini is read for the language below).
+    orvane::platform::ExitOnTerminationSignals();
     CLI::App app{"Orvane: upgrades the firmware of network cameras and video recorders"};
     bool headless = false;
     orvane::HeadlessOptions options;
