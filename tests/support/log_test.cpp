@@ -120,7 +120,7 @@ TEST_F(LogTest, UnopenableFileLosesLineWithoutFailing) {
 // Catches lines from different threads interleaving inside one line.
 TEST_F(LogTest, ConcurrentWritersNeverInterleaveWithinALine) {
     constexpr int kThreads = 4;
-    constexpr int kLinesEach = 50;
+    constexpr int kLinesEach = 20;
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([t] {
