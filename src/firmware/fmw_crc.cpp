@@ -4,11 +4,8 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <array>
-#include <condition_variable>
 #include <exception>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #include "firmware/fmw_trace.h"
@@ -26,111 +23,88 @@ struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
-// Ranges shorter than this are read by the caller itself: a helper thread would cost more
-// than it saves.
-constexpr uint64_t kReadAheadFrom = 4 * kReadChunk;
+// Spans shorter than this are read by the caller alone: a helper thread would cost more than
+// it saves.
+constexpr uint64_t kSplitFrom = 4 * kReadChunk;
 
-// `length` bytes of a file from its current position, handed out chunk by chunk. A helper
-// thread reads a few chunks ahead of the caller, so the copy from the page cache (or the wait
-// for the disk) and the checksum of the chunk before run side by side: one after the other,
-// a rebuild took the time of a read plus the time of the CRC. When no thread can be had, or
-// the range is short, the caller reads each chunk itself. The file is not touched by anyone
-// else while this lives.
-class ChunkReader {
-  public:
-    ChunkReader(std::FILE* file, uint64_t length) : m_pFile(file), m_uLeft(length) {
-        for (Slot& s : m_slots) {
-            s.buf.resize(kReadChunk);
-        }
-        if (length >= kReadAheadFrom) {
-            try {
-                m_reader = std::thread([this] { ReadAhead(); });
-            } catch (const std::exception&) {
-                // No thread: read inline.
-            }
-        }
-    }
-    ~ChunkReader() {
-        {
-            std::lock_guard<std::mutex> lock(m_cs);
-            m_bStop = true;
-        }
-        m_cv.notify_all();
-        if (m_reader.joinable()) {
-            m_reader.join();
-        }
-    }
-    ChunkReader(const ChunkReader&) = delete;
-    ChunkReader& operator=(const ChunkReader&) = delete;
-
-    // The next chunk: its size, 0 at the end of the range or of the file. It stays valid until
-    // Done.
-    size_t Take(const unsigned char** data) {
-        Slot& s = m_slots[m_uTake];
-        *data = s.buf.data();
-        if (!m_reader.joinable()) {
-            s.size = ReadChunk(s.buf.data());
-            return s.size;
-        }
-        std::unique_lock<std::mutex> lock(m_cs);
-        m_cv.wait(lock, [&s] { return s.bFull; });
-        return s.size;
-    }
-    void Done() {
-        if (m_reader.joinable()) {
-            std::lock_guard<std::mutex> lock(m_cs);
-            m_slots[m_uTake].bFull = false;
-        }
-        m_uTake = (m_uTake + 1) % m_slots.size();
-        m_cv.notify_all();
-    }
-
-  private:
-    struct Slot {
-        std::vector<unsigned char> buf;
-        size_t size = 0;
-        bool bFull = false;  // read, not yet Done
-    };
-
-    size_t ReadChunk(unsigned char* buf) {
-        size_t want = static_cast<size_t>(std::min<uint64_t>(kReadChunk, m_uLeft));
-        size_t got = want > 0 ? std::fread(buf, 1, want, m_pFile) : 0;
-        m_uLeft -= got;
-        return got;
-    }
-
-    void ReadAhead() {
-        for (size_t i = 0;; i = (i + 1) % m_slots.size()) {
-            Slot& s = m_slots[i];
-            {
-                std::unique_lock<std::mutex> lock(m_cs);
-                m_cv.wait(lock, [&] { return !s.bFull || m_bStop; });
-                if (m_bStop) {
-                    return;
-                }
-            }
-            size_t got = ReadChunk(s.buf.data());
-            {
-                std::lock_guard<std::mutex> lock(m_cs);
-                s.size = got;
-                s.bFull = true;
-            }
-            m_cv.notify_all();
-            if (got == 0) {
-                return;  // the end: the caller takes this empty chunk last
-            }
-        }
-    }
-
-    std::FILE* m_pFile;
-    uint64_t m_uLeft;  // the reader's alone once it runs
-    std::array<Slot, 4> m_slots;
-    size_t m_uTake = 0;  // the caller's
-    std::mutex m_cs;
-    std::condition_variable m_cv;
-    bool m_bStop = false;
-    std::thread m_reader;  // depends-on: everything above, started last
+// CRC and length of each segment between two neighbouring cuts (segment k runs from cuts[k]
+// to cuts[k + 1]), over the bytes one reader has seen.
+struct SegmentCrcs {
+    explicit SegmentCrcs(size_t count) : crc(count, 0), len(count, 0) {}
+    std::vector<uint32_t> crc;
+    std::vector<uint64_t> len;
 };
+
+// Checksums the bytes [from, to) of the file into the segments they belong to, through `buf`
+// (kReadChunk bytes). Returns where it stopped: `to`, or earlier where the file ended (it
+// shrank meanwhile). Allocates nothing and throws nothing, so it can be a thread's body.
+uint64_t ScanSpan(std::FILE* file, const std::vector<uint64_t>& cuts, uint64_t from, uint64_t to,
+                  unsigned char* buf, SegmentCrcs* out) noexcept {
+    size_t seg =
+        static_cast<size_t>(std::upper_bound(cuts.begin(), cuts.end(), from) - cuts.begin()) - 1;
+    uint64_t pos = from;
+    while (pos < to) {
+        size_t want = static_cast<size_t>(std::min<uint64_t>(kReadChunk, to - pos));
+        long got = platform::ReadFileAt(file, pos, buf, want);
+        if (got <= 0) {
+            break;
+        }
+        for (size_t at = 0; at < static_cast<size_t>(got);) {
+            size_t take = static_cast<size_t>(
+                std::min<uint64_t>(static_cast<size_t>(got) - at, cuts[seg + 1] - pos));
+            out->crc[seg] = fmw_crc32_update(out->crc[seg], buf + at, take);
+            out->len[seg] += take;
+            at += take;
+            pos += take;
+            if (pos == cuts[seg + 1]) {
+                ++seg;
+            }
+        }
+        if (static_cast<size_t>(got) < want) {
+            break;
+        }
+    }
+    return pos;
+}
+
+// Segment CRCs of the whole span between the first and the last cut. A long span is read in
+// two halves at once, each by its own thread into its own buffer, and the CRCs of a segment
+// cut by the middle are combined: one after the other, reading and checksumming took twice
+// the time of a plain read. Where no second thread can be had, the caller reads it all.
+SegmentCrcs ScanAllSegments(std::FILE* file, const std::vector<uint64_t>& cuts) {
+    SegmentCrcs first(cuts.size());
+    const uint64_t begin = cuts.front();
+    const uint64_t end = cuts.back();
+    std::vector<unsigned char> firstBuf(kReadChunk);
+    if (end - begin < kSplitFrom) {
+        ScanSpan(file, cuts, begin, end, firstBuf.data(), &first);
+        return first;
+    }
+    SegmentCrcs second(cuts.size());
+    std::vector<unsigned char> secondBuf(kReadChunk);
+    uint64_t middle = begin + (end - begin) / 2 / kReadChunk * kReadChunk;
+    std::thread helper;
+    try {
+        helper = std::thread([&] { ScanSpan(file, cuts, middle, end, secondBuf.data(), &second); });
+    } catch (const std::exception&) {
+        middle = end;  // no thread: all of it here
+    }
+    const uint64_t reached = ScanSpan(file, cuts, begin, middle, firstBuf.data(), &first);
+    if (helper.joinable()) {
+        helper.join();
+    }
+    // A first half cut short (the file shrank) leaves a gap: the second half is not added.
+    if (middle < end && reached == middle) {
+        for (size_t k = 0; k < cuts.size(); ++k) {
+            if (second.len[k] > 0) {
+                first.crc[k] = static_cast<uint32_t>(crc32_combine(
+                    first.crc[k], second.crc[k], static_cast<z_off_t>(second.len[k])));
+                first.len[k] += second.len[k];
+            }
+        }
+    }
+    return first;
+}
 
 bool FileSize(std::FILE* file, uint64_t* size) {
     if (std::fseek(file, 0, SEEK_END) != 0) {
@@ -183,31 +157,9 @@ bool ComputeRangeCrcs(std::FILE* file, std::vector<FmwCrcRange>* ranges) {
     std::sort(cuts.begin(), cuts.end());
     cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
 
-    std::vector<uint32_t> segCrc(cuts.size(), 0);
-    std::vector<uint64_t> segLen(cuts.size(), 0);
+    SegmentCrcs segments(cuts.size());
     if (cuts.size() >= 2) {
-        if (std::fseek(file, static_cast<long>(cuts.front()), SEEK_SET) != 0) {
-            return false;
-        }
-        ChunkReader reader(file, cuts.back() - cuts.front());
-        uint64_t pos = cuts.front();
-        size_t seg = 0;
-        const unsigned char* buf = nullptr;
-        // A chunk of 0 bytes: the end, or the file shrank meanwhile (the CRCs cover what was
-        // there).
-        for (size_t got; (got = reader.Take(&buf)) > 0; reader.Done()) {
-            for (size_t at = 0; at < got;) {
-                size_t take =
-                    static_cast<size_t>(std::min<uint64_t>(got - at, cuts[seg + 1] - pos));
-                segCrc[seg] = fmw_crc32_update(segCrc[seg], buf + at, take);
-                segLen[seg] += take;
-                at += take;
-                pos += take;
-                if (pos == cuts[seg + 1]) {
-                    ++seg;
-                }
-            }
-        }
+        segments = ScanAllSegments(file, cuts);
     }
     for (size_t i = 0; i < ranges->size(); ++i) {
         FmwCrcRange& r = (*ranges)[i];
@@ -217,8 +169,8 @@ bool ComputeRangeCrcs(std::FILE* file, std::vector<FmwCrcRange>* ranges) {
                                        cuts.begin());
         for (; k + 1 < cuts.size() && cuts[k + 1] <= ends[i]; ++k) {
             r.crc = static_cast<uint32_t>(
-                crc32_combine(r.crc, segCrc[k], static_cast<z_off_t>(segLen[k])));
-            r.bytesRead += segLen[k];
+                crc32_combine(r.crc, segments.crc[k], static_cast<z_off_t>(segments.len[k])));
+            r.bytesRead += segments.len[k];
         }
     }
     return true;

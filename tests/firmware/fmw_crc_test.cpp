@@ -90,11 +90,13 @@ TEST(FmwCrcTest, FileCrcCoversExactlyTheBytesThatExist) {
     }
 }
 
-// Catches the one-pass scan mixing up overlapping, nested or touching ranges.
+// Catches the one-pass scan mixing up overlapping, nested or touching ranges, or joining the
+// two halves of a long file wrongly (a range across the middle, one ending on it).
 TEST(FmwCrcTest, OverlappingRangesMatchSeparateReads) {
     test::TempDir dir;
-    const std::string content = Pattern(300 * 1024);
+    const std::string content = Pattern(3 * 1024 * 1024);
     dir.Write("f.bin", content);
+    constexpr uint32_t kMiddle = 6 * 256 * 1024;  // where the second half begins
     std::vector<FmwCrcRange> ranges = {
         {12, kFmwRestOfFile, 0, 0},
         {0, 100, 0, 0},
@@ -103,7 +105,10 @@ TEST(FmwCrcTest, OverlappingRangesMatchSeparateReads) {
         {1000, 270000, 0, 0},
         {2000, 10, 0, 0},
         {270000, 90000, 0, 0},
-        {400000, 5, 0, 0},
+        {0, kMiddle, 0, 0},
+        {kMiddle - 3, 7, 0, 0},
+        {kMiddle, 5, 0, 0},
+        {4000000, 5, 0, 0},
         {150, 0, 0, 0},
     };
     std::FILE* f = std::fopen(dir.File("f.bin").c_str(), "rb");
