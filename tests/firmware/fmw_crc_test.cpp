@@ -98,18 +98,9 @@ TEST(FmwCrcTest, OverlappingRangesMatchSeparateReads) {
     dir.Write("f.bin", content);
     constexpr uint32_t kMiddle = 6 * 256 * 1024;  // where the second half begins
     std::vector<FmwCrcRange> ranges = {
-        {12, kFmwRestOfFile, 0, 0},
-        {0, 100, 0, 0},
-        {50, 100, 0, 0},
-        {50, 100, 0, 0},
-        {1000, 270000, 0, 0},
-        {2000, 10, 0, 0},
-        {270000, 90000, 0, 0},
-        {0, kMiddle, 0, 0},
-        {kMiddle - 3, 7, 0, 0},
-        {kMiddle, 5, 0, 0},
-        {4000000, 5, 0, 0},
-        {150, 0, 0, 0},
+        {12, kFmwRestOfFile, 0, 0}, {0, 100, 0, 0},     {50, 100, 0, 0},       {50, 100, 0, 0},
+        {1000, 270000, 0, 0},       {2000, 10, 0, 0},   {270000, 90000, 0, 0}, {0, kMiddle, 0, 0},
+        {kMiddle - 3, 7, 0, 0},     {kMiddle, 5, 0, 0}, {4000000, 5, 0, 0},    {150, 0, 0, 0},
     };
     std::FILE* f = std::fopen(dir.File("f.bin").c_str(), "rb");
     ASSERT_NE(f, nullptr);
