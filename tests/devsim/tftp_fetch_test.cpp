@@ -239,22 +239,25 @@ TEST(TftpFetchTest, ResendsLostAcksAndFollowsBlockNumbersPastTheWrap) {
 TEST(TftpFetchTest, ForeignPortGetsError5AndDuplicateDataIsAcknowledgedOnce) {
     const std::string first(512, 'a');
     std::string foreignAnswer;
-    ScriptedServer server([&](UdpSocket& s, UdpSocket& listen, const Endpoint& client) {
-        const std::string data1 = Data(1, first);
-        s.SendTo(data1.data(), data1.size(), client);
-        Receive(s, nullptr);  // ACK 1
-        s.SendTo(data1.data(), data1.size(), client);
-        Receive(s, nullptr);  // ACK 1 again
-        const std::string stray = Data(2, "XXXX");
-        listen.SendTo(stray.data(), stray.size(), client);
-        foreignAnswer = Receive(listen, nullptr);
-        const std::string data2 = Data(2, "bbbb");
-        s.SendTo(data2.data(), data2.size(), client);
-        Receive(s, nullptr);
-    });
-    TftpFetchOptions o = Quick(0);
-    o.iTimeoutMs = 1000;  // no resend is needed here: keep the clock out of the way
-    Fetched f = Fetch(server.Address(), o);
+    Fetched f;
+    {
+        ScriptedServer server([&](UdpSocket& s, UdpSocket& listen, const Endpoint& client) {
+            const std::string data1 = Data(1, first);
+            s.SendTo(data1.data(), data1.size(), client);
+            Receive(s, nullptr);  // ACK 1
+            s.SendTo(data1.data(), data1.size(), client);
+            Receive(s, nullptr);  // ACK 1 again
+            const std::string stray = Data(2, "XXXX");
+            listen.SendTo(stray.data(), stray.size(), client);
+            foreignAnswer = Receive(listen, nullptr);
+            const std::string data2 = Data(2, "bbbb");
+            s.SendTo(data2.data(), data2.size(), client);
+            Receive(s, nullptr);
+        });
+        TftpFetchOptions o = Quick(0);
+        o.iTimeoutMs = 1000;  // no resend is needed here: keep the clock out of the way
+        f = Fetch(server.Address(), o);
+    }  // the script has ended: its findings may be read
     EXPECT_TRUE(f.result.bOk) << f.result.szError;
     EXPECT_EQ(f.bytes, first + "bbbb");
     EXPECT_EQ(f.iSinkCalls, 2);

@@ -15,8 +15,6 @@ namespace orvane::devsim {
 
 namespace {
 
-constexpr uint64_t kMacMask = 0xFFFFFFFFFFFF;
-
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') {
         return c - '0';
@@ -130,7 +128,7 @@ std::vector<DeviceOutcome> RunRoad(const RunPlan& plan, ReplyInbox* inbox, doubl
     std::vector<DeviceIdentity> ids(plan.uDevices);
     for (size_t i = 0; i < plan.uDevices; ++i) {
         ids[i].index = i;
-        ids[i].szMac = FormatMac((plan.uFirstMac + i) & kMacMask);
+        ids[i].szMac = FormatMac(plan.uFirstMac + i);
         ids[i].iFirstCseq = FirstCseq(i);
         ids[i].bInjectFailure = plan.road.iFailEvent >= 0 && ChosenToFail(i, plan.dFailShare);
     }

@@ -22,7 +22,8 @@ struct RunPlan {
     double dFailShare = 0;                  // share of devices that report the failure
 };
 
-// "02:00:00:00:00:01" <-> 48-bit value; upper-case hex pairs joined by ':'.
+// "02:00:00:00:00:01" <-> 48-bit value (higher bits are not shown); upper-case hex pairs
+// joined by ":".
 std::string FormatMac(uint64_t mac);
 bool ParseMac(const std::string& text, uint64_t* out);
 
