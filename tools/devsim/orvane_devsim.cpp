@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -109,7 +110,8 @@ void AddOptions(CLI::App& app, Options& o) {
                    "Devices on the road at once (default and most 256)")
         ->check(CLI::Range(size_t{1}, kMaxConcurrency));
     app.add_option("--compare", o.szCompare, "Every download must equal this file byte for byte");
-    app.add_option("--keep", o.szKeep, "Keep the downloads in this folder as devN.bin");
+    app.add_option("--keep", o.szKeep,
+                   "Keep the downloads in this folder (made if missing) as devN.bin");
     app.add_option("--mac", o.szMac,
                    "MAC of the first device; the next ones count up "
                    "(default 02:00:00:00:00:01)");
@@ -191,6 +193,11 @@ int Run(const Options& o) {
     std::string reference;
     if (!o.szCompare.empty() && !ReadReference(o.szCompare, &reference)) {
         std::fprintf(stderr, "orvane-devsim: cannot read %s\n", o.szCompare.c_str());
+        return 2;
+    }
+    std::error_code ec;
+    if (!o.szKeep.empty() && !std::filesystem::create_directories(o.szKeep, ec) && ec) {
+        std::fprintf(stderr, "orvane-devsim: cannot create %s\n", o.szKeep.c_str());
         return 2;
     }
     RunPlan plan;
