@@ -119,9 +119,11 @@ printf '%-14s %s s  (runs: %s; downloaded/failures: %s)\n' road_100dev "$road" \
     "$(awk '{print $1}' "$work/road" | tr '\n' ' ')" "$(awk '{print $2 "/" $3}' "$work/road" | tr '\n' ' ')"
 printf '%-14s %s s  (runs: %s; downloaded/failures: %s)\n' plain_100dev "$plain" \
     "$(awk '{print $1}' "$work/plain" | tr '\n' ' ')" "$(awk '{print $2 "/" $3}' "$work/plain" | tr '\n' ' ')"
-printf '%-14s %s s  (runs: %s; corrupt: %s)\n' curl_100dev \
+printf '%-14s %.3f s  (runs: %s; corrupt: %s)\n' curl_100dev \
     "$(awk '{print $1}' "$work/curl" | median)" "$(awk '{printf "%.3f ", $1}' "$work/curl")" \
     "$(awk '{print $2}' "$work/curl" | tr '\n' ' ')"
 printf '%-14s %.2f  (road / plain, goal <= 1.2)\n' ratio "$(echo "$road / $plain" | bc -l)"
-grep -c '^successes' "$work/orvane.out" > /dev/null && \
-    echo "(server counters at the end: $(grep '^successes' "$work/orvane.out" | tail -1 | tr '\t' ' '), $(grep '^failures' "$work/orvane.out" | tail -1 | tr '\t' ' '))"
+count() {
+    { grep "^$1"$'\t' "$work/orvane.out" || echo "$1 0"; } | tail -1 | tr '\t' ' '
+}
+echo "(server counters at the end: $(count successes), $(count failures))"
