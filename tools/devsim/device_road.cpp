@@ -45,7 +45,8 @@ class DeviceRun {
     DeviceOutcome Run();
 
   private:
-    // Each step returns false when the round has ended (m_outcome says how).
+    // One road; it always ends with End(), which says how. The steps below return false once
+    // the round has ended.
     void Round();
     bool Ask(DeviceReply* reply);
     bool ReadAssignment(const std::string& text, Assignment* out);
@@ -92,6 +93,7 @@ bool DeviceRun::End(Ending ending, bool intended, const std::string& reason) {
 }
 
 void DeviceRun::Round() {
+    End(Ending::kError, false, "the round did not end");  // until a step says otherwise
     if (m_config.mode == RoadMode::kFetchOnly) {
         if (Fetch(platform::Endpoint{m_config.server.addr, m_config.uTftpPort},
                   m_config.szFetchName, "")) {
