@@ -138,12 +138,17 @@ std::vector<DeviceOutcome> RunRoad(const RunPlan& plan, ReplyInbox* inbox, doubl
     std::condition_variable startSignal;
     bool go = false;
     auto body = [&] {
-        {
-            std::unique_lock<std::mutex> lock(startLock);
-            startSignal.wait(lock, [&] { return go; });
-        }
-        for (size_t i = next++; i < plan.uDevices; i = next++) {
-            outcomes[i] = RunDevice(plan.road, ids[i], inbox);  // catches everything itself
+        try {
+            {
+                std::unique_lock<std::mutex> lock(startLock);
+                startSignal.wait(lock, [&] { return go; });
+            }
+            for (size_t i = next++; i < plan.uDevices; i = next++) {
+                outcomes[i] = RunDevice(plan.road, ids[i], inbox);  // catches everything itself
+            }
+        } catch (const std::exception& e) {
+            // The devices this thread did not run keep their unfinished outcome.
+            std::fprintf(stderr, "orvane-devsim: device thread stopped: %s\n", e.what());
         }
     };
     std::vector<std::thread> threads;
