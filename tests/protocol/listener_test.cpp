@@ -67,9 +67,23 @@ class Recorder {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_szThrow = marker;
     }
-    // Set by a test when the engine is gone; a handler still running then is a fault.
-    std::atomic<bool> m_bEngineGone{false};
-    std::atomic<bool> m_bRanAfterEngineGone{false};
+    // Told by a test when the engine is gone; a handler still running then is a fault.
+    void EngineGone() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_bEngineGone = true;
+        }
+        m_cv.notify_all();
+    }
+    bool WaitEngineGone(int timeoutMs) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_cv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                             [this] { return m_bEngineGone; });
+    }
+    bool RanAfterEngineGone() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_bRanAfterEngineGone;
+    }
 
   private:
     void Handle(std::vector<Call>& calls, int number, const std::string& text) {
@@ -88,9 +102,7 @@ class Recorder {
         if (m_bHeld && text.find(m_szHold) != std::string::npos) {
             m_cv.wait_for(lock, std::chrono::milliseconds(kHoldMs), [this] { return !m_bHeld; });
         }
-        if (m_bEngineGone.load()) {
-            m_bRanAfterEngineGone = true;
-        }
+        m_bRanAfterEngineGone = m_bRanAfterEngineGone || m_bEngineGone;
     }
     std::vector<Call> WaitFor(std::vector<Call>& calls, size_t count) {
         std::unique_lock<std::mutex> lock(m_mutex);
@@ -106,6 +118,8 @@ class Recorder {
     bool m_bHeld = false;
     std::string m_szHold;
     std::string m_szThrow;
+    bool m_bEngineGone = false;
+    bool m_bRanAfterEngineGone = false;
 };
 
 void SendDatagram(const std::string& text) {
@@ -397,12 +411,14 @@ TEST_F(ListenerTest, DestructionWaitsForAWorkerThatOutlivedStop) {
     ASSERT_EQ(m_recorder.WaitRequests(1).size(), 1u);
     std::thread destroyer([this] {
         m_engine.reset();
-        m_recorder.m_bEngineGone = true;
+        m_recorder.EngineGone();
     });
     EXPECT_TRUE(WaitLogCount("RequestIpMsgProc thread", 1));  // Stop's wait for it missed
+    // Destruction must still be waiting for the worker; a wrong one would end long before.
+    EXPECT_FALSE(m_recorder.WaitEngineGone(500));
     m_recorder.Release();
     destroyer.join();
-    EXPECT_FALSE(m_recorder.m_bRanAfterEngineGone.load());
+    EXPECT_FALSE(m_recorder.RanAfterEngineGone());
 }
 
 // Catches a reply sent from the wrong address or port, or without its trailing NUL.
