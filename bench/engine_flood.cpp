@@ -3,7 +3,8 @@
 //      file from the engine's TFTP service in a loop: whether the process stays up, peak
 //      threads, memory maps and RSS, requests dropped at the worker bound, downloads done;
 //   2. reports at RATE per second for SECONDS while the dispatcher is held for HOLD_MS once
-//      (standing in for a long folder rescan): peak RSS and how late reports are handled.
+//      (standing in for a long folder rescan): peak RSS and how late reports are handled;
+//   3. Stop while five request workers are stuck for 12 s each: how long Stop takes.
 // Runs as root in a private network namespace of its own (everything on 127.0.0.1).
 // Usage: engine_flood [RATE=20000] [SECONDS=10] [HOLD_MS=3000] [DOWNLOADERS=4]
 #include <sched.h>
@@ -128,10 +129,17 @@ int main(int argc, char** argv) {
     std::mutex mutex;
     std::vector<int64_t> lateness;
     std::atomic<long> requests{0};
+    std::atomic<int> stuckMs{0};
+    std::atomic<int> stuck{0};
     OrvaneEngine engine(view);
     engine.SetHandlerHooks(
         HandlerHooks{[&](const std::string& text, int seq) {
                          ++requests;
+                         if (stuckMs.load() > 0) {
+                             ++stuck;
+                             std::this_thread::sleep_for(std::chrono::milliseconds(stuckMs.load()));
+                             return;
+                         }
                          engine.RequestIpaddrProc(text, seq);
                      },
                      [&](int, const std::string& text) {
@@ -199,7 +207,19 @@ int main(int argc, char** argv) {
         "ms p50 %lld p99 %lld max %lld; peak RSS %ld KiB, peak threads %ld\n",
         sentReports, seconds, holdMs, sorted.size(), static_cast<long long>(pct(0.5)),
         static_cast<long long>(pct(0.99)), static_cast<long long>(pct(1.0)), p.rssKiB, p.threads);
+
+    // 3. Stop with five request workers stuck for 12 s each.
+    stuckMs = 12000;
+    Flood(50, 1, [](long i) {
+        return i >= 5 ? std::string("Msg:none\r\n")
+                      : "Msg:Request_ipaddr\r\nCseq:" + std::to_string(i) + "\r\n";
+    });
+    const int64_t stopStart = platform::MonotonicMs();
     engine.StopService();
+    const int64_t stopEnd = platform::MonotonicMs();
+    std::printf("stop with %d stuck request workers: %lld ms; %zu threads still alive after it\n",
+                stuck.load(), static_cast<long long>(stopEnd - stopStart),
+                engine.LiveThreadCount());
     std::system(("rm -rf " + dir).c_str());
     return 0;
 }

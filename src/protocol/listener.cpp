@@ -16,6 +16,7 @@ namespace {
 constexpr int kListenWaitMs = 2000;
 constexpr int kBindFailedText = 165;
 constexpr int64_t kDropLineIntervalMs = 1000;
+constexpr int kFailedWaitPauseMs = 200;
 }  // namespace
 
 int OrvaneEngine::ListenIPCPortProc(RunState& run) {
@@ -44,6 +45,7 @@ int OrvaneEngine::ListenIPCPortProc(RunState& run) {
         int ready = platform::WaitForAny({sock.Handle(), run.stopEvent.Handle()}, kListenWaitMs);
         if (ready == -2) {
             WriteLog(kLogMajor, "ListenIPCPortProc select iRet=%d,WSAGetLastError=%d", -1, errno);
+            platform::SleepMs(kFailedWaitPauseMs);  // a wait that keeps failing must not spin
             continue;
         }
         if (ready != 0) {
