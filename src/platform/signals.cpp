@@ -40,4 +40,8 @@ int WaitForTerminationSignal() {
     return sig;
 }
 
+void IgnoreBrokenPipe() {
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
 }  // namespace orvane::platform
