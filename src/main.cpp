@@ -21,6 +21,7 @@ void AddBoxFlags(CLI::App& app, const std::string& name, const std::string& box,
 int main(int argc, char** argv) {
     CLI::App app{"Orvane: upgrades the firmware of network cameras and video recorders"};
     bool headless = false;
+    std::string configPath;
     orvane::HeadlessOptions options;
     app.add_flag("--headless", headless, "Run without a window, in the terminal");
     app.add_option("--ip", options.szIp,
@@ -31,7 +32,13 @@ int main(int argc, char** argv) {
     AddBoxFlags(app, "force", "Forcibly upgrade to an earlier version", &options.iForcedUpgrade);
     AddBoxFlags(app, "show-all", "Display devices with the same version", &options.iShowAllDevices);
     AddBoxFlags(app, "ip-check", "IP occupancy detection", &options.iIpCheck);
+    app.add_option("--config", configPath,
+                   "Settings file to read and save (default: Config.ini beside the program); "
+                   "crash records go to CrashDir beside it");
     CLI11_PARSE(app, argc, argv);
+    if (!configPath.empty()) {
+        orvane::SetConfigIniPath(configPath);
+    }
 
     // The language is fixed before any text is shown, whichever front-end runs.
     orvane::InitStartupLanguage();

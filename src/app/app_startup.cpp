@@ -37,7 +37,7 @@ void InitStartupLanguage() {
 }
 
 bool InstallCrashRecorder() {
-    return platform::InstallCrashHandler(platform::ExecutableDir() + "/CrashDir");
+    return platform::InstallCrashHandler(ConfigIniDir() + "/CrashDir");
 }
 
 bool AcquireSingleInstance() {

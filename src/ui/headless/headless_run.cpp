@@ -4,6 +4,7 @@
 #include "app/app_startup.h"
 #include "app/service_control.h"
 #include "firmware/fmw_trace.h"
+#include "platform/service_notify.h"
 #include "platform/signals.h"
 #include "protocol/orvane_engine.h"
 #include "support/adapters.h"
@@ -88,8 +89,10 @@ int RunHeadless(const HeadlessOptions& options) {
     if (engine.WaitListening(kListenWaitMs) == 1) {
         std::printf("ready\t%s\t%s\n", engine.LocalIP().c_str(), engine.LocalMac().c_str());
         std::fflush(stdout);
+        platform::NotifyServiceManager("READY=1");
     }
     platform::WaitForTerminationSignal();
+    platform::NotifyServiceManager("STOPPING=1");
     control.Stop();
     return 0;
 }
