@@ -47,7 +47,10 @@ bool AcquireSingleInstance() {
 }
 
 WindowSettings InitialiseSettings() {
-    WindowSettings settings = LoadWindowSettings(ConfigIniPath(), platform::ExecutableDir());
+    // The settings' folder stands for the program's own folder in the defaults (the folder
+    // served without a history, Firmware beside it): the same folder unless --config moved the
+    // settings, and then the program's folder is a system one that is never to be served.
+    WindowSettings settings = LoadWindowSettings(ConfigIniPath(), ConfigIniDir());
     g_bTestMode = settings.bTestMode;
     InitLog(LogThresholdFor(settings.iLogSwitch), "Upgrade.log");
     return settings;

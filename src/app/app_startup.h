@@ -31,8 +31,9 @@ bool InstallCrashRecorder();
 // the process. False when another instance holds it: the caller shows text 102 and ends.
 bool AcquireSingleInstance();
 
-// Window initialisation's reading of Config.ini, then g_bTestMode and the log (Upgrade.log in
-// the current folder, threshold by LogSwitch).
+// Window initialisation's reading of Config.ini (its folder standing for the program's folder
+// in the defaults), then g_bTestMode and the log (Upgrade.log in the current folder, threshold
+// by LogSwitch).
 WindowSettings InitialiseSettings();
 
 // The network-failure note shown while the update service cannot be reached, in the calling
