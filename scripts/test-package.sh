@@ -22,6 +22,7 @@ lintian --pedantic --info --fail-on error,warning,info,pedantic "$deb" \
 
 expected="./etc/default/orvane
 ./usr/bin/orvane
+./usr/bin/orvane-devsim
 ./usr/bin/orvane-mkfw
 ./usr/lib/systemd/system/orvane.service
 ./usr/lib/sysusers.d/orvane.conf
@@ -29,6 +30,7 @@ expected="./etc/default/orvane
 ./usr/share/doc/orvane/changelog.gz
 ./usr/share/doc/orvane/copyright
 ./usr/share/lintian/overrides/orvane
+./usr/share/man/man1/orvane-devsim.1.gz
 ./usr/share/man/man1/orvane-mkfw.1.gz
 ./usr/share/man/man1/orvane.1.gz"
 files=$(dpkg --contents "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
