@@ -5,6 +5,7 @@
 #include "cloud/cloud_query.h"
 #include "protocol/ip_allocator.h"
 #include "support/log.h"
+#include "tftp/tftp_interface.h"
 
 namespace orvane {
 
@@ -35,6 +36,7 @@ StartResult ServiceControl::Start(const StartSettings& settings) {
 
     SaveSettings(settings);
 
+    SetTftpWriteAllowed(settings.bTftpWrite);
     if (!m_engine.StartService(config)) {
         result.szMessage = "the service threads could not be started";
         return result;
