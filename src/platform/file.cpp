@@ -165,6 +165,10 @@ bool ReplacementFile::Open(const std::string& target) {
     const std::string folder =
         slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
     m_szTargetName = slash == std::string::npos ? target : target.substr(slash + 1);
+    if (m_szTargetName.empty()) {
+        m_iLastError = EISDIR;  // a folder's name: nothing to replace
+        return false;
+    }
     m_iDirFd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (m_iDirFd < 0) {
         m_iLastError = errno;
@@ -202,9 +206,7 @@ bool ReplacementFile::Open(const std::string& target) {
     }
     if (m_iFd < 0) {
         m_szTempName.clear();
-        const int err = m_iLastError;
         Discard();
-        m_iLastError = err;
         return false;
     }
     return true;
@@ -227,9 +229,7 @@ bool ReplacementFile::Commit() {
     if (m_iFd < 0 || ::fsync(m_iFd) != 0 ||
         ::renameat(m_iDirFd, m_szTempName.c_str(), m_iDirFd, m_szTargetName.c_str()) != 0) {
         m_iLastError = m_iFd < 0 ? EBADF : errno;
-        const int err = m_iLastError;
         Discard();
-        m_iLastError = err;
         return false;
     }
     m_szTempName.clear();
@@ -237,6 +237,7 @@ bool ReplacementFile::Commit() {
     return true;
 }
 
+// Keeps LastError(): a failed Open or Commit discards after noting why.
 void ReplacementFile::Discard() {
     if (m_iFd >= 0) {
         ::close(m_iFd);
