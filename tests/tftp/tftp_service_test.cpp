@@ -204,18 +204,22 @@ TEST_F(TftpServiceTest, LostOackOfAWriteIsSentAgain) {
 TEST_F(TftpServiceTest, RepeatedAckDoesNotHoldOffTheResend) {
     m_root.Write("r.bin", Pattern(1500, 4));
     TftpTestClient client;
-    ASSERT_TRUE(client.SendRequest(TftpRequest(1, "r.bin")));
+    // timeout 1: the first wait is (1 + 3) / 4 = 1 s.
+    ASSERT_TRUE(client.SendRequest(TftpRequest(1, "r.bin", "octet", {{"timeout", "1"}})));
     TftpPacket p;
+    ASSERT_TRUE(client.Receive(&p, kReplyMs));
+    ASSERT_EQ(p.Opcode(), 6);
+    client.SendAck(0);
     ASSERT_TRUE(client.Receive(&p, kReplyMs));
     ASSERT_EQ(p.Block(), 1);
     client.SendAck(1);
     ASSERT_TRUE(client.Receive(&p, kReplyMs));  // DATA 2, taken as lost
     ASSERT_EQ(p.Block(), 2);
     bool resent = false;
-    // Bounded: ACK 1 again every 500 ms for 5 s, where the server's first wait is 2 s.
+    // Bounded: ACK 1 again every 250 ms for 2.5 s.
     for (int i = 0; i < 10 && !resent; ++i) {
         client.SendAck(1);
-        resent = client.Receive(&p, 500) && p.Opcode() == 3 && p.Block() == 2;
+        resent = client.Receive(&p, 250) && p.Opcode() == 3 && p.Block() == 2;
     }
     ASSERT_TRUE(resent);
     client.SendAck(2);
