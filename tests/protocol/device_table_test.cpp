@@ -1,0 +1,226 @@
+#include "protocol/device_table.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/recording_view.h"
+
+namespace orvane {
+namespace {
+
+// Replays every notice as a front-end would; Rows() must agree with the model at the end.
+class ReplayView : public test::RecordingView {
+  public:
+    void OnDeviceTableChanged(const DeviceTableChange& c) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (c.kind == DeviceTableChange::kRowsCleared) {
+            m_vecRows.clear();
+        } else if (c.kind == DeviceTableChange::kRowAdded) {
+            EXPECT_EQ(c.iRow, static_cast<int>(m_vecRows.size()));
+            m_vecRows.push_back(c.row);
+        } else if (c.kind == DeviceTableChange::kRowChanged) {
+            m_vecRows.at(c.iRow) = c.row;
+        }
+    }
+    std::vector<DeviceRow> Rows() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_vecRows;
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::vector<DeviceRow> m_vecRows;
+};
+
+// A record as the report handling makes it (the status names event and state).
+IpcInfo Report(const std::string& mac, int event, const std::string& state) {
+    IpcInfo r;
+    r.szMac = mac;
+    r.iEvent = event;
+    r.szState = state;
+    r.szModel = "M";
+    r.szSchedule = "30%";
+    r.szStatus = std::to_string(event) + "/" + state;
+    return r;
+}
+
+// A record as the assignment path makes it.
+IpcInfo Assigned(const std::string& mac, int kind) {
+    IpcInfo r;
+    r.szMac = mac;
+    r.szModel = mac;
+    r.szUpgradedVersion = "V2";
+    r.iDeviceKind = kind;
+    return r;
+}
+
+constexpr int kFs = 3;       // file-system stage
+constexpr int kUpdate = 11;  // update stage
+
+// Catches the end of an upgrade judged by the wrong stage for the device's kind or the wrong
+// states, an outcome counted twice, and a counted device whose next report rewrites its row.
+TEST(DeviceTableTest, EachDeviceIsCountedOnceOnItsLastStage) {
+    struct Step {
+        int event;
+        const char* state;
+        int rows, successes, failures;
+    };
+    struct Case {
+        const char* name;
+        int kind;  // -1: reports only, the kind stays unknown
+        std::vector<Step> steps;
+    };
+    const Case cases[] = {
+        {"camera", 0, {{0, "1", 1, 0, 0}, {kUpdate, "0", 1, 0, 0}, {kFs, "0", 1, 1, 0}}},
+        {"recorder", 1, {{kFs, "0", 1, 0, 0}, {kUpdate, "0", 1, 1, 0}, {0, "1", 2, 1, 0}}},
+        {"unknown kind", -1, {{0, "1", 1, 0, 0}, {kFs, "0", 1, 1, 0}}},
+        {"ongoing states", 0, {{0, "7", 1, 0, 0}, {0, "abc", 1, 0, 0}, {0, "1", 1, 0, 0}}},
+        // Retired after its failure: the next report is a new device, counted on its own.
+        {"failure", 0, {{0, "2", 1, 0, 1}, {0, "6", 2, 0, 1}, {0, "6", 2, 0, 2}}},
+        {"state above 7", 0, {{0, "8", 1, 0, 1}}},
+        {"negative state", 0, {{0, "-1", 1, 0, 1}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ReplayView view;
+        DeviceTable table(view);
+        if (c.kind >= 0) {
+            table.RecordAssignment(Assigned("aa", c.kind));
+        }
+        for (const Step& s : c.steps) {
+            table.UpdateDeviceTable(Report("aa", s.event, s.state));
+            ASSERT_EQ(table.RowCount(), s.rows);
+            EXPECT_EQ(table.SuccessCount(), s.successes);
+            EXPECT_EQ(table.FailCount(), s.failures);
+            const DeviceRow last = table.Row(s.rows - 1);
+            EXPECT_EQ(last[0], std::to_string(s.rows));
+            EXPECT_EQ(last[3], std::to_string(s.event) + "/" + s.state);
+        }
+        // The upgraded version shows on the counted success only.
+        const bool success = table.SuccessCount() == 1 && c.kind >= 0;
+        EXPECT_EQ(table.Row(0)[6], success ? "V2" : "");
+        EXPECT_EQ(view.Rows(), table.Rows());
+    }
+}
+
+// Catches Clear List forgetting the records' rows (a known device's next report becomes row 0
+// of an empty list, a new row when its old row is gone, or rewrites the row that now has its
+// old number), Clear List keeping the counts, and Start's clear keeping records.
+TEST(DeviceTableTest, ClearListKeepsRecordsWithTheirOldRows) {
+    const std::pair<int, int> cases[] = {{0, 0}, {1, 1}, {3, 2}};  // new devices first, row of c
+    for (const auto& [newDevices, rowOfC] : cases) {
+        SCOPED_TRACE(newDevices);
+        ReplayView view;
+        DeviceTable table(view);
+        for (const char* mac : {"a", "b", "c"}) {
+            table.RecordAssignment(Assigned(mac, 0));
+            table.UpdateDeviceTable(Report(mac, 0, "1"));
+        }
+        table.UpdateDeviceTable(Report("a", 0, "6"));
+        table.ClearList();
+        EXPECT_EQ(table.FailCount(), 0);
+        for (int i = 0; i < newDevices; ++i) {
+            table.UpdateDeviceTable(Report("new" + std::to_string(i), 0, "1"));
+        }
+        table.UpdateDeviceTable(Report("c", kFs, "0"));
+        EXPECT_EQ(table.RowCount(), std::max(newDevices, rowOfC + 1));
+        EXPECT_EQ(table.Row(rowOfC)[0], std::to_string(rowOfC + 1));
+        EXPECT_EQ(table.Row(rowOfC)[6], "V2");
+        EXPECT_EQ(view.Rows(), table.Rows());
+        table.ClearDeviceList();
+        EXPECT_EQ(table.RowCount(), 0);
+        EXPECT_TRUE(table.Records().empty());
+    }
+}
+
+// Catches a report with an empty MAC not finding the first retired record, and such a report
+// counting the retired device again (an in-progress report would add a success).
+TEST(DeviceTableTest, EmptyMacFindsTheFirstRetiredRecordButNeverCountsIt) {
+    ReplayView view;
+    DeviceTable table(view);
+    table.RecordAssignment(Assigned("a", 0));
+    table.RecordAssignment(Assigned("b", 0));
+    table.UpdateDeviceTable(Report("a", kFs, "0"));
+    table.UpdateDeviceTable(Report("b", 0, "6"));
+    for (const char* state : {"1", "0", "6"}) {
+        table.UpdateDeviceTable(Report("", kFs, state));
+        EXPECT_EQ(table.RowCount(), 2);
+        EXPECT_EQ(table.Row(0)[3], std::string("3/") + state);  // "a"'s row
+        EXPECT_EQ(table.SuccessCount(), 1);
+        EXPECT_EQ(table.FailCount(), 1);
+    }
+}
+
+// Catches the request paths' trim (the first 10 records go past 100) missing or cutting the
+// wrong end, a second cloud request making a second row, and the list growing without bound.
+TEST(DeviceTableTest, RecordsTrimAt101AndRowsStopAtTheBound) {
+    ReplayView view;
+    DeviceTable table(view, 3);
+    for (int i = 0; i < 100; ++i) {
+        table.RecordAssignment(Assigned("m" + std::to_string(i), 0));
+    }
+    IpcInfo cloud = Assigned("cloud", 2);
+    EXPECT_TRUE(table.AddCloudDevice(cloud));  // the 101st record
+    EXPECT_FALSE(table.AddCloudDevice(cloud));
+    std::vector<IpcInfo> records = table.Records();
+    ASSERT_EQ(records.size(), 91u);
+    EXPECT_EQ(records.front().szMac, "m10");
+    EXPECT_EQ(records.back().nIndex, 0);
+    EXPECT_EQ(table.RowCount(), 1);
+
+    for (const char* mac : {"m20", "m21", "m22"}) {  // the third would be a fourth row
+        table.UpdateDeviceTable(Report(mac, 0, "1"));
+    }
+    EXPECT_EQ(table.RowCount(), 3);
+    table.UpdateDeviceTable(Report("m20", 0, "6"));  // shown devices still update
+    EXPECT_EQ(table.Row(1)[3], "0/6");
+    EXPECT_EQ(table.FailCount(), 1);
+    EXPECT_EQ(view.Rows(), table.Rows());
+}
+
+// Catches row numbers decided outside the lock: requests and reports of many devices merged
+// from many threads must give each device one row, each row its own number, and notices whose
+// replay gives the same list.
+TEST(DeviceTableTest, ConcurrentRequestsAndReportsKeepOneRowPerDevice) {
+    constexpr int kThreads = 8;
+    constexpr int kDevicesPerThread = 12;  // 96: below the request paths' trim
+    ReplayView view;
+    DeviceTable table(view);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&table, t] {
+            for (int d = 0; d < kDevicesPerThread; ++d) {
+                const std::string mac = std::to_string(t) + ":" + std::to_string(d);
+                if (d % 4 == 0) {
+                    table.AddCloudDevice(Assigned(mac, 2));
+                }
+                table.RecordAssignment(Assigned(mac, d % 2));
+                for (int event : {0, 1, kFs, kUpdate}) {
+                    table.UpdateDeviceTable(Report(mac, event, "1"));
+                }
+                table.UpdateDeviceTable(Report(mac, d % 2 ? kUpdate : kFs, "0"));
+            }
+        });
+    }
+    for (auto& th : threads) {
+        th.join();
+    }
+    const std::vector<DeviceRow> rows = table.Rows();
+    ASSERT_EQ(rows.size(), static_cast<size_t>(kThreads * kDevicesPerThread));
+    std::map<std::string, int> rowsOfDevice;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i][0], std::to_string(i + 1));
+        ++rowsOfDevice[rows[i][1]];
+    }
+    EXPECT_EQ(rowsOfDevice.size(), rows.size());
+    EXPECT_EQ(table.SuccessCount(), kThreads * kDevicesPerThread);
+    EXPECT_EQ(view.Rows(), rows);
+}
+
+}  // namespace
+}  // namespace orvane
