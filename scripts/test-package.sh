@@ -17,7 +17,7 @@ fail() {
     exit 1
 }
 
-lintian --pedantic --info --fail-on error,warning,info,pedantic "$deb" \
+lintian --pedantic --display-info --fail-on error,warning,info,pedantic "$deb" \
     2> >(grep -v '^running with root' >&2)
 
 expected="./etc/default/orvane
