@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cloud/cloud_download.h"
 #include "firmware/upgrade_file_info.h"
 #include "platform/message_queue.h"
 #include "platform/thread.h"
@@ -105,6 +106,7 @@ class OrvaneEngine {
     int DispatchMsgProc();
     int RequestIpMsgProc(ThreadInfo* info);
     int CleanThreadProc();
+    int CloudFirmwareProc();
 
     // Broadcasts `len` bytes of text and its NUL to 255.255.255.255:10010 from m_szLocalIP.
     // 0 after one send attempt; -1 no socket; -2 bind failed.
@@ -154,6 +156,9 @@ class OrvaneEngine {
     unsigned CatalogueRebuilds() const;
     bool WaitCatalogueRebuilds(unsigned count, int timeoutMs) const;
 
+    // Time-outs of cloud firmware downloads; set before Start.
+    void SetCloudDownloadLimits(const DownloadLimits& limits) { m_cloudDownloadLimits = limits; }
+
     ServiceView& View() const { return m_view; }
     const std::string& LocalIP() const { return m_szLocalIP; }
     const std::string& LocalMac() const { return m_szLocalMac; }
@@ -167,6 +172,9 @@ class OrvaneEngine {
     void RebuildCatalogue();
     void StartCloudThread();
     void StopCloudThread();
+    bool TakeCloudRequest(CloudRequest* request);
+    void ServeCloudRequest(const CloudRequest& request);
+    void ShowCloudStatus(const CloudRequest& request, const std::string& status);
     void StartFolderWatcher();
     void StopFolderWatcher();
     void ReapFinishedWorkers();
@@ -207,12 +215,14 @@ class OrvaneEngine {
     std::mutex m_csCloudRequest;
     std::deque<CloudRequest> m_vecCloudRequest;
     std::vector<std::string> m_vecDownloadedModel;
+    DownloadLimits m_cloudDownloadLimits;
 
     platform::MessageQueue<DispatchMessage> m_queueDispatch;
     platform::Thread m_hOtherRecvMsgHnd;  // dispatcher
     platform::Thread m_hListenThread;
     platform::Thread m_hCleanThread;
     platform::Thread m_hWatchThread;
+    platform::Thread m_hCloudThread;
 };
 
 }  // namespace orvane
