@@ -33,7 +33,13 @@ StartResult ServiceControl::Start(const StartSettings& settings) {
         return result;
     }
 
+    // The last run's rows and records go once Start is sure to go ahead; its counts only
+    // after the settings are saved (the engine resets the request sequence with them).
+    m_engine.Devices().ClearDeviceList();
+
     SaveSettings(settings);
+
+    m_engine.Devices().ResetCounters();
 
     if (!m_engine.StartService(config)) {
         result.szMessage = "the service threads could not be started";
