@@ -17,6 +17,7 @@
 #include "protocol/orvane_engine.h"
 #include "support/language.h"
 #include "support/log.h"
+#include "tools/fmw_builder.h"
 
 namespace orvane {
 namespace {
@@ -28,12 +29,9 @@ using platform::UdpSocket;
 constexpr int kWaitMs = 10000;
 constexpr const char* kServerMac = "00:1A:2B:3C:4D:5E";
 
-// A firmware file the catalogue takes: a "FIRMWARE" header with its version text at 296.
+// A firmware file the catalogue takes.
 std::string FirmwareFile(const std::string& versionText) {
-    std::string file(1556, '\0');
-    file.replace(0, 8, "FIRMWARE");
-    file.replace(296, versionText.size(), versionText);
-    return file;
+    return fwbuild::BuildIpcHeaderFile(versionText, 0, false);
 }
 
 std::string Md5Of(const test::TempDir& dir, const std::string& content) {
