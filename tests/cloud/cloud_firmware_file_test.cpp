@@ -5,7 +5,6 @@
 #include <string>
 
 #include "common/temp_dir.h"
-#include "support/language.h"
 
 namespace orvane {
 namespace {
@@ -77,18 +76,6 @@ TEST(IsSafeFirmwareIdentifierTest, RefusesHostileNames) {
          {std::string("M100_V2.0.0.1"), std::string(251, 'a'), std::string("a.b-c_d")}) {
         EXPECT_TRUE(IsSafeFirmwareIdentifier(id)) << id;
     }
-}
-
-// Catches a result code shown with another code's text, or success shown as a failure text.
-TEST(GetCloudErrorTextTest, TextsOfResults) {
-    SetThreadUiLanguage(kLanguageEnglish);
-    EXPECT_EQ(GetCloudErrorText(0), "");
-    EXPECT_EQ(GetCloudErrorText(5), "Server reject");
-    EXPECT_EQ(GetCloudErrorText(8), "MD5 error");
-    EXPECT_EQ(GetCloudErrorText(7), "downlaod error");
-    EXPECT_EQ(GetCloudErrorText(-1), "downlaod error");
-    SetThreadUiLanguage(kLanguageChinese);
-    EXPECT_EQ(GetCloudErrorText(3), "连接错误！");
 }
 
 }  // namespace
