@@ -16,7 +16,6 @@ namespace orvane {
 
 namespace {
 constexpr int kIdlePollMs = 50;
-constexpr int kThreadWaitMs = 10000;
 
 // Row texts of the cloud path.
 constexpr int kTextCloudDownloaded = 112;
@@ -25,43 +24,37 @@ constexpr int kTextCloudQueryFailed = 114;
 }  // namespace
 
 void OrvaneEngine::StartCloudThread() {
-    if (!m_hCloudThread.Start([this] { return CloudFirmwareProc(); })) {
+    if (!StartRunThread(m_hCloudThread, "CloudFirmwareProc",
+                        [this](RunState& run) { return CloudFirmwareProc(run); })) {
         WriteLog(kLogMajor, "StartService create CloudFirmwareProc thread failed");
     }
 }
 
-// The thread gives up a download in hand within a poll of the running flag, so this wait is
+// The thread gives up a download in hand within a poll of its run's flag, so this wait is
 // short; the lists are emptied even if it is missed, under their lock.
 void OrvaneEngine::StopCloudThread() {
-    if (m_hCloudThread.IsStarted() && !m_hCloudThread.Wait(kThreadWaitMs)) {
-        WriteLog(kLogMajor, "StopService CloudFirmwareProc did not end within %d ms",
-                 kThreadWaitMs);
-    }
+    WaitRunThread(m_hCloudThread, "CloudFirmwareProc");
     std::lock_guard<std::mutex> lock(m_csCloudRequest);
     m_vecCloudRequest.clear();
     m_vecDownloadedModel.clear();
 }
 
-int OrvaneEngine::CloudFirmwareProc() {
-    try {
-        SetThreadUiLanguage(g_iLanguage == kLanguageChinese ? kLanguageChinese : kLanguageEnglish);
-        while (m_bStartUpgrade.load()) {
-            CloudRequest request;
-            if (!TakeCloudRequest(&request)) {
-                platform::SleepMs(kIdlePollMs);
-                continue;
-            }
-            // One request that fails in an unforeseen way must not end the service of the
-            // ones behind it.
-            try {
-                ServeCloudRequest(request);
-            } catch (const std::exception& e) {
-                WriteLog(kLogMajor, "CloudFirmwareProc szModel=%s failed: %s",
-                         request.szModel.c_str(), e.what());
-            }
+int OrvaneEngine::CloudFirmwareProc(RunState& run) {
+    SetThreadUiLanguage(g_iLanguage == kLanguageChinese ? kLanguageChinese : kLanguageEnglish);
+    while (run.IsRunning()) {
+        CloudRequest request;
+        if (!TakeCloudRequest(&request)) {
+            platform::SleepMs(kIdlePollMs);
+            continue;
         }
-    } catch (...) {
-        WriteLog(kLogMajor, "CloudFirmwareProc ended by an unexpected failure");
+        // One request that fails in an unforeseen way (no memory) must not end the service of
+        // the ones behind it.
+        try {
+            ServeCloudRequest(request, run);
+        } catch (const std::exception& e) {
+            WriteLog(kLogMajor, "CloudFirmwareProc szModel=%s failed: %s", request.szModel.c_str(),
+                     e.what());
+        }
     }
     return 0;
 }
@@ -85,7 +78,7 @@ void OrvaneEngine::ShowCloudStatus(const CloudRequest& request, const std::strin
     Devices().UpdateDeviceTable(record);
 }
 
-void OrvaneEngine::ServeCloudRequest(const CloudRequest& request) {
+void OrvaneEngine::ServeCloudRequest(const CloudRequest& request, RunState& run) {
     const std::string& model = request.szModel;
     bool downloaded = false;
     {
@@ -97,7 +90,7 @@ void OrvaneEngine::ServeCloudRequest(const CloudRequest& request) {
         CloudFirmwareInfo info;
         std::string message;
         int result = QueryCloudFirmware(model, CloudQueryType(model), LanguageCode(g_iLanguage),
-                                        &info, &message, &m_bStartUpgrade);
+                                        &info, &message, &run.running);
         if (result != kCloudQueryOk) {
             ShowCloudStatus(request, LoadText(kTextCloudQueryFailed) + message);
             m_view.ShowMainWindow();
@@ -106,7 +99,7 @@ void OrvaneEngine::ServeCloudRequest(const CloudRequest& request) {
         }
         const std::string folder = m_view.GetUpgradeFolder();
         std::string name;
-        result = FetchCloudFirmware(info, folder, m_cloudDownloadLimits, &m_bStartUpgrade, &name);
+        result = FetchCloudFirmware(info, folder, m_cloudDownloadLimits, &run.running, &name);
         if (result != kDownloadOk && result != kDownloadMd5Error) {
             WriteLog(kLogMajor, "Failed to query firmware szModel=%s\n %s", model.c_str(),
                      GetCloudErrorText(result).c_str());
