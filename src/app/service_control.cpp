@@ -33,7 +33,12 @@ StartResult ServiceControl::Start(const StartSettings& settings) {
         return result;
     }
 
+    // The last run's rows and records go before anything of the new run can add one.
+    m_engine.Devices().ClearDeviceList();
+
     SaveSettings(settings);
+
+    m_engine.Devices().ResetCounters();
 
     if (!m_engine.StartService(config)) {
         result.szMessage = "the service threads could not be started";
