@@ -1,0 +1,87 @@
+// The window tests' main: a private network namespace (Start binds the fixed ports), a
+// virtual X server of its own, the shipped font alias, then the toolkit.
+#include <gtest/gtest.h>
+#include <wx/app.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "common/child_process.h"
+#include "common/netns.h"
+#include "common/temp_dir.h"
+
+namespace {
+
+// A failed toolkit assertion (an unexpected message box among them) fails the running test.
+void ReportWxAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
+                    const wxString& msg) {
+    ADD_FAILURE_AT(file.utf8_str(), line)
+        << func.utf8_string() << ": " << cond.utf8_string() << " " << msg.utf8_string();
+}
+
+bool ListingOnly(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--gtest_list_tests") == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A fontconfig set-up that is the system's plus the alias the set-up script installs, so the
+// tests see the fonts an installed machine shows.
+void UseShippedFontAlias(const orvane::test::TempDir& dir) {
+    const std::string conf = dir.File("fonts.conf");
+    std::ofstream(conf) << "<?xml version=\"1.0\"?>\n<fontconfig>\n"
+                        << "  <include ignore_missing=\"yes\">/etc/fonts/fonts.conf</include>\n"
+                        << "  <include>" ORVANE_FONT_ALIAS "</include>\n"
+                        << "</fontconfig>\n";
+    setenv("FONTCONFIG_FILE", conf.c_str(), 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    if (ListingOnly(argc, argv)) {
+        return RUN_ALL_TESTS();
+    }
+    orvane::test::EnterPrivateNetwork();
+    setenv("ORVANE_UPDATE_HOST", "127.0.0.1", 1);
+    setenv("no_proxy", "*", 1);
+    orvane::test::TempDir runtime;
+    setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
+    UseShippedFontAlias(runtime);
+    // No desktop session here: no accessibility bus, no settings daemon to look for.
+    setenv("NO_AT_BRIDGE", "1", 1);
+    setenv("GSETTINGS_BACKEND", "memory", 1);
+    unsetenv("WAYLAND_DISPLAY");
+
+    // -displayfd picks a free display number and writes it once the server accepts clients.
+    orvane::test::ChildProcess xvfb;
+    std::string display;
+    if (!xvfb.Start({"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-dpi",
+                     "96", "-nolisten", "tcp"}) ||
+        !xvfb.ReadLine(&display, 20000)) {
+        std::fprintf(stderr, "window tests: Xvfb did not start\n");
+        return 1;
+    }
+    setenv("DISPLAY", (":" + display).c_str(), 1);
+
+    wxSetAssertHandler(ReportWxAssert);
+    wxApp::SetInstance(new wxApp);
+    int status = 1;
+    if (wxEntryStart(argc, argv)) {
+        status = RUN_ALL_TESTS();
+        wxEntryCleanup();
+    } else {
+        std::fprintf(stderr, "window tests: the toolkit could not open display :%s\n",
+                     display.c_str());
+    }
+    xvfb.Signal(SIGTERM);
+    xvfb.Wait(5000);
+    return status;
+}
