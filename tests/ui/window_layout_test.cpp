@@ -3,6 +3,7 @@
 #include <wx/checkbox.h>
 #include <wx/listctrl.h>
 #include <wx/stattext.h>
+#include <wx/uiaction.h>
 
 #include <atomic>
 #include <thread>
@@ -10,6 +11,7 @@
 #include "app/product_version.h"
 #include "common/child_process.h"
 #include "support/language.h"
+#include "ui/wx/about_dlg.h"
 #include "ui/wx/dlg_layout.h"
 #include "window_fixture.h"
 
@@ -81,6 +83,37 @@ TEST_F(WindowTest, EachLanguageShowsItsLayout) {
         EXPECT_TRUE(SaveScreenshot(m_pDlg.get(), chinese ? "window-zh-idle" : "window-en-idle"));
         CloseAndDestroy();
     }
+}
+
+// Answers the About box and keeps its title and texts.
+class ExpectAbout : public wxExpectModalBase<ui::CAboutDlg, ExpectAbout> {
+  public:
+    explicit ExpectAbout(wxString* seen) : m_pSeen(seen) {}
+
+  protected:
+    int OnInvoked(ui::CAboutDlg* about) const override {
+        *m_pSeen = about->GetTitle();
+        for (wxWindow* child : about->GetChildren()) {
+            *m_pSeen += "|" + child->GetLabel();
+        }
+        return wxID_OK;
+    }
+
+  private:
+    wxString* m_pSeen;
+};
+
+// Catches the About box being out of reach where the window has no system menu: F1 opens it,
+// with the program's version.
+TEST_F(WindowTest, F1OpensAboutBox) {
+    OpenWindow(kLanguageEnglish);
+    wxString seen;
+    wxUIActionSimulator sim;
+    wxTEST_DIALOG(sim.Char(WXK_F1); PumpUntil([&] { return !seen.empty(); }), ExpectAbout(&seen));
+    EXPECT_TRUE(seen.StartsWith(wxString::FromUTF8("关于 Orvane|"))) << seen;
+    EXPECT_NE(seen.Find(wxString::FromUTF8("版本：Orvane_V") + GetProductVersionText()),
+              wxNOT_FOUND)
+        << seen;
 }
 
 // Catches the view flooding the event loop with one refresh per model change, and a refresh

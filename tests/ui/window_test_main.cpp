@@ -2,6 +2,8 @@
 // virtual X server of its own, the shipped font alias, then the toolkit.
 #include <gtest/gtest.h>
 #include <wx/app.h>
+#include <wx/modalhook.h>
+#include <wx/msgdlg.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -21,6 +23,21 @@ void ReportWxAssert(const wxString& file, int line, const wxString& func, const 
     ADD_FAILURE_AT(file.utf8_str(), line)
         << func.utf8_string() << ": " << cond.utf8_string() << " " << msg.utf8_string();
 }
+
+// Any modal box no test expected is a failure, and is answered Cancel at once instead of
+// waiting for a click that never comes. Expectations of wxTEST_DIALOG are asked first.
+class UnexpectedModalHook : public wxModalDialogHook {
+  protected:
+    int Enter(wxDialog* dialog) override {
+        wxString text = dialog->GetTitle();
+        if (auto* box = dynamic_cast<wxMessageDialog*>(dialog)) {
+            text = box->GetMessage();
+        }
+        ADD_FAILURE() << "unexpected modal window: " << text.utf8_string();
+        return wxID_CANCEL;
+    }
+    void Exit(wxDialog*) override {}
+};
 
 bool ListingOnly(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
@@ -72,10 +89,13 @@ int main(int argc, char** argv) {
     setenv("DISPLAY", (":" + display).c_str(), 1);
 
     wxSetAssertHandler(ReportWxAssert);
+    UnexpectedModalHook unexpectedModal;
+    unexpectedModal.Register();
     wxApp::SetInstance(new wxApp);
     int status = 1;
     if (wxEntryStart(argc, argv)) {
         status = RUN_ALL_TESTS();
+        unexpectedModal.Unregister();
         wxEntryCleanup();
     } else {
         std::fprintf(stderr, "window tests: the toolkit could not open display :%s\n",

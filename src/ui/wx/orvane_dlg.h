@@ -42,6 +42,8 @@ struct WindowHooks {
     // Runs the program again in place of this process; returns only if that failed.
     std::function<void()> restart;
     AdapterLister adapterLister;
+    // Called on the thread that is about to wait for the service to stop (none by default).
+    std::function<void()> beforeStopWaits;
 };
 
 // The main window: the operator's settings, the device list over the engine's model, and the

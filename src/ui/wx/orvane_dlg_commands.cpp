@@ -119,7 +119,14 @@ void COrvaneDlg::ShowStartRefusal(const StartResult& result) {
 void COrvaneDlg::BeginStop() {
     m_state = ServiceState::kStopping;
     m_btnBeginUpgrade->Disable();
-    m_serviceTask.Run([this] { m_control.Stop(); }, [this] { FinishStop(); });
+    m_serviceTask.Run(
+        [this] {
+            if (m_hooks.beforeStopWaits) {
+                m_hooks.beforeStopWaits();
+            }
+            m_control.Stop();
+        },
+        [this] { FinishStop(); });
 }
 
 void COrvaneDlg::FinishStop() {
