@@ -33,7 +33,8 @@ StartResult ServiceControl::Start(const StartSettings& settings) {
         return result;
     }
 
-    // The last run's rows and records go before anything of the new run can add one.
+    // The last run's rows and records go once Start is sure to go ahead; its counts only
+    // after the settings are saved (the engine resets the request sequence with them).
     m_engine.Devices().ClearDeviceList();
 
     SaveSettings(settings);

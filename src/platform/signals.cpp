@@ -28,4 +28,8 @@ int WaitForTerminationSignal() {
     return sig;
 }
 
+void IgnoreBrokenPipe() {
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
 }  // namespace orvane::platform

@@ -9,4 +9,8 @@ void BlockTerminationSignals();
 // Waits for SIGINT or SIGTERM; returns the signal number.
 int WaitForTerminationSignal();
 
+// A write to a pipe whose reader has gone then fails with an error instead of ending the
+// process.
+void IgnoreBrokenPipe();
+
 }  // namespace orvane::platform

@@ -1,26 +1,60 @@
 #include "protocol/device_table.h"
 
+#include "protocol/device_message.h"
 #include "protocol/service_view.h"
+#include "support/log.h"
 
 namespace orvane {
 
-DeviceTable::DeviceTable(ServiceView& view) : m_view(view) {}
+namespace {
 
-// Placeholder merge until the device-table rules land: shows the record as a new row.
-void DeviceTable::UpdateDeviceTable(IpcInfo record) {
-    std::lock_guard<std::recursive_mutex> lock(m_csDeviceTable);
-    DeviceRow row{std::to_string(m_vecRows.size() + 1),
-                  record.szModel,
-                  record.szIpAddr,
-                  record.szStatus,
-                  record.szSchedule,
-                  record.szPreVersion,
-                  std::string()};
-    m_vecRows.push_back(row);
+// The request handling keeps the table short: past 100 records its first 10 go.
+constexpr size_t kTrimAbove = 100;
+constexpr size_t kTrimCount = 10;
+
+// States that end nothing: the stage is under way, or the device repairs its boot loader.
+bool IsOngoingState(int state) {
+    return state == 0 || state == 1 || state == 7;
+}
+
+void TrimFront(std::vector<IpcInfo>& records, size_t above) {
+    if (records.size() > above) {
+        records.erase(records.begin(), records.begin() + kTrimCount);
+    }
+}
+
+}  // namespace
+
+DeviceTable::DeviceTable(ServiceView& view, int maxRows) : m_view(view), m_iMaxRows(maxRows) {}
+
+int DeviceTable::FindRecord(const std::string& mac) const {
+    for (size_t i = 0; i < m_vecIpcInfo.size(); ++i) {
+        if (m_vecIpcInfo[i].szMac == mac) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+// Records the merge appends come with a row each, so the row bound holds them too; after
+// Clear List the old records stay, and this keeps repeated clears from growing the table.
+void DeviceTable::AppendRecord(const IpcInfo& record) {
+    m_vecIpcInfo.push_back(record);
+    TrimFront(m_vecIpcInfo, 2 * static_cast<size_t>(m_iMaxRows));
+}
+
+void DeviceTable::AppendRequestRecord(const IpcInfo& record) {
+    m_vecIpcInfo.push_back(record);
+    TrimFront(m_vecIpcInfo, kTrimAbove);
+}
+
+void DeviceTable::Notify(DeviceTableChange::Kind kind, int row) {
     DeviceTableChange change;
-    change.kind = DeviceTableChange::kRowAdded;
-    change.iRow = static_cast<int>(m_vecRows.size()) - 1;
-    change.row = row;
+    change.kind = kind;
+    if (row >= 0) {
+        change.iRow = row;
+        change.row = m_vecRows[row];
+    }
     {
         std::lock_guard<std::mutex> count(m_csCount);
         change.iSuccessCount = m_iSuccessCount;
@@ -29,39 +63,143 @@ void DeviceTable::UpdateDeviceTable(IpcInfo record) {
     m_view.OnDeviceTableChanged(change);
 }
 
+// Counts the stored record's outcome once: success when its last stage finished (the row
+// then shows the upgraded version), failure for a state that ends the upgrade otherwise.
+// Either way its MAC is emptied, so the device's next report starts a new row. True when a
+// counter changed.
+bool DeviceTable::CountOutcome(IpcInfo& stored, bool finished, int state, DeviceRow& row) {
+    if (stored.bCounted) {
+        return false;
+    }
+    if (!finished && IsOngoingState(state)) {
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> count(m_csCount);
+        if (finished) {
+            row[6] = stored.szUpgradedVersion;
+            ++m_iSuccessCount;
+        } else {
+            ++m_iFailCount;
+        }
+    }
+    stored.szMac.clear();
+    stored.bCounted = true;
+    return true;
+}
+
+// The whole merge runs under the table's lock, the row count included: two threads merging
+// at once can then neither give one device two rows nor two rows one number.
+void DeviceTable::UpdateDeviceTable(IpcInfo r) {
+    std::lock_guard<std::recursive_mutex> lock(m_csDeviceTable);
+    const int found = FindRecord(r.szMac);
+    const int itemCount = static_cast<int>(m_vecRows.size());
+    const int shownAt = found >= 0 ? m_vecIpcInfo[found].nIndex : -1;
+    WriteLog(kLogMajor, "#####1111 mac=%s, bFindInfo=%d, stIpcInfo.nIndex=%d, iItemCount=%d",
+             r.szMac.c_str(), found >= 0 ? 1 : 0, shownAt, itemCount);
+    const bool firstRow = found >= 0 && itemCount == 0;
+    const bool ownRow = found >= 0 && shownAt >= 0 && shownAt < itemCount;
+    if (!firstRow && !ownRow && itemCount >= m_iMaxRows) {
+        WriteLog(kLogMajor, "UpdateDeviceTable device list full (%d rows), mac=%s dropped",
+                 itemCount, r.szMac.c_str());
+        return;
+    }
+
+    const int state = ProtocolAtoi(r.szState);
+    IpcInfo st;  // the stored record as the merge left it
+    if (found >= 0) {
+        IpcInfo& stored = m_vecIpcInfo[found];
+        stored.szPreVersion = r.szPreVersion;
+        stored.szStatus = r.szStatus;
+        stored.szSchedule = r.szSchedule;
+        stored.szState = r.szState;
+        // Recorders end with the update stage, cameras (and devices of unknown kind) with
+        // the file system.
+        const int lastEvent = stored.iDeviceKind == 1 ? 11 : 3;
+        if (r.iEvent == lastEvent && state == 0) {
+            stored.bFinished = true;
+        }
+        st = stored;
+    }
+
+    bool counted = false;
+    int row = itemCount;
+    if (firstRow) {
+        row = 0;
+        m_vecRows.push_back(DeviceRow{"1", st.szModel, st.szIpAddr, st.szStatus, st.szSchedule,
+                                      st.szPreVersion, std::string()});
+        m_vecIpcInfo[found].nIndex = 0;
+        counted = CountOutcome(m_vecIpcInfo[found], st.bFinished, state, m_vecRows[0]);
+    } else if (ownRow) {
+        row = shownAt;
+        DeviceRow& texts = m_vecRows[row];
+        texts[1] = st.szModel;
+        texts[2] = st.szIpAddr;
+        texts[3] = st.szStatus;
+        texts[4] = st.szSchedule;
+        texts[5] = st.szPreVersion;
+        // A rewritten row counts a success only while its state is one that ends nothing.
+        counted =
+            CountOutcome(m_vecIpcInfo[found], st.bFinished && IsOngoingState(state), state, texts);
+    } else {
+        WriteLog(kLogMajor,
+                 "#####2222 mac=%s, bFindInfo=%d, stIpcInfo.nIndex=%d, iItemCount=%d\r\n",
+                 r.szMac.c_str(), found >= 0 ? 1 : 0, shownAt, itemCount);
+        m_vecRows.push_back(DeviceRow{std::to_string(itemCount + 1), r.szModel, r.szIpAddr,
+                                      r.szStatus, r.szSchedule, r.szPreVersion, std::string()});
+        if (found >= 0) {
+            IpcInfo& stored = m_vecIpcInfo[found];
+            stored.nIndex = row;
+            counted = CountOutcome(stored, stored.bFinished, state, m_vecRows[row]);
+        } else {
+            r.nIndex = row;
+            AppendRecord(r);
+        }
+    }
+    Notify(ownRow ? DeviceTableChange::kRowChanged : DeviceTableChange::kRowAdded, row);
+    if (counted) {
+        Notify(DeviceTableChange::kCounters);
+    }
+}
+
 bool DeviceTable::AddCloudDevice(const IpcInfo& record) {
+    std::lock_guard<std::recursive_mutex> lock(m_csDeviceTable);
+    if (FindRecord(record.szMac) >= 0) {
+        return false;
+    }
+    AppendRequestRecord(record);
     UpdateDeviceTable(record);
     return true;
 }
 
 void DeviceTable::RecordAssignment(const IpcInfo& record) {
     std::lock_guard<std::recursive_mutex> lock(m_csDeviceTable);
-    m_vecIpcInfo.push_back(record);
+    const int found = FindRecord(record.szMac);
+    if (found >= 0) {
+        IpcInfo& stored = m_vecIpcInfo[found];
+        stored.szIpAddr = record.szIpAddr;
+        stored.szUpgradedVersion = record.szUpgradedVersion;
+        stored.iDeviceKind = record.iDeviceKind;
+        return;
+    }
+    AppendRequestRecord(record);
 }
 
 void DeviceTable::ClearDeviceList() {
     std::lock_guard<std::recursive_mutex> lock(m_csDeviceTable);
     m_vecRows.clear();
+    Notify(DeviceTableChange::kRowsCleared);
     m_vecIpcInfo.clear();
-    DeviceTableChange change;
-    change.kind = DeviceTableChange::kRowsCleared;
-    {
-        std::lock_guard<std::mutex> count(m_csCount);
-        change.iSuccessCount = m_iSuccessCount;
-        change.iFailCount = m_iFailCount;
-    }
-    m_view.OnDeviceTableChanged(change);
 }
 
 void DeviceTable::ClearList() {
     std::lock_guard<std::recursive_mutex> lock(m_csDeviceTable);
     m_vecRows.clear();
-    DeviceTableChange change;
-    change.kind = DeviceTableChange::kRowsCleared;
-    m_view.OnDeviceTableChanged(change);
+    Notify(DeviceTableChange::kRowsCleared);
     ResetCounters();
 }
 
+// Under the table's lock too, so the reset takes its place in the order of the notices.
 void DeviceTable::ResetCounters() {
     std::lock_guard<std::recursive_mutex> lock(m_csDeviceTable);
     {
@@ -69,9 +207,7 @@ void DeviceTable::ResetCounters() {
         m_iSuccessCount = 0;
         m_iFailCount = 0;
     }
-    DeviceTableChange change;
-    change.kind = DeviceTableChange::kCounters;
-    m_view.OnDeviceTableChanged(change);
+    Notify(DeviceTableChange::kCounters);
 }
 
 int DeviceTable::RowCount() const {

@@ -24,7 +24,15 @@ struct IpcInfo {
     std::string szPreVersion;       // the device's whole "Version:" value
     std::string szUpgradedVersion;  // version of the firmware sent, shown on success only
     int32_t iEvent = 0;             // report event 0..11 the record was made from
+    // Its outcome has been counted. A report with an empty MAC still finds a retired record;
+    // this keeps such a report from counting that device a second time.
+    bool bCounted = false;
 };
+
+// Rows the device list holds at most between two clears: rows are added by the network, so
+// a report that would add one more is dropped (logged). The records the table keeps beside
+// them are bounded at twice that.
+constexpr int kMaxDeviceRows = 10000;
 
 // Columns of the device list: ID, model, IP address, status, schedule, pre-upgrade version,
 // upgraded version.
@@ -57,12 +65,15 @@ struct DeviceTableChange {
 // and never wait for its user-interface thread.
 class DeviceTable {
   public:
-    explicit DeviceTable(ServiceView& view);
+    // `maxRows` bounds the device list (tests pass small ones).
+    explicit DeviceTable(ServiceView& view, int maxRows = kMaxDeviceRows);
     DeviceTable(const DeviceTable&) = delete;
     DeviceTable& operator=(const DeviceTable&) = delete;
 
     // Merges one record into the records, the rows and the counters (the three ways of the
-    // device-table merge); counts a device's outcome once and retires its record.
+    // device-table merge); counts a device's outcome once and retires its record. A record
+    // that would need a new row while the list holds maxRows rows is dropped (logged) and
+    // changes nothing.
     void UpdateDeviceTable(IpcInfo record);
 
     // The request handling's record steps, each one atomic under the table's lock.
@@ -91,7 +102,15 @@ class DeviceTable {
     std::vector<IpcInfo> Records() const;
 
   private:
+    // Helpers below run with m_csDeviceTable held.
+    int FindRecord(const std::string& mac) const;
+    void AppendRecord(const IpcInfo& record);
+    void AppendRequestRecord(const IpcInfo& record);
+    bool CountOutcome(IpcInfo& stored, bool finished, int state, DeviceRow& row);
+    void Notify(DeviceTableChange::Kind kind, int row = -1);
+
     ServiceView& m_view;
+    const int m_iMaxRows;
     // Re-entrant: the cloud path shows its row while it holds the lock.
     mutable std::recursive_mutex m_csDeviceTable;
     std::vector<IpcInfo> m_vecIpcInfo;  // guarded by m_csDeviceTable

@@ -117,6 +117,10 @@ class OrvaneEngine {
     virtual void RequestIpaddrProc(const std::string& text, int sequence);
     // Handles one report on the dispatcher thread: 0, or -1 to -7 for a report dropped.
     virtual int ReportMsgProc(int event, const std::string& text);
+    // The status text of report event 0..11 and state code 0..7 in the calling thread's
+    // language (left as it was where the stage has none); raises the window for a failure.
+    // -1 for an event or state out of range.
+    int GetIPCStateText(int event, int state, std::string& text);
 
     // Looks the model up in the catalogue and copies the chosen record into `out`: 0 chosen;
     // 1 no record of the model; 2 nothing newer; 3 the device is newer or has no version.
@@ -129,6 +133,8 @@ class OrvaneEngine {
     // The device table and list with the counters, shared by both front-ends.
     DeviceTable& Devices() { return m_deviceTable; }
     const DeviceTable& Devices() const { return m_deviceTable; }
+    // A copy of the requests parked for the cloud thread, oldest first.
+    std::deque<CloudRequest> PendingCloudRequests();
 
     // Waits until the listener has bound port 10011: 1 listening, -1 it failed, 0 still
     // pending after timeoutMs.
@@ -161,6 +167,11 @@ class OrvaneEngine {
     size_t WorkerCount() const;
 
   private:
+    // Appends the request to m_vecCloudRequest (dropped, logged, when 1000 wait already)
+    // and shows the device's "Cloud firmware download" row.
+    void ParkCloudRequest(int sequence, int cseq, const std::string& version,
+                          const std::string& model, const std::string& verNum,
+                          const std::string& mac);
     void SetListenState(int state);
     void StartTftpService();
     void StopTftpService();

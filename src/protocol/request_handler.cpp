@@ -1,20 +1,180 @@
 // Address requests: the catalogue lookup, the cloud path and the replies.
 #include "protocol/orvane_engine.h"
+#include "protocol/service_view.h"
+#include "support/language.h"
 #include "support/log.h"
 
 namespace orvane {
 
+namespace {
+
+constexpr const char* kRequestName = "COrvaneDlg::RequestIpaddrProc";
+constexpr const char* kAssignName = "COrvaneDlg::assignIPAndFirmware";
+
+// Value limits of a request's lines (a value must stay below them).
+constexpr int kVersionLimit = 256;
+constexpr int kCseqLimit = 16;
+constexpr int kMacLimit = 64;
+
+constexpr int kCloudDownloadText = 111;  // "Cloud firmware download"
+constexpr int kLatestText = 166;         // "It is already the latest version"
+constexpr int kLowerText = 167;          // "The target firmware version is lower"
+
+// Requests wait here until the cloud thread takes them one download at a time; devices ask
+// again every few seconds, so without a bound a busy network would grow the queue for good.
+constexpr size_t kMaxCloudRequests = 1000;
+
+}  // namespace
+
 void OrvaneEngine::RequestIpaddrProc(const std::string& text, int sequence) {
-    WriteLog(kLogInfo, "*%d* RequestIpaddrProc received %s", sequence, text.c_str());
+    if (text.empty()) {
+        WriteLog(kLogSuggestive, "*%d* %s pMsgType == NULL, return", sequence, kRequestName);
+        return;
+    }
+    std::string version;
+    std::string cseq;
+    std::string mac;
+    int ret = ReadFlagValue(version, kVersionLimit, text, "Version:");
+    if (ret != 0) {
+        WriteLog(kLogSuggestive, "*%d* %s ReadFlagValue(IPC_VERSION) error, iRet=%d", sequence,
+                 kRequestName, ret);
+        return;
+    }
+    ret = ReadFlagValue(cseq, kCseqLimit, text, "Cseq:");
+    if (ret != 0) {
+        WriteLog(kLogSuggestive, "*%d* %s ReadFlagValue(IPC_CSEQ) error, iRet=%d", sequence,
+                 kRequestName, ret);
+        return;
+    }
+    ret = ReadFlagValue(mac, kMacLimit, text, "IPCMac:");
+    if (ret != 0) {
+        WriteLog(kLogSuggestive, "*%d* %s ReadFlagValue(IPC_MAC) error, iRet=%d", sequence,
+                 kRequestName, ret);
+        return;
+    }
+    std::string model;
+    std::string verNum;
+    SplitVersion(version, model, verNum);
+    WriteLog(kLogInfo, "*%d* %s Before find bHaveNewVersion! szVersion=%s, szModel=%s, szVerNum=%s",
+             sequence, kRequestName, version.c_str(), model.c_str(), verNum.c_str());
+    assignIPAndFirmware(sequence, ProtocolAtoi(cseq), true, version, model, verNum, mac);
 }
 
-int OrvaneEngine::FindNewVersion(const std::string&, const std::string&, UpgradeFileInfo*) {
-    return 1;
+int OrvaneEngine::FindNewVersion(const std::string& model, const std::string& verNum,
+                                 UpgradeFileInfo* out) {
+    std::lock_guard<std::mutex> lock(m_csUpgradeFileInfo);
+    bool known = false;
+    int compared = 0;  // the last comparison made
+    for (size_t i = 0; i < m_vecUpgradeFileInfo.size(); ++i) {
+        const UpgradeFileInfo& file = m_vecUpgradeFileInfo[i];
+        if (model != file.szModel) {
+            continue;
+        }
+        known = true;
+        if (file.iHighestVersion != 1) {
+            WriteLog(kLogInfo,
+                     "have same Model=%s, but m_vecUpgradeFileInfo[%d].iHighestVersion=%d",
+                     model.c_str(), static_cast<int>(i), file.iHighestVersion);
+            continue;
+        }
+        compared = file.szVerNum[0] == '\0' ? -2 : CompareVersion(file.szVerNum, verNum.c_str());
+        const bool forced = m_view.IsForcedUpgrade();
+        if (forced || compared == 1) {
+            *out = file;
+            return 0;
+        }
+        WriteLog(kLogInfo, "have same Model=%s, but CheckState=%d, szVerNum=%s, szVerNum=%s",
+                 model.c_str(), forced ? 1 : 0, file.szVerNum, verNum.c_str());
+    }
+    if (!known) {
+        return 1;
+    }
+    return compared == 0 ? 2 : 3;
 }
 
-bool OrvaneEngine::assignIPAndFirmware(int, int, bool, std::string, std::string, std::string,
-                                       std::string) {
-    return false;
+bool OrvaneEngine::assignIPAndFirmware(int sequence, int cseq, bool cloudAllowed,
+                                       std::string version, std::string model, std::string verNum,
+                                       std::string mac) {
+    UpgradeFileInfo chosen;
+    const int found = FindNewVersion(model, verNum, &chosen);
+    if (cloudAllowed && found == 1 && IsNetConnected()) {
+        ParkCloudRequest(sequence, cseq, version, model, verNum, mac);
+        return false;
+    }
+    if (found != 0) {
+        WriteLog(kLogSuggestive, "*%d* %s bHaveNewVersion == false, No New Version!", sequence,
+                 kAssignName);
+        const std::string reply = BuildNoNewVersionReply(cseq, mac);
+        SendToIPC(reply.c_str(), reply.size());
+        if (m_view.IsShowAllDevices()) {
+            IpcInfo info;
+            info.szPreVersion = version;
+            info.szModel = model;
+            info.szMac = mac;
+            info.szStatus = LoadText(found == 2 ? kLatestText : kLowerText);
+            m_deviceTable.UpdateDeviceTable(info);
+        }
+        return true;
+    }
+
+    if (m_szLocalIP.empty()) {
+        WriteLog(kLogSuggestive, "*%d* %s m_szLocalIP Is Empty", sequence, kAssignName);
+        return false;
+    }
+    WriteLog(kLogInfo, "*%d* %s Begin GetNotUseIp", sequence, kAssignName);
+    char szNewIp[kAllocIpSize] = {};
+    if (GetNotUseIp(szNewIp, m_szLocalIP.c_str(), sequence) != 0) {
+        WriteLog(kLogSuggestive, "*%d* %s GetNotUseIp error, return", sequence, kAssignName);
+        return false;
+    }
+    WriteLog(kLogInfo, "*%d* %s GetNotUseIp success, szNewIp=%s", sequence, kAssignName, szNewIp);
+    const std::string reply = BuildAssignReply(AssignReply{
+        cseq, m_szLocalMac, m_szLocalIP, szNewIp, mac, chosen.szVersion, chosen.szFileName});
+    SendToIPC(reply.c_str(), reply.size());
+    WriteLog(kLogSuggestive, "*%d* %s SendToIPC szBuildMsg=%s\n", sequence, kAssignName,
+             reply.c_str());
+    // No row yet: the device's first report shows it.
+    IpcInfo info;
+    info.szPreVersion = version;
+    info.szModel = model;
+    info.szMac = mac;
+    info.szIpAddr = szNewIp;
+    info.szUpgradedVersion = chosen.szVersion;
+    info.iDeviceKind = chosen.iNvrFirmware;
+    m_deviceTable.RecordAssignment(info);
+    return true;
+}
+
+// No file of the model here: the cloud thread fetches one and answers the device then. The
+// device's row says so meanwhile.
+void OrvaneEngine::ParkCloudRequest(int sequence, int cseq, const std::string& version,
+                                    const std::string& model, const std::string& verNum,
+                                    const std::string& mac) {
+    size_t waiting = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_csCloudRequest);
+        waiting = m_vecCloudRequest.size();
+        if (waiting < kMaxCloudRequests) {
+            m_vecCloudRequest.push_back(
+                CloudRequest{model, version, model, verNum, mac, sequence, cseq});
+        }
+    }
+    if (waiting >= kMaxCloudRequests) {
+        WriteLog(kLogMajor, "*%d* %s %zu cloud requests waiting, request of %s dropped", sequence,
+                 kAssignName, waiting, mac.c_str());
+        return;
+    }
+    IpcInfo info;
+    info.szPreVersion = version;
+    info.szStatus = LoadText(kCloudDownloadText);
+    info.szModel = model;
+    info.szMac = mac;
+    m_deviceTable.AddCloudDevice(info);
+}
+
+std::deque<CloudRequest> OrvaneEngine::PendingCloudRequests() {
+    std::lock_guard<std::mutex> lock(m_csCloudRequest);
+    return m_vecCloudRequest;
 }
 
 }  // namespace orvane

@@ -61,5 +61,32 @@ TEST(ServiceControlTest, StartCreatesFolderAndRecordsReachability) {
     unsetenv("CURL_CA_BUNDLE");
 }
 
+// Catches Start keeping the last run's rows, records or counts, and a refused Start clearing
+// them: both front-ends rely on the shared sequence for this.
+TEST(ServiceControlTest, StartClearsTheDeviceListAndCounters) {
+    ORVANE_REQUIRE_PRIVATE_NETWORK();
+    test::TempDir dir;
+    test::RecordingView view;
+    OrvaneEngine engine(view);
+    ServiceControl control(engine, dir.File("Config.ini"));
+    IpcInfo failed;
+    failed.szMac = "aa";
+    failed.szState = "6";
+    engine.Devices().UpdateDeviceTable(failed);  // a row and a record
+    engine.Devices().UpdateDeviceTable(failed);  // a failure counted
+    ASSERT_EQ(engine.Devices().FailCount(), 1);
+    StartSettings settings;
+    settings.szUpgradeFolder = dir.File("fw");
+    for (const char* ip : {"192.0.2.1", "127.0.0.1"}) {  // no MAC for the first: refused
+        settings.szLocalIP = ip;
+        const bool started = control.Start(settings).bStarted;
+        EXPECT_EQ(started, std::string(ip) == "127.0.0.1");
+        EXPECT_EQ(engine.Devices().RowCount(), started ? 0 : 1) << ip;
+        EXPECT_EQ(engine.Devices().Records().size(), started ? 0u : 1u) << ip;
+        EXPECT_EQ(engine.Devices().FailCount(), started ? 0 : 1) << ip;
+    }
+    control.Stop();
+}
+
 }  // namespace
 }  // namespace orvane

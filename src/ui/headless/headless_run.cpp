@@ -5,6 +5,7 @@
 #include "app/service_control.h"
 #include "firmware/fmw_trace.h"
 #include "platform/signals.h"
+#include "platform/terminal.h"
 #include "protocol/orvane_engine.h"
 #include "support/adapters.h"
 #include "support/language.h"
@@ -14,6 +15,8 @@ namespace orvane {
 
 namespace {
 constexpr int kListenWaitMs = 5000;
+// How long the last lines may wait for a slow reader of standard output at the end.
+constexpr int kDrainMs = 2000;
 
 // The address box's default: the first entry of the local address list, empty if none.
 std::string FirstLocalIp() {
@@ -55,7 +58,11 @@ int RunHeadless(const HeadlessOptions& options) {
         settings.folders.Browse(ChosenFolder(options.szFolder));
     }
 
-    HeadlessView view;
+    // Standard output carries this mode's own lines only, written by the view's printer.
+    platform::IgnoreBrokenPipe();
+    HeadlessView view(platform::kStdoutFd, platform::IsTerminal(platform::kStdoutFd)
+                                               ? HeadlessTable::Mode::kTerminal
+                                               : HeadlessTable::Mode::kLines);
     view.SetUpgradeFolder(settings.folders.Text());
     StartSettings start;
     start.szLocalIP = options.szIp.empty() ? FirstLocalIp() : options.szIp;
@@ -85,12 +92,14 @@ int RunHeadless(const HeadlessOptions& options) {
                      started.iTextId ? LoadText(started.iTextId) : started.szMessage.c_str());
         return 1;
     }
+    std::string ready;
     if (engine.WaitListening(kListenWaitMs) == 1) {
-        std::printf("ready\t%s\t%s\n", engine.LocalIP().c_str(), engine.LocalMac().c_str());
-        std::fflush(stdout);
+        ready = "ready\t" + engine.LocalIP() + "\t" + engine.LocalMac();
     }
+    view.Table().Start(ready);
     platform::WaitForTerminationSignal();
     control.Stop();
+    view.Table().Stop(kDrainMs);
     return 0;
 }
 

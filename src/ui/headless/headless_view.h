@@ -5,13 +5,17 @@
 #include <string>
 
 #include "protocol/service_view.h"
+#include "ui/headless/headless_table.h"
 
 namespace orvane {
 
-// The terminal front-end's view: check boxes are plain flags, errors go to standard error.
+// The terminal front-end's view: check boxes are plain flags, errors go to standard error,
+// the device model is rendered by `Table()` on `fd`.
 class HeadlessView : public ServiceView {
   public:
-    void OnDeviceTableChanged(const DeviceTableChange&) override {}
+    HeadlessView(int fd, HeadlessTable::Mode mode) : m_table(fd, mode) {}
+
+    void OnDeviceTableChanged(const DeviceTableChange& change) override { m_table.Post(change); }
     void ShowMainWindow() override {}
     void ShowErrorText(int textId) override;
 
@@ -25,7 +29,10 @@ class HeadlessView : public ServiceView {
     void SetIpCheck(bool on) { m_bIpCheck = on; }
     void SetUpgradeFolder(const std::string& folder);
 
+    HeadlessTable& Table() { return m_table; }
+
   private:
+    HeadlessTable m_table;
     std::atomic<bool> m_bForced{false};
     std::atomic<bool> m_bShowAll{false};
     std::atomic<bool> m_bIpCheck{false};

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "protocol/device_table.h"
+
+namespace orvane {
+
+// A cell's text made safe for one line of output: control characters (C0, DEL and the C1
+// range) become '?', so a value a device sent can neither break a line nor steer a terminal.
+std::string SafeCellText(const std::string& text);
+
+// The line of one row: "row", then the seven texts, TAB-separated, and a line feed.
+std::string FormatRowLine(const DeviceRow& row);
+
+// Columns a UTF-8 text takes on a terminal (East Asian wide characters take two).
+int DisplayWidth(const std::string& text);
+
+// What a terminal shows of the device list.
+struct TableScreen {
+    std::vector<DeviceRow> rows;  // the last rows of the list
+    int iTotalRows = 0;           // rows of the whole list
+    int iSuccessCount = 0;
+    int iFailCount = 0;
+};
+
+// How many of the last rows a terminal `height` lines high shows.
+int VisibleRows(int height);
+
+// The lines of the live table for a terminal of `height` x `width` cells: the two counters, the
+// column headers (in the calling thread's language), a line counting the rows that do not fit
+// above, then the last rows; every line is cut to fit one terminal line, none ends in a line
+// feed.
+std::vector<std::string> RenderTableLines(const TableScreen& screen, int height, int width);
+
+}  // namespace orvane

@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/child_process.h"
+#include "common/netns.h"
+#include "common/temp_dir.h"
+#include "platform/udp_socket.h"
+#include "tools/fmw_builder.h"
+
+namespace orvane {
+namespace {
+
+constexpr int kWaitMs = 10000;
+
+void Send(const std::string& text) {
+    platform::UdpSocket s;
+    ASSERT_TRUE(s.Open());
+    ASSERT_EQ(s.SendTo(text.data(), text.size(), platform::Endpoint{0x7F000001u, 10011}),
+              static_cast<long>(text.size()));
+}
+
+std::string Report(const char* keyword, const char* ip, const char* mac, const char* schedule,
+                   const char* state, const char* version) {
+    return std::string("Msg:") + keyword + "\r\nIpaddr:" + ip + "\r\nIPCMac:" + mac +
+           "\r\nSchedule:" + schedule + "\r\nState:" + state + "\r\nVersion:" + version + "\r\n";
+}
+
+// Catches headless output that scripts cannot follow: a row or counter change without its
+// line, lines out of order or in another form, anything before the ready line, or lines
+// held back in a buffer until the program ends.
+TEST(HeadlessTableTest, PipedOutputHasOneLinePerRowAndCounterChange) {
+    ORVANE_REQUIRE_PRIVATE_NETWORK();
+    test::TempDir dir;
+    test::InstallProgram("orvane", dir.Path());
+    dir.Write("Config.ini", "[CNFINFO]\r\nAppLanguage=2\r\n");
+    std::filesystem::create_directory(dir.File("fw"));
+    dir.Write("fw/c300.bin", fwbuild::BuildIpcHeaderFile("Y_C300_V3.0.0.0", 0, false));
+    platform::UdpSocket replies;
+    ASSERT_TRUE(replies.Open() && replies.SetReuseAddress() &&
+                replies.Bind(platform::Endpoint{0, 10010}));
+
+    test::ChildProcess orvane;
+    ASSERT_TRUE(orvane.Start(
+        {dir.File("orvane"), "--headless", "--ip", "127.0.0.1", "--folder", dir.File("fw")},
+        dir.Path()));
+    std::string line;
+    ASSERT_TRUE(orvane.ReadLine(&line, kWaitMs));
+    EXPECT_EQ(line, "ready\t127.0.0.1\t00:00:00:00:00:00");
+
+    Send("Msg:Request_ipaddr\r\nVersion:C300-2.0.0.0\r\nCseq:1\r\nIPCMac:a\r\n");
+    ASSERT_EQ(replies.WaitReadable(kWaitMs), 1);  // answered, and recorded
+    char reply[2048];
+    ASSERT_GT(replies.ReceiveFrom(reply, sizeof reply, nullptr), 0);
+
+    struct Step {
+        std::string report;
+        std::vector<std::string> lines;
+    };
+    const Step steps[] = {
+        {Report("Report_Downloading", "127.0.0.10", "a", "50", "1", "C300-2.0.0.0"),
+         {"row\t1\tC300\t127.0.0.10\tIs downloading\t50%\tC300-2.0.0.0\t"}},
+        {Report("Report_Filesystem", "127.0.0.10", "a", "100", "0", "C300-2.0.0.0"),
+         {"row\t1\tC300\t127.0.0.10\tUpgrade complete\t100%\tC300-2.0.0.0\tC300-3.0.0.0",
+          "successes\t1"}},
+        {Report("Report_Uboot", "127.0.0.77", "b", "5", "1", "X\tY*Z-1.0"),
+         {"row\t2\tX?Y-Z\t127.0.0.77\tIs Writing the uboot\t5%\tX?Y*Z-1.0\t"}},
+        {Report("Report_Uboot", "127.0.0.77", "b", "5", "6", "X\tY*Z-1.0"),
+         {"row\t2\tX?Y-Z\t127.0.0.77\tuboot brush failed\t5%\tX?Y*Z-1.0\t", "failures\t1"}},
+    };
+    for (const Step& s : steps) {
+        Send(s.report);
+        for (const std::string& expected : s.lines) {
+            ASSERT_TRUE(orvane.ReadLine(&line, kWaitMs)) << expected;
+            EXPECT_EQ(line, expected);
+        }
+    }
+    orvane.Signal(SIGTERM);
+    EXPECT_FALSE(orvane.ReadLine(&line, kWaitMs)) << line;
+    EXPECT_EQ(orvane.Wait(kWaitMs), 0);
+}
+
+}  // namespace
+}  // namespace orvane

@@ -1,0 +1,167 @@
+// Request and report rules that need no network: the catalogue choice, the status texts, the
+// reports dropped, the cloud path (which sends nothing).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "common/recording_view.h"
+#include "protocol/orvane_engine.h"
+#include "support/language.h"
+
+namespace orvane {
+namespace {
+
+UpgradeFileInfo File(const char* model, const char* verNum, int highest) {
+    UpgradeFileInfo f;
+    std::strcpy(f.szModel, model);
+    std::strcpy(f.szVerNum, verNum);
+    std::snprintf(f.szVersion, sizeof f.szVersion, "%s-%s", model, verNum);
+    std::snprintf(f.szFileName, sizeof f.szFileName, "%s.bin", model);
+    f.iHighestVersion = highest;
+    return f;
+}
+
+class RequestRulesTest : public ::testing::Test {
+  protected:
+    void SetUp() override { SetThreadUiLanguage(kLanguageEnglish); }
+    void TearDown() override { SetThreadUiLanguage(0); }
+
+    test::RecordingView m_view;
+    OrvaneEngine m_engine{m_view};
+};
+
+// Catches the wrong file chosen or the wrong reason given: older files, files outranked in
+// their model, case-folded models, empty version numbers and the forced-upgrade box.
+TEST_F(RequestRulesTest, FindNewVersionChoosesTheNewestFileOfTheModel) {
+    m_engine.WithUpgradeFileInfo([](std::vector<UpgradeFileInfo>& c) {
+        c = {File("A1", "1.0.0.3", 0), File("A1", "1.0.0.5", 1), File("B2", "2.0.0.0", 0),
+             File("C3", "", 1)};
+    });
+    struct Case {
+        const char* model;
+        const char* verNum;
+        bool forced;
+        int result;
+    };
+    const Case cases[] = {
+        {"A1", "1.0.0.4", false, 0}, {"A1", "1.0.0.5", false, 2}, {"A1", "1.0.1.0", false, 3},
+        {"A1", "", false, 3},  // a Version: without "-"
+        {"A1", "1.0.1.0", true, 0},  {"A1", "", true, 0},         {"a1", "1.0.0.4", false, 1},
+        {"B2", "1.0.0.0", false, 2},  // known, but no file is its model's newest
+        {"C3", "1.0.0.0", false, 3},  // the file has no version number
+        {"Z9", "1.0.0.0", true, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.model) + " " + c.verNum + (c.forced ? " forced" : ""));
+        m_view.m_bForced = c.forced;
+        UpgradeFileInfo chosen;
+        EXPECT_EQ(m_engine.FindNewVersion(c.model, c.verNum, &chosen), c.result);
+        if (c.result == 0) {
+            EXPECT_STREQ(chosen.szVersion, "A1-1.0.0.5");
+        }
+    }
+}
+
+// Catches a stage's text taken from the wrong row or state, a text overwritten where the
+// stage has none, out-of-range codes accepted, and failures that do not raise the window.
+TEST_F(RequestRulesTest, StatusTextsByStageAndState) {
+    struct Case {
+        int event, state, language;
+        int result;
+        const char* text;  // "keep": left as it was
+        bool raises;
+    };
+    const Case cases[] = {
+        {0, 0, kLanguageEnglish, 0, "Download successful", false},
+        {0, 1, kLanguageChinese, 0, "正在下载", false},
+        {10, 6, kLanguageEnglish, 0, "Uboot param is written faiure", true},
+        {11, 0, kLanguageEnglish, 0, "Upgrade complete", false},
+        {11, 1, kLanguageEnglish, 0, "keep", false},
+        {11, 6, kLanguageEnglish, 0, "keep", false},
+        {11, 2, kLanguageEnglish, 0, "Firmware CRC validation failed", true},
+        {3, 5, kLanguageEnglish, 0, "Firmware version validation failed", true},
+        {4, 7, kLanguageEnglish, 0, "Uboot Version not inconsisten, second repair ", false},
+        {12, 0, kLanguageEnglish, -1, "keep", false},
+        {0, 8, kLanguageEnglish, -1, "keep", false},
+        {0, -1, kLanguageEnglish, -1, "keep", false},
+        {-1, 0, kLanguageEnglish, -1, "keep", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.event) + "/" + std::to_string(c.state));
+        SetThreadUiLanguage(c.language);
+        std::string text = "keep";
+        const int raisesBefore = m_view.m_iRaises;
+        EXPECT_EQ(m_engine.GetIPCStateText(c.event, c.state, text), c.result);
+        EXPECT_EQ(text, c.text);
+        EXPECT_EQ(m_view.m_iRaises - raisesBefore, c.raises ? 1 : 0);
+    }
+}
+
+// Catches reports with a missing, over-long or unterminated value reaching the table, the
+// checks made in the wrong order (a failure without "Version:" must still raise the window),
+// and a good report shown with the wrong texts.
+TEST_F(RequestRulesTest, ReportsAreReadOrDroppedWhole) {
+    const std::string good =
+        "Ipaddr:10.0.0.11\r\nIPCMac:aa\r\nSchedule:30\r\nState:1\r\n"
+        "Version:IPC*X1-1.2.3.4-B7\r\n";
+    struct Case {
+        int event;
+        std::string text;
+        int result;
+        int raises;
+    };
+    const Case cases[] = {
+        {13, good, -1, 0},
+        {0, "", -1, 0},
+        {0, "IPCMac:aa\r\nSchedule:30\r\nState:1\r\nVersion:V-1\r\n", -2, 0},
+        {0, "Ipaddr:x\r\nIPCMac:" + std::string(64, 'm') + "\r\nSchedule:1\r\nState:1\r\n", -3, 0},
+        {0, "Ipaddr:x\r\nIPCMac:aa\r\nSchedule:1", -4, 0},
+        {0, "Ipaddr:x\r\nIPCMac:aa\r\nSchedule:1\r\nState:" + std::string(16, '1') + "\r\n", -5, 0},
+        {0, "Ipaddr:x\r\nIPCMac:aa\r\nSchedule:1\r\nState:8\r\nVersion:V-1\r\n", -6, 0},
+        {12, good, -6, 0},
+        {0, "Ipaddr:x\r\nIPCMac:aa\r\nSchedule:1\r\nState:2\r\n", -7, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.result);
+        const int raisesBefore = m_view.m_iRaises;
+        EXPECT_EQ(m_engine.ReportMsgProc(c.event, c.text), c.result);
+        EXPECT_EQ(m_view.m_iRaises - raisesBefore, c.raises);
+    }
+    EXPECT_EQ(m_engine.Devices().RowCount(), 0);
+
+    // The update stage has no text for state 1: the new row's status stays empty.
+    EXPECT_EQ(m_engine.ReportMsgProc(11, good), 0);
+    EXPECT_EQ(m_engine.Devices().Row(0),
+              (DeviceRow{"1", "IPC-X1", "10.0.0.11", "", "30%", "IPC*X1-1.2.3.4-B7", ""}));
+}
+
+// Catches the cloud path answering the device, giving one device two rows, or letting the
+// network grow the parked requests without bound.
+TEST_F(RequestRulesTest, CloudPathParksRequestsAndShowsOneRow) {
+    m_engine.SetNetConnected(true);
+    for (int cseq : {7, 8}) {
+        EXPECT_FALSE(m_engine.assignIPAndFirmware(cseq, cseq, true, "Z9-1.0-x", "Z9", "1.0", "m1"));
+    }
+    std::deque<CloudRequest> parked = m_engine.PendingCloudRequests();
+    ASSERT_EQ(parked.size(), 2u);
+    EXPECT_EQ(parked[1].szKey, "Z9");
+    EXPECT_EQ(parked[1].szVersion, "Z9-1.0-x");
+    EXPECT_EQ(parked[1].szVerNum, "1.0");
+    EXPECT_EQ(parked[1].szMac, "m1");
+    EXPECT_EQ(parked[1].iSequence, 8);
+    EXPECT_EQ(parked[1].iCseq, 8);
+    ASSERT_EQ(m_engine.Devices().RowCount(), 1);
+    EXPECT_EQ(m_engine.Devices().Row(0),
+              (DeviceRow{"1", "Z9", "", "Cloud firmware download", "", "Z9-1.0-x", ""}));
+
+    for (int i = 0; i < 1100; ++i) {
+        m_engine.assignIPAndFirmware(i, i, true, "Z9-1.0", "Z9", "1.0", "m" + std::to_string(i));
+    }
+    // 998 more parked, the rest dropped; the first device ("m1") keeps its one row.
+    EXPECT_EQ(m_engine.PendingCloudRequests().size(), 1000u);
+    EXPECT_EQ(m_engine.Devices().RowCount(), 998);
+}
+
+}  // namespace
+}  // namespace orvane
