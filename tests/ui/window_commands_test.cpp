@@ -206,15 +206,24 @@ TEST_F(CommandsTest, BrowseKeepsTheFolderHistory) {
 
 // Catches Clear List leaving rows or counters behind.
 TEST_F(CommandsTest, ClearListEmptiesRowsAndCounters) {
-    OpenWindow(kLanguageChinese);
+    OpenWindow(kLanguageEnglish);
     AddDeviceRows(3);
-    ASSERT_TRUE(PumpUntil([this] { return List()->GetItemCount() == 3; }));
-    EXPECT_EQ(List()->GetItemText(2, 1), "M100");
-    EXPECT_TRUE(SaveScreenshot(m_pDlg.get(), "window-zh-rows"));
+    // Device 0 ends its last stage, device 1 fails: one success, one failure.
+    for (int device : {0, 1}) {
+        IpcInfo report;
+        report.szMac = "00:1A:2B:3C:4D:" + std::to_string(10 + device);
+        report.iEvent = 3;
+        report.szState = device == 0 ? "0" : "6";
+        m_pDlg->Engine().Devices().UpdateDeviceTable(report);
+    }
+    ASSERT_TRUE(PumpUntil([this] {
+        return List()->GetItemCount() == 3 && Label(ui::IDC_STATIC_SUCCESS_COUNT) == "1";
+    }));
+    ASSERT_EQ(m_pDlg->Engine().Devices().FailCount(), 1);
     ASSERT_TRUE(
         ClickOn(Control(ui::IDC_BTN_CLEAR_LIST), [this] { return List()->GetItemCount() == 0; }));
-    EXPECT_EQ(m_pDlg->Engine().Devices().RowCount(), 0);
     EXPECT_EQ(Label(ui::IDC_STATIC_SUCCESS_COUNT), "0");
+    EXPECT_EQ(m_pDlg->Engine().Devices().RowCount(), 0);
     EXPECT_EQ(m_pDlg->Engine().Devices().SuccessCount(), 0);
     EXPECT_EQ(m_pDlg->Engine().Devices().FailCount(), 0);
 }
