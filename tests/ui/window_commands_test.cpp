@@ -277,15 +277,24 @@ TEST_F(CommandsTest, LanguageQuestionBothAnswers) {
     }
 }
 
-// Catches a close while the service runs that does not ask, that stops nothing on Cancel's
-// refusal, or that closes without stopping the service and clearing the table on OK.
+// Catches a close while the service runs (Escape, or the window's close request) that does
+// not ask, that does anything on Cancel, or that closes without stopping the service and
+// clearing the table on OK.
 TEST_F(CommandsTest, CloseWhileRunningAsksFirst) {
     OpenWindow(kLanguageEnglish);
     ASSERT_TRUE(StartOnLoopback(m_dir.Path()));
     AddDeviceRows(1);
     for (int answer : {wxID_CANCEL, wxID_OK}) {
         BoxSeen seen;
-        wxTEST_DIALOG(m_pDlg->Close(), ExpectBox(answer, &seen));
+        if (answer == wxID_CANCEL) {
+            // Escape is a close request like any other.
+            Control(ui::IDC_BTN_CLEAR_LIST)->SetFocus();
+            wxUIActionSimulator sim;
+            wxTEST_DIALOG(sim.Char(WXK_ESCAPE);
+                          PumpUntil([&] { return seen.iCount > 0; }), ExpectBox(answer, &seen));
+        } else {
+            wxTEST_DIALOG(m_pDlg->Close(), ExpectBox(answer, &seen));
+        }
         EXPECT_EQ(seen.message, Text(157));
         EXPECT_TRUE(seen.style & wxICON_WARNING);
         if (answer == wxID_CANCEL) {

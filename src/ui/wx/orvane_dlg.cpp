@@ -184,9 +184,6 @@ void COrvaneDlg::BindEvents() {
     Bind(wxEVT_TEXT, &COrvaneDlg::OnFolderText, this, IDC_COMBO_UPGRADE_FOLDER);
     Bind(wxEVT_COMBOBOX, &COrvaneDlg::OnFolderText, this, IDC_COMBO_UPGRADE_FOLDER);
     Bind(wxEVT_CLOSE_WINDOW, &COrvaneDlg::OnClose, this);
-    // Escape goes through the close handler too, which asks first while the service runs.
-    Bind(
-        wxEVT_BUTTON, [this](wxCommandEvent&) { Close(); }, wxID_CANCEL);
     // GTK windows have no system menu to add the About item to: it is in the window's
     // context menu instead, and on F1.
     Bind(wxEVT_CONTEXT_MENU, &COrvaneDlg::OnContextMenu, this);
@@ -291,12 +288,18 @@ void COrvaneDlg::OnContextMenu(wxContextMenuEvent& event) {
     PopupMenu(&menu, at == wxDefaultPosition ? wxDefaultPosition : ScreenToClient(at));
 }
 
+// F1: the About box. Escape: a close request like the window's close button, so it asks
+// first while the service runs.
 void COrvaneDlg::OnCharHook(wxKeyEvent& event) {
-    if (event.GetKeyCode() == WXK_F1 && !event.HasAnyModifiers()) {
+    if (event.HasAnyModifiers()) {
+        event.Skip();
+    } else if (event.GetKeyCode() == WXK_F1) {
         ShowAboutBox();
-        return;
+    } else if (event.GetKeyCode() == WXK_ESCAPE) {
+        Close();
+    } else {
+        event.Skip();
     }
-    event.Skip();
 }
 
 void COrvaneDlg::ShowAboutBox() {
