@@ -62,6 +62,8 @@ void OrvaneEngine::RequestIpaddrProc(const std::string& text, int sequence) {
 
 int OrvaneEngine::FindNewVersion(const std::string& model, const std::string& verNum,
                                  UpgradeFileInfo* out) {
+    // Read before the catalogue lock is taken: the front-end is never asked under it.
+    const bool forced = m_view.IsForcedUpgrade();
     std::lock_guard<std::mutex> lock(m_csUpgradeFileInfo);
     bool known = false;
     int compared = 0;  // the last comparison made
@@ -78,7 +80,6 @@ int OrvaneEngine::FindNewVersion(const std::string& model, const std::string& ve
             continue;
         }
         compared = file.szVerNum[0] == '\0' ? -2 : CompareVersion(file.szVerNum, verNum.c_str());
-        const bool forced = m_view.IsForcedUpgrade();
         if (forced || compared == 1) {
             *out = file;
             return 0;

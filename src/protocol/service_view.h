@@ -15,7 +15,7 @@ class ServiceView {
     // One change of the device model, told in the order the changes were made and with the
     // model's lock held: copy what is needed and return (see DeviceTable).
     virtual void OnDeviceTableChanged(const DeviceTableChange& change) = 0;
-    // Bring the window to the front (a device row appeared).
+    // Bring the window to the front (a device reported a failure).
     virtual void ShowMainWindow() = 0;
     // Show an error box with a string-table text (e.g. 165, port bind failed).
     virtual void ShowErrorText(int textId) = 0;

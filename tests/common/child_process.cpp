@@ -129,8 +129,17 @@ int RunCommand(const std::vector<std::string>& argv, std::string* out, int timeo
     std::string line;
     std::string all;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline && child.ReadLine(&line, 100)) {
-        all += line + "\n";
+    // A quiet moment is not the end: keep reading until the child has ended, then take what
+    // it left in the pipe.
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (child.ReadLine(&line, 100)) {
+            all += line + "\n";
+        } else if (child.Wait(0) >= 0) {
+            while (child.ReadLine(&line, 1000)) {
+                all += line + "\n";
+            }
+            break;
+        }
     }
     int status = child.Wait(static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                                  deadline - std::chrono::steady_clock::now())

@@ -32,7 +32,7 @@ std::string Report(const char* keyword, const char* ip, const char* mac, const c
 // Catches headless output that scripts cannot follow: a row or counter change without its
 // line, lines out of order or in another form, anything before the ready line, or lines
 // held back in a buffer until the program ends.
-TEST(HeadlessTableTest, PipedOutputHasOneLinePerRowAndCounterChange) {
+TEST(HeadlessOutputTest, PipedOutputHasOneLinePerRowAndCounterChange) {
     ORVANE_REQUIRE_PRIVATE_NETWORK();
     test::TempDir dir;
     test::InstallProgram("orvane", dir.Path());

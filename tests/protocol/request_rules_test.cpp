@@ -1,5 +1,5 @@
-// Request and report rules that need no network: the catalogue choice, the status texts, the
-// reports dropped, the cloud path (which sends nothing).
+// Request and report rules that need no network: the file chosen, the reports dropped, the
+// cloud path (which sends nothing).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -17,7 +17,6 @@ UpgradeFileInfo File(const char* model, const char* verNum, int highest) {
     std::strcpy(f.szModel, model);
     std::strcpy(f.szVerNum, verNum);
     std::snprintf(f.szVersion, sizeof f.szVersion, "%s-%s", model, verNum);
-    std::snprintf(f.szFileName, sizeof f.szFileName, "%s.bin", model);
     f.iHighestVersion = highest;
     return f;
 }
@@ -46,76 +45,36 @@ TEST_F(RequestRulesTest, FindNewVersionChoosesTheNewestFileOfTheModel) {
     };
     const Case cases[] = {
         {"A1", "1.0.0.4", false, 0}, {"A1", "1.0.0.5", false, 2}, {"A1", "1.0.1.0", false, 3},
-        {"A1", "", false, 3},  // a Version: without "-"
+        {"A1", "", false, 3},  // a "Version:" without "-"
         {"A1", "1.0.1.0", true, 0},  {"A1", "", true, 0},         {"a1", "1.0.0.4", false, 1},
-        {"B2", "1.0.0.0", false, 2},  // known, but no file is its model's newest
+        {"B2", "1.0.0.0", false, 2},  // known, but none of its files is its newest
         {"C3", "1.0.0.0", false, 3},  // the file has no version number
-        {"Z9", "1.0.0.0", true, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.model) + " " + c.verNum + (c.forced ? " forced" : ""));
         m_view.m_bForced = c.forced;
         UpgradeFileInfo chosen;
         EXPECT_EQ(m_engine.FindNewVersion(c.model, c.verNum, &chosen), c.result);
-        if (c.result == 0) {
-            EXPECT_STREQ(chosen.szVersion, "A1-1.0.0.5");
-        }
+        EXPECT_STREQ(chosen.szVersion, c.result == 0 ? "A1-1.0.0.5" : "");
     }
 }
 
-// Catches a stage's text taken from the wrong row or state, a text overwritten where the
-// stage has none, out-of-range codes accepted, and failures that do not raise the window.
-TEST_F(RequestRulesTest, StatusTextsByStageAndState) {
-    struct Case {
-        int event, state, language;
-        int result;
-        const char* text;  // "keep": left as it was
-        bool raises;
-    };
-    const Case cases[] = {
-        {0, 0, kLanguageEnglish, 0, "Download successful", false},
-        {0, 1, kLanguageChinese, 0, "正在下载", false},
-        {10, 6, kLanguageEnglish, 0, "Uboot param is written faiure", true},
-        {11, 0, kLanguageEnglish, 0, "Upgrade complete", false},
-        {11, 1, kLanguageEnglish, 0, "keep", false},
-        {11, 6, kLanguageEnglish, 0, "keep", false},
-        {11, 2, kLanguageEnglish, 0, "Firmware CRC validation failed", true},
-        {3, 5, kLanguageEnglish, 0, "Firmware version validation failed", true},
-        {4, 7, kLanguageEnglish, 0, "Uboot Version not inconsisten, second repair ", false},
-        {12, 0, kLanguageEnglish, -1, "keep", false},
-        {0, 8, kLanguageEnglish, -1, "keep", false},
-        {0, -1, kLanguageEnglish, -1, "keep", false},
-        {-1, 0, kLanguageEnglish, -1, "keep", false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.event) + "/" + std::to_string(c.state));
-        SetThreadUiLanguage(c.language);
-        std::string text = "keep";
-        const int raisesBefore = m_view.m_iRaises;
-        EXPECT_EQ(m_engine.GetIPCStateText(c.event, c.state, text), c.result);
-        EXPECT_EQ(text, c.text);
-        EXPECT_EQ(m_view.m_iRaises - raisesBefore, c.raises ? 1 : 0);
-    }
-}
-
-// Catches reports with a missing, over-long or unterminated value reaching the table, the
-// checks made in the wrong order (a failure without "Version:" must still raise the window),
-// and a good report shown with the wrong texts.
+// Catches reports with a missing, over-long or unterminated value or an unknown stage or
+// state reaching the table, the checks made in the wrong order (a failure without "Version:"
+// still raises the window), and a good report shown with the wrong texts.
 TEST_F(RequestRulesTest, ReportsAreReadOrDroppedWhole) {
-    const std::string good =
-        "Ipaddr:10.0.0.11\r\nIPCMac:aa\r\nSchedule:30\r\nState:1\r\n"
-        "Version:IPC*X1-1.2.3.4-B7\r\n";
+    const std::string tail = "\r\nState:1\r\nVersion:IPC*X1-1.2.3.4-B7\r\n";
+    const std::string good = "Ipaddr:10.0.0.11\r\nIPCMac:aa\r\nSchedule:30" + tail;
     struct Case {
         int event;
         std::string text;
-        int result;
-        int raises;
+        int result, raises;
     };
     const Case cases[] = {
         {13, good, -1, 0},
         {0, "", -1, 0},
-        {0, "IPCMac:aa\r\nSchedule:30\r\nState:1\r\nVersion:V-1\r\n", -2, 0},
-        {0, "Ipaddr:x\r\nIPCMac:" + std::string(64, 'm') + "\r\nSchedule:1\r\nState:1\r\n", -3, 0},
+        {0, "IPCMac:aa\r\nSchedule:30" + tail, -2, 0},
+        {0, "Ipaddr:x\r\nIPCMac:" + std::string(64, 'm') + "\r\nSchedule:1" + tail, -3, 0},
         {0, "Ipaddr:x\r\nIPCMac:aa\r\nSchedule:1", -4, 0},
         {0, "Ipaddr:x\r\nIPCMac:aa\r\nSchedule:1\r\nState:" + std::string(16, '1') + "\r\n", -5, 0},
         {0, "Ipaddr:x\r\nIPCMac:aa\r\nSchedule:1\r\nState:8\r\nVersion:V-1\r\n", -6, 0},
@@ -132,8 +91,14 @@ TEST_F(RequestRulesTest, ReportsAreReadOrDroppedWhole) {
 
     // The update stage has no text for state 1: the new row's status stays empty.
     EXPECT_EQ(m_engine.ReportMsgProc(11, good), 0);
-    EXPECT_EQ(m_engine.Devices().Row(0),
-              (DeviceRow{"1", "IPC-X1", "10.0.0.11", "", "30%", "IPC*X1-1.2.3.4-B7", ""}));
+    EXPECT_EQ(m_engine.ReportMsgProc(10, "IPCMac:b\r\nIpaddr:y\r\nSchedule:2\r\nState:6" + tail),
+              0);
+    EXPECT_EQ(m_view.m_iRaises, 2);
+    EXPECT_EQ(
+        m_engine.Devices().Rows(),
+        (std::vector<DeviceRow>{
+            {"1", "IPC-X1", "10.0.0.11", "", "30%", "IPC*X1-1.2.3.4-B7", ""},
+            {"2", "IPC-X1", "y", "Uboot param is written faiure", "2%", "IPC*X1-1.2.3.4-B7", ""}}));
 }
 
 // Catches the cloud path answering the device, giving one device two rows, or letting the
@@ -145,15 +110,12 @@ TEST_F(RequestRulesTest, CloudPathParksRequestsAndShowsOneRow) {
     }
     std::deque<CloudRequest> parked = m_engine.PendingCloudRequests();
     ASSERT_EQ(parked.size(), 2u);
-    EXPECT_EQ(parked[1].szKey, "Z9");
-    EXPECT_EQ(parked[1].szVersion, "Z9-1.0-x");
-    EXPECT_EQ(parked[1].szVerNum, "1.0");
-    EXPECT_EQ(parked[1].szMac, "m1");
-    EXPECT_EQ(parked[1].iSequence, 8);
-    EXPECT_EQ(parked[1].iCseq, 8);
-    ASSERT_EQ(m_engine.Devices().RowCount(), 1);
-    EXPECT_EQ(m_engine.Devices().Row(0),
-              (DeviceRow{"1", "Z9", "", "Cloud firmware download", "", "Z9-1.0-x", ""}));
+    const CloudRequest& r = parked[1];
+    EXPECT_EQ(r.szKey + r.szVersion + r.szModel + r.szVerNum + r.szMac, "Z9Z9-1.0-xZ91.0m1");
+    EXPECT_EQ(r.iSequence * 100 + r.iCseq, 808);
+    EXPECT_EQ(
+        m_engine.Devices().Rows(),
+        (std::vector<DeviceRow>{{"1", "Z9", "", "Cloud firmware download", "", "Z9-1.0-x", ""}}));
 
     for (int i = 0; i < 1100; ++i) {
         m_engine.assignIPAndFirmware(i, i, true, "Z9-1.0", "Z9", "1.0", "m" + std::to_string(i));

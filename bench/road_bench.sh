@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# The device road, measured between two network namespaces that this script creates and
+# removes: Orvane (--headless, no presence test) in one, orvane-devsim in the other, joined
+# by a veth pair (10.254.0.1 server, 10.254.0.2 devices).
+#
+# Rows:
+#   reply_1dev       one device asking 1000 times in a row: reply latency median and p99
+#   reply_100dev     100 devices asking at once, 10 times: latency median and p99 over all
+#                    replies, and the time until the last of the 100 was answered
+#   road_100dev      100 devices through the whole road with an 8 MiB package (download
+#                    checked byte for byte, IPC stages reported), 3 times
+#   plain_100dev     100 plain TFTP downloads of the same file from the same server with the
+#                    same client, started together, 3 times; ratio = road / plain (medians)
+#   curl_100dev      the same 100 downloads by curl (blksize 1468), for reference
+# Goals: reply_1dev p99 < 1 ms; reply_100dev all answered within 50 ms; ratio <= 1.2.
+# Usage (root): bash bench/road_bench.sh [build/bin]
+set -euo pipefail
+
+bindir="$(cd "${1:-$(dirname "$0")/../build/bin}" && pwd)"
+[ "$(id -u)" = 0 ] || { echo "run as root" >&2; exit 2; }
+
+srv="orvane-bench-srv-$$"
+dev="orvane-bench-dev-$$"
+work="$(mktemp -d /tmp/orvane-road-bench-XXXXXX)"
+orvane_pid=""
+cleanup() {
+    if [ -n "$orvane_pid" ]; then
+        kill "$orvane_pid" 2>/dev/null || true
+        wait "$orvane_pid" 2>/dev/null || true
+    fi
+    ip netns delete "$srv" 2>/dev/null || true
+    ip netns delete "$dev" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+ip netns add "$srv"
+ip netns add "$dev"
+ip link add "obs$$" netns "$srv" type veth peer name "obd$$" netns "$dev"
+ip -n "$srv" addr add 10.254.0.1/24 dev "obs$$"
+ip -n "$dev" addr add 10.254.0.2/24 dev "obd$$"
+for ns in "$srv" "$dev"; do ip -n "$ns" link set lo up; done
+ip -n "$srv" link set "obs$$" up
+ip -n "$dev" link set "obd$$" up
+
+# The program finds Config.ini beside itself: run a copy in the work folder. Without a
+# Config.ini it logs failures only.
+cp "$bindir/orvane" "$work/orvane"
+mkdir -m 755 "$work/fw"
+"$bindir/orvane-mkfw" --version X_M100_V2.0.0.0 --image 8128K --pad-to 8M "$work/fw/M100.bin" >/dev/null
+chmod 644 "$work/fw/M100.bin"
+
+(cd "$work" && exec env XDG_RUNTIME_DIR="$work" ORVANE_UPDATE_HOST=127.0.0.1 no_proxy='*' \
+    ip netns exec "$srv" ./orvane --headless --ip 10.254.0.1 --folder "$work/fw" \
+    --no-ip-check --no-force --no-show-all > "$work/orvane.out" 2> "$work/orvane.err") &
+orvane_pid=$!
+for _ in $(seq 100); do
+    grep -q '^ready' "$work/orvane.out" 2>/dev/null && break
+    sleep 0.1
+done
+grep -q '^ready' "$work/orvane.out" || { echo "orvane did not start:" >&2; cat "$work/orvane.err" >&2; exit 1; }
+
+devsim() {
+    ip netns exec "$dev" "$bindir/orvane-devsim" --server 10.254.0.1 "$@"
+}
+# field NAME LINE: the value of NAME=... in a summary line
+field() {
+    tr ' ' '\n' <<< "$2" | sed -n "s/^$1=//p"
+}
+summary() {
+    local out
+    out=$(devsim "$@" 2> "$work/devsim.err") || { echo "devsim failed: $(head -5 "$work/devsim.err")" >&2; }
+    head -1 <<< "$out"
+}
+median() {
+    sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'
+}
+
+echo "== reply latency (no presence test)"
+s=$(summary --devices 1 --road request --rounds 1000 --request-interval 1000)
+printf '%-14s median %.3f ms  p99 %.3f ms  max %.3f ms  (%s)\n' reply_1dev \
+    "$(field reply-median-ms "$s")" "$(field reply-p99-ms "$s")" "$(field reply-max-ms "$s")" \
+    "answered $(field answered "$s")/1 x1000"
+
+: > "$work/all100"
+for i in $(seq 10); do
+    s=$(summary --devices 100 --road request --mac "02:00:00:01:00:$(printf %02X "$i")")
+    echo "$(field road-s "$s") $(field answered "$s") $(field reply-median-ms "$s") $(field reply-p99-ms "$s")" >> "$work/all100"
+done
+printf '%-14s all answered in: median %.1f ms  worst %.1f ms  (answered per run: %s)\n' reply_100dev \
+    "$(awk '{print $1 * 1000}' "$work/all100" | median)" \
+    "$(awk '{print $1 * 1000}' "$work/all100" | sort -g | tail -1)" \
+    "$(awk '{print $2}' "$work/all100" | sort -u | tr '\n' ' ')"
+printf '%-14s per run: median of medians %.3f ms, worst p99 %.3f ms\n' "" \
+    "$(awk '{print $3}' "$work/all100" | median)" "$(awk '{print $4}' "$work/all100" | sort -g | tail -1)"
+
+echo "== 100 devices, 8 MiB package, blksize 1468"
+: > "$work/road"; : > "$work/plain"; : > "$work/curl"
+for i in 1 2 3; do
+    s=$(summary --devices 100 --compare "$work/fw/M100.bin" --mac "02:00:00:02:0$i:00")
+    echo "$(field road-s "$s") $(field downloaded "$s") $(field failures "$s")" >> "$work/road"
+    s=$(summary --devices 100 --fetch M100.bin --compare "$work/fw/M100.bin")
+    echo "$(field road-s "$s") $(field downloaded "$s") $(field failures "$s")" >> "$work/plain"
+    t0=$(date +%s.%N)
+    ip netns exec "$dev" bash -c '
+        for n in $(seq 100); do
+            curl -s --tftp-blksize 1468 -o "$1/c$n.bin" "tftp://10.254.0.1/M100.bin" &
+        done
+        wait' _ "$work"
+    t1=$(date +%s.%N)
+    bad=0
+    for n in $(seq 100); do cmp -s "$work/c$n.bin" "$work/fw/M100.bin" || bad=$((bad + 1)); done
+    rm -f "$work"/c*.bin
+    echo "$(echo "$t1 - $t0" | bc -l) $bad" >> "$work/curl"
+done
+road=$(awk '{print $1}' "$work/road" | median)
+plain=$(awk '{print $1}' "$work/plain" | median)
+printf '%-14s %s s  (runs: %s; downloaded/failures: %s)\n' road_100dev "$road" \
+    "$(awk '{print $1}' "$work/road" | tr '\n' ' ')" "$(awk '{print $2 "/" $3}' "$work/road" | tr '\n' ' ')"
+printf '%-14s %s s  (runs: %s; downloaded/failures: %s)\n' plain_100dev "$plain" \
+    "$(awk '{print $1}' "$work/plain" | tr '\n' ' ')" "$(awk '{print $2 "/" $3}' "$work/plain" | tr '\n' ' ')"
+printf '%-14s %.3f s  (runs: %s; corrupt: %s)\n' curl_100dev \
+    "$(awk '{print $1}' "$work/curl" | median)" "$(awk '{printf "%.3f ", $1}' "$work/curl")" \
+    "$(awk '{print $2}' "$work/curl" | tr '\n' ' ')"
+printf '%-14s %.2f  (road / plain, goal <= 1.2)\n' ratio "$(echo "$road / $plain" | bc -l)"
+count() {
+    { grep "^$1"$'\t' "$work/orvane.out" || echo "$1 0"; } | tail -1 | tr '\t' ' '
+}
+echo "(server counters at the end: $(count successes), $(count failures))"

@@ -1,0 +1,358 @@
+#include "tools/devsim/device_road.h"
+
+#include <array>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+#include "protocol/device_message.h"
+#include "tools/devsim/reply_inbox.h"
+
+namespace orvane::devsim {
+
+namespace {
+
+constexpr std::array<const char*, 12> kKeywords = {
+    "Report_Downloading",    "Report_Uboot",        "Report_Kernel", "Report_Filesystem",
+    "Report_Config",         "Report_Logoboot",     "Report_App",    "Report_User",
+    "Report_LogoUpgradeing", "Report_LogoUpgraded", "Report_Param",  "Report_Update"};
+constexpr std::array<const char*, 12> kStageNames = {
+    "download", "uboot", "kernel",         "filesystem",    "config", "logoboot",
+    "app",      "user",  "logo-upgrading", "logo-upgraded", "param",  "update"};
+
+constexpr int kStateDone = 0;
+constexpr int kStateBusy = 1;
+constexpr int kStateCrc = 2;
+constexpr int kStateFailed = 6;
+
+// What an assignment reply tells the device.
+struct Assignment {
+    std::string szServerIp;
+    std::string szIp;
+    std::string szFile;
+    platform::Endpoint server;
+};
+
+double MsBetween(SteadyTime from, SteadyTime to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+class DeviceRun {
+  public:
+    DeviceRun(const RoadConfig& config, const DeviceIdentity& id, ReplyInbox* inbox)
+        : m_config(config), m_id(id), m_inbox(inbox), m_iCseq(id.iFirstCseq) {}
+
+    DeviceOutcome Run();
+
+  private:
+    // One road; it always ends with End(), which says how. The steps below return false once
+    // the round has ended.
+    void Round();
+    bool Ask(DeviceReply* reply);
+    bool ReadAssignment(const std::string& text, Assignment* out);
+    bool Fetch(const platform::Endpoint& server, const std::string& name,
+               const std::string& reportIp);
+    bool ReportStages(const Assignment& a);
+    void Report(const platform::Endpoint& to, int event, const std::string& ip, int schedule,
+                int state);
+    bool End(Ending ending, bool intended, const std::string& reason = std::string());
+
+    const RoadConfig& m_config;
+    const DeviceIdentity& m_id;
+    ReplyInbox* m_inbox;
+    platform::UdpSocket m_socket;  // requests and reports leave from here
+    int m_iCseq;
+    unsigned m_uAnswered = 0;  // rounds that got their reply
+    unsigned m_uDownloaded = 0;
+    DeviceOutcome m_outcome;
+};
+
+DeviceOutcome DeviceRun::Run() {
+    if (!m_socket.Open()) {
+        End(Ending::kError, false,
+            "cannot open a socket: " + platform::SocketErrorText(m_socket.LastError()));
+        return m_outcome;
+    }
+    for (int round = 0; round < m_config.iRounds; ++round) {
+        Round();
+        if (!m_outcome.bIntended) {
+            break;
+        }
+    }
+    const unsigned rounds = static_cast<unsigned>(m_config.iRounds);
+    m_outcome.bAnswered = m_uAnswered == rounds;
+    m_outcome.bDownloaded = m_uDownloaded == rounds;
+    return m_outcome;
+}
+
+bool DeviceRun::End(Ending ending, bool intended, const std::string& reason) {
+    m_outcome.ending = ending;
+    m_outcome.bIntended = intended;
+    m_outcome.szReason = reason;
+    return false;
+}
+
+void DeviceRun::Round() {
+    End(Ending::kError, false, "the round did not end");  // until a step says otherwise
+    if (m_config.mode == RoadMode::kFetchOnly) {
+        if (Fetch(platform::Endpoint{m_config.server.addr, m_config.uTftpPort},
+                  m_config.szFetchName, "")) {
+            ++m_uDownloaded;
+            End(Ending::kFetched, true);
+        }
+        return;
+    }
+    DeviceReply reply;
+    if (!Ask(&reply)) {
+        return;
+    }
+    ++m_uAnswered;
+    std::string file;
+    if (ReadFlagValue(file, 256, reply.szText, "FilePath:") == -4) {
+        // The short reply: no firmware for this device.
+        End(Ending::kNoFirmware, m_config.bExpectNoFirmware,
+            m_config.bExpectNoFirmware ? "" : "the server has no newer firmware for it");
+        return;
+    }
+    Assignment a;
+    if (!ReadAssignment(reply.szText, &a)) {
+        return;
+    }
+    if (m_config.bExpectNoFirmware) {
+        End(Ending::kBadReply, false, "expected no firmware, was told to fetch " + a.szFile);
+    } else if (m_config.mode == RoadMode::kRequestOnly) {
+        End(Ending::kRequestAnswered, true);
+    } else if (Fetch(a.server, a.szFile, a.szIp)) {
+        ++m_uDownloaded;
+        ReportStages(a);
+    }
+}
+
+bool DeviceRun::Ask(DeviceReply* reply) {
+    m_inbox->BeginRound(m_id.index);
+    const int firstCseq = m_iCseq;
+    std::vector<SteadyTime> sent;
+    for (int attempt = 0; attempt < m_config.iRequestTries; ++attempt) {
+        const int cseq = m_iCseq++;
+        const std::string request = BuildRequest(m_config.szVersionField, cseq, m_id.szMac);
+        m_inbox->Expect(m_id.index, cseq);
+        if (attempt > 0) {
+            ++m_outcome.uRequestResends;
+        }
+        sent.push_back(std::chrono::steady_clock::now());
+        // With the NUL the server's own replies carry; a lost send is a lost request.
+        m_socket.SendTo(request.c_str(), request.size() + 1, m_config.server);
+        SteadyTime deadline = sent.back() + std::chrono::milliseconds(m_config.iRequestIntervalMs);
+        if (m_inbox->WaitReply(m_id.index, deadline, reply)) {
+            // The reply answers one of this round's requests; time it from that request.
+            size_t which = static_cast<size_t>(reply->iCseq - firstCseq);
+            m_outcome.vecLatencyMs.push_back(
+                MsBetween(sent[which < sent.size() ? which : sent.size() - 1], reply->tReceived));
+            return true;
+        }
+    }
+    return End(Ending::kNoAnswer, false,
+               "no reply to " + std::to_string(m_config.iRequestTries) + " requests");
+}
+
+bool DeviceRun::ReadAssignment(const std::string& text, Assignment* out) {
+    if (ReadFlagValue(out->szServerIp, 64, text, "ServerIP:") != 0 ||
+        ReadFlagValue(out->szIp, 64, text, "Ipaddr:") != 0 ||
+        ReadFlagValue(out->szFile, 256, text, "FilePath:") != 0) {
+        return End(Ending::kBadReply, false, "assignment reply without ServerIP/Ipaddr/FilePath");
+    }
+    if (!platform::Endpoint::Parse(out->szServerIp, m_config.uTftpPort, &out->server) ||
+        out->server.addr == 0) {
+        return End(Ending::kBadReply, false, "ServerIP '" + out->szServerIp + "' is no address");
+    }
+    if (out->szFile.empty()) {
+        return End(Ending::kBadReply, false, "empty FilePath");
+    }
+    return true;
+}
+
+bool DeviceRun::Fetch(const platform::Endpoint& server, const std::string& name,
+                      const std::string& reportIp) {
+    const std::string* ref = m_config.pReference;
+    std::ofstream keep;
+    if (!m_config.szKeepDir.empty()) {
+        // Named by the device, never by the server's file name.
+        std::string path = m_config.szKeepDir + "/dev" + std::to_string(m_id.index + 1) + ".bin";
+        keep.open(path, std::ios::binary | std::ios::trunc);
+        if (!keep) {
+            return End(Ending::kError, false, "cannot write " + path);
+        }
+    }
+    const platform::Endpoint reportTo{server.addr, kListenPort};
+    bool mismatch = false;
+    auto sink = [&](uint64_t offset, const char* data, size_t len, std::string* reason) {
+        if (offset == 0 && !reportIp.empty()) {
+            Report(reportTo, kEventDownload, reportIp, 0, kStateBusy);
+        }
+        if (ref && (offset + len > ref->size() || std::memcmp(ref->data() + offset, data, len))) {
+            mismatch = true;
+            *reason = "content differs from the reference within bytes " + std::to_string(offset) +
+                      ".." + std::to_string(offset + len);
+            return false;
+        }
+        if (keep.is_open() && !keep.write(data, static_cast<std::streamsize>(len))) {
+            *reason = "cannot write the kept download";
+            return false;
+        }
+        return true;
+    };
+    TftpFetchResult r = TftpFetch(server, name, m_config.fetch, sink);
+    m_outcome.uTftpResends += r.uResends;
+    m_outcome.uTftpDupAcks += r.uDupAcks;
+    m_outcome.uBytes += r.uBytes;
+    if (r.bOk && ref && r.uBytes != ref->size()) {
+        mismatch = true;
+        r.bOk = false;
+        r.szError = "got " + std::to_string(r.uBytes) + " bytes, the reference has " +
+                    std::to_string(ref->size());
+    }
+    if (!r.bOk) {
+        // What a device tells the server when its download fails or does not check out.
+        if (!reportIp.empty()) {
+            Report(reportTo, kEventDownload, reportIp, 0, mismatch ? kStateCrc : kStateFailed);
+        }
+        return End(mismatch ? Ending::kMismatch : Ending::kFetchFailed, false,
+                   "TFTP " + name + ": " + r.szError);
+    }
+    return true;
+}
+
+bool DeviceRun::ReportStages(const Assignment& a) {
+    const platform::Endpoint to{a.server.addr, kListenPort};
+    for (int event : StagesOf(m_config.kind)) {
+        const bool fail = m_id.bInjectFailure && event == m_config.iFailEvent;
+        if (event != kEventDownload) {
+            Report(to, event, a.szIp, 50, kStateBusy);
+        }
+        Report(to, event, a.szIp, event == kEventDownload || !fail ? 100 : 50,
+               fail ? m_config.iFailState : kStateDone);
+        if (fail) {
+            return End(Ending::kInjectedFailure, true);
+        }
+    }
+    return !End(Ending::kUpgraded, true);
+}
+
+void DeviceRun::Report(const platform::Endpoint& to, int event, const std::string& ip, int schedule,
+                       int state) {
+    if (m_config.iReportGapMs > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(m_config.iReportGapMs));
+    }
+    const std::string report =
+        BuildReport(event, ip, m_id.szMac, schedule, state, m_config.szVersionField);
+    m_socket.SendTo(report.c_str(), report.size() + 1, to);
+}
+
+}  // namespace
+
+const char* ReportKeyword(int event) {
+    return event >= 0 && event < static_cast<int>(kKeywords.size()) ? kKeywords[event] : "";
+}
+
+const char* StageName(int event) {
+    return event >= 0 && event < static_cast<int>(kStageNames.size()) ? kStageNames[event] : "";
+}
+
+int StageEvent(const std::string& name) {
+    for (size_t i = 0; i < kStageNames.size(); ++i) {
+        if (name == kStageNames[i]) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+std::vector<int> StagesOf(DeviceKind kind) {
+    std::vector<int> stages;
+    const int last = kind == DeviceKind::kIpc ? kEventFilesystem : kEventUpdate;
+    for (int e = kEventDownload; e <= last; ++e) {
+        stages.push_back(e);
+    }
+    return stages;
+}
+
+const char* EndingName(Ending ending) {
+    switch (ending) {
+        case Ending::kUpgraded:
+            return "upgraded";
+        case Ending::kRequestAnswered:
+            return "answered";
+        case Ending::kFetched:
+            return "fetched";
+        case Ending::kNoFirmware:
+            return "no-firmware";
+        case Ending::kInjectedFailure:
+            return "injected-failure";
+        case Ending::kNoAnswer:
+            return "no-answer";
+        case Ending::kBadReply:
+            return "bad-reply";
+        case Ending::kFetchFailed:
+            return "fetch-failed";
+        case Ending::kMismatch:
+            return "mismatch";
+        case Ending::kError:
+            return "error";
+    }
+    return "error";
+}
+
+std::string DeviceVersionField(const std::string& model, const std::string& version) {
+    std::string field = model;
+    for (char& c : field) {
+        if (c == '-') {
+            c = '*';
+        }
+    }
+    return field + "-" + version;
+}
+
+std::string BuildRequest(const std::string& versionField, int cseq, const std::string& mac) {
+    return "Msg:Request_ipaddr\r\n"
+           "Version:" +
+           versionField +
+           "\r\n"
+           "Cseq:" +
+           std::to_string(cseq) +
+           "\r\n"
+           "IPCMac:" +
+           mac + "\r\n";
+}
+
+std::string BuildReport(int event, const std::string& ip, const std::string& mac, int schedule,
+                        int state, const std::string& versionField) {
+    return std::string("Msg:") + ReportKeyword(event) +
+           "\r\n"
+           "Ipaddr:" +
+           ip +
+           "\r\n"
+           "IPCMac:" +
+           mac +
+           "\r\n"
+           "Schedule:" +
+           std::to_string(schedule) +
+           "\r\n"
+           "State:" +
+           std::to_string(state) +
+           "\r\n"
+           "Version:" +
+           versionField + "\r\n";
+}
+
+DeviceOutcome RunDevice(const RoadConfig& config, const DeviceIdentity& id, ReplyInbox* inbox) {
+    try {
+        DeviceRun run(config, id, inbox);
+        return run.Run();
+    } catch (const std::exception& e) {
+        DeviceOutcome failed;
+        failed.szReason = std::string("internal error: ") + e.what();
+        return failed;
+    }
+}
+
+}  // namespace orvane::devsim

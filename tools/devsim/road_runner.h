@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/devsim/device_road.h"
+
+namespace orvane::devsim {
+
+class ReplyInbox;
+
+constexpr size_t kMaxDevices = 10000;
+constexpr size_t kMaxConcurrency = 256;  // each device on the road holds two sockets
+
+struct RunPlan {
+    RoadConfig road;
+    size_t uDevices = 1;
+    size_t uConcurrency = kMaxConcurrency;  // devices on the road at once
+    uint64_t uFirstMac = 0x020000000001;    // device i gets this + i
+    double dFailShare = 0;                  // share of devices that report the failure
+};
+
+// "02:00:00:00:00:01" <-> 48-bit value (higher bits are not shown); upper-case hex pairs
+// joined by ":".
+std::string FormatMac(uint64_t mac);
+bool ParseMac(const std::string& text, uint64_t* out);
+
+// Whether device `index` is one of the share chosen to fail; the chosen ones are spread evenly
+// (a share of 0.25 picks every fourth device).
+bool ChosenToFail(size_t index, double share);
+
+// The nearest-rank percentile (0 < p <= 100) of the samples; 0 without samples.
+double Percentile(std::vector<double> samples, double p);
+
+struct RoadTotals {
+    size_t uDevices = 0;
+    size_t uAnswered = 0;
+    size_t uDownloaded = 0;
+    size_t uFailures = 0;  // devices that did not end as intended
+    size_t uInjected = 0;  // devices that reported their injected failure
+    uint64_t uBytes = 0;
+    double dReplyMedianMs = 0;
+    double dReplyP99Ms = 0;
+    double dReplyMaxMs = 0;
+    double dRoadSeconds = 0;
+    uint64_t uRequestResends = 0;
+    uint64_t uTftpResends = 0;
+    uint64_t uTftpDupAcks = 0;
+    uint64_t uStrayReplies = 0;
+};
+
+RoadTotals Summarize(const std::vector<DeviceOutcome>& outcomes, double roadSeconds,
+                     uint64_t strayReplies);
+// The summary line, and the second line with the resend counts.
+std::string SummaryLine(const RoadTotals& t);
+std::string ResendLine(const RoadTotals& t);
+
+// Sends every device down the road, at most uConcurrency at once, all starting together; the
+// whole time from that start to the last device's end goes to `roadSeconds`.
+std::vector<DeviceOutcome> RunRoad(const RunPlan& plan, ReplyInbox* inbox, double* roadSeconds);
+
+}  // namespace orvane::devsim

@@ -1,0 +1,338 @@
+#include "tools/devsim/tftp_fetch.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+namespace orvane::devsim {
+
+namespace {
+
+constexpr size_t kHeader = 4;
+constexpr size_t kMaxErrorText = 100;  // a hostile server's text is cut to this in our reports
+
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void PutU16(std::string* p, uint16_t v) {
+    p->push_back(static_cast<char>(v >> 8));
+    p->push_back(static_cast<char>(v & 0xFF));
+}
+
+uint16_t GetU16(const char* p) {
+    return static_cast<uint16_t>((static_cast<uint8_t>(p[0]) << 8) | static_cast<uint8_t>(p[1]));
+}
+
+std::string Ack(uint16_t block) {
+    std::string p;
+    PutU16(&p, kTftpAck);
+    PutU16(&p, block);
+    return p;
+}
+
+std::string Error(uint16_t code, const std::string& text) {
+    std::string p;
+    PutU16(&p, kTftpError);
+    PutU16(&p, code);
+    p += text;
+    p.push_back('\0');
+    return p;
+}
+
+bool IEquals(const std::string& a, const char* b) {
+    std::string lower = a;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower == b;
+}
+
+// A decimal number of at most 19 digits; false for anything else.
+bool ParseDecimal(const std::string& text, uint64_t* out) {
+    if (text.empty() || text.size() > 19) {
+        return false;
+    }
+    uint64_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        v = v * 10 + static_cast<uint64_t>(c - '0');
+    }
+    *out = v;
+    return true;
+}
+
+// The printable part of a server's ERROR text, bounded.
+std::string ErrorText(const char* p, size_t len) {
+    std::string text;
+    for (size_t i = 0; i < len && p[i] != '\0' && text.size() < kMaxErrorText; ++i) {
+        unsigned char c = static_cast<unsigned char>(p[i]);
+        text.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?');
+    }
+    return text;
+}
+
+// One transfer. The server's transfer port (TID) is learned from its first answer; the
+// deadline of a packet is fixed when it is sent, so packets that do not advance the transfer
+// never postpone the next resend (a server that keeps sending them cannot hold us forever).
+class FetchSession {
+  public:
+    FetchSession(const platform::Endpoint& server, const TftpFetchOptions& options,
+                 const TftpSink& sink)
+        : m_server(server), m_options(options), m_sink(sink) {
+        m_bOptionsAsked = options.uBlksize != 0 || options.bTsize;
+        m_vecBuffer.resize(std::max(options.uBlksize, kTftpDefaultBlock) + kHeader + 1);
+    }
+
+    TftpFetchResult Run(const std::string& name);
+
+  private:
+    void Send(const std::string& packet, const platform::Endpoint& to);
+    void SendNew(const std::string& packet);
+    bool Fail(const std::string& why);
+    // One received packet; false when the transfer has ended (m_result tells how).
+    bool Handle(const char* p, size_t n, const platform::Endpoint& from);
+    bool HandleOack(const char* p, size_t n);
+    bool HandleData(uint16_t block, const char* data, size_t len);
+
+    platform::Endpoint m_server;
+    const TftpFetchOptions& m_options;
+    const TftpSink& m_sink;
+    platform::UdpSocket m_socket;
+    std::vector<char> m_vecBuffer;
+    TftpFetchResult m_result;
+    bool m_bOptionsAsked = false;
+    bool m_bHaveTid = false;
+    bool m_bGotOack = false;
+    bool m_bDone = false;
+    platform::Endpoint m_tid;
+    std::string m_szLast;  // the packet resent after a silence
+    platform::Endpoint m_lastTo;
+    int m_iSends = 0;  // sends of m_szLast
+    int64_t m_iDeadlineMs = 0;
+    uint16_t m_uExpected = 1;
+    TftpNegotiated m_negotiated;
+};
+
+void FetchSession::Send(const std::string& packet, const platform::Endpoint& to) {
+    // A failed send is a lost packet: the resend clock covers it.
+    m_socket.SendTo(packet.data(), packet.size(), to);
+}
+
+void FetchSession::SendNew(const std::string& packet) {
+    m_szLast = packet;
+    m_lastTo = m_bHaveTid ? m_tid : m_server;
+    m_iSends = 1;
+    m_iDeadlineMs = NowMs() + m_options.iTimeoutMs;
+    Send(m_szLast, m_lastTo);
+}
+
+bool FetchSession::Fail(const std::string& why) {
+    m_result.bOk = false;
+    m_result.szError = why;
+    return false;
+}
+
+TftpFetchResult FetchSession::Run(const std::string& name) {
+    if (!m_socket.Open() || !m_socket.BindAnyPort()) {
+        Fail("cannot open a TFTP socket: " + platform::SocketErrorText(m_socket.LastError()));
+        return m_result;
+    }
+    SendNew(BuildReadRequest(name, m_options));
+    for (;;) {
+        int64_t left = m_iDeadlineMs - NowMs();
+        if (left <= 0) {
+            if (m_iSends >= m_options.iTries) {
+                Fail(m_uExpected == 1 && !m_bHaveTid
+                         ? "no answer to the read request"
+                         : "timed out waiting for block " + std::to_string(m_uExpected));
+                return m_result;
+            }
+            ++m_iSends;
+            ++m_result.uResends;
+            m_iDeadlineMs = NowMs() + m_options.iTimeoutMs;
+            Send(m_szLast, m_lastTo);
+            continue;
+        }
+        int ready = m_socket.WaitReadable(static_cast<int>(left));
+        if (ready < 0) {
+            Fail("wait failed: " + platform::SocketErrorText(m_socket.LastError()));
+            return m_result;
+        }
+        if (ready == 0) {
+            continue;
+        }
+        platform::Endpoint from;
+        long n = m_socket.ReceiveFrom(m_vecBuffer.data(), m_vecBuffer.size(), &from);
+        if (n < 0) {
+            continue;  // an ICMP error queued on the socket; the resend clock decides
+        }
+        if (!Handle(m_vecBuffer.data(), static_cast<size_t>(n), from)) {
+            return m_result;
+        }
+    }
+}
+
+bool FetchSession::Handle(const char* p, size_t n, const platform::Endpoint& from) {
+    if (from.addr != m_server.addr || n < kHeader) {
+        return true;
+    }
+    if (m_bHaveTid && from.port != m_tid.port) {
+        Send(Error(5, "Unknown transfer ID"), from);  // RFC 1350: the other transfer goes on
+        return true;
+    }
+    uint16_t op = GetU16(p);
+    if (op != kTftpData && op != kTftpOack && op != kTftpError) {
+        return true;
+    }
+    if (!m_bHaveTid) {
+        m_tid = from;
+        m_bHaveTid = true;
+    }
+    if (op == kTftpError) {
+        return Fail("server error " + std::to_string(GetU16(p + 2)) + ": " +
+                    ErrorText(p + kHeader, n - kHeader));
+    }
+    if (op == kTftpOack) {
+        return HandleOack(p + 2, n - 2);
+    }
+    return HandleData(GetU16(p + 2), p + kHeader, n - kHeader);
+}
+
+bool FetchSession::HandleOack(const char* p, size_t n) {
+    bool beforeData = m_uExpected == 1 && m_result.uBytes == 0;
+    if (m_bGotOack) {
+        if (beforeData) {  // our ACK 0 was lost: the server offers again
+            ++m_result.uDupAcks;
+            Send(m_szLast, m_tid);
+        }
+        return true;
+    }
+    if (!m_bOptionsAsked || !beforeData) {
+        Send(Error(8, "Unexpected OACK"), m_tid);
+        return Fail("OACK to a request without options");
+    }
+    std::string why = CheckOack(p, n, m_options, &m_negotiated);
+    if (!why.empty()) {
+        Send(Error(8, why), m_tid);  // RFC 2347: the client ends the transfer with ERROR 8
+        return Fail("refused OACK: " + why);
+    }
+    m_bGotOack = true;
+    m_result.uBlksize = m_negotiated.uBlksize;
+    SendNew(Ack(0));
+    return true;
+}
+
+bool FetchSession::HandleData(uint16_t block, const char* data, size_t len) {
+    unsigned blksize = m_negotiated.uBlksize;
+    if (block != m_uExpected) {
+        // The block before the awaited one: our ACK was lost; acknowledge it again.
+        if (block == static_cast<uint16_t>(m_uExpected - 1) && m_result.uBytes > 0) {
+            ++m_result.uDupAcks;
+            Send(m_szLast, m_tid);
+        }
+        return true;
+    }
+    if (len > blksize) {
+        Send(Error(4, "Block larger than negotiated"), m_tid);
+        return Fail("DATA " + std::to_string(block) + " carries " + std::to_string(len) +
+                    " bytes, more than the block size " + std::to_string(blksize));
+    }
+    if (m_result.uBytes + len > m_options.uMaxBytes) {
+        Send(Error(3, "File too large"), m_tid);
+        return Fail("file larger than " + std::to_string(m_options.uMaxBytes) + " bytes");
+    }
+    std::string reason;
+    if (len > 0 && !m_sink(m_result.uBytes, data, len, &reason)) {
+        Send(Error(0, "Transfer abandoned"), m_tid);
+        return Fail(reason);
+    }
+    m_result.uBytes += len;
+    SendNew(Ack(block));
+    ++m_uExpected;  // wraps 65535 -> 0 with the server's numbering
+    if (len < blksize) {
+        if (m_negotiated.bTsize && m_negotiated.uTsize != m_result.uBytes) {
+            return Fail("received " + std::to_string(m_result.uBytes) + " bytes, tsize said " +
+                        std::to_string(m_negotiated.uTsize));
+        }
+        m_result.bOk = true;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string BuildReadRequest(const std::string& name, const TftpFetchOptions& options) {
+    std::string p;
+    PutU16(&p, kTftpRrq);
+    p += name;
+    p.push_back('\0');
+    p += "octet";
+    p.push_back('\0');
+    if (options.uBlksize != 0) {
+        p += "blksize";
+        p.push_back('\0');
+        p += std::to_string(options.uBlksize);
+        p.push_back('\0');
+    }
+    if (options.bTsize) {
+        p += "tsize";
+        p.push_back('\0');
+        p += "0";
+        p.push_back('\0');
+    }
+    return p;
+}
+
+std::string CheckOack(const char* options, size_t len, const TftpFetchOptions& asked,
+                      TftpNegotiated* out) {
+    TftpNegotiated result;
+    size_t at = 0;
+    while (at < len) {
+        const char* nameEnd = static_cast<const char*>(std::memchr(options + at, '\0', len - at));
+        if (!nameEnd) {
+            return "unterminated option list";
+        }
+        std::string name(options + at, nameEnd);
+        at = static_cast<size_t>(nameEnd - options) + 1;
+        const char* valueEnd =
+            at < len ? static_cast<const char*>(std::memchr(options + at, '\0', len - at))
+                     : nullptr;
+        if (!valueEnd) {
+            return "option " + name.substr(0, 32) + " without a terminated value";
+        }
+        std::string value(options + at, valueEnd);
+        at = static_cast<size_t>(valueEnd - options) + 1;
+        uint64_t v = 0;
+        if (IEquals(name, "blksize") && asked.uBlksize != 0) {
+            if (!ParseDecimal(value, &v) || v < kTftpMinBlksize || v > asked.uBlksize) {
+                return "blksize " + value.substr(0, 32) + " not acceptable";
+            }
+            result.uBlksize = static_cast<unsigned>(v);
+        } else if (IEquals(name, "tsize") && asked.bTsize) {
+            if (!ParseDecimal(value, &v)) {
+                return "tsize " + value.substr(0, 32) + " not a number";
+            }
+            result.bTsize = true;
+            result.uTsize = v;
+        } else {
+            return "option " + name.substr(0, 32) + " not asked for";
+        }
+    }
+    *out = result;
+    return std::string();
+}
+
+TftpFetchResult TftpFetch(const platform::Endpoint& server, const std::string& name,
+                          const TftpFetchOptions& options, const TftpSink& sink) {
+    FetchSession session(server, options, sink);
+    return session.Run(name);
+}
+
+}  // namespace orvane::devsim
