@@ -5,9 +5,7 @@
 #include <wx/listctrl.h>
 #include <wx/uiaction.h>
 
-#include <condition_variable>
 #include <filesystem>
-#include <mutex>
 
 #include "app/profile_file.h"
 #include "support/language.h"
@@ -102,16 +100,9 @@ TEST_F(CommandsTest, StartRefusalsLeaveTheWindowStopped) {
 // blocks the window while it waits for the service's threads (here it is held until the
 // window has handled a click); and a pause that survives a Stop into the next run.
 TEST_F(CommandsTest, StartPauseContinueStop) {
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool stopWaiting = false;
-    bool releaseStop = true;
-    OpenWindow(kLanguageEnglish, [&](ui::WindowHooks& hooks) {
-        hooks.beforeStopWaits = [&] {
-            std::unique_lock<std::mutex> lock(mutex);
-            stopWaiting = true;
-            cv.wait_for(lock, std::chrono::seconds(30), [&] { return releaseStop; });
-        };
+    StopHold hold;
+    OpenWindow(kLanguageEnglish, [&hold](ui::WindowHooks& hooks) {
+        hooks.beforeStopWaits = [&hold] { hold.Wait(); };
     });
     const std::string folder = m_dir.File("fw");
     wxWindow* startStop = Control(ui::IDC_BTN_BEGIN_UPGRADE);
@@ -136,20 +127,12 @@ TEST_F(CommandsTest, StartPauseContinueStop) {
     // Stop, held in its wait: the window still answers clicks, Start/Stop is disabled.
     AddDeviceRows(2);
     ASSERT_TRUE(PumpUntil([this] { return List()->GetItemCount() == 2; }));
-    releaseStop = false;
-    ASSERT_TRUE(ClickOn(startStop, [&] {
-        std::lock_guard<std::mutex> lock(mutex);
-        return stopWaiting;
-    }));
+    ASSERT_TRUE(ClickOn(startStop, [&hold] { return hold.Waiting(); }));
     EXPECT_EQ(m_pDlg->State(), State::kStopping);
     EXPECT_FALSE(startStop->IsEnabled());
     EXPECT_TRUE(
         ClickOn(Control(ui::IDC_BTN_CLEAR_LIST), [this] { return List()->GetItemCount() == 0; }));
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        releaseStop = true;
-    }
-    cv.notify_all();
+    hold.Release();
     ASSERT_TRUE(WaitSettled());
     EXPECT_EQ(m_pDlg->State(), State::kStopped);
     EXPECT_FALSE(m_pDlg->Engine().IsRunning());

@@ -4,8 +4,10 @@
 #include <wx/msgdlg.h>
 #include <wx/testing.h>
 
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "common/temp_dir.h"
@@ -52,6 +54,34 @@ class ExpectBox : public wxExpectModalBase<wxMessageDialog, ExpectBox> {
   private:
     int m_iAnswer;
     BoxSeen* m_pSeen;
+};
+
+// Holds a Stop before its waits until released; released at the latest when it goes.
+class StopHold {
+  public:
+    ~StopHold() { Release(); }
+    void Wait() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_bWaiting = true;
+        m_cv.wait_for(lock, std::chrono::seconds(60), [this] { return m_bReleased; });
+    }
+    bool Waiting() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_bWaiting;
+    }
+    void Release() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_bReleased = true;
+        }
+        m_cv.notify_all();
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_bWaiting = false;
+    bool m_bReleased = false;
 };
 
 // A main window over a temporary program folder and Config.ini, in one language, with the
