@@ -95,10 +95,11 @@ int main(int argc, char** argv) {
     unsetenv("WAYLAND_DISPLAY");
 
     // -displayfd picks a free display number and writes it once the server accepts clients.
+    // The server ends with this program even when a sanitizer or a crash ends it early.
     orvane::test::ChildProcess xvfb;
     std::string display;
-    if (!xvfb.Start({"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-dpi",
-                     "96", "-nolisten", "tcp"}) ||
+    if (!xvfb.Start({"/usr/bin/setpriv", "--pdeathsig", "TERM", "--", "/usr/bin/Xvfb", "-displayfd",
+                     "1", "-screen", "0", "1280x1024x24", "-dpi", "96", "-nolisten", "tcp"}) ||
         !xvfb.ReadLine(&display, 20000)) {
         std::fprintf(stderr, "window tests: Xvfb did not start\n");
         return 1;
