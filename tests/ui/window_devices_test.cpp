@@ -1,8 +1,5 @@
 // The window with devices on the wire: orvane-devsim's simulated cameras against the running
 // service, shown through the real model.
-#include <wx/combobox.h>
-#include <wx/listctrl.h>
-
 #include <filesystem>
 
 #include "common/child_process.h"
@@ -24,11 +21,7 @@ class DevicesTest : public WindowTest {
         ASSERT_EQ(RunCommand({BinDir() + "/orvane-mkfw", "--version", "X_M100_V2.0.0.0", "--image",
                               "64K", folder + "/M100.bin"}),
                   0);
-        wxStaticCast(Control(ui::IDC_COMBO_LOCAL_IP), wxComboBox)->SetValue("127.0.0.1");
-        wxStaticCast(Control(ui::IDC_COMBO_UPGRADE_FOLDER), wxComboBox)->SetValue(folder);
-        ASSERT_TRUE(ClickOn(
-            Control(ui::IDC_BTN_BEGIN_UPGRADE),
-            [this] { return m_pDlg->State() == State::kRunning; }, 30000));
+        ASSERT_TRUE(StartOnLoopback(folder));
     }
 
     // Simulated cameras on version 1.0.0.0 beside the service.
@@ -43,14 +36,12 @@ class DevicesTest : public WindowTest {
         argv.insert(argv.end(), args.begin(), args.end());
         ASSERT_TRUE(devsim->Start(argv, m_dir.Path(), m_dir.File("devsim.err")));
     }
-
-    wxListCtrl* List() const { return wxStaticCast(Control(ui::IDC_LIST_DEVICE), wxListCtrl); }
 };
 
-// Catches rows or counters that do not reach the window from the engine's threads: five
-// cameras, one of which fails its kernel stage, give five rows and four successes, each row
-// with its device's texts.
-TEST_F(DevicesTest, DevicesFillRowsAndCounters) {
+// Catches rows or counters that do not reach the window from the engine's threads, and a
+// Clear List that leaves rows or either counter behind: five cameras, one of which fails its
+// kernel stage, give five rows and four successes, each row with its device's texts.
+TEST_F(DevicesTest, DevicesFillRowsAndCountersClearListEmptiesThem) {
     for (int language : {kLanguageEnglish, kLanguageChinese}) {
         SCOPED_TRACE(language);
         OpenWindow(language);
@@ -66,7 +57,8 @@ TEST_F(DevicesTest, DevicesFillRowsAndCounters) {
             60000))
             << ReadWholeFile(m_dir.File("devsim.err"));
         EXPECT_EQ(devsim.Wait(30000), 0);
-        EXPECT_EQ(m_pDlg->Engine().Devices().FailCount(), 1);
+        const DeviceTable& model = m_pDlg->Engine().Devices();
+        EXPECT_EQ(model.FailCount(), 1);
         for (int row = 0; row < 5; ++row) {
             EXPECT_EQ(List()->GetItemText(row, 0), wxString::Format("%d", row + 1));
             EXPECT_EQ(List()->GetItemText(row, 1), "M100");
@@ -74,6 +66,13 @@ TEST_F(DevicesTest, DevicesFillRowsAndCounters) {
         }
         EXPECT_TRUE(SaveScreenshot(
             m_pDlg.get(), language == kLanguageChinese ? "window-zh-rows" : "window-en-rows"));
+
+        ASSERT_TRUE(ClickOn(Control(ui::IDC_BTN_CLEAR_LIST),
+                            [this] { return List()->GetItemCount() == 0; }));
+        EXPECT_EQ(Label(ui::IDC_STATIC_SUCCESS_COUNT), "0");
+        EXPECT_EQ(model.RowCount(), 0);
+        EXPECT_EQ(model.SuccessCount(), 0);
+        EXPECT_EQ(model.FailCount(), 0);
         CloseAndDestroy();
     }
 }

@@ -2,7 +2,6 @@
 
 #include <wx/app.h>
 #include <wx/evtloop.h>
-#include <wx/textentry.h>
 #include <wx/timer.h>
 #include <wx/uiaction.h>
 
@@ -10,6 +9,7 @@
 
 #include "common/child_process.h"
 #include "support/language.h"
+#include "ui/wx/dlg_layout.h"
 
 namespace orvane::test {
 
@@ -44,16 +44,6 @@ bool ClickOn(wxWindow* window, const std::function<bool()>& done, int timeoutMs)
     sim.MouseMove(window->GetScreenRect().GetPosition() + window->GetSize() / 2);
     sim.MouseClick();
     return PumpUntil(done, timeoutMs);
-}
-
-void TypeInto(wxWindow* window, const std::string& text) {
-    window->SetFocus();
-    if (auto* entry = dynamic_cast<wxTextEntry*>(window)) {
-        entry->SelectAll();
-    }
-    wxUIActionSimulator sim;
-    sim.Text(text.c_str());
-    PumpPending();
 }
 
 bool SaveScreenshot(wxWindow* window, const std::string& name) {
@@ -118,6 +108,22 @@ wxWindow* WindowTest::Control(int id) const {
 
 wxString WindowTest::Label(int id) const {
     return Control(id)->GetLabel();
+}
+
+wxComboBox* WindowTest::Combo(int id) const {
+    return wxStaticCast(Control(id), wxComboBox);
+}
+
+wxListCtrl* WindowTest::List() const {
+    return wxStaticCast(Control(ui::IDC_LIST_DEVICE), wxListCtrl);
+}
+
+bool WindowTest::StartOnLoopback(const std::string& folder) {
+    Combo(ui::IDC_COMBO_LOCAL_IP)->SetValue("127.0.0.1");
+    Combo(ui::IDC_COMBO_UPGRADE_FOLDER)->SetValue(wxString::FromUTF8(folder));
+    return ClickOn(
+        Control(ui::IDC_BTN_BEGIN_UPGRADE),
+        [this] { return m_pDlg->State() == ui::COrvaneDlg::ServiceState::kRunning; }, 30000);
 }
 
 bool WindowTest::WaitSettled(int timeoutMs) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <wx/combobox.h>
+#include <wx/listctrl.h>
 #include <wx/msgdlg.h>
 #include <wx/testing.h>
 
@@ -25,9 +27,6 @@ void PumpPending();
 // A real click in the middle of `window`, through the X server; then the events it causes
 // are processed until `done` holds.
 bool ClickOn(wxWindow* window, const std::function<bool()>& done, int timeoutMs = 10000);
-
-// Types `text` into the focused control `window` (its old text selected first).
-void TypeInto(wxWindow* window, const std::string& text);
 
 // The screen, once `window` has painted, as a PNG under build/test-artifacts; false when it
 // could not be written.
@@ -97,6 +96,10 @@ class WindowTest : public testing::Test {
 
     wxWindow* Control(int id) const;
     wxString Label(int id) const;
+    wxComboBox* Combo(int id) const;
+    wxListCtrl* List() const;
+    // Start on loopback serving `folder` (a real click); true once the service runs.
+    bool StartOnLoopback(const std::string& folder);
     // Waits until the window has no Start or Stop in progress.
     bool WaitSettled(int timeoutMs = 30000);
 

@@ -58,6 +58,7 @@ TEST_F(WindowTest, EachLanguageShowsItsLayout) {
             }
         }
 
+        EXPECT_EQ(Control(ui::IDC_LINK_WEBSITE)->GetToolTip(), nullptr);
         for (int hidden :
              {ui::IDC_STATIC_FAIL, ui::IDC_STATIC_FAIL_COUNT, ui::IDC_BTN_PAUSE_TEST}) {
             EXPECT_FALSE(Control(hidden)->IsShown()) << hidden;
@@ -85,35 +86,28 @@ TEST_F(WindowTest, EachLanguageShowsItsLayout) {
     }
 }
 
-// Answers the About box and keeps its title and texts.
+// Answers the About box, noting that it came.
 class ExpectAbout : public wxExpectModalBase<ui::CAboutDlg, ExpectAbout> {
   public:
-    explicit ExpectAbout(wxString* seen) : m_pSeen(seen) {}
+    explicit ExpectAbout(bool* shown) : m_pShown(shown) {}
 
   protected:
-    int OnInvoked(ui::CAboutDlg* about) const override {
-        *m_pSeen = about->GetTitle();
-        for (wxWindow* child : about->GetChildren()) {
-            *m_pSeen += "|" + child->GetLabel();
-        }
+    int OnInvoked(ui::CAboutDlg*) const override {
+        *m_pShown = true;
         return wxID_OK;
     }
 
   private:
-    wxString* m_pSeen;
+    bool* m_pShown;
 };
 
-// Catches the About box being out of reach where the window has no system menu: F1 opens it,
-// with the program's version.
+// Catches the About box being out of reach where the window has no system menu: F1 opens it.
 TEST_F(WindowTest, F1OpensAboutBox) {
     OpenWindow(kLanguageEnglish);
-    wxString seen;
+    bool shown = false;
     wxUIActionSimulator sim;
-    wxTEST_DIALOG(sim.Char(WXK_F1); PumpUntil([&] { return !seen.empty(); }), ExpectAbout(&seen));
-    EXPECT_TRUE(seen.StartsWith(wxString::FromUTF8("关于 Orvane|"))) << seen;
-    EXPECT_NE(seen.Find(wxString::FromUTF8("版本：Orvane_V") + GetProductVersionText()),
-              wxNOT_FOUND)
-        << seen;
+    wxTEST_DIALOG(sim.Char(WXK_F1); PumpUntil([&shown] { return shown; }), ExpectAbout(&shown));
+    EXPECT_TRUE(shown);
 }
 
 // Catches the view flooding the event loop with one refresh per model change, and a refresh

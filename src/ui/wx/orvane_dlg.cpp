@@ -167,8 +167,10 @@ void COrvaneDlg::CreateControl(const ControlLayout& c) {
                 new DeviceListCtrl(this, id, px.GetPosition(), px.GetSize(), m_engine.Devices());
             break;
         case ControlKind::kHyperlink:
-            (new wxHyperlinkCtrl(this, id, label, kFirmwarePageUrl, px.GetPosition(), px.GetSize(),
-                                 wxHL_ALIGN_LEFT | wxNO_BORDER))
+            // The generic control draws its text itself: it keeps its rectangle and, unlike
+            // GTK's link button, shows no tool tip.
+            (new wxGenericHyperlinkCtrl(this, id, label, kFirmwarePageUrl, px.GetPosition(),
+                                        px.GetSize(), wxHL_ALIGN_LEFT | wxNO_BORDER))
                 ->UnsetToolTip();
             break;
     }
