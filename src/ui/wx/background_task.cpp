@@ -7,6 +7,10 @@
 namespace orvane::ui {
 
 BackgroundTask::~BackgroundTask() {
+    Wait();
+}
+
+void BackgroundTask::Wait() {
     if (m_thread.joinable()) {
         m_thread.join();
     }

@@ -23,6 +23,8 @@ class BackgroundTask {
     // user-interface thread. False (nothing started) while an earlier job still runs.
     bool Run(std::function<void()> job, std::function<void()> done);
     bool IsBusy() const { return m_bBusy.load(); }
+    // Waits for the running job, if any, to return (its finishing step stays queued).
+    void Wait();
 
   private:
     UiPoster& m_poster;

@@ -211,8 +211,10 @@ void COrvaneDlg::OnCbnSelchangeComboLanguage(wxCommandEvent&) {
 // Closing while the service runs asks first, then stops it, clears the table and closes.
 void COrvaneDlg::OnClose(wxCloseEvent& event) {
     if (!event.CanVeto()) {
-        // The session is ending: no question, and no waiting beside the window either.
-        if (m_state != ServiceState::kStopped) {
+        // The session is ending: no question; a Start or Stop under way is finished first,
+        // and a running service is stopped here.
+        m_serviceTask.Wait();
+        if (m_engine.IsRunning()) {
             m_control.Stop();
         }
         CloseWindow();
