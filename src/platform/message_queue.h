@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -13,7 +14,28 @@ namespace orvane::platform {
 template <typename T>
 class MessageQueue {
   public:
-    void Post(T message) {
+    MessageQueue() = default;
+    // At most `limit` messages wait at a time: senders that outrun the taker are refused
+    // rather than growing the queue without end.
+    explicit MessageQueue(size_t limit) : m_limit(limit) {}
+
+    // Appends the message; false when `limit` messages wait already (the message is then
+    // destroyed here).
+    bool Post(T message) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_queue.size() >= m_limit) {
+                return false;
+            }
+            m_queue.push_back(std::move(message));
+        }
+        m_ready.notify_one();
+        return true;
+    }
+
+    // Appends even to a full queue: for the few messages the queue's owner paces itself (an
+    // order to stop), which must not be lost behind a flood.
+    void PostPastLimit(T message) {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_queue.push_back(std::move(message));
@@ -53,6 +75,7 @@ class MessageQueue {
     }
 
   private:
+    const size_t m_limit = static_cast<size_t>(-1);
     mutable std::mutex m_mutex;
     std::condition_variable m_ready;
     std::deque<T> m_queue;

@@ -9,68 +9,69 @@ namespace orvane {
 
 namespace {
 constexpr int kCleanPassMs = 200;
-constexpr int kReapWorkersEvery = 10;  // about every 2 s
-constexpr int kThreadWaitMs = 10000;
 }  // namespace
 
-int OrvaneEngine::DispatchMsgProc() {
+int OrvaneEngine::DispatchMsgProc(RunState& run) {
     SetThreadUiLanguage(g_iLanguage == kLanguageChinese ? kLanguageChinese : kLanguageEnglish);
-    while (m_bStartUpgrade.load()) {
-        DispatchMessage msg = m_queueDispatch.Get();
+    while (run.IsRunning()) {
+        DispatchMessage msg = run.queue.Get();
         if (msg.message == WM_QUIT_DISPATCH) {
             break;
         }
-        if (msg.message == WM_OTHRE_MSG) {
-            MsgParam* p = msg.pMsgParam.get();
-            WriteLog(kLogInfo, "#QMDebug WM_OTHRE_MSG, pMsgParam=%p, dlg=%p", static_cast<void*>(p),
-                     static_cast<void*>(p ? p->owner : nullptr));
-            if (p && p->owner) {
-                const std::string text(p->szRecvBuf);
-                int type = GetMsgType(text);
-                WriteLog(kLogInfo, "#QMDebug GetMsgType %d start======", type);
-                if (type >= kMsgReportDownloading && type <= kMsgReportUpdate) {
+        try {
+            HandleDispatchMessage(msg);
+        } catch (const std::exception& e) {
+            // Out of memory, most likely: this message is dropped, the next one is served.
+            WriteLog(kLogMajor, "DispatchMsgProc message %u ended by an exception: %s", msg.message,
+                     e.what());
+        }
+        // msg.pMsgParam is freed here, whatever happened.
+    }
+    return 0;
+}
+
+void OrvaneEngine::HandleDispatchMessage(DispatchMessage& msg) {
+    if (msg.message == WM_OTHRE_MSG) {
+        MsgParam* p = msg.pMsgParam.get();
+        WriteLog(kLogInfo, "#QMDebug WM_OTHRE_MSG, pMsgParam=%p, dlg=%p", static_cast<void*>(p),
+                 static_cast<void*>(p ? p->owner : nullptr));
+        if (p && p->owner) {
+            const std::string text(p->szRecvBuf);
+            int type = GetMsgType(text);
+            WriteLog(kLogInfo, "#QMDebug GetMsgType %d start======", type);
+            if (type >= kMsgReportDownloading && type <= kMsgReportUpdate) {
+                if (m_hooks.report) {
+                    m_hooks.report(type - 1, text);
+                } else {
                     ReportMsgProc(type - 1, text);
                 }
-                WriteLog(kLogInfo, "#QMDebug GetMsgType %d end======", type);
             }
-            // msg.pMsgParam is freed here, whatever happened.
-        } else if (msg.message == WM_RESCAN_FOLDER) {
-            RescanFolder(m_view.GetUpgradeFolder());
+            WriteLog(kLogInfo, "#QMDebug GetMsgType %d end======", type);
         }
+    } else if (msg.message == WM_RESCAN_FOLDER) {
+        RescanFolder(m_view.GetUpgradeFolder());
     }
-    return 0;
 }
 
-int OrvaneEngine::CleanThreadProc() {
+// Reaps each worker as soon as it finishes: a finished worker's thread is joined at once, so
+// a flood of requests never piles up ended threads waiting for a timed pass.
+int OrvaneEngine::CleanThreadProc(RunState& run) {
     // The presence test closes its raw socket itself (closing is immediate here), so there
     // are no socket-closing threads to reap.
-    int workerPass = 0;
-    while (m_bStartUpgrade.load()) {
-        if (++workerPass >= kReapWorkersEvery) {
-            workerPass = 0;
-            ReapFinishedWorkers();
-        }
-        platform::SleepMs(kCleanPassMs);
+    while (run.IsRunning()) {
+        ReapFinishedWorkers(run);
+        run.WaitWorkerFinished(kCleanPassMs);
     }
     return 0;
 }
 
-void OrvaneEngine::ReapFinishedWorkers() {
-    std::unique_lock<std::mutex> lock(m_csWorkerList);
-    for (auto it = m_listWorkers.begin(); it != m_listWorkers.end();) {
-        if ((*it)->running.load() != 0) {
-            ++it;
-            continue;
-        }
-        std::unique_ptr<ThreadInfo> done = std::move(*it);
-        it = m_listWorkers.erase(it);
-        // Waiting for a thread must not hold up the listener, which appends under this lock.
-        lock.unlock();
+void OrvaneEngine::ReapFinishedWorkers(RunState& run) {
+    // Unlinked under the worker-list lock, joined outside it: waiting for a thread must not
+    // hold up the listener, which appends under that lock.
+    for (auto& done : run.TakeFinishedWorkers()) {
         WriteLog(kLogInfo, "Clean RequestIpMsgProc Thread, handle %p",
                  static_cast<void*>(done.get()));
         done->thread.Wait(kThreadWaitMs);
-        done.reset();
-        lock.lock();
     }
 }
 

@@ -2,7 +2,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/clock.h"
 #include "platform/udp_socket.h"
+#include "platform/wake_event.h"
 #include "protocol/orvane_engine.h"
 #include "protocol/service_view.h"
 #include "support/language.h"
@@ -13,9 +15,11 @@ namespace orvane {
 namespace {
 constexpr int kListenWaitMs = 2000;
 constexpr int kBindFailedText = 165;
+constexpr int64_t kDropLineIntervalMs = 1000;
+constexpr int kFailedWaitPauseMs = 200;
 }  // namespace
 
-int OrvaneEngine::ListenIPCPortProc() {
+int OrvaneEngine::ListenIPCPortProc(RunState& run) {
     platform::UdpSocket sock;
     if (!sock.Open()) {
         WriteLog(kLogMajor, "ListenIPCPortProc socket failed,return -4");
@@ -36,22 +40,23 @@ int OrvaneEngine::ListenIPCPortProc() {
     SetListenState(1);
 
     char szRecvBuf[kMaxDatagram];
-    while (m_bStartUpgrade.load()) {
-        int ready = sock.WaitReadable(kListenWaitMs);
-        if (ready < 0) {
-            WriteLog(kLogMajor, "ListenIPCPortProc select iRet=%d,WSAGetLastError=%d", ready,
-                     errno);
+    while (run.IsRunning()) {
+        // Stop wakes the wait at once instead of leaving the port bound for up to 2 s.
+        int ready = platform::WaitForAny({sock.Handle(), run.stopEvent.Handle()}, kListenWaitMs);
+        if (ready == -2) {
+            WriteLog(kLogMajor, "ListenIPCPortProc select iRet=%d,WSAGetLastError=%d", -1, errno);
+            platform::SleepMs(kFailedWaitPauseMs);  // a wait that keeps failing must not spin
             continue;
         }
-        if (ready == 0) {
-            continue;
+        if (ready != 0) {
+            continue;  // timed out, or the run ended
         }
         std::memset(szRecvBuf, 0, sizeof szRecvBuf);
         // One byte stays zero so the text is always terminated; a longer datagram is cut.
         long n = sock.ReceiveFrom(szRecvBuf, sizeof szRecvBuf - 1, nullptr);
         if (n <= 0) {
-            WriteLog(kLogMajor, "ListenIPCPortProc recvfrom error, iRet=%d, WSAGetLastError=%d",
-                     ready, n < 0 ? sock.LastError() : 0);
+            WriteLog(kLogMajor, "ListenIPCPortProc recvfrom error, iRet=%d, WSAGetLastError=%d", 1,
+                     n < 0 ? sock.LastError() : 0);
             continue;
         }
         WriteLog(kLogInfo, "#QMDebug ListenIPCPortProc recvfrom szRecvBuf=%s", szRecvBuf);
@@ -59,36 +64,10 @@ int OrvaneEngine::ListenIPCPortProc() {
             WriteLog(kLogInfo, "#QMDebug m_bPauseTest = true, continue");
             continue;
         }
-
         if (IsRequestMsg(szRecvBuf)) {
-            auto info = std::make_unique<ThreadInfo>();
-            info->running = 1;
-            info->owner = this;
-            std::memcpy(info->text, szRecvBuf, sizeof info->text);
-            info->sequence = ++m_iRequestSeq;
-            ThreadInfo* raw = info.get();
-            // The record goes into the list before the thread starts, so the worker never
-            // runs on a record nobody owns; the clean-up thread skips it while running is 1.
-            std::lock_guard<std::mutex> lock(m_csWorkerList);
-            if (!raw->thread.Start([this, raw] { return RequestIpMsgProc(raw); })) {
-                WriteLog(kLogMajor, "Create RequestIpMsgProc Thread fail");
-                continue;
-            }
-            raw->thread.SetHighestPriority();
-            WriteLog(kLogInfo, "Create RequestIpMsgProc Thread, handle %p",
-                     static_cast<void*>(raw));
-            m_listWorkers.push_back(std::move(info));
+            StartRequestWorker(run, szRecvBuf);
         } else {
-            auto param = std::make_unique<MsgParam>();
-            param->owner = this;
-            std::memcpy(param->szRecvBuf, szRecvBuf, kMaxDatagram - 1);
-            WriteLog(kLogInfo,
-                     "#QMDebug ListenIPCPortProc Begin PostThreadMessage(WM_OTHRE_MSG), "
-                     "pMsgParam.szRecvBuf=%s",
-                     param->szRecvBuf);
-            if (!PostDispatchMessage(WM_OTHRE_MSG, std::move(param))) {
-                WriteLog(kLogGeneral, "PostThreadMessage fail");
-            }
+            PostDatagram(run, szRecvBuf);
         }
     }
     sock.Close();
@@ -96,23 +75,117 @@ int OrvaneEngine::ListenIPCPortProc() {
     return 0;
 }
 
+// Hands one request to a worker of its own, unless kMaxRequestWorkers run already. Nothing
+// that fails here ends the listener: the request is dropped with a log line and the device
+// asks again.
+void OrvaneEngine::StartRequestWorker(RunState& run, const char* text) {
+    std::lock_guard<std::mutex> lock(run.csWorkers);
+    if (!run.IsRunning()) {
+        return;  // Stop has begun: a worker now would outlive the run's clean-up
+    }
+    if (run.workers.size() >= kMaxRequestWorkers) {
+        ++run.iDroppedRequests;
+        LogDroppedRequests(run);
+        return;
+    }
+    ThreadInfo* info = nullptr;
+    try {
+        // The record goes into the list before its thread starts, so the worker never runs on
+        // a record nobody owns; the clean-up thread skips it while running is 1.
+        run.workers.push_back(std::make_unique<ThreadInfo>());
+        info = run.workers.back().get();
+    } catch (const std::bad_alloc&) {
+        WriteLog(kLogMajor, "Malloc thread information buffer fail");
+        return;
+    }
+    info->running = 1;
+    info->owner = this;
+    std::memcpy(info->text, text, sizeof info->text);
+    info->sequence = ++m_iRequestSeq;
+    const bool started = StartThreadOf(run, info->thread, "RequestIpMsgProc",
+                                       [this, info](RunState& r) {
+                                           int result = RequestIpMsgProc(info);
+                                           r.WorkerFinished();
+                                           return result;
+                                       },
+                                       {kRequestWorkerStack, platform::ThreadPriority::kHighest});
+    if (!started) {
+        run.workers.pop_back();
+        WriteLog(kLogMajor, "Create RequestIpMsgProc Thread fail");
+        return;
+    }
+    WriteLog(kLogInfo, "Create RequestIpMsgProc Thread, handle %p", static_cast<void*>(info));
+    if (run.iDroppedRequests > 0) {
+        LogDroppedRequests(run);  // the tail of the last burst
+    }
+}
+
+// A flood keeps the workers busy for as long as it lasts: one line a second at most tells of
+// the drops, so it does not turn into a flood of log lines.
+void OrvaneEngine::LogDroppedRequests(RunState& run) {
+    const int64_t now = platform::MonotonicMs();
+    if (run.iLastDropLineMs != 0 && now - run.iLastDropLineMs < kDropLineIntervalMs) {
+        return;
+    }
+    WriteLog(kLogMajor,
+             "ListenIPCPortProc %zu RequestIpMsgProc threads running: request dropped (%d since "
+             "the last such line)",
+             run.workers.size(), run.iDroppedRequests);
+    run.iDroppedRequests = 0;
+    run.iLastDropLineMs = now;
+}
+
+void OrvaneEngine::PostDatagram(RunState& run, const char* text) {
+    std::unique_ptr<MsgParam> param;
+    try {
+        param = std::make_unique<MsgParam>();
+    } catch (const std::bad_alloc&) {
+        WriteLog(kLogMajor, "Malloc msg buffer fail");
+        return;
+    }
+    param->owner = this;
+    std::memcpy(param->szRecvBuf, text, kMaxDatagram - 1);
+    WriteLog(kLogInfo,
+             "#QMDebug ListenIPCPortProc Begin PostThreadMessage(WM_OTHRE_MSG), "
+             "pMsgParam.szRecvBuf=%s",
+             param->szRecvBuf);
+    bool posted = false;
+    try {
+        posted = PostDispatchMessage(run, WM_OTHRE_MSG, std::move(param));
+    } catch (const std::bad_alloc&) {
+        posted = false;  // the queue could not grow; the record went with the message
+    }
+    if (!posted) {
+        WriteLog(kLogGeneral, "PostThreadMessage fail");
+    }
+}
+
 int OrvaneEngine::RequestIpMsgProc(ThreadInfo* info) {
-    SetThreadUiLanguage(g_iLanguage == kLanguageChinese ? kLanguageChinese : kLanguageEnglish);
-    const std::string text(info->text);
     const int seq = info->sequence;
-    if (text.empty()) {
-        WriteLog(kLogInfo, "*%d* Enter RequestIpMsgProc!", seq);
-    } else {
-        WriteLog(kLogInfo, "*%d* Enter RequestIpMsgProc,message %s!", seq, text.c_str());
+    try {
+        SetThreadUiLanguage(g_iLanguage == kLanguageChinese ? kLanguageChinese : kLanguageEnglish);
+        const std::string text(info->text);
+        if (text.empty()) {
+            WriteLog(kLogInfo, "*%d* Enter RequestIpMsgProc!", seq);
+        } else {
+            WriteLog(kLogInfo, "*%d* Enter RequestIpMsgProc,message %s!", seq, text.c_str());
+        }
+        if (!IsRequestMsg(text)) {
+            WriteLog(kLogGeneral, "*%d* RequestIpMsgProc pMsgType not Request_ipaddr", seq);
+            info->running = 0;
+            return -3;
+        }
+        if (m_hooks.request) {
+            m_hooks.request(text, seq);
+        } else {
+            RequestIpaddrProc(text, seq);
+        }
+    } catch (const std::exception& e) {
+        // Out of memory, most likely: this request ends, the service goes on.
+        WriteLog(kLogMajor, "*%d* RequestIpMsgProc ended by an exception: %s", seq, e.what());
     }
-    if (IsRequestMsg(text)) {
-        RequestIpaddrProc(text, seq);
-        info->running = 0;  // last access to the record
-        return 0;
-    }
-    WriteLog(kLogGeneral, "*%d* RequestIpMsgProc pMsgType not Request_ipaddr", seq);
-    info->running = 0;
-    return -3;
+    info->running = 0;  // last access to the record
+    return 0;
 }
 
 int OrvaneEngine::SendToIPC(const char* text, size_t len) {

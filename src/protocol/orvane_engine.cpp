@@ -1,5 +1,6 @@
 #include "protocol/orvane_engine.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "firmware/folder_watcher.h"
@@ -12,7 +13,6 @@
 namespace orvane {
 
 namespace {
-constexpr int kThreadWaitMs = 10000;
 constexpr int kWatcherWaitMs = 1000;
 }  // namespace
 
@@ -21,22 +21,22 @@ OrvaneEngine::OrvaneEngine(ServiceView& view)
 
 OrvaneEngine::~OrvaneEngine() {
     StopService();
+    WaitEndedRuns("~OrvaneEngine");
 }
 
 bool OrvaneEngine::StartService(const ServiceConfig& config) {
     if (IsRunning()) {
         return true;
     }
-    m_szLocalIP = config.szLocalIP.substr(0, 63);
-    // The Start command forms the cursor before its MAC lookup; forming it again here keeps
-    // an engine started on its own on the same walk.
-    m_ipAllocator.SetNextIP(MakeAllocationCursor(m_szLocalIP));
-    m_szLocalMac = config.szLocalMac;
-    m_szUpgradeFolder = config.szUpgradeFolder;
+    ApplyRunSettings(config);
     m_bPauseTest = 0;
     m_iRequestSeq = 0;
-    m_queueDispatch.Clear();
     SetListenState(0);
+    const RunToken run = std::make_shared<RunState>(config.iThreadWaitMs);
+    {
+        std::lock_guard<std::mutex> lock(m_csRun);
+        m_run = run;
+    }
 
     StartTftpService();
 
@@ -44,18 +44,21 @@ bool OrvaneEngine::StartService(const ServiceConfig& config) {
 
     m_bStartUpgrade = 1;
     // The dispatcher must exist before the listener can post to it.
-    bool ok = m_hCleanThread.Start([this] { return CleanThreadProc(); }) &&
-              m_hOtherRecvMsgHnd.Start([this] { return DispatchMsgProc(); });
+    bool ok = StartThreadOf(*run, m_hCleanThread, "CleanThreadProc",
+                            [this](RunState& r) { return CleanThreadProc(r); }, {}) &&
+              StartThreadOf(*run, m_hOtherRecvMsgHnd, "DispatchMsgProc",
+                            [this](RunState& r) { return DispatchMsgProc(r); }, {});
     if (ok) {
         platform::SleepMs(20);
-        ok = m_hListenThread.Start([this] { return ListenIPCPortProc(); });
+        ok = StartThreadOf(*run, m_hListenThread, "ListenIPCPortProc",
+                           [this](RunState& r) { return ListenIPCPortProc(r); },
+                           {0, platform::ThreadPriority::kHighest});
     }
     if (!ok) {
         WriteLog(kLogMajor, "StartService create thread failed");
         StopService();
         return false;
     }
-    m_hListenThread.SetHighestPriority();
 
     StartCloudThread();
 
@@ -63,44 +66,138 @@ bool OrvaneEngine::StartService(const ServiceConfig& config) {
     return true;
 }
 
+// The settings are read without a lock by the run's threads, and also by threads of a stopped
+// run that missed their waits: a setting that changes waits until those have ended, so no
+// thread ever reads a text while it is rewritten.
+void OrvaneEngine::ApplyRunSettings(const ServiceConfig& config) {
+    const std::string localIP = config.szLocalIP.substr(0, 63);
+    if (localIP != m_szLocalIP || config.szLocalMac != m_szLocalMac ||
+        config.szUpgradeFolder != m_szUpgradeFolder) {
+        WaitEndedRuns("StartService");
+        m_szLocalIP = localIP;
+        m_szLocalMac = config.szLocalMac;
+        m_szUpgradeFolder = config.szUpgradeFolder;
+    }
+    // The Start command forms the cursor before its MAC lookup; forming it again here keeps
+    // an engine started on its own on the same walk.
+    m_ipAllocator.SetNextIP(MakeAllocationCursor(m_szLocalIP));
+}
+
 void OrvaneEngine::StopService() {
+    const RunToken run = CurrentRun();
     // Cleared first, so no new request is answered with a file the stopping TFTP service will
     // no longer serve.
     m_bStartUpgrade = 0;
+    if (!run) {
+        return;
+    }
+    run->End();
     StopTftpService();
 
-    PostDispatchMessage(WM_QUIT_DISPATCH);
-    for (platform::Thread* t : {&m_hOtherRecvMsgHnd, &m_hListenThread, &m_hCleanThread}) {
-        if (t->IsStarted() && !t->Wait(kThreadWaitMs)) {
-            WriteLog(kLogMajor, "StopService a thread did not end within %d ms", kThreadWaitMs);
-        }
-    }
-    // Workers the clean-up thread did not reap yet: each ends on its own, wait for it here so
-    // no record is freed under a running worker.
-    std::list<std::unique_ptr<ThreadInfo>> workers;
-    {
-        std::lock_guard<std::mutex> lock(m_csWorkerList);
-        workers.swap(m_listWorkers);
-    }
-    for (auto it = workers.begin(); it != workers.end();) {
-        if ((*it)->thread.Wait(kThreadWaitMs)) {
-            it = workers.erase(it);
-            continue;
-        }
-        // Still running: it writes its running flag when it ends, so its record stays listed
-        // for the next clean-up pass or Stop rather than being freed under it.
-        WriteLog(kLogMajor, "StopService a RequestIpMsgProc thread did not end within %d ms",
-                 kThreadWaitMs);
-        std::lock_guard<std::mutex> lock(m_csWorkerList);
-        m_listWorkers.push_back(std::move(*it));
-        it = workers.erase(it);
-    }
+    PostDispatchMessage(*run, WM_QUIT_DISPATCH);
+    WaitRunThread(m_hOtherRecvMsgHnd, "DispatchMsgProc");
+    WaitRunThread(m_hListenThread, "ListenIPCPortProc");
+    WaitRunThread(m_hCleanThread, "CleanThreadProc");
+    StopWorkers(*run);
     // Datagrams still queued for the dispatcher are released with their records.
-    m_queueDispatch.Clear();
+    run->queue.Clear();
 
     StopCloudThread();
 
     StopFolderWatcher();
+
+    std::lock_guard<std::mutex> lock(m_csRun);
+    m_run.reset();
+    m_vecEndedRuns.erase(std::remove_if(m_vecEndedRuns.begin(), m_vecEndedRuns.end(),
+                                        [](const RunToken& r) { return r->LiveThreads() == 0; }),
+                         m_vecEndedRuns.end());
+    if (run->LiveThreads() > 0) {
+        m_vecEndedRuns.push_back(run);
+    }
+}
+
+// Workers the clean-up thread did not reap yet. They share one deadline, so k stuck workers
+// hold Stop up for one wait, not k. A worker still running keeps its record: the run, which
+// the worker holds, frees it after the worker's end.
+void OrvaneEngine::StopWorkers(RunState& run) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(run.threadWaitMs);
+    const size_t stuck = run.WaitWorkersFinished(deadline);
+    for (auto& done : run.TakeFinishedWorkers()) {
+        done->thread.Wait(run.threadWaitMs);  // it has cleared its flag: its end is at hand
+    }
+    if (stuck > 0) {
+        WriteLog(kLogMajor, "StopService %zu RequestIpMsgProc threads did not end within %d ms",
+                 stuck, run.threadWaitMs);
+    }
+}
+
+void OrvaneEngine::WaitRunThread(platform::Thread& handle, const char* name) {
+    const RunToken run = CurrentRun();
+    const int waitMs = run ? run->threadWaitMs : kThreadWaitMs;
+    if (handle.IsStarted() && !handle.Wait(waitMs)) {
+        WriteLog(kLogMajor, "StopService %s did not end within %d ms", name, waitMs);
+    }
+    // Forgotten either way: a late thread ends on its own, and is counted in its run.
+    handle = platform::Thread();
+}
+
+bool OrvaneEngine::StartRunThread(platform::Thread& handle, const char* name,
+                                  std::function<int(RunState& run)> body,
+                                  platform::ThreadOptions options) {
+    const RunToken run = CurrentRun();
+    return run && StartThreadOf(*run, handle, name, std::move(body), options);
+}
+
+bool OrvaneEngine::StartThreadOf(RunState& run, platform::Thread& handle, const char* name,
+                                 std::function<int(RunState& run)> body,
+                                 platform::ThreadOptions options) {
+    run.ThreadBegins();
+    bool started = false;
+    try {
+        RunToken token = run.shared_from_this();
+        started = handle.Start(
+            [token, name, body = std::move(body)]() {
+                int result = -1;
+                try {
+                    result = body(*token);
+                } catch (const std::exception& e) {
+                    WriteLog(kLogMajor, "%s ended by an exception: %s", name, e.what());
+                } catch (...) {
+                    WriteLog(kLogMajor, "%s ended by an exception", name);
+                }
+                token->ThreadEnds();  // the thread's last use of the engine
+                return result;
+            },
+            options);
+    } catch (const std::exception&) {
+        started = false;  // no memory for the thread's closure
+    }
+    if (!started) {
+        run.ThreadEnds();
+    }
+    return started;
+}
+
+RunToken OrvaneEngine::CurrentRun() const {
+    std::lock_guard<std::mutex> lock(m_csRun);
+    return m_run;
+}
+
+// Waits, without limit, for the threads of stopped runs: they use this object. Each of them
+// ends on its own once its handler returns.
+void OrvaneEngine::WaitEndedRuns(const char* who) {
+    std::vector<RunToken> runs;
+    {
+        std::lock_guard<std::mutex> lock(m_csRun);
+        runs.swap(m_vecEndedRuns);
+    }
+    for (const RunToken& run : runs) {
+        while (!run->WaitThreadsEnded(kThreadWaitMs)) {
+            WriteLog(kLogMajor, "%s waits for %zu threads of a stopped run", who,
+                     run->LiveThreads());
+        }
+    }
 }
 
 // The TFTP service serving the upgrade folder on m_szLocalIP.
@@ -156,14 +253,14 @@ void OrvaneEngine::StopCloudThread() {}
 // The folder watcher that asks the dispatcher for rescans. It reads the folder box once, as
 // it is when the service starts.
 void OrvaneEngine::StartFolderWatcher() {
-    // Shared with the thread, which may outlive a missed wait at Stop.
+    // Owned by the thread's closure, which may outlive a missed wait at Stop.
     auto watch = std::make_shared<platform::FolderWatch>();
     if (!OpenFolderWatch(m_view.GetUpgradeFolder(), watch.get())) {
         return;  // the catalogue follows no changes until the next Start
     }
-    m_hWatchThread.Start([this, watch] {
-        return WatchDirectory(*watch, m_bStartUpgrade,
-                              [this] { return PostDispatchMessage(WM_RESCAN_FOLDER); });
+    StartRunThread(m_hWatchThread, "WatchDirectory", [this, watch](RunState& run) {
+        return WatchDirectory(*watch, run.running,
+                              [this, &run] { return PostDispatchMessage(run, WM_RESCAN_FOLDER); });
     });
 }
 
@@ -172,10 +269,23 @@ void OrvaneEngine::StopFolderWatcher() {
         WriteLog(kLogMajor, "StopService the folder watcher did not end within %d ms",
                  kWatcherWaitMs);
     }
+    m_hWatchThread = platform::Thread();
 }
 
-bool OrvaneEngine::PostDispatchMessage(unsigned message, std::unique_ptr<MsgParam> param) {
-    m_queueDispatch.Post(DispatchMessage{message, std::move(param)});
+bool OrvaneEngine::PostDispatchMessage(RunState& run, unsigned message,
+                                       std::unique_ptr<MsgParam> param) {
+    if (message == WM_QUIT_DISPATCH) {
+        run.queue.PostPastLimit(DispatchMessage{message, nullptr});
+        return true;
+    }
+    if (!run.IsRunning()) {
+        return false;
+    }
+    if (message == WM_OTHRE_MSG) {
+        return run.queue.Post(DispatchMessage{message, std::move(param)});
+    }
+    // A rescan order is paced by its sender and must not be lost behind a report flood.
+    run.queue.PostPastLimit(DispatchMessage{message, std::move(param)});
     return true;
 }
 
@@ -195,8 +305,17 @@ int OrvaneEngine::WaitListening(int timeoutMs) {
 }
 
 size_t OrvaneEngine::WorkerCount() const {
-    std::lock_guard<std::mutex> lock(m_csWorkerList);
-    return m_listWorkers.size();
+    const RunToken run = CurrentRun();
+    return run ? run->WorkerCount() : 0;
+}
+
+size_t OrvaneEngine::LiveThreadCount() const {
+    std::lock_guard<std::mutex> lock(m_csRun);
+    size_t n = m_run ? m_run->LiveThreads() : 0;
+    for (const RunToken& run : m_vecEndedRuns) {
+        n += run->LiveThreads();
+    }
+    return n;
 }
 
 }  // namespace orvane

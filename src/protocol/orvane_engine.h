@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "firmware/upgrade_file_info.h"
-#include "platform/message_queue.h"
 #include "platform/thread.h"
 #include "protocol/device_message.h"
 #include "protocol/device_table.h"
 #include "protocol/ip_allocator.h"
+#include "protocol/run_state.h"
 
 namespace orvane {
 
@@ -27,27 +27,6 @@ class OrvaneEngine;
 constexpr unsigned WM_OTHRE_MSG = 0x0400 + 100;      // a datagram for the report handling
 constexpr unsigned WM_QUIT_DISPATCH = 0x0400 + 101;  // leave the dispatch loop
 constexpr unsigned WM_RESCAN_FOLDER = 0x0400 + 102;  // rebuild the firmware catalogue
-
-// One accepted request. The worker list owns it; only the clean-up thread frees it, after
-// the worker has cleared `running` and its thread has ended.
-struct ThreadInfo {
-    std::atomic<int> running{0};
-    platform::Thread thread;
-    int sequence = 0;
-    char text[kMaxDatagram] = {};
-    OrvaneEngine* owner = nullptr;
-};
-
-// One datagram that is not a request, on its way to the dispatcher (which frees it).
-struct MsgParam {
-    char szRecvBuf[kMaxDatagram] = {};
-    OrvaneEngine* owner = nullptr;
-};
-
-struct DispatchMessage {
-    unsigned message = 0;
-    std::unique_ptr<MsgParam> pMsgParam;
-};
 
 // A device request parked for the cloud thread: the deferred arguments of
 // assignIPAndFirmware, keyed by the model.
@@ -63,17 +42,32 @@ struct CloudRequest {
 
 // What Start hands the engine.
 struct ServiceConfig {
-    std::string szLocalIP;        // serving IPv4 address
-    std::string szLocalMac;       // serving adapter's MAC, "00:1A:2B:3C:4D:5E"
-    std::string szUpgradeFolder;  // firmware folder, also the TFTP root
+    std::string szLocalIP;              // serving IPv4 address
+    std::string szLocalMac;             // serving adapter's MAC, "00:1A:2B:3C:4D:5E"
+    std::string szUpgradeFolder;        // firmware folder, also the TFTP root
+    int iThreadWaitMs = kThreadWaitMs;  // Stop's wait for each thread (tests shorten it)
+};
+
+// Stand-ins for the request and report handling, for tests of the threads around them. Set
+// before StartService. Whatever they use must outlive the engine (declare it first): the
+// engine's destructor waits for every thread that may still be inside one.
+struct HandlerHooks {
+    std::function<void(const std::string& text, int sequence)> request;
+    std::function<int(int event, const std::string& text)> report;
 };
 
 // The upgrade service: all run-time state shared by the protocol threads, and the threads
 // themselves. It knows no UI; it reaches the front-end only through ServiceView.
-class OrvaneEngine {
+//
+// Final, and its handlers are not virtual: a derived class would be torn down while threads
+// still run inside its overrides, before this destructor could stop them (tests replace the
+// handlers with HandlerHooks instead). The destructor stops the service and then waits,
+// without limit, for every thread of every run, also those that missed Stop's waits: they
+// all use this object.
+class OrvaneEngine final {
   public:
     explicit OrvaneEngine(ServiceView& view);
-    virtual ~OrvaneEngine();
+    ~OrvaneEngine();
     OrvaneEngine(const OrvaneEngine&) = delete;
     OrvaneEngine& operator=(const OrvaneEngine&) = delete;
 
@@ -100,23 +94,39 @@ class OrvaneEngine {
         return it == m_mapLanguageCode.end() ? std::string() : it->second;
     }
 
-    // Thread bodies; public so tests can drive them one at a time.
-    int ListenIPCPortProc();
-    int DispatchMsgProc();
+    // Thread bodies, each serving the run it was started for.
+    int ListenIPCPortProc(RunState& run);
+    int DispatchMsgProc(RunState& run);
     int RequestIpMsgProc(ThreadInfo* info);
-    int CleanThreadProc();
+    int CleanThreadProc(RunState& run);
+
+    // Starts `body` as a thread of the current run; for the service's own threads, called by
+    // StartService (a new service thread starts there, before the folder watcher, and is
+    // awaited in StopService with WaitRunThread). The thread holds its run until it ends, so
+    // its loop runs `while (run.IsRunning())` and reaches only its own run's queue however
+    // late it ends; an exception escaping `body` ends the thread with a log line naming
+    // `name`; the destructor waits for the thread. Captures of `body` must not touch the
+    // engine when destroyed. False when stopped or no thread could be made.
+    bool StartRunThread(platform::Thread& handle, const char* name,
+                        std::function<int(RunState& run)> body,
+                        platform::ThreadOptions options = {});
+    // Stop's wait for one thread of the run being stopped (logged when it is missed).
+    void WaitRunThread(platform::Thread& handle, const char* name);
+    void SetHandlerHooks(HandlerHooks hooks) { m_hooks = std::move(hooks); }
 
     // Broadcasts `len` bytes of text and its NUL to 255.255.255.255:10010 from m_szLocalIP.
     // 0 after one send attempt; -1 no socket; -2 bind failed.
     int SendToIPC(const char* text, size_t len);
 
-    // Queues a message for the dispatcher; false when it cannot take messages.
-    bool PostDispatchMessage(unsigned message, std::unique_ptr<MsgParam> param = nullptr);
+    // Queues a message for the run's dispatcher; false when the run has ended or, for a
+    // datagram, kDispatchQueueLimit wait already (the record is then freed).
+    bool PostDispatchMessage(RunState& run, unsigned message,
+                             std::unique_ptr<MsgParam> param = nullptr);
 
     // Handles one address request on its worker thread.
-    virtual void RequestIpaddrProc(const std::string& text, int sequence);
+    void RequestIpaddrProc(const std::string& text, int sequence);
     // Handles one report on the dispatcher thread: 0, or -1 to -7 for a report dropped.
-    virtual int ReportMsgProc(int event, const std::string& text);
+    int ReportMsgProc(int event, const std::string& text);
     // The status text of report event 0..11 and state code 0..7 in the calling thread's
     // language (left as it was where the stage has none); raises the window for a failure.
     // -1 for an event or state out of range.
@@ -164,7 +174,10 @@ class OrvaneEngine {
     const std::string& LocalIP() const { return m_szLocalIP; }
     const std::string& LocalMac() const { return m_szLocalMac; }
     int RequestSeq() const { return m_iRequestSeq.load(); }
+    // Request workers listed in the current run (0 when stopped).
     size_t WorkerCount() const;
+    // Threads of every run that have not ended yet, also those that missed Stop's waits.
+    size_t LiveThreadCount() const;
 
   private:
     // Appends the request to m_vecCloudRequest (dropped, logged, when 1000 wait already)
@@ -180,8 +193,18 @@ class OrvaneEngine {
     void StopCloudThread();
     void StartFolderWatcher();
     void StopFolderWatcher();
-    void ReapFinishedWorkers();
+    void ReapFinishedWorkers(RunState& run);
     void RescanFolder(const std::string& folder);
+    void StartRequestWorker(RunState& run, const char* text);
+    void LogDroppedRequests(RunState& run);
+    void PostDatagram(RunState& run, const char* text);
+    void HandleDispatchMessage(DispatchMessage& msg);
+    void ApplyRunSettings(const ServiceConfig& config);
+    void StopWorkers(RunState& run);
+    RunToken CurrentRun() const;
+    void WaitEndedRuns(const char* who);
+    bool StartThreadOf(RunState& run, platform::Thread& handle, const char* name,
+                       std::function<int(RunState& run)> body, platform::ThreadOptions options);
 
     ServiceView& m_view;
     DeviceTable m_deviceTable;
@@ -200,9 +223,6 @@ class OrvaneEngine {
     // Holds m_szNextIP under the allocation lock.
     IpAllocator m_ipAllocator;
 
-    mutable std::mutex m_csWorkerList;  // guards the list's links, not the records' flags
-    std::list<std::unique_ptr<ThreadInfo>> m_listWorkers;
-
     std::mutex m_csListenState;
     std::condition_variable m_cvListenState;
     int m_iListenState = 0;  // 0 not yet bound, 1 listening, -1 bind failed
@@ -219,7 +239,12 @@ class OrvaneEngine {
     std::deque<CloudRequest> m_vecCloudRequest;
     std::vector<std::string> m_vecDownloadedModel;
 
-    platform::MessageQueue<DispatchMessage> m_queueDispatch;
+    HandlerHooks m_hooks;
+    // The current run (none while stopped), set and cleared by Start and Stop; runs that
+    // ended with threads still alive are kept until those end, for the destructor's wait.
+    mutable std::mutex m_csRun;
+    RunToken m_run;
+    std::vector<RunToken> m_vecEndedRuns;
     platform::Thread m_hOtherRecvMsgHnd;  // dispatcher
     platform::Thread m_hListenThread;
     platform::Thread m_hCleanThread;

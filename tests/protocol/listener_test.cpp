@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <set>
 #include <string>
 #include <thread>
@@ -10,6 +13,7 @@
 #include "common/netns.h"
 #include "common/recording_view.h"
 #include "common/temp_dir.h"
+#include "failing_new.h"
 #include "platform/udp_socket.h"
 #include "protocol/orvane_engine.h"
 #include "support/log.h"
@@ -21,37 +25,35 @@ using platform::Endpoint;
 using platform::UdpSocket;
 
 constexpr int kWaitMs = 5000;
-// Longer than the 10 s that Stop gives each worker.
-constexpr int kHoldMs = 30000;
+constexpr int kHoldMs = 30000;  // a held handler gives up after this, whatever happens
+constexpr int kShortStopWaitMs = 100;
 
-// An engine whose request and report handling only records what reached it.
-class RecordingEngine : public OrvaneEngine {
+// Stands in for the request and report handling: records what reached it, holds the calls
+// whose text contains a marker until Release, and throws where told to.
+class Recorder {
   public:
-    using OrvaneEngine::OrvaneEngine;
-
     struct Call {
         int number;  // sequence for requests, event for reports
         std::string text;
         std::thread::id thread;
+        size_t stackBytes;
     };
 
-    void RequestIpaddrProc(const std::string& text, int sequence) override {
-        Record(m_vecRequests, sequence, text);
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_cv.wait_for(lock, std::chrono::milliseconds(kHoldMs), [this] { return !m_bHeld; });
-    }
-    int ReportMsgProc(int event, const std::string& text) override {
-        Record(m_vecReports, event, text);
-        return 0;
+    HandlerHooks Hooks() {
+        return HandlerHooks{
+            [this](const std::string& text, int seq) { Handle(m_requests, seq, text); },
+            [this](int event, const std::string& text) {
+                Handle(m_reports, event, text);
+                return 0;
+            }};
     }
 
-    // Waits until `count` calls of that kind arrived; returns a copy of them.
-    std::vector<Call> WaitRequests(size_t count) { return WaitFor(m_vecRequests, count); }
-    std::vector<Call> WaitReports(size_t count) { return WaitFor(m_vecReports, count); }
+    std::vector<Call> WaitRequests(size_t count) { return WaitFor(m_requests, count); }
+    std::vector<Call> WaitReports(size_t count) { return WaitFor(m_reports, count); }
 
-    // While held, request handling does not return (for at most kHoldMs) until Release.
-    void Hold() {
+    void Hold(const std::string& marker) {
         std::lock_guard<std::mutex> lock(m_mutex);
+        m_szHold = marker;
         m_bHeld = true;
     }
     void Release() {
@@ -61,12 +63,46 @@ class RecordingEngine : public OrvaneEngine {
         }
         m_cv.notify_all();
     }
+    void ThrowOn(const std::string& marker) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_szThrow = marker;
+    }
+    // Told by a test when the engine is gone; a handler still running then is a fault.
+    void EngineGone() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_bEngineGone = true;
+        }
+        m_cv.notify_all();
+    }
+    bool WaitEngineGone(int timeoutMs) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_cv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                             [this] { return m_bEngineGone; });
+    }
+    bool RanAfterEngineGone() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_bRanAfterEngineGone;
+    }
 
   private:
-    void Record(std::vector<Call>& calls, int number, const std::string& text) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        calls.push_back(Call{number, text, std::this_thread::get_id()});
+    void Handle(std::vector<Call>& calls, int number, const std::string& text) {
+        pthread_attr_t attr;
+        size_t stack = 0;
+        if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+            pthread_attr_getstacksize(&attr, &stack);
+            pthread_attr_destroy(&attr);
+        }
+        std::unique_lock<std::mutex> lock(m_mutex);
+        calls.push_back(Call{number, text, std::this_thread::get_id(), stack});
         m_cv.notify_all();
+        if (!m_szThrow.empty() && text.find(m_szThrow) != std::string::npos) {
+            throw std::bad_alloc();
+        }
+        if (m_bHeld && text.find(m_szHold) != std::string::npos) {
+            m_cv.wait_for(lock, std::chrono::milliseconds(kHoldMs), [this] { return !m_bHeld; });
+        }
+        m_bRanAfterEngineGone = m_bRanAfterEngineGone || m_bEngineGone;
     }
     std::vector<Call> WaitFor(std::vector<Call>& calls, size_t count) {
         std::unique_lock<std::mutex> lock(m_mutex);
@@ -77,9 +113,13 @@ class RecordingEngine : public OrvaneEngine {
 
     std::mutex m_mutex;
     std::condition_variable m_cv;
-    std::vector<Call> m_vecRequests;
-    std::vector<Call> m_vecReports;
+    std::vector<Call> m_requests;
+    std::vector<Call> m_reports;
     bool m_bHeld = false;
+    std::string m_szHold;
+    std::string m_szThrow;
+    bool m_bEngineGone = false;
+    bool m_bRanAfterEngineGone = false;
 };
 
 void SendDatagram(const std::string& text) {
@@ -109,15 +149,16 @@ class ListenerTest : public ::testing::Test {
     void SetUp() override {
         ORVANE_REQUIRE_PRIVATE_NETWORK();
         InitLog(kLogInfo, m_dir.File("Upgrade.log").c_str());
+        m_engine->SetHandlerHooks(m_recorder.Hooks());
     }
     void TearDown() override {
-        m_engine.Release();
-        m_engine.StopService();
+        m_recorder.Release();
+        m_engine.reset();
         InitLog(kLogMajor, "");
     }
     void Start() {
-        ASSERT_TRUE(m_engine.StartService(ServiceConfig{"127.0.0.1", "", ""}));
-        ASSERT_EQ(m_engine.WaitListening(kWaitMs), 1);
+        ASSERT_TRUE(m_engine->StartService(ServiceConfig{"127.0.0.1", "", "", kShortStopWaitMs}));
+        ASSERT_EQ(m_engine->WaitListening(kWaitMs), 1);
     }
     std::string Log() const { return test::ReadWholeFile(m_dir.File("Upgrade.log")); }
     static size_t Count(const std::string& text, const std::string& what) {
@@ -140,7 +181,8 @@ class ListenerTest : public ::testing::Test {
 
     test::TempDir m_dir;
     test::RecordingView m_view;
-    RecordingEngine m_engine{m_view};
+    Recorder m_recorder;  // outlives the engine, which may still run inside it
+    std::unique_ptr<OrvaneEngine> m_engine = std::make_unique<OrvaneEngine>(m_view);
 };
 
 // Catches requests routed to the dispatcher, or sequence numbers that skip or repeat.
@@ -148,7 +190,7 @@ TEST_F(ListenerTest, RequestsStartWorkersWithConsecutiveSequenceNumbers) {
     Start();
     SendDatagram(Request(41));
     SendDatagram(Request(42));
-    auto calls = m_engine.WaitRequests(2);
+    auto calls = m_recorder.WaitRequests(2);
     ASSERT_EQ(calls.size(), 2u);
     std::set<int> seqs{calls[0].number, calls[1].number};
     EXPECT_EQ(seqs, (std::set<int>{1, 2}));
@@ -156,7 +198,7 @@ TEST_F(ListenerTest, RequestsStartWorkersWithConsecutiveSequenceNumbers) {
     for (const auto& c : calls) {
         EXPECT_EQ(c.text.find("Msg:Request_ipaddr\r\n"), 0u);
     }
-    EXPECT_TRUE(m_engine.WaitReports(0).empty());
+    EXPECT_TRUE(m_recorder.WaitReports(0).empty());
 }
 
 // Catches reports handled out of order, on several threads, or unknown texts reaching the
@@ -169,7 +211,7 @@ TEST_F(ListenerTest, ReportsReachTheDispatcherOneAtATimeInArrivalOrder) {
     for (int i = 0; i < 20; ++i) {
         SendDatagram(Report(keywords[i % 4], i));
     }
-    auto calls = m_engine.WaitReports(20);
+    auto calls = m_recorder.WaitReports(20);
     ASSERT_EQ(calls.size(), 20u);
     const int events[] = {0, 1, 2, 11};
     for (int i = 0; i < 20; ++i) {
@@ -177,22 +219,22 @@ TEST_F(ListenerTest, ReportsReachTheDispatcherOneAtATimeInArrivalOrder) {
         EXPECT_NE(calls[i].text.find("Schedule:" + std::to_string(i) + "\r\n"), std::string::npos);
         EXPECT_EQ(calls[i].thread, calls[0].thread);
     }
-    EXPECT_TRUE(m_engine.WaitRequests(0).empty());
+    EXPECT_TRUE(m_recorder.WaitRequests(0).empty());
 }
 
 // Catches datagrams handled, queued or answered while the service is paused.
 TEST_F(ListenerTest, PausedServiceDropsDatagramsWithTwoLogLines) {
     Start();
-    m_engine.SetPause(true);
+    m_engine->SetPause(true);
     SendDatagram(Request(1));
     SendDatagram(Report("Report_App", 1));
     ASSERT_TRUE(WaitLogCount("#QMDebug m_bPauseTest = true, continue", 2));
-    m_engine.SetPause(false);
+    m_engine->SetPause(false);
     SendDatagram(Report("Report_Kernel", 2));
-    auto reports = m_engine.WaitReports(1);
+    auto reports = m_recorder.WaitReports(1);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].number, 2);  // only the report after resuming
-    EXPECT_TRUE(m_engine.WaitRequests(0).empty());
+    EXPECT_TRUE(m_recorder.WaitRequests(0).empty());
     std::string log = Log();
     EXPECT_EQ(Count(log, "#QMDebug m_bPauseTest = true, continue"), 2u);
     EXPECT_NE(log.find("#QMDebug ListenIPCPortProc recvfrom szRecvBuf=Msg:Request_ipaddr"),
@@ -204,51 +246,179 @@ TEST_F(ListenerTest, OversizedDatagramIsCutTo2047Bytes) {
     Start();
     std::string big = Report("Report_User", 0) + std::string(4000, 'z');
     SendDatagram(big);
-    auto reports = m_engine.WaitReports(1);
+    auto reports = m_recorder.WaitReports(1);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].text.size(), kMaxDatagram - 1);
     EXPECT_EQ(reports[0].text, big.substr(0, kMaxDatagram - 1));
 }
 
-// Catches Stop leaving the listener bound or workers behind: a new start binds the port again.
+// Catches Stop leaving the listener bound or a thread behind, and a finished worker left
+// unreaped: a new start binds the port again.
 TEST_F(ListenerTest, StopEndsEveryThreadAndFreesThePort) {
     Start();
     SendDatagram(Request(1));
-    ASSERT_EQ(m_engine.WaitRequests(1).size(), 1u);
-    m_engine.StopService();
-    EXPECT_FALSE(m_engine.IsRunning());
-    EXPECT_EQ(m_engine.WorkerCount(), 0u);
+    ASSERT_EQ(m_recorder.WaitRequests(1).size(), 1u);
+    ASSERT_TRUE(WaitLogCount("Clean RequestIpMsgProc Thread, handle", 1));
+    EXPECT_EQ(m_engine->WorkerCount(), 0u);
+    m_engine->StopService();
+    EXPECT_FALSE(m_engine->IsRunning());
+    EXPECT_EQ(m_engine->LiveThreadCount(), 0u);
     EXPECT_NE(Log().find("end ListenIPCPortProc"), std::string::npos);
     UdpSocket probe;
     ASSERT_TRUE(probe.Open());
     EXPECT_TRUE(probe.Bind(Endpoint{0x7F000001u, 10011}));
     probe.Close();
     Start();
-    EXPECT_EQ(m_engine.RequestSeq(), 0);
+    EXPECT_EQ(m_engine->RequestSeq(), 0);
 }
 
-// Catches Stop freeing the record of a worker that outlives its wait (the worker still writes
-// its running flag when it ends): the record must stay listed until a later Stop or clean-up.
-TEST_F(ListenerTest, StopKeepsTheRecordOfAWorkerThatOutlivesItsWait) {
-    m_engine.Hold();
+// Catches a request flood growing threads without bound (each with an 8 MiB stack): past
+// kMaxRequestWorkers running workers a request is dropped with a log line, and once they end
+// requests are served again.
+TEST_F(ListenerTest, RequestWorkersAreBoundedAndSmall) {
+    m_recorder.Hold("Msg:Request_ipaddr");
     Start();
-    SendDatagram(Request(1));
-    ASSERT_EQ(m_engine.WaitRequests(1).size(), 1u);
-    m_engine.StopService();  // gives the held worker its 10 s in vain
-    EXPECT_EQ(m_engine.WorkerCount(), 1u);
-    m_engine.Release();
-    m_engine.StopService();
-    EXPECT_EQ(m_engine.WorkerCount(), 0u);
+    for (size_t i = 0; i < kMaxRequestWorkers; ++i) {
+        SendDatagram(Request(static_cast<int>(i)));
+    }
+    auto calls = m_recorder.WaitRequests(kMaxRequestWorkers);
+    ASSERT_EQ(calls.size(), kMaxRequestWorkers);
+    for (int i = 0; i < 3; ++i) {
+        SendDatagram(Request(1000 + i));
+    }
+    SendDatagram(Report("Report_App", 1));  // the listener takes datagrams in order
+    ASSERT_EQ(m_recorder.WaitReports(1).size(), 1u);
+    EXPECT_EQ(Count(Log(), "RequestIpMsgProc threads running: request dropped"), 1u);
+    EXPECT_EQ(m_engine->WorkerCount(), kMaxRequestWorkers);
+    EXPECT_LT(calls[0].stackBytes, 1u << 20);  // not the 8 MiB default (sanitizers add a little)
+
+    m_recorder.Release();
+    ASSERT_TRUE(WaitLogCount("Clean RequestIpMsgProc Thread, handle", kMaxRequestWorkers));
+    SendDatagram(Request(2000));
+    calls = m_recorder.WaitRequests(kMaxRequestWorkers + 1);
+    ASSERT_EQ(calls.size(), kMaxRequestWorkers + 1);
+    EXPECT_EQ(calls.back().number, static_cast<int>(kMaxRequestWorkers) + 1);
 }
 
-// Catches a finished worker left in the list forever.
-TEST_F(ListenerTest, CleanUpThreadReapsFinishedWorkers) {
+// Catches an allocation failure (or any exception) in the listener or a handler ending the
+// process: each ends only its own datagram, with a log line, and the next one is served.
+TEST_F(ListenerTest, AllocationFailureEndsOnlyItsOwnDatagram) {
+    Start();
+    struct Case {
+        const char* what;
+        size_t failSize;      // listener allocation made to fail, or 0
+        const char* throwOn;  // handler text made to throw, or ""
+        std::string datagram;
+        const char* logLine;
+    };
+    const Case cases[] = {
+        {"worker record", sizeof(ThreadInfo), "", Request(1),
+         "Malloc thread information buffer fail"},
+        {"report record", sizeof(MsgParam), "", Report("Report_App", 1), "Malloc msg buffer fail"},
+        {"request handling", 0, "Cseq:2\r\n", Request(2), "RequestIpMsgProc ended by an exception"},
+        {"report handling", 0, "Schedule:2\r\n", Report("Report_App", 2),
+         "DispatchMsgProc message 1124 ended by an exception"},
+    };
+    size_t requests = 0;
+    size_t reports = 0;
+    for (const Case& c : cases) {
+        test::FailNextAllocationOf(c.failSize);
+        m_recorder.ThrowOn(c.throwOn);
+        SendDatagram(c.datagram);
+        EXPECT_TRUE(WaitLogCount(c.logLine, 1)) << c.what;
+        test::FailNextAllocationOf(0);
+        m_recorder.ThrowOn("");
+        if (*c.throwOn) {  // the handler was reached before it threw
+            ++(IsRequestMsg(c.datagram) ? requests : reports);
+        }
+        SendDatagram(Request(10));
+        SendDatagram(Report("Report_Kernel", 10));
+        EXPECT_EQ(m_recorder.WaitRequests(++requests).size(), requests) << c.what;
+        EXPECT_EQ(m_recorder.WaitReports(++reports).size(), reports) << c.what;
+    }
+}
+
+// Catches a report flood (or a dispatcher stuck in a long rescan) growing the queue without
+// bound: past kDispatchQueueLimit waiting datagrams, posting fails and the datagram is dropped.
+TEST_F(ListenerTest, DispatcherQueueIsBounded) {
+    InitLog(kLogGeneral, m_dir.File("Upgrade.log").c_str());  // no line per datagram
+    m_recorder.Hold("Schedule:0\r\n");
+    Start();
+    SendDatagram(Report("Report_App", 0));
+    ASSERT_EQ(m_recorder.WaitReports(1).size(), 1u);
+    // Datagrams the socket drops under the burst do not matter: send until the queue is full.
+    bool refused = false;
+    for (int batch = 0; batch < 100 && !refused; ++batch) {
+        for (int i = 0; i < 200; ++i) {
+            SendDatagram(Report("Report_App", 1));
+        }
+        refused = Count(Log(), "PostThreadMessage fail") > 0;
+    }
+    ASSERT_TRUE(refused || WaitLogCount("PostThreadMessage fail", 1));
+    m_recorder.Release();
+    // The whole queue is served; what the socket still held when the queue filled (at most
+    // a few hundred datagrams) may follow; then a report sent after the flood.
+    ASSERT_GE(m_recorder.WaitReports(kDispatchQueueLimit + 1).size(), kDispatchQueueLimit + 1);
+    SendDatagram(Report("Report_Update", 2));
+    std::vector<Recorder::Call> calls;
+    for (size_t n = kDispatchQueueLimit + 2; n < kDispatchQueueLimit + 1000; n = calls.size() + 1) {
+        calls = m_recorder.WaitReports(n);
+        if (calls.size() < n || calls.back().number == 11) {
+            break;
+        }
+    }
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.back().number, 11) << calls.size() << " reports handled";
+}
+
+// Catches a dispatcher of a stopped run serving the next one: stuck in a slow handler past
+// Stop's wait, it must end after that handler instead of taking the new run's reports.
+TEST_F(ListenerTest, DispatcherOfAStoppedRunNeverServesTheNextRun) {
+    m_recorder.Hold("Schedule:999\r\n");
+    Start();
+    SendDatagram(Report("Report_App", 999));
+    auto calls = m_recorder.WaitReports(1);
+    ASSERT_EQ(calls.size(), 1u);
+    const std::thread::id oldDispatcher = calls[0].thread;
+    m_engine->StopService();  // the dispatcher misses its wait
+    Start();
+    for (int i = 0; i < 10; ++i) {
+        SendDatagram(Report("Report_App", i));
+    }
+    ASSERT_EQ(m_recorder.WaitReports(11).size(), 11u);
+    m_recorder.Release();  // the old dispatcher returns from its handler
+    for (int i = 10; i < 30; ++i) {
+        SendDatagram(Report("Report_App", i));
+    }
+    calls = m_recorder.WaitReports(31);
+    ASSERT_EQ(calls.size(), 31u);
+    for (int i = 0; i < 30; ++i) {
+        const Recorder::Call& c = calls[i + 1];
+        EXPECT_NE(c.thread, oldDispatcher) << i;
+        EXPECT_EQ(c.thread, calls[1].thread) << i;
+        EXPECT_NE(c.text.find("Schedule:" + std::to_string(i) + "\r\n"), std::string::npos) << i;
+    }
+    m_engine->StopService();
+    m_engine.reset();  // waits for the old dispatcher too
+}
+
+// Catches the engine freed under a worker that outlived Stop's wait (and a base destructor
+// stopping threads inside a derived handler): destruction waits until the worker has ended.
+TEST_F(ListenerTest, DestructionWaitsForAWorkerThatOutlivedStop) {
+    m_recorder.Hold("Msg:Request_ipaddr");
     Start();
     SendDatagram(Request(1));
-    ASSERT_EQ(m_engine.WaitRequests(1).size(), 1u);
-    // The clean-up pass runs every ~2 s; wait for its log line.
-    ASSERT_TRUE(WaitLogCount("Clean RequestIpMsgProc Thread, handle", 1));
-    EXPECT_EQ(m_engine.WorkerCount(), 0u);
+    ASSERT_EQ(m_recorder.WaitRequests(1).size(), 1u);
+    std::thread destroyer([this] {
+        m_engine.reset();
+        m_recorder.EngineGone();
+    });
+    EXPECT_TRUE(WaitLogCount("RequestIpMsgProc thread", 1));  // Stop's wait for it missed
+    // Destruction must still be waiting for the worker; a wrong one would end long before.
+    EXPECT_FALSE(m_recorder.WaitEngineGone(500));
+    m_recorder.Release();
+    destroyer.join();
+    EXPECT_FALSE(m_recorder.RanAfterEngineGone());
 }
 
 // Catches a reply sent from the wrong address or port, or without its trailing NUL.
@@ -259,7 +429,7 @@ TEST_F(ListenerTest, SendToIpcBroadcastsTextAndNulFromTheChosenAddress) {
     ASSERT_TRUE(rx.SetReuseAddress());
     ASSERT_TRUE(rx.Bind(Endpoint{0, 10010}));
     const std::string text = "Msg:Request_ipaddr\r\nCseq:8\r\nIPCMac:m\r\n";
-    EXPECT_EQ(m_engine.SendToIPC(text.c_str(), text.size()), 0);
+    EXPECT_EQ(m_engine->SendToIPC(text.c_str(), text.size()), 0);
     ASSERT_EQ(rx.WaitReadable(kWaitMs), 1);
     char buf[2048];
     Endpoint from;
@@ -271,24 +441,20 @@ TEST_F(ListenerTest, SendToIpcBroadcastsTextAndNulFromTheChosenAddress) {
 }
 
 // Catches a bind failure that is silent or stops the service: text 165 reaches the view and
-// the other threads keep running until Stop.
+// the other threads keep running until Stop. Port taken, or an address not on this host.
 TEST_F(ListenerTest, BindFailureShowsTextAndServiceRunsOn) {
     UdpSocket holder;  // no SO_REUSEADDR, so the listener's bind is refused
     ASSERT_TRUE(holder.Open());
     ASSERT_TRUE(holder.Bind(Endpoint{0x7F000001u, 10011}));
-    ASSERT_TRUE(m_engine.StartService(ServiceConfig{"127.0.0.1", "", ""}));
-    EXPECT_EQ(m_engine.WaitListening(kWaitMs), -1);
-    EXPECT_EQ(m_view.WaitError(kWaitMs), 165);
-    EXPECT_TRUE(m_engine.IsRunning());
+    for (const char* ip : {"127.0.0.1", "192.0.2.1"}) {  // TEST-NET-1: never configured here
+        test::RecordingView view;
+        OrvaneEngine engine(view);
+        ASSERT_TRUE(engine.StartService(ServiceConfig{ip, "", "", kShortStopWaitMs}));
+        EXPECT_EQ(engine.WaitListening(kWaitMs), -1) << ip;
+        EXPECT_EQ(view.WaitError(kWaitMs), 165) << ip;
+        EXPECT_TRUE(engine.IsRunning()) << ip;
+    }
     EXPECT_NE(Log().find("ListenIPCPortProc bind error"), std::string::npos);
-}
-
-// Catches an address that is not local being accepted for the listener.
-TEST_F(ListenerTest, BindToAddressNotOnThisHostFails) {
-    ASSERT_TRUE(m_engine.StartService(
-        ServiceConfig{"192.0.2.1", "", ""}));  // TEST-NET-1: never configured here
-    EXPECT_EQ(m_engine.WaitListening(kWaitMs), -1);
-    EXPECT_EQ(m_view.WaitError(kWaitMs), 165);
 }
 
 }  // namespace

@@ -46,12 +46,6 @@ TEST(PingPacketTest, EchoRequestLayout) {
     }
     // A correct checksum makes the sum over the whole message come out as zero.
     EXPECT_EQ(IcmpChecksum(p, kEchoRequestSize), 0);
-    uint8_t zeroed[kEchoRequestSize];
-    std::memcpy(zeroed, p, sizeof zeroed);
-    zeroed[2] = zeroed[3] = 0;
-    uint16_t sum = IcmpChecksum(zeroed, sizeof zeroed);
-    EXPECT_EQ(p[2], sum >> 8);
-    EXPECT_EQ(p[3], sum & 0xFF);
 }
 
 constexpr uint32_t kProbed = 0x0AD60002;  // 10.214.0.2

@@ -217,6 +217,7 @@ bool COrvaneDlg::Initialise() {
     // Config.ini, the folder box, the check boxes and the log.
     WindowSettings settings = InitialiseSettings(m_hooks.szIniPath, m_hooks.szProgramDir);
     m_folders = settings.folders;
+    m_bTftpWrite = settings.bTftpWrite;
     FillFolderBox();
     m_checkForced->SetValue(settings.bForcedUpgrade);
     m_checkShowAll->SetValue(settings.bShowAllDevices);

@@ -55,6 +55,7 @@ StartSettings COrvaneDlg::ReadStartSettings() {
     settings.bForcedUpgrade = m_checkForced->GetValue();
     settings.bIpCheck = m_checkIpOccupancy->GetValue();
     settings.bShowAllDevices = m_checkShowAll->GetValue();
+    settings.bTftpWrite = m_bTftpWrite;
     return settings;
 }
 
