@@ -21,14 +21,20 @@ lintian --pedantic --display-info --fail-on error,warning,info,pedantic "$deb" \
     2> >(grep -v '^running with root' >&2)
 
 expected="./etc/default/orvane
+./etc/fonts/conf.d/65-orvane-simsun.conf
 ./usr/bin/orvane
 ./usr/bin/orvane-devsim
 ./usr/bin/orvane-mkfw
 ./usr/lib/systemd/system/orvane.service
 ./usr/lib/sysusers.d/orvane.conf
+./usr/libexec/orvane/orvane-desktop
+./usr/share/applications/orvane.desktop
 ./usr/share/doc/orvane/README.md
 ./usr/share/doc/orvane/changelog.gz
 ./usr/share/doc/orvane/copyright
+./usr/share/fontconfig/conf.avail/65-orvane-simsun.conf
+./usr/share/icons/hicolor/32x32/apps/orvane.png
+./usr/share/icons/hicolor/64x64/apps/orvane.png
 ./usr/share/lintian/overrides/orvane
 ./usr/share/man/man1/orvane-devsim.1.gz
 ./usr/share/man/man1/orvane-mkfw.1.gz

@@ -50,7 +50,11 @@ WindowSettings InitialiseSettings() {
     // The settings' folder stands for the program's own folder in the defaults (the folder
     // served without a history, Firmware beside it): the same folder unless --config moved the
     // settings, and then the program's folder is a system one that is never to be served.
-    WindowSettings settings = LoadWindowSettings(ConfigIniPath(), ConfigIniDir());
+    return InitialiseSettings(ConfigIniPath(), ConfigIniDir());
+}
+
+WindowSettings InitialiseSettings(const std::string& iniPath, const std::string& programDir) {
+    WindowSettings settings = LoadWindowSettings(iniPath, programDir);
     g_bTestMode = settings.bTestMode;
     InitLog(LogThresholdFor(settings.iLogSwitch), "Upgrade.log");
     return settings;
