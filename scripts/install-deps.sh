@@ -21,6 +21,8 @@ packages=(
     python3
     # fuzzing (scripts/fuzz.sh)
     clang libclang-rt-14-dev
+    # the Debian package (scripts/package.sh) and its checks
+    dpkg-dev help2man lintian systemd
 )
 
 export DEBIAN_FRONTEND=noninteractive
@@ -32,6 +34,9 @@ if [ "${#missing[@]}" -gt 0 ]; then
     apt-get update
     apt-get install -y --no-install-recommends "${missing[@]}"
 fi
+
+# The window's font alias, icon and menu entry.
+bash "$(dirname "$0")/install-desktop.sh"
 
 # tftpd-hpa is only a benchmark peer: never leave its system service holding port 69.
 if command -v systemctl >/dev/null 2>&1; then

@@ -9,8 +9,16 @@ namespace orvane {
 // Config.ini's one section.
 constexpr const char* kConfigSection = "CNFINFO";
 
-// Path of Config.ini beside the program.
+// Path of Config.ini: beside the program unless SetConfigIniPath named another file.
 std::string ConfigIniPath();
+
+// Names the settings file to read and save instead of Config.ini beside the program, for an
+// installed program whose own folder is not writable. A relative path is taken from the
+// current folder now. Call at start-up, before anything reads the settings.
+void SetConfigIniPath(const std::string& path);
+
+// Folder of ConfigIniPath(): crash records are kept beside the settings.
+std::string ConfigIniDir();
 
 // LogSwitch of section CNFINFO: 1 turns on the "Info" level; anything else, or no file,
 // leaves only "Major" lines.
@@ -34,6 +42,8 @@ struct WindowSettings {
     int iLanguageSelection = -1;  // entry of the language box; -1 selects none
     bool bTestMode = false;
     int iLogSwitch = 0;
+    // TftpWrite: whether the TFTP server takes uploads (1, also without the key or the file).
+    bool bTftpWrite = true;
 };
 
 // Reads Config.ini as the window's initialisation does. A missing (or unreadable) file gives

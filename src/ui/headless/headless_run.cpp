@@ -4,6 +4,7 @@
 #include "app/app_startup.h"
 #include "app/service_control.h"
 #include "firmware/fmw_trace.h"
+#include "platform/service_notify.h"
 #include "platform/signals.h"
 #include "platform/terminal.h"
 #include "protocol/orvane_engine.h"
@@ -74,6 +75,7 @@ int RunHeadless(const HeadlessOptions& options) {
     start.bForcedUpgrade = BoxState(options.iForcedUpgrade, settings.bForcedUpgrade);
     start.bShowAllDevices = BoxState(options.iShowAllDevices, settings.bShowAllDevices);
     start.bIpCheck = BoxState(options.iIpCheck, settings.bIpCheck);
+    start.bTftpWrite = BoxState(options.iTftpWrite, settings.bTftpWrite);
     view.SetForcedUpgrade(start.bForcedUpgrade);
     view.SetShowAllDevices(start.bShowAllDevices);
     view.SetIpCheck(start.bIpCheck);
@@ -98,7 +100,11 @@ int RunHeadless(const HeadlessOptions& options) {
         ready = "ready\t" + engine.LocalIP() + "\t" + engine.LocalMac();
     }
     view.Table().Start(ready);
+    if (!ready.empty()) {
+        platform::NotifyServiceManager("READY=1");
+    }
     platform::WaitForTerminationSignal();
+    platform::NotifyServiceManager("STOPPING=1");
     control.Stop();
     view.Table().Stop(kDrainMs);
     return 0;
