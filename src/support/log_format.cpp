@@ -12,7 +12,7 @@ namespace orvane {
 
 namespace {
 
-// Widths and precisions beyond any line are clamped before they are written into a spec.
+// Widths and precisions beyond any line are clamped before they are written into a conversion.
 constexpr long kMaxFieldWidth = 9999;
 
 // Writes into the caller's buffer and silently stops at its end.
@@ -41,11 +41,11 @@ class Output {
     }
     // One conversion of the C library straight into the room that is left.
     template <typename T>
-    void Printf(const char* spec, T value) {
+    void Printf(const char* conversion, T value) {
         if (m_uLen >= m_uCap) {
             return;
         }
-        int n = std::snprintf(m_pOut + m_uLen, m_uCap - m_uLen + 1, spec, value);
+        int n = std::snprintf(m_pOut + m_uLen, m_uCap - m_uLen + 1, conversion, value);
         if (n > 0) {
             m_uLen = std::min(m_uCap, m_uLen + static_cast<size_t>(n));
         }
