@@ -54,7 +54,8 @@ TEST(FmwCrcTest, EqualsZlibOnRandomLengthsAlignmentsAndSplits) {
 
 // Catches the one-pass scan reading past the end, counting bytes twice, dropping the first or
 // last chunk, mixing up overlapping, nested or touching ranges, or joining the two halves of a
-// long file wrongly (a range across the middle, one ending on it).
+// long file wrongly (a range across the middle, one ending on it); and a missing file reported
+// as a CRC or without its trace lines.
 TEST(FmwCrcTest, RangesMatchSeparateReadsOfTheBytesThatExist) {
     test::TempDir dir;
     test::TraceCapture trace;
@@ -84,12 +85,7 @@ TEST(FmwCrcTest, RangesMatchSeparateReadsOfTheBytesThatExist) {
     uint32_t crc = 1;
     ASSERT_TRUE(compute_file_crc(dir.File("f.bin").c_str(), 12, kFmwRestOfFile, &crc));
     EXPECT_EQ(crc, ZlibCrc(content, 12, n));
-}
-
-// Catches a missing file reported as a CRC, or without its trace lines.
-TEST(FmwCrcTest, MissingFileFailsWithTrace) {
-    test::TraceCapture trace;
-    uint32_t crc = 7;
+    trace.Take();
     EXPECT_FALSE(compute_file_crc("/nonexistent/x.bin", 12, kFmwRestOfFile, &crc));
     EXPECT_EQ(trace.Take(),
               "open file (/nonexistent/x.bin), offset[12]\n"

@@ -15,12 +15,17 @@ wxString Text(int id) {
 
 class CommandsTest : public WindowTest {
   protected:
-    // The setting controls are enabled (or disabled) together.
-    void ExpectSettingsEnabled(bool enabled) {
+    // The controls with the service running or stopped: the Start/Stop caption, Pause shown
+    // only while running, the settings usable only while stopped.
+    void ExpectControls(bool running, const char* startStopLabel) {
+        EXPECT_EQ(m_pDlg->Engine().IsRunning(), running);
+        EXPECT_EQ(Label(ui::IDC_BTN_BEGIN_UPGRADE), startStopLabel);
+        EXPECT_TRUE(Control(ui::IDC_BTN_BEGIN_UPGRADE)->IsEnabled());
+        EXPECT_EQ(Control(ui::IDC_BTN_PAUSE_TEST)->IsShown(), running);
         for (int id : {ui::IDC_CHECK_FORCED_UPGRADE, ui::IDC_CHECK_SHOW_ALL,
                        ui::IDC_CHECK_IP_OCCUPANCY, ui::IDC_COMBO_LOCAL_IP,
                        ui::IDC_COMBO_UPGRADE_FOLDER, ui::IDC_COMBO_LANGUAGE, ui::IDC_BTN_BROWSE}) {
-            EXPECT_EQ(Control(id)->IsEnabled(), enabled) << id;
+            EXPECT_EQ(Control(id)->IsEnabled(), !running) << id;
         }
     }
 };
@@ -52,11 +57,7 @@ TEST_F(CommandsTest, StartRefusalsLeaveTheWindowStopped) {
         EXPECT_EQ(seen.caption, c.caption ? wxString(c.caption) : wxString("ui_wx_tests"));
         EXPECT_TRUE(seen.style & c.icon);
         EXPECT_EQ(m_pDlg->State(), State::kStopped);
-        EXPECT_FALSE(m_pDlg->Engine().IsRunning());
-        EXPECT_EQ(Label(ui::IDC_BTN_BEGIN_UPGRADE), "Start Upgrade");
-        EXPECT_TRUE(Control(ui::IDC_BTN_BEGIN_UPGRADE)->IsEnabled());
-        EXPECT_FALSE(Control(ui::IDC_BTN_PAUSE_TEST)->IsShown());
-        ExpectSettingsEnabled(true);
+        ExpectControls(false, "Start Upgrade");
     }
     EXPECT_FALSE(fs::exists(m_dir.File("Config.ini")));  // neither got as far as saving
 }
@@ -71,11 +72,8 @@ TEST_F(CommandsTest, StartPauseContinueStop) {
 
     ASSERT_TRUE(StartOnLoopback(folder));
     EXPECT_TRUE(fs::is_directory(folder));
-    EXPECT_TRUE(m_pDlg->Engine().IsRunning());
-    EXPECT_EQ(Label(ui::IDC_BTN_BEGIN_UPGRADE), "Stop upgrade");
-    EXPECT_TRUE(pause->IsShown());
+    ExpectControls(true, "Stop upgrade");
     EXPECT_EQ(Label(ui::IDC_BTN_PAUSE_TEST), "Suspend upgrade");
-    ExpectSettingsEnabled(false);
     // A folder typed by hand is used but not saved; nothing of the box is selected.
     EXPECT_EQ(ReadProfileString(m_dir.File("Config.ini"), "CNFINFO", "CurSelPath", 16), "-1");
 
@@ -87,11 +85,7 @@ TEST_F(CommandsTest, StartPauseContinueStop) {
 
     ASSERT_TRUE(ClickOn(
         startStop, [this] { return m_pDlg->State() == State::kStopped; }, 30000));
-    EXPECT_FALSE(m_pDlg->Engine().IsRunning());
-    EXPECT_EQ(Label(ui::IDC_BTN_BEGIN_UPGRADE), "Start upgrade");
-    EXPECT_TRUE(startStop->IsEnabled());
-    EXPECT_FALSE(pause->IsShown());
-    ExpectSettingsEnabled(true);
+    ExpectControls(false, "Start upgrade");
 
     ASSERT_TRUE(ClickOn(
         startStop, [this] { return m_pDlg->State() == State::kRunning; }, 30000));
@@ -182,24 +176,18 @@ TEST_F(CommandsTest, CloseWhileRunningAsksFirst) {
     IpcInfo device;  // a row, as for a device waiting for cloud firmware
     device.szMac = "00:1A:2B:3C:4D:5E";
     m_pDlg->Engine().Devices().AddCloudDevice(device);
-    for (int answer : {wxID_CANCEL, wxID_OK}) {
-        BoxSeen seen;
-        if (answer == wxID_CANCEL) {
-            // Escape is a close request like any other.
-            Control(ui::IDC_BTN_CLEAR_LIST)->SetFocus();
-            wxTEST_DIALOG(PressKey(WXK_ESCAPE, [&] { return seen.iCount > 0; }),
-                          ExpectBox(answer, &seen));
-        } else {
-            wxTEST_DIALOG(m_pDlg->Close(), ExpectBox(answer, &seen));
-        }
-        EXPECT_EQ(seen.message, Text(157));
-        EXPECT_TRUE(seen.style & wxICON_WARNING);
-        if (answer == wxID_CANCEL) {
-            wxTheApp->Yield(true);
-            EXPECT_FALSE(m_pDlg->IsClosed());
-            EXPECT_TRUE(m_pDlg->Engine().IsRunning());
-        }
-    }
+    // Escape is a close request like any other; Cancel leaves everything as it was.
+    BoxSeen seen;
+    Control(ui::IDC_BTN_CLEAR_LIST)->SetFocus();
+    wxTEST_DIALOG(PressKey(WXK_ESCAPE, [&] { return seen.iCount > 0; }),
+                  ExpectBox(wxID_CANCEL, &seen));
+    EXPECT_EQ(seen.message, Text(157));
+    EXPECT_TRUE(seen.style & wxICON_WARNING);
+    wxTheApp->Yield(true);
+    EXPECT_FALSE(m_pDlg->IsClosed());
+    EXPECT_TRUE(m_pDlg->Engine().IsRunning());
+    wxTEST_DIALOG(m_pDlg->Close(), ExpectBox(wxID_OK, &seen));
+    EXPECT_EQ(seen.message, Text(157));
     ASSERT_TRUE(PumpUntil([this] { return m_pDlg->IsClosed(); }, 30000));
     EXPECT_FALSE(m_pDlg->Engine().IsRunning());
     EXPECT_EQ(m_pDlg->Engine().Devices().RowCount(), 0);
