@@ -150,8 +150,6 @@ TEST_F(FmwPackageTest, PathFailures) {
     EXPECT_EQ(m_trace.Take(), "Sorry, it's a empty firmware file name\n");
     EXPECT_EQ(create_fmw_header(m_dir.File("none.bin").c_str(), nullptr), nullptr);
     EXPECT_EQ(m_trace.Take(), "_deserialized_packet error[3]...\n");
-    FmwHandle h;
-    EXPECT_EQ(_deserialized_packet(nullptr, &h), 6);
 }
 
 // Catches the magic chosen by an unsigned fmw_type, or the 7/8 threshold off by one.
