@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "app/profile_file.h"
 #include "common/temp_dir.h"
 
 namespace orvane {
@@ -14,138 +13,81 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Catches window initialisation applying the keys' defaults when Config.ini is missing (the
-// boxes must stay unticked), creating the file, or not offering the program's folder.
-TEST(AppConfigTest, MissingFileGivesProgramFolderAndUntickedBoxes) {
-    test::TempDir dir;
-    WindowSettings s = LoadWindowSettings(dir.File("Config.ini"), dir.Path());
-    EXPECT_FALSE(s.bConfigFound);
-    ASSERT_EQ(s.folders.Entries(), std::vector<std::string>{dir.Path()});
-    EXPECT_EQ(s.folders.SelectedIndex(), 0);
-    EXPECT_FALSE(s.bForcedUpgrade);
-    EXPECT_FALSE(s.bIpCheck);
-    EXPECT_FALSE(s.bShowAllDevices);
-    EXPECT_EQ(s.iLanguageSelection, -1);
-    EXPECT_FALSE(s.bTestMode);
-    EXPECT_FALSE(fs::exists(dir.File("Config.ini")));
-    EXPECT_FALSE(fs::exists(dir.File("Firmware")));
+// Every '@' of `text` replaced by `dir`: the tests' folders live in their temporary folder.
+std::string At(std::string text, const std::string& dir) {
+    for (size_t at; (at = text.find('@')) != std::string::npos;) {
+        text.replace(at, 1, dir);
+    }
+    return text;
 }
 
-// Catches the rules of a present file: defaults of 1 for two boxes, the Firmware folder for an
-// empty Path, empty pieces skipped, CurSelPath beyond the list, AppLanguage outside 0..2, and
-// TestMode/LogSwitch honoured although never written.
-TEST(AppConfigTest, PresentFileRules) {
+std::string Folders(const WindowSettings& s) {
+    std::string folders;
+    for (const std::string& f : s.folders.Entries()) {
+        folders += (folders.empty() ? "" : "|") + f;
+    }
+    return folders;
+}
+
+// What window initialisation took, in one line.
+std::string Summary(const WindowSettings& s) {
+    return "found=" + std::to_string(s.bConfigFound) + " folders=" + Folders(s) +
+           " sel=" + std::to_string(s.folders.SelectedIndex()) +
+           " forced=" + std::to_string(s.bForcedUpgrade) + " ip=" + std::to_string(s.bIpCheck) +
+           " all=" + std::to_string(s.bShowAllDevices) +
+           " lang=" + std::to_string(s.iLanguageSelection) +
+           " test=" + std::to_string(s.bTestMode) + " log=" + std::to_string(s.iLogSwitch) +
+           " tftp=" + std::to_string(s.bTftpWrite);
+}
+
+// Catches the rules of window initialisation: a missing file must give the program's folder
+// and unticked boxes (not the keys' defaults) and create nothing; a present one defaults two
+// boxes to 1, takes the Firmware folder for an empty Path, skips empty pieces, ignores a
+// CurSelPath beyond the list and an AppLanguage outside 0..2, honours TestMode and LogSwitch
+// although never written, and takes uploads (TftpWrite) unless turned off.
+TEST(AppConfigTest, InitialisationRules) {
     struct Case {
-        const char* name;
-        std::string content;
-        std::vector<std::string> folders;  // "@" stands for the program folder
-        int selected;
-        bool forced, ipCheck, showAll;
-        int language;
-        bool testMode;
-        int logSwitch;
+        const char* content;  // null: no Config.ini
+        const char* expected;
     } cases[] = {
-        {"empty Path and missing keys",
-         "[CNFINFO]\n",
-         {"@/Firmware"},
-         0,
-         true,
-         false,
-         true,
-         0,
-         false,
-         0},
-        {"three folders, third selected",
-         "[CNFINFO]\nPath=|/a||/b|/c|\nCurSelPath=2\nForcedUpgradeVerison=0\nIPCheck=1\n"
+        {nullptr, "found=0 folders=@ sel=0 forced=0 ip=0 all=0 lang=-1 test=0 log=0 tftp=1"},
+        {"[CNFINFO]\n",
+         "found=1 folders=@/Firmware sel=0 forced=1 ip=0 all=1 lang=0 test=0 log=0 tftp=1"},
+        {"[CNFINFO]\nPath=|@/a||@/b|@/c|\nCurSelPath=2\nForcedUpgradeVerison=0\nIPCheck=1\n"
          "ShowAllDev=0\nAppLanguage=2\n",
-         {"/a", "/b", "/c"},
-         2,
-         false,
-         true,
-         false,
-         2,
-         false,
-         0},
-        {"selection beyond the list",
-         "[CNFINFO]\nPath=/a|/b|/c\nCurSelPath=5\n",
-         {"/a", "/b", "/c"},
-         -1,
-         true,
-         false,
-         true,
-         0,
-         false,
-         0},
-        {"language out of range, test mode, verbose log",
-         "[CNFINFO]\nPath=/a\nAppLanguage=7\nTestMode=1\nLogSwitch=1\n",
-         {"/a"},
-         0,
-         true,
-         false,
-         true,
-         -1,
-         true,
-         1},
-        {"saved -1 selection reads as the first entry",
-         "[CNFINFO]\nPath=/a|/b\nCurSelPath=-1\n",
-         {"/a", "/b"},
-         0,
-         true,
-         false,
-         true,
-         0,
-         false,
-         0},
+         "found=1 folders=@/a|@/b|@/c sel=2 forced=0 ip=1 all=0 lang=2 test=0 log=0 tftp=1"},
+        {"[CNFINFO]\nPath=@/a|@/b|@/c\nCurSelPath=5\n",
+         "found=1 folders=@/a|@/b|@/c sel=-1 forced=1 ip=0 all=1 lang=0 test=0 log=0 tftp=1"},
+        {"[CNFINFO]\nPath=@/a\nAppLanguage=7\nTestMode=1\nLogSwitch=1\nTftpWrite=0\n",
+         "found=1 folders=@/a sel=0 forced=1 ip=0 all=1 lang=-1 test=1 log=1 tftp=0"},
+        {"[CNFINFO]\nPath=@/a|@/b\nCurSelPath=-1\n",  // a saved -1 reads as the first entry
+         "found=1 folders=@/a|@/b sel=0 forced=1 ip=0 all=1 lang=0 test=0 log=0 tftp=1"},
     };
     for (const Case& c : cases) {
         test::TempDir dir;
-        dir.Write("Config.ini", c.content);
+        if (c.content != nullptr) {
+            dir.Write("Config.ini", At(c.content, dir.Path()));
+        }
         WindowSettings s = LoadWindowSettings(dir.File("Config.ini"), dir.Path());
-        std::vector<std::string> expected;
-        for (const std::string& f : c.folders) {
-            expected.push_back(f[0] == '@' ? dir.Path() + f.substr(1) : f);
-        }
-        EXPECT_TRUE(s.bConfigFound) << c.name;
-        EXPECT_EQ(s.folders.Entries(), expected) << c.name;
-        EXPECT_EQ(s.folders.SelectedIndex(), c.selected) << c.name;
-        EXPECT_EQ(s.bForcedUpgrade, c.forced) << c.name;
-        EXPECT_EQ(s.bIpCheck, c.ipCheck) << c.name;
-        EXPECT_EQ(s.bShowAllDevices, c.showAll) << c.name;
-        EXPECT_EQ(s.iLanguageSelection, c.language) << c.name;
-        EXPECT_EQ(s.bTestMode, c.testMode) << c.name;
-        EXPECT_EQ(s.iLogSwitch, c.logSwitch) << c.name;
+        EXPECT_EQ(Summary(s), At(c.expected, dir.Path()));
+        EXPECT_EQ(fs::exists(dir.File("Config.ini")), c.content != nullptr);
+        EXPECT_EQ(fs::exists(dir.File("Firmware")),
+                  c.content && std::string(c.content) == "[CNFINFO]\n");
     }
 }
 
-// Catches uploads refused although the operator never asked (TftpWrite is 1 without the key
-// or the file) or taken although TftpWrite=0.
-TEST(AppConfigTest, TftpWriteIsOnUnlessTurnedOff) {
-    const std::vector<std::pair<const char*, bool>> cases = {
-        {nullptr, true}, {"[CNFINFO]\n", true}, {"[CNFINFO]\nTftpWrite=0\n", false}};
-    for (const auto& [content, expected] : cases) {
-        test::TempDir dir;
-        if (content != nullptr) {
-            dir.Write("Config.ini", content);
-        }
-        EXPECT_EQ(LoadWindowSettings(dir.File("Config.ini"), dir.Path()).bTftpWrite, expected)
-            << (content ? content : "no file");
-    }
-}
-
-// Catches the Firmware folder not being created for an empty Path, or the selected folder not
-// being created when missing.
+// Catches the selected folder not being created when missing, or created more than one level
+// deep, or a folder that is not selected created.
 TEST(AppConfigTest, SelectedFolderIsCreatedOneLevel) {
     test::TempDir dir;
-    dir.Write("Config.ini", "[CNFINFO]\nPath=\n");
+    const std::string path = "[CNFINFO]\nPath=" + dir.File("new") + "|" + dir.File("x/y");
+    dir.Write("Config.ini", path + "\nCurSelPath=1\n");
     LoadWindowSettings(dir.File("Config.ini"), dir.Path());
-    EXPECT_TRUE(fs::is_directory(dir.File("Firmware")));
-
-    dir.Write("Config.ini",
-              "[CNFINFO]\nPath=" + dir.File("new") + "|" + dir.File("x/y") + "\nCurSelPath=1\n");
-    WindowSettings s = LoadWindowSettings(dir.File("Config.ini"), dir.Path());
-    EXPECT_EQ(s.folders.Text(), dir.File("x/y"));
-    EXPECT_FALSE(fs::exists(dir.File("x")));  // one level only
+    EXPECT_FALSE(fs::exists(dir.File("x")));
     EXPECT_FALSE(fs::exists(dir.File("new")));
+    dir.Write("Config.ini", path + "\nCurSelPath=0\n");
+    LoadWindowSettings(dir.File("Config.ini"), dir.Path());
+    EXPECT_TRUE(fs::is_directory(dir.File("new")));
 }
 
 // Catches a Path longer than its buffer overrunning or being used whole: only 2,559 bytes
@@ -154,18 +96,13 @@ TEST(AppConfigTest, OverlongPathIsCutAt2559Bytes) {
     test::TempDir dir;
     std::string value;
     for (int i = 0; i < 12; ++i) {
-        value += (i ? "|/" : "/") + std::string(250, static_cast<char>('a' + i));
+        value += (i ? "|" : "") + dir.File(std::string(200, static_cast<char>('a' + i)));
     }
     dir.Write("Config.ini", "[CNFINFO]\nPath=" + value + "\n");
     WindowSettings s = LoadWindowSettings(dir.File("Config.ini"), dir.Path());
     const std::string used = value.substr(0, 2559);
-    size_t joined = 0;
-    for (const std::string& f : s.folders.Entries()) {
-        joined += f.size() + 1;
-    }
-    EXPECT_EQ(joined - 1, used.size());
+    EXPECT_EQ(Folders(s), used);
     EXPECT_EQ(s.folders.Entries().back(), used.substr(used.rfind('|') + 1));
-    EXPECT_LT(s.folders.Entries().back().size(), 251u);
 }
 
 // Catches the Start save losing the history rules (eleven folders, a typed folder saved as
@@ -174,17 +111,19 @@ TEST(AppConfigTest, StartSaveWritesHistoryBoxesAndKeepsTheRest) {
     test::TempDir dir;
     std::string path;
     for (int i = 0; i < 11; ++i) {
-        path += (i ? "|/f" : "/f") + std::to_string(i);
+        path += (i ? "|@/f" : "@/f") + std::to_string(i);
     }
-    dir.Write("Config.ini", "[CNFINFO]\nPath=" + path +
-                                "\nCurSelPath=3\nAppLanguage=2\nTestMode=1\n; mine\nExtra=z\n");
+    dir.Write("Config.ini", At("[CNFINFO]\nPath=" + path +
+                                   "\nCurSelPath=3\nAppLanguage=2\nTestMode=1\n; mine\nExtra=z\n",
+                               dir.Path()));
     WindowSettings s = LoadWindowSettings(dir.File("Config.ini"), dir.Path());
     s.folders.SetText("/typed");
     ASSERT_TRUE(SaveStartSettings(dir.File("Config.ini"), &s.folders, true, false, true));
     EXPECT_EQ(test::ReadWholeFile(dir.File("Config.ini")),
-              "[CNFINFO]\nPath=/f1|/f2|/f3|/f4|/f5|/f6|/f7|/f8|/f9|/f10\nCurSelPath=-1\n"
-              "AppLanguage=2\nTestMode=1\n; mine\nExtra=z\nForcedUpgradeVerison=1\nIPCheck=0\n"
-              "ShowAllDev=1\n");
+              At("[CNFINFO]\nPath=@/f1|@/f2|@/f3|@/f4|@/f5|@/f6|@/f7|@/f8|@/f9|@/f10\n"
+                 "CurSelPath=-1\nAppLanguage=2\nTestMode=1\n; mine\nExtra=z\n"
+                 "ForcedUpgradeVerison=1\nIPCheck=0\nShowAllDev=1\n",
+                 dir.Path()));
 }
 
 }  // namespace

@@ -42,42 +42,54 @@ std::vector<std::string> RecordsUnder(const std::string& dir) {
 }
 
 // Catches a fatal signal that leaves no record, a record at a path that is not the crash's
-// local time beside the program, a record without its signal, fault address or backtrace,
+// local time beside the settings file (beside the program unless named: an installed
+// program's folder is not writable), a record without its signal, fault address or backtrace,
 // and a process that survives its crash or ends with another signal.
 TEST(CrashRecordTest, CrashingChildWritesRecordAtItsTimeAndDies) {
     struct Case {
         const char* kind;
         int sig;
         const char* name;
-        const char* tz;  // the child's time zone; nullptr keeps the test's
+        const char* tz;      // the child's time zone; nullptr keeps the test's
+        const char* config;  // --config's file, relative to the child's folder; nullptr: none
     } cases[] = {
-        {"fault", SIGSEGV, "SIGSEGV", nullptr}, {"abort", SIGABRT, "SIGABRT", nullptr},
-        {"fpe", SIGFPE, "SIGFPE", "XST-8"},     {"bus", SIGBUS, "SIGBUS", "YST+11"},
-        {"ill", SIGILL, "SIGILL", nullptr},     {"segv", SIGSEGV, "SIGSEGV", nullptr},
+        {"fault", SIGSEGV, "SIGSEGV", nullptr, nullptr},
+        {"abort", SIGABRT, "SIGABRT", nullptr, "etc/Config.ini"},
+        {"fpe", SIGFPE, "SIGFPE", "XST-8", nullptr},
+        {"bus", SIGBUS, "SIGBUS", "YST+11", nullptr},
+        {"ill", SIGILL, "SIGILL", nullptr, nullptr},
     };
     const char* oldTz = std::getenv("TZ");
     const std::string savedTz = oldTz ? oldTz : "";
     for (const Case& c : cases) {
         test::TempDir dir;
-        const std::string program = dir.File("crash_child");
+        fs::create_directories(dir.File("bin"));
+        fs::create_directories(dir.File("etc"));
+        const std::string program = dir.File("bin/crash_child");
         fs::copy_file(test::BinDir() + "/crash_child", program);
-        if (c.tz) {
-            setenv("TZ", c.tz, 1);
-        }
+        c.tz ? setenv("TZ", c.tz, 1) : (oldTz ? setenv("TZ", savedTz.c_str(), 1) : unsetenv("TZ"));
         tzset();
         const time_t before = std::time(nullptr);
         test::ChildProcess child;
-        ASSERT_TRUE(child.Start({program, c.kind}, dir.Path()));
+        std::vector<std::string> argv = {program, c.kind};
+        if (c.config) {
+            argv.push_back(c.config);
+        }
+        ASSERT_TRUE(child.Start(argv, dir.Path()));
         std::string line;
         ASSERT_TRUE(child.ReadLine(&line, kWaitMs)) << c.kind;
         EXPECT_EQ(child.Wait(kWaitMs), 128 + c.sig) << c.kind;
         const time_t after = std::time(nullptr);
 
-        std::vector<std::string> records = RecordsUnder(dir.File("CrashDir"));
+        const std::string recordDir = dir.File(c.config ? "etc" : "bin");
+        std::vector<std::string> records = RecordsUnder(dir.File("bin/CrashDir"));
+        for (const std::string& r : RecordsUnder(dir.File("etc/CrashDir"))) {
+            records.push_back(r);
+        }
         ASSERT_EQ(records.size(), 1u) << c.kind;
         bool atItsTime = false;
         for (time_t t = before; t <= after; ++t) {
-            atItsTime = atItsTime || records[0] == ExpectedRecord(dir.Path(), t);
+            atItsTime = atItsTime || records[0] == ExpectedRecord(recordDir, t);
         }
         EXPECT_TRUE(atItsTime) << records[0];
 
@@ -92,31 +104,9 @@ TEST(CrashRecordTest, CrashingChildWritesRecordAtItsTimeAndDies) {
         if (line.rfind("armed 0x", 0) == 0) {
             EXPECT_NE(record.find("fault address: " + line.substr(6)), std::string::npos) << record;
         }
-        if (oldTz) {
-            setenv("TZ", savedTz.c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
     }
-}
-
-// Catches crash records written beside the program when the settings file lives elsewhere (an
-// installed program's folder is not writable), or a relative settings path taken from anywhere
-// but the current folder.
-TEST(CrashRecordTest, RecordGoesBesideTheNamedSettingsFile) {
-    test::TempDir dir;
-    fs::create_directories(dir.File("bin"));
-    fs::create_directories(dir.File("etc"));
-    const std::string program = dir.File("bin/crash_child");
-    fs::copy_file(test::BinDir() + "/crash_child", program);
-    test::ChildProcess child;
-    ASSERT_TRUE(child.Start({program, "abort", "etc/Config.ini"}, dir.Path()));
-    std::string line;
-    ASSERT_TRUE(child.ReadLine(&line, kWaitMs));
-    EXPECT_EQ(child.Wait(kWaitMs), 128 + SIGABRT);
-    EXPECT_EQ(RecordsUnder(dir.File("etc/CrashDir")).size(), 1u);
-    EXPECT_TRUE(RecordsUnder(dir.File("bin/CrashDir")).empty());
+    oldTz ? setenv("TZ", savedTz.c_str(), 1) : unsetenv("TZ");
+    tzset();
 }
 
 }  // namespace

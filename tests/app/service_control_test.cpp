@@ -16,24 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Catches Start going on without a folder: text 161, and nothing checked, saved or started.
-TEST(ServiceControlTest, EmptyFolderIsRefusedBeforeAnythingElse) {
-    test::TempDir dir;
-    test::RecordingView view;
-    OrvaneEngine engine(view);
-    ServiceControl control(engine, dir.File("Config.ini"));
-    FolderHistory box;
-    StartSettings settings;
-    settings.szLocalIP = "127.0.0.1";
-    settings.pFolderBox = &box;
-    StartResult result = control.Start(settings);
-    EXPECT_FALSE(result.bStarted);
-    EXPECT_EQ(result.iTextId, 161);
-    EXPECT_FALSE(result.bCloudChecked);
-    EXPECT_FALSE(engine.IsRunning());
-    EXPECT_FALSE(fs::exists(dir.File("Config.ini")));
-}
-
 // Catches the reachability result not reaching the engine (cloud requests would be queued or
 // refused wrongly) and a missing folder not being created at Start.
 TEST(ServiceControlTest, StartCreatesFolderAndRecordsReachability) {
@@ -61,9 +43,10 @@ TEST(ServiceControlTest, StartCreatesFolderAndRecordsReachability) {
     unsetenv("CURL_CA_BUNDLE");
 }
 
-// Catches Start keeping the last run's rows, records or counts, and a refused Start clearing
-// them: both front-ends rely on the shared sequence for this.
-TEST(ServiceControlTest, StartClearsTheDeviceListAndCounters) {
+// Catches Start going on without a folder (text 161, and nothing checked, saved or started)
+// or without a MAC, Start keeping the last run's rows, records or counts, and a refused Start
+// clearing them: both front-ends rely on the shared sequence for this.
+TEST(ServiceControlTest, RefusedStartKeepsTheDevicesAStartedOneClearsThem) {
     ORVANE_REQUIRE_PRIVATE_NETWORK();
     test::TempDir dir;
     test::RecordingView view;
@@ -75,15 +58,32 @@ TEST(ServiceControlTest, StartClearsTheDeviceListAndCounters) {
     engine.Devices().UpdateDeviceTable(failed);  // a row and a record
     engine.Devices().UpdateDeviceTable(failed);  // a failure counted
     ASSERT_EQ(engine.Devices().FailCount(), 1);
-    StartSettings settings;
-    settings.szUpgradeFolder = dir.File("fw");
-    for (const char* ip : {"192.0.2.1", "127.0.0.1"}) {  // no MAC for the first: refused
-        settings.szLocalIP = ip;
-        const bool started = control.Start(settings).bStarted;
-        EXPECT_EQ(started, std::string(ip) == "127.0.0.1");
-        EXPECT_EQ(engine.Devices().RowCount(), started ? 0 : 1) << ip;
-        EXPECT_EQ(engine.Devices().Records().size(), started ? 0u : 1u) << ip;
-        EXPECT_EQ(engine.Devices().FailCount(), started ? 0 : 1) << ip;
+    struct Case {
+        const char* ip;
+        const char* folder;
+        bool started;
+        bool checked;
+        int textId;
+    } cases[] = {
+        {"127.0.0.1", "", false, false, 161},
+        {"192.0.2.1", "fw", false, true, 0},  // no MAC for this address
+        {"127.0.0.1", "fw", true, true, 0},
+    };
+    for (const Case& c : cases) {
+        StartSettings settings;
+        settings.szLocalIP = c.ip;
+        settings.szUpgradeFolder = *c.folder ? dir.File(c.folder) : "";
+        const StartResult result = control.Start(settings);
+        EXPECT_EQ(result.bStarted, c.started) << c.ip;
+        EXPECT_EQ(result.bCloudChecked, c.checked) << c.ip;
+        if (c.textId != 0) {
+            EXPECT_EQ(result.iTextId, c.textId);
+        }
+        EXPECT_EQ(engine.IsRunning(), c.started) << c.ip;
+        EXPECT_EQ(fs::exists(dir.File("Config.ini")), c.started) << c.ip;
+        EXPECT_EQ(engine.Devices().RowCount(), c.started ? 0 : 1) << c.ip;
+        EXPECT_EQ(engine.Devices().Records().size(), c.started ? 0u : 1u) << c.ip;
+        EXPECT_EQ(engine.Devices().FailCount(), c.started ? 0 : 1) << c.ip;
     }
     control.Stop();
 }

@@ -2,9 +2,14 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <chrono>
+#include <thread>
 
 #include "common/child_process.h"
+#include "platform/net_interfaces.h"
 
 namespace orvane::test {
 
@@ -60,6 +65,31 @@ int PeerNamespace::Exec(const std::vector<std::string>& argv) const {
     std::vector<std::string> full = {SystemTool("ip"), "netns", "exec", m_szName};
     full.insert(full.end(), argv.begin(), argv.end());
     return Run(full);
+}
+
+bool PeerNamespace::WaitLocalRunning(bool running) const {
+    for (int i = 0; i < 300; ++i) {
+        std::vector<platform::NetInterface> all;
+        platform::ListNetInterfaces(&all);
+        if (std::any_of(all.begin(), all.end(), [&](const platform::NetInterface& nif) {
+                return nif.szName == m_szLocalIf && nif.bUp == running;
+            })) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+std::string PeerNamespace::LocalMac() const {
+    std::string out;
+    RunCommand({SystemTool("ip"), "-o", "link", "show", "dev", m_szLocalIf}, &out, 10000);
+    const size_t at = out.find("link/ether ");
+    std::string mac = at == std::string::npos ? "" : out.substr(at + 11, 17);
+    for (char& c : mac) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return mac;
 }
 
 }  // namespace orvane::test

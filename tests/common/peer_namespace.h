@@ -26,6 +26,12 @@ class PeerNamespace {
     // Runs a command inside the peer namespace; its exit status.
     int Exec(const std::vector<std::string>& argv) const;
 
+    // Waits (3 s at most) until the local end is running or not: its carrier follows the peer
+    // end a moment later, and a service started before it would be refused.
+    bool WaitLocalRunning(bool running = true) const;
+    // The local end's hardware address as `ip` shows it, in capitals ("02:AB:...").
+    std::string LocalMac() const;
+
   private:
     bool m_bOk = false;
     bool m_bCreated = false;

@@ -30,8 +30,9 @@ std::string Report(const char* keyword, const char* ip, const char* mac, const c
 }
 
 // Catches headless output that scripts cannot follow: a row or counter change without its
-// line, lines out of order or in another form, anything before the ready line, or lines
-// held back in a buffer until the program ends.
+// line, lines out of order or in another form, anything before the ready line (the package
+// reader's trace belongs on the error output), or lines held back in a buffer until the program
+// ends; and a catalogue not built at Start.
 TEST(HeadlessOutputTest, PipedOutputHasOneLinePerRowAndCounterChange) {
     ORVANE_REQUIRE_PRIVATE_NETWORK();
     test::TempDir dir;
@@ -39,6 +40,8 @@ TEST(HeadlessOutputTest, PipedOutputHasOneLinePerRowAndCounterChange) {
     dir.Write("Config.ini", "[CNFINFO]\r\nAppLanguage=2\r\n");
     std::filesystem::create_directory(dir.File("fw"));
     dir.Write("fw/c300.bin", fwbuild::BuildIpcHeaderFile("Y_C300_V3.0.0.0", 0, false));
+    dir.Write("fw/m100.bin",
+              fwbuild::BuildPackage(fwbuild::MakePackageSpec("X_M100_V1.2.3.4", {4096})));
     platform::UdpSocket replies;
     ASSERT_TRUE(replies.Open() && replies.SetReuseAddress() &&
                 replies.Bind(platform::Endpoint{0, 10010}));
@@ -46,15 +49,17 @@ TEST(HeadlessOutputTest, PipedOutputHasOneLinePerRowAndCounterChange) {
     test::ChildProcess orvane;
     ASSERT_TRUE(orvane.Start(
         {dir.File("orvane"), "--headless", "--ip", "127.0.0.1", "--folder", dir.File("fw")},
-        dir.Path()));
+        dir.Path(), dir.File("stderr.txt")));
     std::string line;
     ASSERT_TRUE(orvane.ReadLine(&line, kWaitMs));
     EXPECT_EQ(line, "ready\t127.0.0.1\t00:00:00:00:00:00");
+    EXPECT_NE(test::ReadWholeFile(dir.File("stderr.txt")).find("checked ok"), std::string::npos);
 
     Send("Msg:Request_ipaddr\r\nVersion:C300-2.0.0.0\r\nCseq:1\r\nIPCMac:a\r\n");
     ASSERT_EQ(replies.WaitReadable(kWaitMs), 1);  // answered, and recorded
-    char reply[2048];
-    ASSERT_GT(replies.ReceiveFrom(reply, sizeof reply, nullptr), 0);
+    char reply[2048] = {};
+    ASSERT_GT(replies.ReceiveFrom(reply, sizeof reply - 1, nullptr), 0);
+    EXPECT_NE(std::string(reply).find("\r\nFilePath:c300.bin\r\n"), std::string::npos) << reply;
 
     struct Step {
         std::string report;

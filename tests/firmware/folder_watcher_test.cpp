@@ -69,30 +69,25 @@ TEST(RescanPacerTest, AtMostOneRescanPerIntervalAndNoChangeLost) {
     EXPECT_EQ(pacer.WaitBudget(4000, 250), 0);
 }
 
-// A scripted run of the watcher loop: each wait returns the next scripted result and
-// advances the clock; the loop ends when the script does.
+// A scripted run of the watcher loop, 100 ms per wait; the posting times.
 struct ScriptedWatch {
     std::deque<Wait> script;
+    bool dispatcher = true;
     uint32_t now = 0;
-    uint32_t stepMs = 100;
     int waits = 0;
     int pauses = 0;
     std::vector<uint32_t> posts;
-    bool dispatcher = true;
-    std::atomic<int> running{1};
 
-    int Run() {
+    std::vector<uint32_t> Run() {
+        std::atomic<int> running{1};
         FolderWatchHooks hooks;
-        hooks.wait = [this](int timeoutMs) {
+        hooks.wait = [&](int timeoutMs) {
             ++waits;
-            EXPECT_GE(timeoutMs, 0);
-            EXPECT_LE(timeoutMs, kWatchPollMs);
-            now += stepMs;
+            EXPECT_TRUE(timeoutMs >= 0 && timeoutMs <= kWatchPollMs) << timeoutMs;
+            now += 100;
             Wait r = script.front();
             script.pop_front();
-            if (script.empty()) {
-                running = 0;
-            }
+            running = script.empty() ? 0 : 1;
             return r;
         };
         hooks.postRescan = [this] {
@@ -104,33 +99,27 @@ struct ScriptedWatch {
             ++pauses;
             now += static_cast<uint32_t>(ms);
         };
-        return RunFolderWatch(hooks, running);
+        EXPECT_EQ(RunFolderWatch(hooks, running), 0);
+        return posts;
     }
 };
 
-// Catches a failing wait retried without a pause (a busy spin), or the loop ending on a
+// Catches changes posted unpaced, a change early after start lost, a missing dispatcher not
+// logged, a failing wait retried without a pause (a busy spin), or the loop ending on a
 // failure instead of trying again.
-TEST(RunFolderWatchTest, FailingWaitIsPacedAndRetried) {
+TEST(RunFolderWatchTest, ChangesArePostedPacedAndFailuresRetried) {
     ScriptedWatch w;
-    w.script.assign(50, Wait::kFailed);
-    w.script.push_back(Wait::kTimeout);
-    EXPECT_EQ(w.Run(), 0);
-    EXPECT_EQ(w.waits, 51);
-    EXPECT_EQ(w.pauses, 50);
-    EXPECT_TRUE(w.posts.empty());
-}
-
-// Catches changes posted unpaced, a change early after start lost, or a missing dispatcher
-// not logged.
-TEST(RunFolderWatchTest, ChangesArePostedPaced) {
-    ScriptedWatch w;
-    // 100 ms per wait: changes at 100 and 200 ms, quiet until 3000 ms, change at 3500 ms.
+    // Changes at 100 and 200 ms, quiet until 3000 ms, a change at 3500 ms that waits for 6000.
     w.script.assign(40, Wait::kTimeout);
-    w.script[0] = Wait::kChanged;
-    w.script[1] = Wait::kChanged;
-    w.script[34] = Wait::kChanged;
-    w.Run();
-    EXPECT_EQ(w.posts, (std::vector<uint32_t>{3000}));  // the 3500 ms change waits for 6000
+    w.script[0] = w.script[1] = w.script[34] = Wait::kChanged;
+    EXPECT_EQ(w.Run(), (std::vector<uint32_t>{3000}));
+
+    ScriptedWatch failing;
+    failing.script.assign(50, Wait::kFailed);
+    failing.script.push_back(Wait::kTimeout);
+    EXPECT_TRUE(failing.Run().empty());
+    EXPECT_EQ(failing.waits, 51);
+    EXPECT_EQ(failing.pauses, 50);
 
     test::TempDir dir;
     InitLog(kLogMajor, dir.File("Upgrade.log").c_str());
@@ -138,9 +127,8 @@ TEST(RunFolderWatchTest, ChangesArePostedPaced) {
     none.dispatcher = false;
     none.script.assign(31, Wait::kTimeout);
     none.script[0] = Wait::kChanged;
-    none.Run();
+    EXPECT_EQ(none.Run().size(), 1u);
     InitLog(kLogMajor, "");
-    EXPECT_EQ(none.posts.size(), 1u);
     EXPECT_NE(test::ReadWholeFile(dir.File("Upgrade.log"))
                   .find("WatchDirectory m_hOtherRecvMsgHnd is NULL"),
               std::string::npos);

@@ -12,6 +12,14 @@
 namespace orvane {
 namespace {
 
+// `base` followed by `count` images of one byte each.
+std::vector<std::string> WithImages(std::vector<std::string> base, int count) {
+    for (int i = 0; i < count; ++i) {
+        base.insert(base.end(), {"--image", "1"});
+    }
+    return base;
+}
+
 int Mkfw(std::vector<std::string> args, std::string* out = nullptr) {
     args.insert(args.begin(), test::BinDir() + "/orvane-mkfw");
     return test::RunCommand(args, out, 20000);
@@ -29,11 +37,7 @@ TEST(MkfwTest, WritesEachKindAndDamage) {
         int nvr;
     } cases[] = {
         {{"--version", "X_M100_V1.2.3.4", "--image", "4K", "--image", "100"}, 0, "M100", 0},
-        {{"--version", "X_M_V1", "--image", "1", "--image", "2", "--image", "3", "--image", "4",
-          "--image", "5", "--image", "6", "--image", "7", "--image", "8"},
-         0,
-         "M",
-         0},
+        {WithImages({"--version", "X_M_V1"}, 8), 0, "M", 0},
         {{"--version", "X_M_V1", "--mark", "9=extra", "--pad-to", "64K"}, 0, "M", 0},
         {{"--version", "X_A_V1", "--alg", "--image", "10"}, 0, nullptr, 0},
         {{"--version", "X_M_V1", "--fmw-type", "-1"}, 0, "M", 0},
@@ -76,19 +80,17 @@ TEST(MkfwTest, WritesEachKindAndDamage) {
 // Catches bad options accepted silently (a test would then rehearse with the wrong file).
 TEST(MkfwTest, RefusesBadOptionsAndExplainsItself) {
     test::TempDir dir;
-    const std::string out = dir.File("x.bin");
     std::vector<std::vector<std::string>> bad = {
-        {"--version", "X_M_V1", "--image", "12Q", out},
-        {"--version", "X_M_V1", "--corrupt", "img-crc:9", out},
-        {"--version", "X_M_V1", "--mark", "notag", out},
-        {"--kind", "ipc", "--version", "X_M_V1", "--corrupt", "file-crc", out},
-        {"--kind", "zip", "--version", "X_M_V1", out},
-        {"--image", "1", out},
-        {"--version", "X",       "--image", "1",       "--image", "1",       "--image",
-         "1",         "--image", "1",       "--image", "1",       "--image", "1",
-         "--image",   "1",       "--image", "1",       "--image", "1",       out},
+        {"--version", "X_M_V1", "--image", "12Q"},
+        {"--version", "X_M_V1", "--corrupt", "img-crc:9"},
+        {"--version", "X_M_V1", "--mark", "notag"},
+        {"--kind", "ipc", "--version", "X_M_V1", "--corrupt", "file-crc"},
+        {"--kind", "zip", "--version", "X_M_V1"},
+        {"--image", "1"},
+        WithImages({"--version", "X"}, 9),
     };
-    for (const auto& args : bad) {
+    for (auto& args : bad) {
+        args.push_back(dir.File("x.bin"));
         EXPECT_NE(Mkfw(args), 0) << args[0] << " " << args[1] << " " << args[2];
     }
     std::string help;

@@ -1,19 +1,21 @@
 #pragma once
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "firmware/fmw_trace.h"
 
 namespace orvane::test {
 
-// Sends the package reader's trace into a temporary file for the life of the object.
+// Sends the package reader's trace into memory for the life of the object.
 class TraceCapture {
   public:
-    TraceCapture() : m_pFile(std::tmpfile()) { SetFmwTraceOutput(m_pFile); }
+    TraceCapture() : m_pFile(open_memstream(&m_pText, &m_uSize)) { SetFmwTraceOutput(m_pFile); }
     ~TraceCapture() {
         SetFmwTraceOutput(stdout);
         std::fclose(m_pFile);
+        std::free(m_pText);
     }
     TraceCapture(const TraceCapture&) = delete;
     TraceCapture& operator=(const TraceCapture&) = delete;
@@ -21,21 +23,16 @@ class TraceCapture {
     // Everything traced since the last Take.
     std::string Take() {
         std::fflush(m_pFile);
-        std::string text;
-        std::fseek(m_pFile, m_lTaken, SEEK_SET);
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, m_pFile)) > 0) {
-            text.append(buf, n);
-        }
-        m_lTaken += static_cast<long>(text.size());
-        std::fseek(m_pFile, 0, SEEK_END);
+        std::string text(m_pText + m_uTaken, m_uSize - m_uTaken);
+        m_uTaken = m_uSize;
         return text;
     }
 
   private:
-    std::FILE* m_pFile;
-    long m_lTaken = 0;
+    char* m_pText = nullptr;
+    size_t m_uSize = 0;
+    size_t m_uTaken = 0;
+    std::FILE* m_pFile;  // depends-on: m_pText, m_uSize
 };
 
 inline bool Contains(const std::string& text, const std::string& what) {

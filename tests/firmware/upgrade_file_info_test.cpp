@@ -77,10 +77,6 @@ TEST(ParseFirmwareVersionTest, FieldsByKind) {
         EXPECT_EQ(std::string(r.szModel), c.model) << c.text;
         EXPECT_EQ(std::string(r.szVerNum), c.verNum) << c.text;
     }
-    UpgradeFileInfo untouched = Record("keep", "1", "f");
-    ParseFirmwareVersion("X_M100_V1.2.3.4", 2, &untouched);
-    EXPECT_STREQ(untouched.szModel, "keep");
-    EXPECT_STREQ(untouched.szVerNum, "1");
 }
 
 // Catches outranked files left in the catalogue, the newest removed, equal versions or

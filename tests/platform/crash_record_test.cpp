@@ -30,34 +30,6 @@ TEST(CrashRecordTest, CivilTimeMatchesTheCLibrary) {
     }
 }
 
-// Catches wrong padding or separators in the record's folder and file names, including the
-// last second of a day and the first of the next.
-TEST(CrashRecordTest, RecordPathsFromTime) {
-    struct Case {
-        CivilTime t;
-        const char* dayDir;
-        const char* file;
-    } cases[] = {
-        {{2026, 12, 6, 14, 3, 7},
-         "/p/CrashDir/2026-12-06",
-         "/p/CrashDir/2026-12-06/20261206_140307.dmp"},
-        {{2026, 12, 31, 23, 59, 59},
-         "/p/CrashDir/2026-12-31",
-         "/p/CrashDir/2026-12-31/20261231_235959.dmp"},
-        {{2027, 1, 1, 0, 0, 0},
-         "/p/CrashDir/2027-01-01",
-         "/p/CrashDir/2027-01-01/20270101_000000.dmp"},
-    };
-    for (const Case& c : cases) {
-        char day[64];
-        char file[96];
-        ASSERT_TRUE(FormatCrashDayDir(day, sizeof day, "/p/CrashDir", c.t));
-        ASSERT_TRUE(FormatCrashFilePath(file, sizeof file, day, c.t));
-        EXPECT_STREQ(day, c.dayDir);
-        EXPECT_STREQ(file, c.file);
-    }
-}
-
 // Catches an overrun, or a cut path used as if whole, when the buffer is too small.
 TEST(CrashRecordTest, TooSmallBufferIsReportedAndStaysTerminated) {
     char buf[16];

@@ -28,18 +28,13 @@ TEST(InstanceLockTest, SecondHolderRefusedUntilFirstEnds) {
     EXPECT_TRUE(third.TryAcquire(path));
 }
 
-// Catches a lock file that cannot be created being taken as "another instance runs" silently
-// succeeding instead.
-TEST(InstanceLockTest, UncreatableLockFileIsRefused) {
+// Catches a lock file that another local user planted in a shared folder being used (a link,
+// whose opening would create or lock what it points to, or a file owned by someone else), and
+// one that cannot be created taken as held.
+TEST(InstanceLockTest, LinkForeignOrUncreatableFileIsRefused) {
     test::TempDir dir;
-    InstanceLock lock;
-    EXPECT_FALSE(lock.TryAcquire(dir.File("missing/OrvaneDlg")));
-}
-
-// Catches a lock file that another local user planted in a shared folder being used: a link
-// (opening it would create or lock what it points to) or a file owned by someone else.
-TEST(InstanceLockTest, LinkOrForeignFileIsRefused) {
-    test::TempDir dir;
+    InstanceLock uncreatable;
+    EXPECT_FALSE(uncreatable.TryAcquire(dir.File("missing/OrvaneDlg")));
     dir.Write("target", "");
     ASSERT_EQ(::symlink(dir.File("target").c_str(), dir.File("link").c_str()), 0);
     ASSERT_EQ(::symlink(dir.File("absent").c_str(), dir.File("dangling").c_str()), 0);

@@ -1,16 +1,38 @@
 // The window with devices on the wire: orvane-devsim's simulated cameras against the running
 // service, shown through the real model.
-#include <filesystem>
+#include <condition_variable>
+#include <mutex>
 
-#include "common/child_process.h"
-#include "support/language.h"
-#include "ui/wx/dlg_layout.h"
 #include "window_fixture.h"
 
 namespace orvane::test {
 namespace {
 
-using State = ui::COrvaneDlg::ServiceState;
+// Holds a Stop before its waits until released; released at the latest when it goes.
+class StopHold {
+  public:
+    ~StopHold() { Release(); }
+    void Wait() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_bWaiting = true;
+        m_cv.wait_for(lock, std::chrono::seconds(60), [this] { return m_bReleased; });
+    }
+    bool Waiting() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_bWaiting;
+    }
+    void Release() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bReleased = true;
+        m_cv.notify_all();
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_bWaiting = false;
+    bool m_bReleased = false;
+};
 
 class DevicesTest : public WindowTest {
   protected:
@@ -26,13 +48,9 @@ class DevicesTest : public WindowTest {
 
     // Simulated cameras on version 1.0.0.0 beside the service.
     void RunDevices(ChildProcess* devsim, const std::vector<std::string>& args) {
-        std::vector<std::string> argv = {BinDir() + "/orvane-devsim",
-                                         "--server",
-                                         "127.0.0.1",
-                                         "--model",
-                                         "M100",
-                                         "--version",
-                                         "1.0.0.0"};
+        const std::string program = BinDir() + "/orvane-devsim";
+        std::vector<std::string> argv = {program, "--server",  "127.0.0.1", "--model",
+                                         "M100",  "--version", "1.0.0.0"};
         argv.insert(argv.end(), args.begin(), args.end());
         ASSERT_TRUE(devsim->Start(argv, m_dir.Path(), m_dir.File("devsim.err")));
     }

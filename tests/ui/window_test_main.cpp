@@ -7,7 +7,6 @@
 
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -56,15 +55,6 @@ class UnexpectedModalHook : public wxModalDialogHook {
     void Exit(wxDialog*) override {}
 };
 
-bool ListingOnly(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--gtest_list_tests") == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // A fontconfig set-up that is the system's plus the alias the set-up script installs, so the
 // tests see the fonts an installed machine shows.
 void UseShippedFontAlias(const orvane::test::TempDir& dir) {
@@ -80,7 +70,7 @@ void UseShippedFontAlias(const orvane::test::TempDir& dir) {
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
-    if (ListingOnly(argc, argv)) {
+    if (GTEST_FLAG_GET(list_tests)) {
         return RUN_ALL_TESTS();
     }
     orvane::test::EnterPrivateNetwork();
