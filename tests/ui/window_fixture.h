@@ -34,8 +34,12 @@ inline bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 10000) 
     wxTimer deadline;
     deadline.Bind(wxEVT_TIMER, [&loop](wxTimerEvent&) { loop.ScheduleExit(); });
     deadline.StartOnce(timeoutMs);
+    // The condition may hold only for a moment (a worker can add a row between the check and
+    // the loop's end), so the answer is the one seen when it held, not a second look.
+    bool met = false;
     auto onIdle = [&](wxIdleEvent& event) {
-        if (done()) {
+        if (!met && done()) {
+            met = true;
             loop.ScheduleExit();
         }
         event.Skip();
@@ -43,7 +47,7 @@ inline bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 10000) 
     wxTheApp->Bind(wxEVT_IDLE, onIdle);
     loop.Run();
     wxTheApp->Unbind(wxEVT_IDLE, onIdle);
-    return done();
+    return met || done();
 }
 
 // A real click in the middle of `window`, through the X server; then the events it causes
