@@ -19,9 +19,13 @@ namespace {
 // socket connected to that client (after the Stop's cancel when `cancelFirst`).
 class TransferTest : public ::testing::Test {
   protected:
-    void SetUp() override { ORVANE_REQUIRE_PRIVATE_NETWORK(); }
+    void SetUp() override {
+        ORVANE_REQUIRE_PRIVATE_NETWORK();
+        SetTftpSecondMs(200);  // a transfer left running ends within 1.2 s
+    }
+    void TearDown() override { SetTftpSecondMs(1000); }
     bool Ready(const std::vector<uint8_t>& request, bool cancelFirst = false) {
-        m_t.Reset(m_root.Path(), 1, 1, 0);  // time-out 1 s: a transfer left running ends in 6 s
+        m_t.Reset(m_root.Path(), 1, 1, 0);  // time-out 1 (short) second
         std::memcpy(m_t.request.data(), request.data(), request.size());
         m_t.requestLength = request.size();
         m_t.peer = platform::SocketAddress::FromEndpoint({0x7F000001u, m_client.Port()});
