@@ -31,11 +31,6 @@ class UpdateServiceTest : public ::testing::Test {
         g_bTestMode = false;
     }
 
-    void Reply(const std::string& body, const std::string& status = "200",
-               const std::string& mode = "") {
-        m_service.Reply(body, status, mode);
-    }
-    std::vector<std::string> Requests() const { return m_service.Requests(); }
     int Query(const std::string& model, CloudFirmwareInfo* info = nullptr,
               std::string* message = nullptr) {
         CloudFirmwareInfo localInfo;
@@ -67,7 +62,7 @@ TEST_F(UpdateServiceTest, QueryAddressAndHeaders) {
         {"A&B C", 2, "model=A&B C&type=1&language=en"},
     };
     for (const Case& c : cases) {
-        Reply(kGoodReply);
+        m_service.Reply(kGoodReply);
         CloudFirmwareInfo info;
         std::string message;
         EXPECT_EQ(QueryCloudFirmware(c.model, CloudQueryType(c.model),
@@ -77,12 +72,12 @@ TEST_F(UpdateServiceTest, QueryAddressAndHeaders) {
         EXPECT_EQ(
             info.model + " " + info.device_identify + " " + info.file_url + " " + info.file_md5,
             "M100 M100_V2 http://127.0.0.1/f.bin?a=1&amp;b=2 0123ABCD");
-        std::vector<std::string> heads = Requests();
+        std::vector<std::string> heads = m_service.Requests();
         ASSERT_EQ(heads.size(), 2u) << c.model;
         EXPECT_EQ(heads[1].substr(0, heads[1].find("\r\n")),
                   std::string("GET /update/get/latest/firmware/by/model?") + c.query + " HTTP/1.1");
     }
-    std::vector<std::string> heads = Requests();
+    std::vector<std::string> heads = m_service.Requests();
     EXPECT_EQ(heads[0].find("charset:"), std::string::npos) << heads[0];
     // The client library writes Host first, as the request's own; the rest keep their order.
     const std::string block =
@@ -111,7 +106,7 @@ TEST_F(UpdateServiceTest, RepliesAndTheirResults) {
         {"huge body", std::string(1 << 20, '['), kCloudBadReply, ""},
     };
     for (const Case& c : cases) {
-        Reply(c.body);
+        m_service.Reply(c.body);
         std::string message = "stale";
         CloudFirmwareInfo info;
         EXPECT_EQ(Query("M100", &info, &message), c.result) << c.name;
@@ -123,12 +118,12 @@ TEST_F(UpdateServiceTest, RepliesAndTheirResults) {
 // Catches transport failures that crash, hang or read as success: no listener (3), a service
 // that hangs up without a reply (2), a body cut short after the reply began (non-zero).
 TEST_F(UpdateServiceTest, TransportFailures) {
-    Reply(kGoodReply, "200", "hangup");
+    m_service.Reply(kGoodReply, "200", "hangup");
     EXPECT_EQ(Query("M100"), kCloudNoReply);
-    Reply(kGoodReply, "200", "truncate");
+    m_service.Reply(kGoodReply, "200", "truncate");
     EXPECT_EQ(Query("M100"), kCloudConnectFailed);
     setenv("ORVANE_UPDATE_HOST", "127.0.0.2", 1);  // nothing listens there
-    Reply(kGoodReply);
+    m_service.Reply(kGoodReply);
     EXPECT_EQ(Query("M100"), kCloudConnectFailed);
     EXPECT_FALSE(IsCloudReachable());
     setenv("ORVANE_UPDATE_HOST", "127.0.0.1", 1);
