@@ -8,7 +8,8 @@
 
 namespace orvane {
 
-// Fixed settings of the service (the tests shorten nothing: these are the served values).
+// Fixed settings of the service: the served values (tests shorten only the length of a
+// time-out's second, with SetTftpSecondMs).
 struct TftpConfig {
     static constexpr int kPort = 69;
     static constexpr int kTimeoutSeconds = 5;
@@ -37,6 +38,10 @@ void SetTftpWriteAllowed(bool allowed);
 
 // Port the service listens on; tests and benchmarks may move it off 69 before StartTftp.
 void SetTftpPort(int port);
+
+// Length in ms of one second of the transfers' time-outs (1000); tests shorten it so that
+// time-out sequences (a silent client's six waits) pass in a moment.
+void SetTftpSecondMs(int ms);
 
 // Transfer records in the list right now (idle permanent ones included); for tests.
 size_t TftpRecordCount();

@@ -3,17 +3,22 @@
 #include "tftp/tftpd_proc.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
 #include "platform/clock.h"
 #include "support/log.h"
+#include "tftp/tftp_interface.h"
 
 namespace orvane {
 
 namespace {
 
 constexpr int kMaxUnacked = 50;
+
+// Read by every worker; changed only by tests.
+std::atomic<int> g_iSecondMs{1000};
 
 void LogSystemCall(const TftpTransfer& t, int err, const char* call) {
     WriteLog(kLogMajor, "File <%s> : error %d in system call %s %s", t.fileName.c_str(), err, call,
@@ -58,7 +63,7 @@ int WaitMs(const TftpTransfer& t) {
     const int whole = t.timeoutSeconds;
     const int seconds =
         t.timeouts == 0 ? (whole + 3) / 4 : (t.timeouts == 1 ? (whole + 1) / 2 : whole);
-    return seconds * 1000;
+    return seconds * g_iSecondMs.load(std::memory_order_relaxed);
 }
 
 // The next packet's length in `buf`, 0 also when the administrator cancelled, kTimedOut
@@ -153,6 +158,10 @@ void WriteReport(const TftpTransfer& t, uint32_t blocks) {
 }
 
 }  // namespace
+
+void SetTftpSecondMs(int ms) {
+    g_iSecondMs = ms;
+}
 
 void TftpTransfer::Reset(const std::string& root, int timeout, int number, int64_t now) {
     szRoot = root;

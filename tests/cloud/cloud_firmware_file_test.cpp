@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "common/temp_dir.h"
 
@@ -55,20 +56,10 @@ TEST(GetFileMd5Test, DigestOfFiles) {
 // Catches an identifier from the network naming a file outside the folder, a hidden file, or
 // one the system cannot create.
 TEST(IsSafeFirmwareIdentifierTest, RefusesHostileNames) {
-    const std::string refused[] = {
-        "",
-        "/",
-        "\\",
-        "..",
-        "../x",
-        "a/b",
-        "a\\b",
-        "x..y",
-        ".hidden",
-        ".",
-        std::string("ab\0c", 4),  // a NUL would cut the name short
-        std::string(252, 'a'),    // with ".bin" longer than a file name may be
-    };
+    std::vector<std::string> refused = {"",    "/",    "\\",   "..",      "../x",
+                                        "a/b", "a\\b", "x..y", ".hidden", "."};
+    refused.push_back(std::string("ab\0c", 4));  // a NUL would cut the name short
+    refused.push_back(std::string(252, 'a'));    // with ".bin" longer than a name may be
     for (const std::string& id : refused) {
         EXPECT_FALSE(IsSafeFirmwareIdentifier(id)) << id;
     }

@@ -31,11 +31,6 @@ class UpdateServiceTest : public ::testing::Test {
         g_bTestMode = false;
     }
 
-    void Reply(const std::string& body, const std::string& status = "200",
-               const std::string& mode = "") {
-        m_service.Reply(body, status, mode);
-    }
-    std::vector<std::string> Requests() const { return m_service.Requests(); }
     int Query(const std::string& model, CloudFirmwareInfo* info = nullptr,
               std::string* message = nullptr) {
         CloudFirmwareInfo localInfo;
@@ -48,49 +43,41 @@ class UpdateServiceTest : public ::testing::Test {
     test::UpdateService m_service;
 };
 
-// Catches a wrong query address: the type from the exact "VX" prefix, the language code of the
-// effective language, and the model sent raw ("&" and blanks unescaped).
-TEST_F(UpdateServiceTest, QueryAddressCarriesModelTypeAndLanguage) {
+// Catches a wrong query address (the type from the exact "VX" prefix, the language code of
+// the effective language, the model sent raw: "&" and blanks unescaped), a query that skips
+// the opening request, or a header block sent wrongly: the reply read is the one to the
+// second request, which carries the block's lines.
+TEST_F(UpdateServiceTest, QueryAddressAndHeaders) {
     test::RecordingView view;
     OrvaneEngine engine(view);
     struct Case {
         std::string model;
         int language;
-        const char* target;
+        const char* query;
     } cases[] = {
-        {"M100", 2, "/update/get/latest/firmware/by/model?model=M100&type=1&language=en"},
-        {"VX3000", 1, "/update/get/latest/firmware/by/model?model=VX3000&type=2&language=zh_CN"},
-        {"vx3000", 2, "/update/get/latest/firmware/by/model?model=vx3000&type=1&language=en"},
-        {"V", 2, "/update/get/latest/firmware/by/model?model=V&type=1&language=en"},
-        {"A&B C", 2, "/update/get/latest/firmware/by/model?model=A&B C&type=1&language=en"},
+        {"M100", 2, "model=M100&type=1&language=en"},
+        {"VX3000", 1, "model=VX3000&type=2&language=zh_CN"},
+        {"vx3000", 2, "model=vx3000&type=1&language=en"},
+        {"V", 2, "model=V&type=1&language=en"},
+        {"A&B C", 2, "model=A&B C&type=1&language=en"},
     };
     for (const Case& c : cases) {
-        Reply(kGoodReply);
+        m_service.Reply(kGoodReply);
         CloudFirmwareInfo info;
         std::string message;
         EXPECT_EQ(QueryCloudFirmware(c.model, CloudQueryType(c.model),
                                      engine.LanguageCode(c.language), &info, &message),
                   kCloudQueryOk)
             << c.model;
-        EXPECT_EQ(info.device_identify, "M100_V2");
-        std::vector<std::string> heads = Requests();
-        ASSERT_FALSE(heads.empty()) << c.model;
-        EXPECT_EQ(heads.back().substr(0, heads.back().find("\r\n")),
-                  std::string("GET ") + c.target + " HTTP/1.1");
+        EXPECT_EQ(
+            info.model + " " + info.device_identify + " " + info.file_url + " " + info.file_md5,
+            "M100 M100_V2 http://127.0.0.1/f.bin?a=1&amp;b=2 0123ABCD");
+        std::vector<std::string> heads = m_service.Requests();
+        ASSERT_EQ(heads.size(), 2u) << c.model;
+        EXPECT_EQ(heads[1].substr(0, heads[1].find("\r\n")),
+                  std::string("GET /update/get/latest/firmware/by/model?") + c.query + " HTTP/1.1");
     }
-}
-
-// Catches a query that skips the opening request or sends the header block wrongly: the reply
-// read is the one to the second request, which carries the block's lines.
-TEST_F(UpdateServiceTest, SecondRequestCarriesTheHeaderBlock) {
-    Reply(kGoodReply);
-    CloudFirmwareInfo info;
-    ASSERT_EQ(Query("M100", &info), kCloudQueryOk);
-    EXPECT_EQ(info.model, "M100");
-    EXPECT_EQ(info.file_url, "http://127.0.0.1/f.bin?a=1&amp;b=2");
-    EXPECT_EQ(info.file_md5, "0123ABCD");
-    std::vector<std::string> heads = Requests();
-    ASSERT_EQ(heads.size(), 2u);
+    std::vector<std::string> heads = m_service.Requests();
     EXPECT_EQ(heads[0].find("charset:"), std::string::npos) << heads[0];
     // The client library writes Host first, as the request's own; the rest keep their order.
     const std::string block =
@@ -100,8 +87,9 @@ TEST_F(UpdateServiceTest, SecondRequestCarriesTheHeaderBlock) {
     EXPECT_NE(heads[1].find("\r\nHost: 127.0.0.1\r\n"), std::string::npos) << heads[1];
 }
 
-// Catches refusals and unusable replies read as success, the service's code and message
-// lost, or an over-long body overrunning the reply buffer instead of failing the query.
+// Catches a refusal read as success or with its code and message lost, and an over-long body
+// overrunning the reply buffer instead of failing the query (the parser's own rules are
+// tested without a network).
 TEST_F(UpdateServiceTest, RepliesAndTheirResults) {
     const std::string padded = std::string(kGoodReply);
     struct Case {
@@ -111,17 +99,6 @@ TEST_F(UpdateServiceTest, RepliesAndTheirResults) {
         const char* message;
     } cases[] = {
         {"refused", R"({"code":404,"msg":"no firmware"})", 404, "no firmware"},
-        {"refused without msg", R"({"code":500})", 500, ""},
-        {"code 0 is no success", R"({"code":0,"msg":"odd"})", kCloudBadReply, "odd"},
-        {"200 without data", R"({"code":200,"msg":"ok"})", kCloudBadReply, ""},
-        {"data lacks file_md5",
-         R"({"code":200,"data":{"model":"M","device_identify":"d","file_url":"u"}})",
-         kCloudBadReply, ""},
-        {"data value not text",
-         R"({"code":200,"data":{"model":["M"],"device_identify":"d","file_url":"u",)"
-         R"("file_md5":"m"}})",
-         kCloudBadReply, ""},
-        {"not JSON", "<html>busy</html>", kCloudBadReply, ""},
         {"body of exactly 10239 bytes", padded + std::string(10239 - padded.size(), ' '),
          kCloudQueryOk, ""},
         {"body of 10240 bytes", padded + std::string(10240 - padded.size(), ' '), kCloudBadReply,
@@ -129,26 +106,24 @@ TEST_F(UpdateServiceTest, RepliesAndTheirResults) {
         {"huge body", std::string(1 << 20, '['), kCloudBadReply, ""},
     };
     for (const Case& c : cases) {
-        Reply(c.body);
+        m_service.Reply(c.body);
         std::string message = "stale";
         CloudFirmwareInfo info;
         EXPECT_EQ(Query("M100", &info, &message), c.result) << c.name;
         EXPECT_EQ(message, c.message) << c.name;
-        if (c.result != kCloudQueryOk) {
-            EXPECT_TRUE(info.file_url.empty()) << c.name;
-        }
+        EXPECT_EQ(info.file_url.empty(), c.result != kCloudQueryOk) << c.name;
     }
 }
 
 // Catches transport failures that crash, hang or read as success: no listener (3), a service
 // that hangs up without a reply (2), a body cut short after the reply began (non-zero).
 TEST_F(UpdateServiceTest, TransportFailures) {
-    Reply(kGoodReply, "200", "hangup");
+    m_service.Reply(kGoodReply, "200", "hangup");
     EXPECT_EQ(Query("M100"), kCloudNoReply);
-    Reply(kGoodReply, "200", "truncate");
+    m_service.Reply(kGoodReply, "200", "truncate");
     EXPECT_EQ(Query("M100"), kCloudConnectFailed);
     setenv("ORVANE_UPDATE_HOST", "127.0.0.2", 1);  // nothing listens there
-    Reply(kGoodReply);
+    m_service.Reply(kGoodReply);
     EXPECT_EQ(Query("M100"), kCloudConnectFailed);
     EXPECT_FALSE(IsCloudReachable());
     setenv("ORVANE_UPDATE_HOST", "127.0.0.1", 1);

@@ -2,15 +2,12 @@
 // out on 10010, reports in, rows and counters out.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "common/netns.h"
-#include "common/recording_view.h"
 #include "common/temp_dir.h"
+#include "engine_harness.h"
 #include "platform/udp_socket.h"
 #include "protocol/orvane_engine.h"
 #include "support/language.h"
@@ -23,51 +20,18 @@ namespace {
 using platform::Endpoint;
 constexpr int kWaitMs = 5000;
 
-// Wakes the test after each change of the model.
-class WaitingView : public test::RecordingView {
-  public:
-    void OnDeviceTableChanged(const DeviceTableChange&) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        ++m_uChanges;
-        m_cv.notify_all();
-    }
-    // Waits until the model's row `row` and counters are as given; checks after each change,
-    // without this view's lock (the model's lock comes first).
-    bool WaitRow(const DeviceTable& model, int row, const DeviceRow& texts, int successes) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
-        for (;;) {
-            size_t seen = 0;
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                seen = m_uChanges;
-            }
-            if (model.Row(row) == texts && model.SuccessCount() == successes) {
-                return true;
-            }
-            std::unique_lock<std::mutex> lock(m_mutex);
-            if (!m_cv.wait_until(lock, deadline, [&] { return m_uChanges != seen; })) {
-                return false;
-            }
-        }
-    }
-
-  private:
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    size_t m_uChanges = 0;
-};
-
-void Send(const std::string& text) {
-    platform::UdpSocket s;
-    ASSERT_TRUE(s.Open());
-    ASSERT_EQ(s.SendTo(text.data(), text.size(), Endpoint{0x7F000001u, kListenPort}),
-              static_cast<long>(text.size()));
+// Waits until row `row` and the success counter are as given.
+bool WaitRow(test::RowsView& view, int row, const DeviceRow& texts, int successes) {
+    return view.Wait([&](const test::RowsView::Rows& rows, int counted) {
+        return static_cast<int>(rows.size()) > row && rows[row] == texts && counted == successes;
+    });
 }
 
 // Catches a camera's, a recorder's or an up-to-date device's road going wrong anywhere: the
-// reply's bytes (Cseq, server MAC and address, the address walk, version, file), the row the
-// first report makes, the stage that ends the upgrade (file system for a camera, update for a
-// recorder), the upgraded version shown and the success counted once.
+// reply's bytes (Cseq, server MAC and address, the address walk, version, file, the NUL) and
+// its source, the row the first report makes, the stage that ends the upgrade (file system
+// for a camera, update for a recorder), the upgraded version shown and the success counted
+// once.
 TEST(DeviceRoadTest, CameraRecorderAndUpToDateDeviceOnTheWire) {
     ORVANE_REQUIRE_PRIVATE_NETWORK();
     test::TempDir dir;
@@ -78,7 +42,7 @@ TEST(DeviceRoadTest, CameraRecorderAndUpToDateDeviceOnTheWire) {
     platform::UdpSocket replies;
     ASSERT_TRUE(replies.Open() && replies.SetReuseAddress() &&
                 replies.Bind(Endpoint{0, kReplyPort}));
-    WaitingView view;
+    test::RowsView view;
     view.m_bShowAll = true;
     OrvaneEngine engine(view);
     ASSERT_TRUE(engine.StartService(ServiceConfig{"127.0.0.1", "00:1A:2B:3C:4D:5E", dir.Path()}));
@@ -128,31 +92,32 @@ TEST(DeviceRoadTest, CameraRecorderAndUpToDateDeviceOnTheWire) {
          {"3", "N200", "", "It is already the latest version", "", "N200-2.0.0.7", ""}},
     };
     int successes = 0;
-    for (size_t d = 0; d < std::size(devices); ++d) {
+    for (int d = 0; d < static_cast<int>(std::size(devices)); ++d) {
         const Device& dev = devices[d];
         SCOPED_TRACE(dev.version);
         const std::string mac = "d" + std::to_string(d);
-        Send(std::string("Msg:Request_ipaddr\r\nVersion:") + dev.version + "\r\nCseq:" + dev.cseq +
-             "\r\nIPCMac:" + mac + "\r\n");
+        test::SendToListener(std::string("Msg:Request_ipaddr\r\nVersion:") + dev.version +
+                             "\r\nCseq:" + dev.cseq + "\r\nIPCMac:" + mac + "\r\n");
         ASSERT_EQ(replies.WaitReadable(kWaitMs), 1);
         char buf[kMaxDatagram];
-        long n = replies.ReceiveFrom(buf, sizeof buf, nullptr);
+        Endpoint from;
+        long n = replies.ReceiveFrom(buf, sizeof buf, &from);
         EXPECT_EQ(std::string(buf, n > 0 ? n : 0), dev.reply + '\0');  // the text, then a NUL
+        EXPECT_EQ(from.Address(), "127.0.0.1");                        // the serving address
         DeviceRow row = dev.row;
         for (const Step& s : dev.steps) {
             SCOPED_TRACE(s.keyword);
-            Send(std::string("Msg:") + s.keyword + "\r\nIpaddr:" + row[2] + "\r\nIPCMac:" + mac +
-                 "\r\nSchedule:" + s.schedule + "\r\nState:" + s.state +
-                 "\r\nVersion:" + dev.version + "\r\n");
+            test::SendToListener(std::string("Msg:") + s.keyword + "\r\nIpaddr:" + row[2] +
+                                 "\r\nIPCMac:" + mac + "\r\nSchedule:" + s.schedule +
+                                 "\r\nState:" + s.state + "\r\nVersion:" + dev.version + "\r\n");
             row[3] = s.status;
             row[4] = std::string(s.schedule) + "%";
             row[6] = s.done ? dev.row[6] : "";
             successes += s.done ? 1 : 0;
-            EXPECT_TRUE(view.WaitRow(engine.Devices(), static_cast<int>(d), row, successes))
-                << engine.Devices().Row(static_cast<int>(d))[3];
+            EXPECT_TRUE(WaitRow(view, d, row, successes)) << engine.Devices().Row(d)[3];
         }
         if (dev.steps.empty()) {
-            EXPECT_TRUE(view.WaitRow(engine.Devices(), static_cast<int>(d), row, successes));
+            EXPECT_TRUE(WaitRow(view, d, row, successes));
         }
     }
     EXPECT_EQ(engine.Devices().RowCount(), 3);

@@ -3,39 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "common/recording_view.h"
+#include "engine_harness.h"
 
 namespace orvane {
 namespace {
-
-// Replays every notice as a front-end would; Rows() must agree with the model at the end.
-class ReplayView : public test::RecordingView {
-  public:
-    void OnDeviceTableChanged(const DeviceTableChange& c) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (c.kind == DeviceTableChange::kRowsCleared) {
-            m_vecRows.clear();
-        } else if (c.kind == DeviceTableChange::kRowAdded) {
-            EXPECT_EQ(c.iRow, static_cast<int>(m_vecRows.size()));
-            m_vecRows.push_back(c.row);
-        } else if (c.kind == DeviceTableChange::kRowChanged) {
-            m_vecRows.at(c.iRow) = c.row;
-        }
-    }
-    std::vector<DeviceRow> Rows() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_vecRows;
-    }
-
-  private:
-    std::mutex m_mutex;
-    std::vector<DeviceRow> m_vecRows;
-};
 
 // A record as the report handling makes it (the status names event and state).
 IpcInfo Report(const std::string& mac, int event, const std::string& state) {
@@ -87,7 +62,7 @@ TEST(DeviceTableTest, EachDeviceIsCountedOnceOnItsLastStage) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ReplayView view;
+        test::RowsView view;
         DeviceTable table(view);
         if (c.kind >= 0) {
             table.RecordAssignment(Assigned("aa", c.kind));
@@ -104,7 +79,7 @@ TEST(DeviceTableTest, EachDeviceIsCountedOnceOnItsLastStage) {
         // The upgraded version shows on the counted success only.
         const bool success = table.SuccessCount() == 1 && c.kind >= 0;
         EXPECT_EQ(table.Row(0)[6], success ? "V2" : "");
-        EXPECT_EQ(view.Rows(), table.Rows());
+        EXPECT_EQ(view.GetRows(), table.Rows());
     }
 }
 
@@ -115,7 +90,7 @@ TEST(DeviceTableTest, ClearListKeepsRecordsWithTheirOldRows) {
     const std::pair<int, int> cases[] = {{0, 0}, {1, 1}, {3, 2}};  // new devices first, row of c
     for (const auto& [newDevices, rowOfC] : cases) {
         SCOPED_TRACE(newDevices);
-        ReplayView view;
+        test::RowsView view;
         DeviceTable table(view);
         for (const char* mac : {"a", "b", "c"}) {
             table.RecordAssignment(Assigned(mac, 0));
@@ -131,7 +106,7 @@ TEST(DeviceTableTest, ClearListKeepsRecordsWithTheirOldRows) {
         EXPECT_EQ(table.RowCount(), std::max(newDevices, rowOfC + 1));
         EXPECT_EQ(table.Row(rowOfC)[0], std::to_string(rowOfC + 1));
         EXPECT_EQ(table.Row(rowOfC)[6], "V2");
-        EXPECT_EQ(view.Rows(), table.Rows());
+        EXPECT_EQ(view.GetRows(), table.Rows());
         table.ClearDeviceList();
         EXPECT_EQ(table.RowCount(), 0);
         EXPECT_TRUE(table.Records().empty());
@@ -141,7 +116,7 @@ TEST(DeviceTableTest, ClearListKeepsRecordsWithTheirOldRows) {
 // Catches a report with an empty MAC not finding the first retired record, and such a report
 // counting the retired device again (an in-progress report would add a success).
 TEST(DeviceTableTest, EmptyMacFindsTheFirstRetiredRecordButNeverCountsIt) {
-    ReplayView view;
+    test::RowsView view;
     DeviceTable table(view);
     table.RecordAssignment(Assigned("a", 0));
     table.RecordAssignment(Assigned("b", 0));
@@ -159,7 +134,7 @@ TEST(DeviceTableTest, EmptyMacFindsTheFirstRetiredRecordButNeverCountsIt) {
 // Catches the request paths' trim (the first 10 records go past 100) missing or cutting the
 // wrong end, a second cloud request making a second row, and the list growing without bound.
 TEST(DeviceTableTest, RecordsTrimAt101AndRowsStopAtTheBound) {
-    ReplayView view;
+    test::RowsView view;
     DeviceTable table(view, 3);
     for (int i = 0; i < 100; ++i) {
         table.RecordAssignment(Assigned("m" + std::to_string(i), 0));
@@ -180,7 +155,7 @@ TEST(DeviceTableTest, RecordsTrimAt101AndRowsStopAtTheBound) {
     table.UpdateDeviceTable(Report("m20", 0, "6"));  // shown devices still update
     EXPECT_EQ(table.Row(1)[3], "0/6");
     EXPECT_EQ(table.FailCount(), 1);
-    EXPECT_EQ(view.Rows(), table.Rows());
+    EXPECT_EQ(view.GetRows(), table.Rows());
 }
 
 // Catches row numbers decided outside the lock: requests and reports of many devices merged
@@ -189,7 +164,7 @@ TEST(DeviceTableTest, RecordsTrimAt101AndRowsStopAtTheBound) {
 TEST(DeviceTableTest, ConcurrentRequestsAndReportsKeepOneRowPerDevice) {
     constexpr int kThreads = 8;
     constexpr int kDevicesPerThread = 12;  // 96: below the request paths' trim
-    ReplayView view;
+    test::RowsView view;
     DeviceTable table(view);
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
@@ -219,7 +194,7 @@ TEST(DeviceTableTest, ConcurrentRequestsAndReportsKeepOneRowPerDevice) {
     }
     EXPECT_EQ(rowsOfDevice.size(), rows.size());
     EXPECT_EQ(table.SuccessCount(), kThreads * kDevicesPerThread);
-    EXPECT_EQ(view.Rows(), rows);
+    EXPECT_EQ(view.GetRows(), rows);
 }
 
 }  // namespace

@@ -51,131 +51,84 @@ std::string Allocate(IpAllocator& alloc, const char* local) {
     return rc == 0 ? std::string(ip) : "rc=" + std::to_string(rc) + " ip=" + ip;
 }
 
-// Catches a cursor formed from the wrong part of the address or from a text with no subnet.
-TEST(IpAllocatorTest, CursorIsHostTenOfTheSubnet) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"192.168.1.5", "192.168.1.10"},
-        {"192.168.1.57", "192.168.1.10"},
-        {"10.0.0.250", "10.0.0.10"},
-        {"10.0.0.10", "10.0.0.10"},
-        {"camera-host", ""},
-        {"", ""},
-    };
-    for (const auto& [local, cursor] : cases) {
-        EXPECT_EQ(MakeAllocationCursor(local), cursor) << local;
-    }
-}
-
-// Catches the unprobed walk handing out the server's own address (also when a wrap lands on
-// it), handing out 250, or moving the cursor wrongly.
-TEST(IpAllocatorTest, WithoutDetection) {
-    struct Case {
-        const char* what;
-        const char* local;
-        const char* cursor;  // empty: as Start forms it
-        std::vector<std::string> handedOut;
-        const char* after;
-    };
-    const Case cases[] = {
-        {"start on .7", "10.0.0.7", "", {"10.0.0.10", "10.0.0.11", "10.0.0.12"}, "10.0.0.13"},
-        {"start on .10 skips .10", "10.0.0.10", "", {"10.0.0.11", "10.0.0.12"}, "10.0.0.13"},
-        {"own number in the middle", "10.0.0.11", "", {"10.0.0.10", "10.0.0.12"}, "10.0.0.13"},
-        {"249 then wrap", "10.0.0.7", "10.0.0.249", {"10.0.0.249", "10.0.0.10"}, "10.0.0.11"},
-        {"250 is never handed out", "10.0.0.7", "10.0.0.250", {"10.0.0.10"}, "10.0.0.11"},
-        {"own 249 at 249", "10.0.0.249", "10.0.0.249", {"10.0.0.10"}, "10.0.0.11"},
-        {"wrap onto own .10", "10.0.0.10", "10.0.0.250", {"10.0.0.11"}, "10.0.0.12"},
-    };
-    for (const Case& c : cases) {
-        FakeProber prober;
-        IpAllocator alloc([] { return false; }, prober.Get());
-        alloc.SetNextIP(*c.cursor ? c.cursor : MakeAllocationCursor(c.local).c_str());
-        std::vector<std::string> got;
-        for (size_t i = 0; i < c.handedOut.size(); ++i) {
-            got.push_back(Allocate(alloc, c.local));
-        }
-        EXPECT_EQ(got, c.handedOut) << c.what;
-        EXPECT_EQ(alloc.NextIP(), c.after) << c.what;
-        EXPECT_TRUE(prober.Probed().empty()) << c.what;
-    }
-}
-
 std::string Host(int n) {
     return "10.0.0." + std::to_string(n);
 }
 
-// Catches the probed walk taking an answering address, giving up early or late, not moving
-// the cursor past the whole batch (which wraps after 250), or skipping candidates the
-// unprobed walk would skip.
-// Addresses are host numbers of 10.0.0.0/24.
-TEST(IpAllocatorTest, WithDetection) {
+// Catches the unprobed walk handing out the server's own address (also when a wrap lands on
+// it) or 250; the probed walk taking an answering address, giving up early or late (or
+// reporting success, or a stale address, when nine candidates in a row answer), or skipping
+// candidates the unprobed walk would skip; and the cursor moved wrongly (a probed batch moves
+// it past the whole batch, which wraps after 250). Addresses are host numbers of 10.0.0.0/24.
+TEST(IpAllocatorTest, AddressWalk) {
     struct Case {
         const char* what;
-        int local, cursor;
+        bool detection;
+        int local, cursor;           // cursor 0: as Start forms it
         std::map<int, int> answers;  // host number -> probe result; others: no answer
-        int expected;
+        std::vector<int> handedOut;  // one allocation each; 0: it fails
         std::vector<int> probed;
         int after;
     };
+    std::map<int, int> nineBusy;
+    std::vector<int> nine;
+    for (int n = 10; n < 19; ++n) {
+        nineBusy[n] = 5;
+        nine.push_back(n);
+    }
     const Case cases[] = {
-        {"nobody answers: first candidate", 7, 10, {}, 10, {10}, 13},
-        {"busy first candidate: second taken", 7, 10, {{10, 3}}, 11, {10, 11}, 13},
-        {"whole batch busy: next batch",
-         7,
-         10,
-         {{10, 1}, {11, 2}, {12, 1}},
-         13,
-         {10, 11, 12, 13},
-         16},
-        {"time exceeded is free", 7, 20, {{20, kPingTimeExceeded}}, 20, {20}, 23},
-        {"unreachable is free", 7, 20, {{20, kPingUnreachable}}, 20, {20}, 23},
+        {"start on .7", false, 7, 0, {}, {10, 11, 12}, {}, 13},
+        {"start on .10 skips .10", false, 10, 0, {}, {11, 12}, {}, 13},
+        {"own number in the middle", false, 11, 0, {}, {10, 12}, {}, 13},
+        {"249 then wrap", false, 7, 249, {}, {249, 10}, {}, 11},
+        {"250 is never handed out", false, 7, 250, {}, {10}, {}, 11},
+        {"own 249 at 249", false, 249, 249, {}, {10}, {}, 11},
+        {"wrap onto own .10", false, 10, 250, {}, {11}, {}, 12},
+        {"nobody answers", true, 7, 10, {}, {10}, {10}, 13},
+        {"busy first candidate", true, 7, 10, {{10, 3}}, {11}, {10, 11}, 13},
+        {"whole batch busy", true, 7, 10, {{10, 1}, {11, 2}, {12, 1}}, {13}, {10, 11, 12, 13}, 16},
+        {"nine busy", true, 7, 10, nineBusy, {0}, nine, 19},
+        {"time exceeded is free", true, 7, 20, {{20, kPingTimeExceeded}}, {20}, {20}, 23},
+        {"unreachable is free", true, 7, 20, {{20, kPingUnreachable}}, {20}, {20}, 23},
         {"probe errors are not free",
+         true,
          7,
          20,
          {{20, kPingSocketDenied}, {21, kPingSendFailed}, {22, kPingReceiveFailed}},
-         23,
+         {23},
          {20, 21, 22, 23},
          26},
-        {"own address and 250 are candidates", 249, 249, {{249, 1}}, 250, {249, 250}, 11},
-        {"a batch from 250 wraps to 10", 7, 250, {{250, 1}}, 10, {250, 10}, 12},
+        {"own address and 250 are candidates", true, 249, 249, {{249, 1}}, {250}, {249, 250}, 11},
+        {"a batch from 250 wraps to 10", true, 7, 250, {{250, 1}}, {10}, {250, 10}, 12},
     };
     for (const Case& c : cases) {
         FakeProber prober;
-        std::vector<std::string> probed;
         for (const auto& [n, rc] : c.answers) {
             prober.Answer(Host(n), rc);
+        }
+        const bool detection = c.detection;
+        IpAllocator alloc([detection] { return detection; }, prober.Get());
+        alloc.SetNextIP(c.cursor ? Host(c.cursor) : MakeAllocationCursor(Host(c.local).c_str()));
+        std::vector<std::string> got, handedOut, probed;
+        for (int n : c.handedOut) {
+            got.push_back(Allocate(alloc, Host(c.local).c_str()));
+            handedOut.push_back(n ? Host(n) : "rc=-1 ip=");
         }
         for (int n : c.probed) {
             probed.push_back(Host(n));
         }
-        IpAllocator alloc([] { return true; }, prober.Get());
-        alloc.SetNextIP(Host(c.cursor));
-        EXPECT_EQ(Allocate(alloc, Host(c.local).c_str()), Host(c.expected)) << c.what;
+        EXPECT_EQ(got, handedOut) << c.what;
         EXPECT_EQ(prober.Probed(), probed) << c.what;
         EXPECT_EQ(alloc.NextIP(), Host(c.after)) << c.what;
     }
 }
 
-// Catches an allocation reported as success (or with a stale address) when nine candidates in
-// a row answer, and a cursor that does not move on by nine.
-TEST(IpAllocatorTest, NineBusyCandidatesFail) {
-    FakeProber prober;
-    for (int n = 10; n < 19; ++n) {
-        prober.Answer("10.0.0." + std::to_string(n), 5);
-    }
-    IpAllocator alloc([] { return true; }, prober.Get());
-    alloc.SetNextIP("10.0.0.10");
-    char ip[kAllocIpSize] = "stale";
-    EXPECT_EQ(alloc.GetNotUseIp(ip, "10.0.0.7", 4), -1);
-    EXPECT_STREQ(ip, "");
-    EXPECT_EQ(prober.Probed().size(), 9u);
-    EXPECT_EQ(alloc.NextIP(), "10.0.0.19");
-    // The next request starts behind them.
-    EXPECT_EQ(Allocate(alloc, "10.0.0.7"), "10.0.0.19");
-}
-
-// Catches the detection box read once instead of at each allocation, and missing arguments or
-// an unset cursor producing an address.
+// Catches the detection box read once instead of at each allocation, and missing arguments, an
+// unset cursor or one formed from a text with no subnet producing an address.
 TEST(IpAllocatorTest, DetectionReadLiveAndBadArguments) {
+    EXPECT_EQ(MakeAllocationCursor("192.168.1.57"), "192.168.1.10");
+    EXPECT_EQ(MakeAllocationCursor("camera-host"), "");
+    EXPECT_EQ(MakeAllocationCursor(""), "");
     std::atomic<bool> check{false};
     FakeProber prober;
     IpAllocator alloc([&] { return check.load(); }, prober.Get());

@@ -2,11 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
 #include <string>
-#include <thread>
 
+#include "common/log_wait.h"
 #include "common/netns.h"
 #include "common/temp_dir.h"
 #include "support/log.h"
@@ -28,7 +27,7 @@ inline std::string Pattern(size_t size, unsigned seed = 1) {
 }
 
 // The TFTP service running on 127.0.0.1:69 of the test's private namespace, serving a fresh
-// folder, with every log line kept in that folder.
+// folder, with every log line kept in another.
 class TftpServiceTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -39,29 +38,19 @@ class TftpServiceTest : public ::testing::Test {
     void TearDown() override {
         StopTftp();
         SetTftpWriteAllowed(true);
+        SetTftpSecondMs(1000);
         if (HasFailure()) {
             std::fprintf(stderr, "%s", Log().c_str());
         }
         InitLog(kLogMajor, "");
     }
 
+    // A second of the transfers' time-outs lasts 200 ms from here on: the same waits, faster.
+    static void ShortSeconds() { SetTftpSecondMs(200); }
     std::string Log() const { return ReadWholeFile(m_log.File("Upgrade.log")); }
-    static size_t Count(const std::string& text, const std::string& what) {
-        size_t n = 0;
-        for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += what.size()) {
-            ++n;
-        }
-        return n;
-    }
-    // Some outcomes show only in the log: poll it, bounded in count and time.
-    bool WaitLog(const std::string& what, size_t count = 1, int timeoutMs = 10000) {
-        for (int waited = 0; waited <= timeoutMs; waited += 20) {
-            if (Count(Log(), what) >= count) {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return false;
+    size_t LogCount(const std::string& what) const { return CountOf(Log(), what); }
+    bool WaitLog(const std::string& what, size_t count = 1) const {
+        return WaitLogCount(m_log.File("Upgrade.log"), what, count);
     }
 
     TempDir m_root;

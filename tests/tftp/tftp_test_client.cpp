@@ -2,49 +2,13 @@
 
 namespace orvane::test {
 
-namespace {
-
-void PutShort(std::vector<uint8_t>* out, uint32_t value) {
-    out->push_back(static_cast<uint8_t>((value >> 8) & 0xFF));
-    out->push_back(static_cast<uint8_t>(value & 0xFF));
-}
-
-void PutText(std::vector<uint8_t>* out, const std::string& text) {
-    out->insert(out->end(), text.begin(), text.end());
-    out->push_back(0);
-}
-
-}  // namespace
-
-std::string TftpPacket::Text() const {
-    if (Opcode() == 6) {
-        std::string out;
-        bool equals = true;
-        for (size_t i = 2; i < bytes.size(); ++i) {
-            char c = static_cast<char>(bytes[i]);
-            out += c == '\0' ? (equals ? '=' : ',') : c;
-            equals = c == '\0' ? !equals : equals;
-        }
-        return out;
-    }
-    if (bytes.size() <= 4) {
-        return "";
-    }
-    std::string text(bytes.begin() + 4, bytes.end());
-    return text.c_str();
-}
-
 std::vector<uint8_t> TftpRequest(uint16_t opcode, const std::string& name, const std::string& mode,
                                  const TftpOptions& options) {
-    std::vector<uint8_t> out;
-    PutShort(&out, opcode);
-    PutText(&out, name);
-    PutText(&out, mode);
+    std::string text = std::string{0, static_cast<char>(opcode)} + name + '\0' + mode + '\0';
     for (const auto& [key, value] : options) {
-        PutText(&out, key);
-        PutText(&out, value);
+        text += key + '\0' + value + '\0';
     }
-    return out;
+    return std::vector<uint8_t>(text.begin(), text.end());
 }
 
 TftpTestClient::TftpTestClient(platform::Endpoint server) : m_server(server) {
@@ -52,84 +16,84 @@ TftpTestClient::TftpTestClient(platform::Endpoint server) : m_server(server) {
     m_socket.Bind(platform::Endpoint{});
 }
 
+uint16_t TftpTestClient::Port() const {
+    platform::Endpoint local;
+    return m_socket.LocalEndpoint(&local) ? local.port : 0;
+}
+
 bool TftpTestClient::SendRequest(const std::vector<uint8_t>& request) {
     return m_socket.SendTo(request.data(), request.size(), m_server) ==
            static_cast<long>(request.size());
 }
 
-bool TftpTestClient::SendToTransfer(const std::vector<uint8_t>& packet) {
-    return m_socket.SendTo(packet.data(), packet.size(), m_transfer) ==
-           static_cast<long>(packet.size());
-}
-
-bool TftpTestClient::SendAck(uint16_t block) {
-    std::vector<uint8_t> p;
-    PutShort(&p, 4);
-    PutShort(&p, block);
-    return SendToTransfer(p);
-}
-
-bool TftpTestClient::SendAckTo(const platform::Endpoint& to, uint16_t block) {
-    std::vector<uint8_t> p;
-    PutShort(&p, 4);
-    PutShort(&p, block);
+bool TftpTestClient::Send(uint16_t opcode, uint16_t number, const std::string& payload,
+                          const platform::Endpoint& to) {
+    std::string p = {0, static_cast<char>(opcode), static_cast<char>(number >> 8),
+                     static_cast<char>(number & 0xFF)};
+    p += payload;
     return m_socket.SendTo(p.data(), p.size(), to) == static_cast<long>(p.size());
 }
 
-bool TftpTestClient::SendData(uint16_t block, const std::vector<uint8_t>& data) {
-    std::vector<uint8_t> p;
-    PutShort(&p, 3);
-    PutShort(&p, block);
-    p.insert(p.end(), data.begin(), data.end());
-    return SendToTransfer(p);
+bool TftpTestClient::SendAck(uint16_t block, const platform::Endpoint* to) {
+    return Send(4, block, "", to ? *to : m_transfer);
+}
+
+bool TftpTestClient::SendData(uint16_t block, const std::string& data) {
+    return Send(3, block, data, m_transfer);
 }
 
 bool TftpTestClient::SendError(int code, const std::string& text) {
-    std::vector<uint8_t> p;
-    PutShort(&p, 5);
-    PutShort(&p, static_cast<uint32_t>(code));
-    PutText(&p, text);
-    return SendToTransfer(p);
+    return Send(5, static_cast<uint16_t>(code), text + '\0', m_transfer);
 }
 
-bool TftpTestClient::Receive(TftpPacket* packet, int timeoutMs) {
-    if (m_socket.WaitReadable(timeoutMs) != 1) {
-        return false;
+std::string TftpTestClient::Next(int timeoutMs) {
+    static thread_local char buffer[65536];
+    long n = m_socket.WaitReadable(timeoutMs) == 1
+                 ? m_socket.ReceiveFrom(buffer, sizeof buffer, &m_from)
+                 : -1;
+    if (n < 4 && !(n >= 2 && buffer[1] == 6)) {
+        return "";
     }
-    packet->bytes.assign(65536, 0);
-    long n = m_socket.ReceiveFrom(packet->bytes.data(), packet->bytes.size(), &packet->from);
-    if (n < 0) {
-        return false;
-    }
-    packet->bytes.resize(static_cast<size_t>(n));
     if (m_transfer.port == 0) {
-        m_transfer = packet->from;
+        m_transfer = m_from;
     }
-    return true;
+    const char* names[] = {"?", "RRQ", "WRQ", "DATA", "ACK", "ERROR", "OACK"};
+    const std::string name = names[buffer[1] >= 1 && buffer[1] <= 6 ? buffer[1] : 0];
+    if (buffer[1] == 6) {
+        std::string options;
+        for (long i = 2, value = 0; i < n; ++i) {
+            options += buffer[i] != '\0' ? buffer[i] : (value++ % 2 ? ',' : '=');
+        }
+        m_szPayload.clear();
+        return name + " " + options;
+    }
+    m_szPayload.assign(buffer + 4, buffer + n);
+    return name + " " + std::to_string((uint8_t(buffer[2]) << 8) | uint8_t(buffer[3]));
 }
 
-bool TftpTestClient::Download(std::string* content, uint32_t blockSize, int timeoutMs) {
+bool TftpTestClient::Download(std::string* content, uint32_t blockSize, std::string* oack) {
     content->clear();
     uint16_t expected = 1;
     // Bounded: a file of this test suite never has more than 2^20 blocks.
     for (int packets = 0; packets < (1 << 20); ++packets) {
-        TftpPacket p;
-        if (!Receive(&p, timeoutMs)) {
-            return false;
-        }
-        if (p.Opcode() == 6) {
+        const std::string head = Next();
+        if (head.rfind("OACK ", 0) == 0) {
+            if (oack) {
+                *oack = head.substr(5);
+            }
             SendAck(0);
             continue;
         }
-        if (p.Opcode() != 3) {
+        if (head.rfind("DATA ", 0) != 0) {
             return false;
         }
-        if (p.Block() == expected) {
-            content->append(p.bytes.begin() + 4, p.bytes.end());
+        const uint16_t block = static_cast<uint16_t>(std::stoi(head.substr(5)));
+        if (block == expected) {
+            *content += m_szPayload;
             ++expected;
         }
-        SendAck(p.Block());
-        if (p.Block() == static_cast<uint16_t>(expected - 1) && p.DataLength() < blockSize) {
+        SendAck(block);
+        if (block == static_cast<uint16_t>(expected - 1) && m_szPayload.size() < blockSize) {
             return true;
         }
     }

@@ -9,18 +9,6 @@
 
 namespace orvane::test {
 
-// One received TFTP packet.
-struct TftpPacket {
-    std::vector<uint8_t> bytes;
-    platform::Endpoint from;
-
-    uint16_t Opcode() const { return bytes.size() >= 2 ? (bytes[0] << 8) | bytes[1] : 0; }
-    uint16_t Block() const { return bytes.size() >= 4 ? (bytes[2] << 8) | bytes[3] : 0; }
-    int ErrorCode() const { return Block(); }
-    std::string Text() const;  // an ERROR's message, an OACK's options printed name=value,
-    size_t DataLength() const { return bytes.size() >= 4 ? bytes.size() - 4 : 0; }
-};
-
 using TftpOptions = std::vector<std::pair<std::string, std::string>>;
 
 // The request datagram: opcode, name NUL, mode NUL, then the options.
@@ -29,35 +17,38 @@ std::vector<uint8_t> TftpRequest(uint16_t opcode, const std::string& name,
                                  const TftpOptions& options = {});
 
 // A hand-driven TFTP client for what no real client produces: it sends exactly what a test
-// tells it to and reports exactly what came back.
+// tells it to and reports exactly what came back. The first reply's source is taken as the
+// transfer port, where the Send calls go unless told otherwise.
 class TftpTestClient {
   public:
     explicit TftpTestClient(platform::Endpoint server = platform::Endpoint{0x7F000001u, 69});
 
     bool SendRequest(const std::vector<uint8_t>& request);
-    // Sends to the transfer port learnt from the first reply.
-    bool SendAck(uint16_t block);
-    // Sends an ACK to another of the server's transfer ports.
-    bool SendAckTo(const platform::Endpoint& to, uint16_t block);
-    bool SendData(uint16_t block, const std::vector<uint8_t>& data);
+    bool SendAck(uint16_t block, const platform::Endpoint* to = nullptr);
+    bool SendData(uint16_t block, const std::string& data);
     bool SendError(int code, const std::string& text);
 
-    // Waits up to timeoutMs for one packet; false on time-out. The first packet's source is
-    // taken as the transfer port.
-    bool Receive(TftpPacket* packet, int timeoutMs);
+    // Waits up to timeoutMs for one packet: "DATA n", "ACK n", "ERROR n" (n its block number
+    // or error code), "OACK " and its options printed name=value, ...; "" on silence.
+    std::string Next(int timeoutMs = 5000);
+    // The last packet's payload behind opcode and number, and its source.
+    const std::string& Payload() const { return m_szPayload; }
+    const platform::Endpoint& From() const { return m_from; }
+    uint16_t Port() const;
 
-    // Runs a whole read after the request was sent: acknowledges every block (and an OACK
-    // with ACK 0) until a short block. False on ERROR or silence; the file in `content`.
-    bool Download(std::string* content, uint32_t blockSize, int timeoutMs = 5000);
-
-    platform::Endpoint Transfer() const { return m_transfer; }
+    // Runs a whole read after the request was sent: acknowledges every block (and an OACK,
+    // whose text goes to `oack`, with ACK 0) until a short block. False on ERROR or silence.
+    bool Download(std::string* content, uint32_t blockSize, std::string* oack = nullptr);
 
   private:
-    bool SendToTransfer(const std::vector<uint8_t>& packet);
+    bool Send(uint16_t opcode, uint16_t number, const std::string& payload,
+              const platform::Endpoint& to);
 
     platform::UdpSocket m_socket;
     platform::Endpoint m_server;
     platform::Endpoint m_transfer;
+    platform::Endpoint m_from;
+    std::string m_szPayload;
 };
 
 }  // namespace orvane::test
