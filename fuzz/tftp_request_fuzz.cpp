@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/file.h"
 #include "tftp/tftp_request.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -10,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TftpModeFromText(f.mode);
     const std::string name = NormaliseTftpName(f.fileName);
     if (!IsRefusedTftpName(name)) {
-        IsPathInsideRoot("/srv/fw", JoinTftpPath("/srv/fw", name));
+        platform::IsPathInsideRoot("/srv/fw", JoinTftpPath("/srv/fw", name));
     }
     for (bool isRead : {true, false}) {
         TftpNegotiation n;

@@ -31,6 +31,12 @@ int main(int argc, char** argv) {
     AddBoxFlags(app, "force", "Forcibly upgrade to an earlier version", &options.iForcedUpgrade);
     AddBoxFlags(app, "show-all", "Display devices with the same version", &options.iShowAllDevices);
     AddBoxFlags(app, "ip-check", "IP occupancy detection", &options.iIpCheck);
+    app.add_flag_callback(
+        "--tftp-write", [&options] { options.iTftpWrite = 1; },
+        "Take TFTP uploads (write requests) into the folder");
+    app.add_flag_callback(
+        "--no-tftp-write", [&options] { options.iTftpWrite = 0; },
+        "Refuse every TFTP upload (write request)");
     CLI11_PARSE(app, argc, argv);
 
     // The language is fixed before any text is shown, whichever front-end runs.

@@ -88,6 +88,7 @@ WindowSettings LoadWindowSettings(const std::string& iniPath, const std::string&
     s.folders.Select(ReadInt(iniPath, "CurSelPath", 0));
     CreateFolderIfMissing(s.folders.Text());
     s.iLogSwitch = ReadInt(iniPath, "LogSwitch", 0);
+    s.bTftpWrite = ReadInt(iniPath, "TftpWrite", 1) != 0;
     return s;
 }
 

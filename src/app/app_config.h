@@ -34,6 +34,8 @@ struct WindowSettings {
     int iLanguageSelection = -1;  // entry of the language box; -1 selects none
     bool bTestMode = false;
     int iLogSwitch = 0;
+    // TftpWrite: whether the TFTP server takes uploads (1, also without the key or the file).
+    bool bTftpWrite = true;
 };
 
 // Reads Config.ini as the window's initialisation does. A missing (or unreadable) file gives

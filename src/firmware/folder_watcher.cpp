@@ -46,7 +46,8 @@ int RunFolderWatch(const FolderWatchHooks& hooks, const std::atomic<int>& runnin
 }
 
 bool OpenFolderWatch(const std::string& folder, platform::FolderWatch* watch) {
-    if (watch->Open(folder)) {
+    // Only the files the catalogue reads: a log kept in the folder is written line by line.
+    if (watch->Open(folder, ".bin")) {
         return true;
     }
     WriteLog(kLogMajor, "WatchDirectory CreateFile failed, error: %d", watch->LastError());

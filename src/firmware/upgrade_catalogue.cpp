@@ -89,6 +89,22 @@ bool ReadVersionText(std::FILE* f, const std::string& path, const char magic[8],
     return false;
 }
 
+// Whether the TFTP server would serve the open file: it must lie inside the folder once links
+// are resolved, and stay below 2 GiB. Checked before anything is read, so a large file costs
+// no CRC pass either.
+bool IsServedFile(std::FILE* f, const std::string& folder, const std::string& path) {
+    if (!platform::IsPathInsideRoot(platform::RealPath(folder), platform::RealPath(f))) {
+        WriteLog(kLogInfo, "#QMDebug file leads outside the folder, continue, szFilePath=%s",
+                 path.c_str());
+        return false;
+    }
+    if (platform::FileSize(f) >= platform::kMaxServedFileSize) {
+        WriteLog(kLogInfo, "#QMDebug file of 2 GiB or more, continue, szFilePath=%s", path.c_str());
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 void AddUpgradeFileInfo(std::vector<UpgradeFileInfo>& catalogue, const std::string& folder,
@@ -103,6 +119,9 @@ void AddUpgradeFileInfo(std::vector<UpgradeFileInfo>& catalogue, const std::stri
         path.size() <= kMaxPath ? platform::OpenRegularFileForRead(path) : nullptr);
     if (!f) {
         WriteLog(kLogInfo, "#QMDebug open file failed, szFilePath=%s", path.c_str());
+        return;
+    }
+    if (!IsServedFile(f.get(), folder, path)) {
         return;
     }
     char magic[8];

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 
 namespace orvane::platform {
 
@@ -152,6 +153,125 @@ std::string DataFile::RealPath() const {
         return "";
     }
     return platform::RealPath("/proc/self/fd/" + std::to_string(m_iFd));
+}
+
+ReplacementFile::~ReplacementFile() {
+    Discard();
+}
+
+bool ReplacementFile::Open(const std::string& target) {
+    Discard();
+    const size_t slash = target.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
+    m_szTargetName = slash == std::string::npos ? target : target.substr(slash + 1);
+    if (m_szTargetName.empty()) {
+        m_iLastError = EISDIR;  // a folder's name: nothing to replace
+        return false;
+    }
+    m_iDirFd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (m_iDirFd < 0) {
+        m_iLastError = errno;
+        return false;
+    }
+    struct stat st {};
+    if (::fstatat(m_iDirFd, m_szTargetName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        int refused = 0;
+        if (S_ISLNK(st.st_mode)) {
+            refused = ELOOP;
+        } else if (S_ISDIR(st.st_mode)) {
+            refused = EISDIR;
+        } else if (!S_ISREG(st.st_mode)) {
+            refused = EINVAL;
+        } else if (::faccessat(m_iDirFd, m_szTargetName.c_str(), W_OK, 0) != 0) {
+            refused = errno;
+        }
+        if (refused != 0) {
+            m_iLastError = refused;
+            Discard();
+            return false;
+        }
+    }
+    std::random_device seed;
+    std::mt19937 pick(seed());
+    // Bounded: a clash needs another file of the same random name.
+    for (int attempt = 0; attempt < 16 && m_iFd < 0; ++attempt) {
+        m_szTempName = ".upload-" + std::to_string(pick() % 1000000000u) + ".part";
+        m_iFd = ::openat(m_iDirFd, m_szTempName.c_str(),
+                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        m_iLastError = m_iFd < 0 ? errno : 0;
+        if (m_iFd < 0 && m_iLastError != EEXIST) {
+            break;
+        }
+    }
+    if (m_iFd < 0) {
+        m_szTempName.clear();
+        Discard();
+        return false;
+    }
+    return true;
+}
+
+bool ReplacementFile::Write(const void* data, size_t len) {
+    return WriteAll(m_iFd, data, len, &m_iLastError);
+}
+
+std::string ReplacementFile::RealFolder() const {
+    if (m_iDirFd < 0) {
+        return "";
+    }
+    return platform::RealPath("/proc/self/fd/" + std::to_string(m_iDirFd));
+}
+
+bool ReplacementFile::Commit() {
+    // Data first: a rename that reached the disk before the data would leave an empty file in
+    // the target's place after a power cut.
+    if (m_iFd < 0 || ::fsync(m_iFd) != 0 ||
+        ::renameat(m_iDirFd, m_szTempName.c_str(), m_iDirFd, m_szTargetName.c_str()) != 0) {
+        m_iLastError = m_iFd < 0 ? EBADF : errno;
+        Discard();
+        return false;
+    }
+    m_szTempName.clear();
+    Discard();
+    return true;
+}
+
+// Keeps LastError(): a failed Open or Commit discards after noting why.
+void ReplacementFile::Discard() {
+    if (m_iFd >= 0) {
+        ::close(m_iFd);
+        m_iFd = -1;
+    }
+    if (m_iDirFd >= 0) {
+        if (!m_szTempName.empty()) {
+            ::unlinkat(m_iDirFd, m_szTempName.c_str(), 0);
+        }
+        ::close(m_iDirFd);
+        m_iDirFd = -1;
+    }
+    m_szTempName.clear();
+}
+
+bool IsPathInsideRoot(const std::string& realRoot, const std::string& realPath) {
+    if (realRoot.empty() || realPath.empty()) {
+        return false;
+    }
+    if (realRoot == "/") {
+        return realPath[0] == '/';
+    }
+    return realPath == realRoot || (realPath.size() > realRoot.size() &&
+                                    realPath.compare(0, realRoot.size(), realRoot) == 0 &&
+                                    realPath[realRoot.size()] == '/');
+}
+
+std::string RealPath(std::FILE* file) {
+    return platform::RealPath("/proc/self/fd/" + std::to_string(::fileno(file)));
+}
+
+int64_t FileSize(std::FILE* file) {
+    struct stat st {};
+    return ::fstat(::fileno(file), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
 }
 
 std::FILE* OpenRegularFileForRead(const std::string& path) {

@@ -61,6 +61,47 @@ class DataFile {
     int m_iLastError = 0;
 };
 
+// A file written under a temporary name in the folder of the file it replaces, and put in that
+// file's place by one rename only at Commit: a reader of the old file keeps reading it whole,
+// and a write that fails or is abandoned leaves nothing behind. The temporary name begins
+// with "." and never ends in ".bin". Closes (and discards) itself.
+class ReplacementFile {
+  public:
+    ReplacementFile() = default;
+    ~ReplacementFile();
+    ReplacementFile(const ReplacementFile&) = delete;
+    ReplacementFile& operator=(const ReplacementFile&) = delete;
+
+    // Creates the temporary file beside `target`. Refused when `target` exists as anything
+    // but a writable regular file (ELOOP for a symbolic link, EISDIR, EINVAL, EACCES).
+    bool Open(const std::string& target);
+    bool IsOpen() const { return m_iFd >= 0; }
+    bool Write(const void* data, size_t len);
+    // The canonical path of the folder the file lands in; empty when unknown.
+    std::string RealFolder() const;
+    // Pushes the data to the disk and renames the file over the target; on failure the
+    // temporary file is removed and the target left as it was.
+    bool Commit();
+    // Removes the temporary file; nothing once committed.
+    void Discard();
+
+    int LastError() const { return m_iLastError; }
+
+  private:
+    int m_iDirFd = -1;  // the target's folder: every later step is relative to this folder
+    int m_iFd = -1;
+    std::string m_szTempName;
+    std::string m_szTargetName;
+    int m_iLastError = 0;
+};
+
+// Files of this size or more are neither served nor catalogued: a transfer keeps sizes and
+// offsets in 32 bits.
+constexpr int64_t kMaxServedFileSize = int64_t{1} << 31;
+
+// Whether the canonical `realPath` is the canonical `realRoot` or lies below it.
+bool IsPathInsideRoot(const std::string& realRoot, const std::string& realPath);
+
 // Opens an existing regular file for reading as a binary stdio stream. Null for anything else
 // (a folder, a pipe, a device) with the errno set: opening never blocks, as a pipe without a
 // writer would.
@@ -69,6 +110,9 @@ std::FILE* OpenRegularFileForRead(const std::string& path);
 // The canonical absolute path of an existing file or folder (links resolved); empty when it
 // does not exist. The errno is kept in `error` when given.
 std::string RealPath(const std::string& path, int* error = nullptr);
+// The canonical path and the size of what an open stream reads; empty and -1 when unknown.
+std::string RealPath(std::FILE* file);
+int64_t FileSize(std::FILE* file);
 
 bool IsDirectory(const std::string& path);
 

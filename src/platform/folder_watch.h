@@ -4,8 +4,10 @@
 
 namespace orvane::platform {
 
-// Notifications of names created, deleted or renamed directly inside one folder (not in its
-// subfolders; size and content changes of files do not count). Closes itself.
+// Notifications of names created, deleted or renamed directly inside one folder, and of files
+// there closed after writing (not in its subfolders; a file still being written does not
+// count until it is closed). A folder removed or renamed away, then created again under its
+// name, is watched again. Closes itself.
 class FolderWatch {
   public:
     enum class WaitResult { kChanged, kTimeout, kFailed };
@@ -15,20 +17,29 @@ class FolderWatch {
     FolderWatch(const FolderWatch&) = delete;
     FolderWatch& operator=(const FolderWatch&) = delete;
 
-    // Starts watching an existing folder. False when it is missing, not a folder or cannot
-    // be watched; LastError() and LastErrorText() then say why.
-    bool Open(const std::string& path);
+    // Starts watching an existing folder. A file closed after writing counts only when its
+    // name ends in `writtenSuffix` (any name when empty), so a log written in the folder line
+    // by line is no change. False when the folder is missing, not a folder or cannot be
+    // watched; LastError() and LastErrorText() then say why.
+    bool Open(const std::string& path, const std::string& writtenSuffix = "");
     void Close();
 
-    // Waits up to timeoutMs for a name change; every change pending at that moment is
-    // consumed by one kChanged. An interrupted wait is a time-out, not a failure.
+    // Waits up to timeoutMs for a change; every change pending at that moment is consumed by
+    // one kChanged. An interrupted wait is a time-out, not a failure. While the folder is
+    // missing each wait looks for it again; its return is a change.
     WaitResult Wait(int timeoutMs);
 
     int LastError() const { return m_iLastError; }
     std::string LastErrorText() const;
 
   private:
+    bool AddWatch();
+    WaitResult Drain();
+
     int m_iFd = -1;
+    int m_iWatch = -1;  // -1 while the folder is missing
+    std::string m_szPath;
+    std::string m_szWrittenSuffix;
     int m_iLastError = 0;
 };
 

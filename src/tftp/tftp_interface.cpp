@@ -75,6 +75,7 @@ class TftpService {
     std::atomic<int> m_iTransferCounter{kFirstTransferNumber};
     std::atomic<int> m_iThreadNumber{0};
     std::atomic<size_t> m_iRecords{0};
+    std::atomic<bool> m_bWriteAllowed{true};
 
     std::string Root() {
         std::lock_guard<std::mutex> lock(m_cs);
@@ -182,6 +183,7 @@ void ServeRequest(TftpTransfer& t) {
         t.connected = false;
     }
     t.file.Close();
+    t.upload.Discard();
 }
 
 int TftpWorkerThread(TftpRun& run, TftpTransfer& t) {
@@ -189,7 +191,9 @@ int TftpWorkerThread(TftpRun& run, TftpTransfer& t) {
     for (;;) {
         if (t.permanent.load()) {
             t.wake.Wait();
-            WriteLog(kLogDebug0, "tftp permanent thread signalled %d (%d)\n", 0, 0);
+            // The wait has no time limit, so it only ends signalled (result 0); the system
+            // error is what this thread's last failed call left.
+            WriteLog(kLogDebug0, "tftp permanent thread signalled %d (%d)\n", 0, errno);
         }
         if (!run.Serving()) {
             break;
@@ -221,13 +225,15 @@ bool StartWorker(TftpRun& run, TftpTransfer* t) {
 }
 
 // Drops a record from the list once its thread has ended; a thread that does not end in time
-// keeps its record for good, since it may still use it.
-void ReleaseRecord(std::unique_ptr<TftpTransfer> record, int waitMs) {
+// keeps its record for good, since it may still use it. True when the thread has ended.
+bool ReleaseRecord(std::unique_ptr<TftpTransfer> record, int waitMs) {
     if (record->thread.IsStarted() && !record->thread.Wait(waitMs)) {
         WriteLog(kLogMajor, "tftp thread %d did not end, its record is kept",
                  record->threadId.load());
         static_cast<void>(record.release());
+        return false;
     }
+    return true;
 }
 
 void SetRecordCount(const TftpRun& run) {
@@ -295,6 +301,7 @@ void AcceptRequest(TftpRun& run, platform::UdpSocket& listen) {
     TftpTransfer* t = PickRecord(run);
     t->Reset(Service().Root(), TftpConfig::kTimeoutSeconds, Service().m_iTransferCounter++,
              platform::WallClockSeconds());
+    t->writeAllowed = Service().m_bWriteAllowed.load();
     WriteLog(kLogDebug0, "Transfert #%d", static_cast<int>(run.records.size() - 1));
     long n = listen.ReceiveFromAddress(t->request.data(), t->request.size(), &t->peer);
     if (n < 0) {
@@ -360,9 +367,11 @@ void StopWorkers(TftpRun& run) {
     while (!run.records.empty()) {
         std::unique_ptr<TftpTransfer> record = std::move(run.records.front());
         run.records.pop_front();
-        WriteLog(kLogDebug0, "tftp End of thread %d\n", record->threadId.load());
+        const int threadId = record->threadId.load();
         record->permanent = 0;
-        ReleaseRecord(std::move(record), kWorkerEndWaitMs);
+        if (ReleaseRecord(std::move(record), kWorkerEndWaitMs)) {
+            WriteLog(kLogDebug0, "tftp End of thread %d\n", threadId);
+        }
     }
     SetRecordCount(run);
 }
@@ -389,10 +398,14 @@ int TftpMainThread(TftpRun& run) {
         }
         if (ready == 0) {
             AcceptRequest(run, listen);
-        } else if (ready == 1) {
-            run.wake.Consume();
+        }
+        // Looked at on every pass, not only when the socket is quiet: under a stream of
+        // requests the socket is always ready first, and finished workers would then hold
+        // their records (and the record limit) for as long as the stream lasts.
+        if (ready >= 0 && run.wake.Consume()) {
             RemoveFinishedRecords(run);
-        } else if (ready == -2) {
+        }
+        if (ready == -2) {
             WriteLog(kLogInfo, "WaitForMultipleObjects error %d\n", errno);
             WriteLog(kLogGeneral, "WaitForMultipleObjects error %d", errno);
             // A wait that keeps failing must not turn into a busy loop that floods the log.
@@ -476,6 +489,10 @@ void StopTftp() {
         }
     }
     WriteLog(kLogInfo, "threads have returned\n");
+}
+
+void SetTftpWriteAllowed(bool allowed) {
+    Service().m_bWriteAllowed = allowed;
 }
 
 void SetTftpPort(int port) {

@@ -31,6 +31,10 @@ void StartTftp(const char* bindAddress, const char* rootFolder);
 // collected every worker, or after 60 s. Safe to call when not running.
 void StopTftp();
 
+// The operator's choice whether write requests are served (the default) or refused with
+// ERROR 2; taken by each request as it arrives.
+void SetTftpWriteAllowed(bool allowed);
+
 // Port the service listens on; tests and benchmarks may move it off 69 before StartTftp.
 void SetTftpPort(int port);
 

@@ -191,18 +191,6 @@ std::string JoinTftpPath(const std::string& root, const std::string& name) {
     return full + name.substr(skip);
 }
 
-bool IsPathInsideRoot(const std::string& realRoot, const std::string& realPath) {
-    if (realRoot.empty() || realPath.empty()) {
-        return false;
-    }
-    if (realRoot == "/") {
-        return realPath[0] == '/';
-    }
-    return realPath == realRoot || (realPath.size() > realRoot.size() &&
-                                    realPath.compare(0, realRoot.size(), realRoot) == 0 &&
-                                    realPath[realRoot.size()] == '/');
-}
-
 void NegotiateTftpOptions(const std::vector<TftpOption>& options, bool isRead, TftpNegotiation* n) {
     bool seenBlockSize = false;
     bool seenTimeout = false;

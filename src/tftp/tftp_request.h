@@ -72,9 +72,6 @@ bool IsRefusedTftpName(const std::string& normalisedName);
 // leading "/": a name is always taken under the root, never as an absolute path.
 std::string JoinTftpPath(const std::string& root, const std::string& normalisedName);
 
-// Whether the canonical `path` is the canonical `root` or lies below it.
-bool IsPathInsideRoot(const std::string& realRoot, const std::string& realPath);
-
 // The outcome of option negotiation.
 struct TftpNegotiation {
     uint32_t blockSize = kTftpSegment;

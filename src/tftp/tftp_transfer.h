@@ -44,11 +44,13 @@ struct TftpTransfer {
     // that comes earlier is kept in `cancelled` and delivered once the transfer begins.
     bool connected = false;
 
-    platform::DataFile file;
+    platform::DataFile file;           // what a read request serves
+    platform::ReplacementFile upload;  // what a write request fills; in place only when complete
 
     // Set by the main thread before the worker is released.
     std::string szRoot;  // root folder of this transfer
     int defaultTimeout = 5;
+    bool writeAllowed = true;  // the operator's choice: false refuses every write request
     platform::SocketAddress peer;
     std::array<uint8_t, kTftpPacketSize> request{};
     size_t requestLength = 0;
@@ -62,6 +64,7 @@ struct TftpTransfer {
     uint32_t nextBlock = 0;
     uint32_t lastBlockLength = 0;
     int timeouts = 0;
+    int64_t sentAtMs = 0;  // monotonic time of the last DATA or OACK sent by a read transfer
     int unacked = 0;
     uint32_t blockSize = kTftpSegment;
     int timeoutSeconds = 5;

@@ -2,6 +2,7 @@
 // receive loops, ERROR packets and the closing report.
 #include "tftp/tftpd_proc.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -12,9 +13,6 @@ namespace orvane {
 
 namespace {
 
-// The largest file a transfer can describe: sizes and offsets are kept in 32 bits and the
-// block counter must not wrap in the middle of a file.
-constexpr int64_t kMaxFileSize = int64_t{1} << 31;
 constexpr int kMaxUnacked = 50;
 
 void LogSystemCall(const TftpTransfer& t, int err, const char* call) {
@@ -54,15 +52,22 @@ bool Fail(TftpTransfer& t, int code) {
     return false;
 }
 
-// The next packet's length in `buf`, 0 also when the administrator cancelled, kTimedOut
-// when none came in time, -1 on a receive failure (logged and answered here). The wait grows
-// with the consecutive time-outs: a quarter, a half, then the whole time-out. Waiting and
-// receiving are one system call: per block that is the read, the send and this.
-long AwaitPacket(TftpTransfer& t, uint8_t* buf, size_t len) {
+// How long a packet is waited for: it grows with the consecutive time-outs, a quarter, a
+// half, then the whole time-out.
+int WaitMs(const TftpTransfer& t) {
     const int whole = t.timeoutSeconds;
     const int seconds =
         t.timeouts == 0 ? (whole + 3) / 4 : (t.timeouts == 1 ? (whole + 1) / 2 : whole);
-    long n = t.socket.ReceiveWithin(buf, len, seconds * 1000);
+    return seconds * 1000;
+}
+
+// The next packet's length in `buf`, 0 also when the administrator cancelled, kTimedOut
+// when none came within waitMs (at least 1 ms, so one already waiting is still taken), -1 on
+// a receive failure (logged and answered here). Waiting and receiving are one system call:
+// per block that is the read, the send and this.
+long AwaitPacket(TftpTransfer& t, uint8_t* buf, size_t len, int64_t waitMs) {
+    // A receive time-out of 0 would mean no time-out at all.
+    long n = t.socket.ReceiveWithin(buf, len, static_cast<int>(std::max<int64_t>(waitMs, 1)));
     if (n == -1 && !t.cancelled.load()) {
         LogSystemCall(t, t.socket.LastError(), "recv");
         Fail(t, kTftpErrUndefined);
@@ -83,45 +88,53 @@ TftpDecodeResult Answer(TftpTransfer& t, int code) {
     return TftpDecodeResult::kAnswered;
 }
 
+// Opens the temporary file of an upload beside the file it will replace; false when the
+// client has been answered with an ERROR.
+bool OpenUpload(TftpTransfer& t, const std::string& fullName, const std::string& realRoot) {
+    // Never create a file through a linked folder that leads out of the root: checked before
+    // the temporary file is made, and again on the folder it was made in.
+    size_t slash = fullName.rfind('/');
+    std::string parent = slash == std::string::npos ? "." : fullName.substr(0, slash + 1);
+    std::string realParent = platform::RealPath(parent);
+    if (!realParent.empty() && !platform::IsPathInsideRoot(realRoot, realParent)) {
+        RefuseAccess(t, EACCES);
+        return false;
+    }
+    if (!t.upload.Open(fullName)) {
+        LogSystemCall(t, t.upload.LastError(), "CreateFile");
+        SendTftpError(t, kTftpErrAccess);
+        return false;
+    }
+    if (!platform::IsPathInsideRoot(realRoot, t.upload.RealFolder())) {
+        t.upload.Discard();
+        RefuseAccess(t, EACCES);
+        return false;
+    }
+    return true;
+}
+
 // Opens the file the request names; false when the client has been answered with an ERROR.
 bool OpenRequestedFile(TftpTransfer& t, const std::string& fullName) {
-    const bool isRead = t.opcode == kTftpRrq;
     const std::string realRoot = platform::RealPath(t.szRoot.empty() ? "." : t.szRoot);
-    if (!isRead) {
-        // Never create a file through a linked folder that leads out of the root.
-        size_t slash = fullName.rfind('/');
-        std::string parent = slash == std::string::npos ? "." : fullName.substr(0, slash + 1);
-        std::string realParent = platform::RealPath(parent);
-        if (!realParent.empty() && !IsPathInsideRoot(realRoot, realParent)) {
-            RefuseAccess(t, EACCES);
-            return false;
-        }
+    if (t.opcode != kTftpRrq) {
+        return OpenUpload(t, fullName, realRoot);
     }
-    bool opened = isRead ? t.file.OpenRead(fullName) : t.file.OpenWrite(fullName);
-    if (!opened) {
+    if (!t.file.OpenRead(fullName)) {
         LogSystemCall(t, t.file.LastError(), "CreateFile");
-        SendTftpError(t, isRead ? kTftpErrNotFound : kTftpErrAccess);
+        SendTftpError(t, kTftpErrNotFound);
         return false;
     }
     std::string realFile = t.file.RealPath();
     if (realFile.empty()) {
         realFile = platform::RealPath(fullName);
     }
-    if (!IsPathInsideRoot(realRoot, realFile)) {
+    if (!platform::IsPathInsideRoot(realRoot, realFile)) {
         t.file.Close();
         RefuseAccess(t, EACCES);
         return false;
     }
-    if (!isRead) {
-        if (!t.file.Truncate()) {
-            LogSystemCall(t, t.file.LastError(), "CreateFile");
-            SendTftpError(t, kTftpErrAccess);
-            return false;
-        }
-        return true;
-    }
     int64_t size = t.file.Size();
-    if (size < 0 || size >= kMaxFileSize) {
+    if (size < 0 || size >= platform::kMaxServedFileSize) {
         WriteLog(kLogMajor, "File <%s> : %lld bytes, files of 2 GiB or more are not served",
                  t.fileName.c_str(), static_cast<long long>(size));
         SendTftpError(t, kTftpErrUndefined);
@@ -148,10 +161,12 @@ void TftpTransfer::Reset(const std::string& root, int timeout, int number, int64
     transferNumber = number;
     blockSize = kTftpSegment;
     file.Close();
+    upload.Discard();
     opcode = 0;
     fileName.clear();
     awaitedBlock = blockCount = nextBlock = lastBlockLength = 0;
     timeouts = unacked = 0;
+    sentAtMs = 0;
     mode = kTftpModeOctet;
     fileSize = 0;
     oackLength = 0;
@@ -227,6 +242,11 @@ TftpDecodeResult DecodeTftpRequest(TftpTransfer& t) {
     WriteLog(kLogInfo, "Mode is <%s>", f.mode.c_str());
     WriteLog(kLogInfo, "%s request for file <%s>. Mode %s", isRead ? "Read" : "Write",
              f.fileName.c_str(), f.mode.c_str());
+    if (!isRead && !t.writeAllowed) {
+        WriteLog(kLogGeneral, "Write request for file <%s> refused: uploads are turned off",
+                 f.fileName.c_str());
+        return Answer(t, kTftpErrAccess);
+    }
 
     t.fileName = NormaliseTftpName(f.fileName);
     if (IsRefusedTftpName(t.fileName)) {
@@ -268,6 +288,7 @@ bool SendTftpOack(TftpTransfer& t) {
     const size_t len = t.oackLength + 2;
     WriteLog(kLogDebug0, "send OACK %d bytes", static_cast<int>(len));
     long sent = SendPacket(t, t.control.data(), len);
+    t.sentAtMs = platform::MonotonicMs();
     if (sent != static_cast<long>(len)) {
         WriteLog(kLogMajor, "send : Error %d", t.socket.LastError());
         return false;
@@ -296,6 +317,7 @@ bool SendNextBlock(TftpTransfer& t) {
         LogSystemCall(t, t.socket.LastError(), "send");
         return Fail(t, kTftpErrUndefined);
     }
+    t.sentAtMs = platform::MonotonicMs();
     t.lastBlockLength = static_cast<uint32_t>(n);
     ++t.unacked;
     ++t.nextBlock;
@@ -367,7 +389,10 @@ bool SendFileLoop(TftpTransfer& t, bool oackSent) {
             !SendNextBlock(t)) {
             return false;
         }
-        long n = AwaitPacket(t, pkt, sizeof pkt);
+        // Measured from the last send, not from the last packet received: a client that
+        // repeats its last ACK on its own clock while a DATA is lost would otherwise hold the
+        // resend off for as long as it repeats, and give up first.
+        long n = AwaitPacket(t, pkt, sizeof pkt, t.sentAtMs + WaitMs(t) - platform::MonotonicMs());
         if (t.cancelled.load() || n == -1) {
             return false;
         }
@@ -429,8 +454,13 @@ DataStep TakeData(TftpTransfer& t, long n, bool* zeroTaken, bool* gotData) {
     }
     t.resent += static_cast<uint32_t>(t.timeouts);
     t.timeouts = 0;
-    if (!t.file.Write(t.data.data() + 4, len)) {
-        LogSystemCall(t, t.file.LastError(), "write");
+    if (t.bytes + len >= platform::kMaxServedFileSize) {
+        WriteLog(kLogMajor, "File <%s> : upload reaches 2 GiB, refused", t.fileName.c_str());
+        Fail(t, kTftpErrDiskFull);
+        return DataStep::kFailed;
+    }
+    if (!t.upload.Write(t.data.data() + 4, len)) {
+        LogSystemCall(t, t.upload.LastError(), "write");
         Fail(t, kTftpErrDiskFull);
         return DataStep::kFailed;
     }
@@ -458,7 +488,7 @@ bool ReceiveFileLoop(TftpTransfer& t, bool oackSent) {
     bool gotData = false;
     const int retransmitLimit = 6;
     while (t.timeouts < retransmitLimit) {
-        long n = AwaitPacket(t, t.data.data(), t.data.size());
+        long n = AwaitPacket(t, t.data.data(), t.data.size(), WaitMs(t));
         if (t.cancelled.load() || n == -1) {
             return false;
         }
@@ -489,10 +519,16 @@ bool ReceiveFileLoop(TftpTransfer& t, bool oackSent) {
         if (step == DataStep::kFailed) {
             return false;
         }
+        const bool complete = gotData && t.lastBlockLength != t.blockSize;
+        // The file takes the old one's place before the client hears it is stored.
+        if (complete && !t.upload.Commit()) {
+            LogSystemCall(t, t.upload.LastError(), "rename");
+            return Fail(t, kTftpErrAccess);
+        }
         if (step == DataStep::kAcknowledge) {
             SendAck(t, t.awaitedBlock);
         }
-        if (gotData && t.lastBlockLength != t.blockSize) {
+        if (complete) {
             WriteReport(t, t.awaitedBlock);
             return true;
         }
@@ -538,6 +574,7 @@ void RunTftpTransfer(TftpTransfer& t) {
         case TftpDecodeResult::kAnswered:
             break;
     }
+    t.upload.Discard();  // an upload that did not complete leaves nothing behind
     WriteLog(kLogInfo, "return from thread\n");
     t.result = ok ? kTftpResultSuccess : kTftpResultFailure;
 }

@@ -117,6 +117,21 @@ TEST(AppConfigTest, PresentFileRules) {
     }
 }
 
+// Catches uploads refused although the operator never asked (TftpWrite is 1 without the key
+// or the file) or taken although TftpWrite=0.
+TEST(AppConfigTest, TftpWriteIsOnUnlessTurnedOff) {
+    const std::vector<std::pair<const char*, bool>> cases = {
+        {nullptr, true}, {"[CNFINFO]\n", true}, {"[CNFINFO]\nTftpWrite=0\n", false}};
+    for (const auto& [content, expected] : cases) {
+        test::TempDir dir;
+        if (content != nullptr) {
+            dir.Write("Config.ini", content);
+        }
+        EXPECT_EQ(LoadWindowSettings(dir.File("Config.ini"), dir.Path()).bTftpWrite, expected)
+            << (content ? content : "no file");
+    }
+}
+
 // Catches the Firmware folder not being created for an empty Path, or the selected folder not
 // being created when missing.
 TEST(AppConfigTest, SelectedFolderIsCreatedOneLevel) {

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <deque>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -144,15 +146,17 @@ TEST(RunFolderWatchTest, ChangesArePostedPaced) {
               std::string::npos);
 }
 
-// Catches the folder watch reporting content changes or subfolder changes, or missing a
-// create, rename or delete directly inside the folder.
-TEST(FolderWatchTest, ReportsNameChangesDirectlyInsideTheFolder) {
+// Catches the folder watch reporting subfolder changes or a file still being written, or
+// missing a create, rename, delete or finished write directly inside the folder.
+TEST(FolderWatchTest, ReportsChangesDirectlyInsideTheFolder) {
     test::TempDir dir;
     std::filesystem::create_directory(dir.File("sub"));
     dir.Write("a.bin", "1");
+    dir.Write("Upgrade.log", "1");
     platform::FolderWatch watch;
-    ASSERT_TRUE(watch.Open(dir.Path()));
+    ASSERT_TRUE(watch.Open(dir.Path(), ".bin"));
     using R = platform::FolderWatch::WaitResult;
+    std::ofstream copy;  // a file written in two halves, as a copy in progress is
     struct Case {
         const char* name;
         std::function<void()> act;
@@ -160,7 +164,16 @@ TEST(FolderWatchTest, ReportsNameChangesDirectlyInsideTheFolder) {
     } cases[] = {
         {"nothing", [] {}, R::kTimeout},
         {"create", [&] { dir.Write("b.bin", "x"); }, R::kChanged},
-        {"rewrite", [&] { dir.Write("a.bin", "longer content"); }, R::kTimeout},
+        {"rewrite", [&] { dir.Write("a.bin", "longer content"); }, R::kChanged},
+        {"first half",
+         [&] {
+             copy.open(dir.File("copy.bin"));
+             copy << "half" << std::flush;
+         },
+         R::kChanged},
+        {"second half", [&] { copy << "second half" << std::flush; }, R::kTimeout},
+        {"copy closed", [&] { copy.close(); }, R::kChanged},
+        {"log line", [&] { dir.Write("Upgrade.log", "2"); }, R::kTimeout},
         {"rename", [&] { std::filesystem::rename(dir.File("b.bin"), dir.File("c.bin")); },
          R::kChanged},
         {"delete", [&] { std::filesystem::remove(dir.File("c.bin")); }, R::kChanged},
@@ -177,6 +190,38 @@ TEST(FolderWatchTest, ReportsNameChangesDirectlyInsideTheFolder) {
     EXPECT_EQ(missing.LastError(), ENOENT);
     EXPECT_FALSE(missing.Open(dir.File("a.bin")));
     EXPECT_EQ(missing.LastError(), ENOTDIR);
+}
+
+// Catches a folder removed and created again while watched being watched no longer: its
+// return and everything put in it afterwards went unseen.
+TEST(FolderWatchTest, FolderCreatedAgainIsWatchedAgain) {
+    test::TempDir dir;
+    const std::string folder = dir.File("fw");
+    std::filesystem::create_directory(folder);
+    platform::FolderWatch watch;
+    ASSERT_TRUE(watch.Open(folder));
+    using R = platform::FolderWatch::WaitResult;
+    // A change is already queued when Wait starts; a few waits bound the search for the
+    // folder's return.
+    auto changed = [&watch] {
+        for (int i = 0; i < 4; ++i) {
+            if (watch.Wait(200) == R::kChanged) {
+                return true;
+            }
+        }
+        return false;
+    };
+    std::filesystem::remove(folder);
+    EXPECT_TRUE(changed());
+    EXPECT_EQ(watch.Wait(200), R::kTimeout);  // gone: no failure, no spin
+    std::filesystem::create_directory(folder);
+    EXPECT_TRUE(changed());
+    dir.Write("fw/new.bin", "x");
+    EXPECT_TRUE(changed());
+    std::filesystem::rename(folder, dir.File("old"));  // renamed away: no longer the folder
+    EXPECT_TRUE(changed());
+    dir.Write("old/x.bin", "x");
+    EXPECT_EQ(watch.Wait(200), R::kTimeout);
 }
 
 // Catches a watcher that only notices Stop at the next change in the folder, or that does not

@@ -194,12 +194,42 @@ TEST_F(CatalogueTest, RebuildKeepsNewestOfEachModelInListingOrder) {
     EXPECT_TRUE(Contains(log, "#QMDebug tempFind.IsDirectory() continue"));
     EXPECT_TRUE(Contains(log, "#QMDebug tempFind.IsDots() continue"));
     EXPECT_TRUE(Contains(log, "#QMDebug tempFind.Close(),m_vecUpgradeFileInfo.size()=7"));
-    EXPECT_TRUE(Contains(log,
-                         "fileInfo.iHighestVersion=0\r\n fileInfo.szModel=M100\r\n "
-                         "fileInfo.szVerNum=1.2.3.4\r\n fileInfo.szFileName=old.bin"));
+    EXPECT_TRUE(
+        Contains(log,
+                 "#QMDebug m_vecUpgradeFileInfo.erase(itor),\r\n fileInfo.szVersion="
+                 "M100-1.2.3.4\r\n fileInfo.iHighestVersion=0\r\n fileInfo.szModel=M100\r\n "
+                 "fileInfo.szVerNum=1.2.3.4\r\n fileInfo.szFileName=old.bin\r\n"));
     EXPECT_TRUE(
         Contains(log, "#QMDebug find file strPath=" + Folder() + "/new.bin, strTmp=new.bin"));
     EXPECT_TRUE(Contains(log, "#QMDebug tempFind.FindNextFile(), bFound=0"));
+}
+
+// Catches the catalogue offering a file the TFTP server refuses to serve: one reached through
+// a link leading out of the folder, or one of 2 GiB or more (whose CRC pass would also hold
+// up the rebuild).
+TEST_F(CatalogueTest, FilesTheTftpServerRefusesAreLeftOut) {
+    test::TempDir outside;
+    outside.Write("out.bin", fwbuild::BuildNvrHeaderFile("OUT_V1.0", 0, false));
+    Put("in.bin", fwbuild::BuildNvrHeaderFile("IN_V1.0", 0, false));
+    Put("huge.bin", fwbuild::BuildIpcHeaderFile("Y_HUGE_V1.0", 0, false));
+    ASSERT_EQ(::truncate((Folder() + "/huge.bin").c_str(), int64_t{3} << 30), 0);  // sparse
+    ASSERT_EQ(::symlink(outside.File("out.bin").c_str(), (Folder() + "/link.bin").c_str()), 0);
+    ASSERT_EQ(::symlink((Folder() + "/in.bin").c_str(), (Folder() + "/alias.bin").c_str()), 0);
+    struct Case {
+        const char* name;
+        const char* model;  // null: left out
+    } cases[] = {
+        {"in.bin", "IN"}, {"alias.bin", "IN"}, {"link.bin", nullptr}, {"huge.bin", nullptr}};
+    for (const Case& c : cases) {
+        std::vector<UpgradeFileInfo> catalogue;
+        AddUpgradeFileInfo(catalogue, Folder() + "/", c.name);
+        if (c.model == nullptr) {
+            EXPECT_TRUE(catalogue.empty()) << c.name;
+            continue;
+        }
+        ASSERT_EQ(catalogue.size(), 1u) << c.name;
+        EXPECT_STREQ(catalogue[0].szModel, c.model) << c.name;
+    }
 }
 
 // Catches a missing folder that keeps the old catalogue or crashes the rebuild.

@@ -6,9 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "common/temp_dir.h"
-#include "support/log.h"
-
 namespace orvane {
 namespace {
 
@@ -124,26 +121,6 @@ TEST(EraseLowerVersionFilesTest, OnlyTheNewestOfEachModelStays) {
         }
         EXPECT_EQ(got, want) << c.name;
     }
-}
-
-// Catches a removal that is not logged, or logged without the record's values.
-TEST(EraseLowerVersionFilesTest, RemovalIsLogged) {
-    test::TempDir dir;
-    InitLog(kLogInfo, dir.File("Upgrade.log").c_str());
-    std::vector<UpgradeFileInfo> catalogue{Record("M100", "1.2.3.4", "old.bin"),
-                                           Record("M100", "1.2.10.0", "new.bin")};
-    EraseLowerVersionFiles(catalogue);
-    InitLog(kLogMajor, "");
-    const std::string log = test::ReadWholeFile(dir.File("Upgrade.log"));
-    EXPECT_NE(log.find("#QMDebug m_vecUpgradeFileInfo.erase(itor),\r\n"
-                       " fileInfo.szVersion=M100-1.2.3.4\r\n"
-                       " fileInfo.iHighestVersion=0\r\n"
-                       " fileInfo.szModel=M100\r\n"
-                       " fileInfo.szVerNum=1.2.3.4\r\n"
-                       " fileInfo.szFileName=old.bin\r\n"),
-              std::string::npos)
-        << log;
-    EXPECT_EQ(log.find("new.bin"), std::string::npos);
 }
 
 }  // namespace

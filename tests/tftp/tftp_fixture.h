@@ -38,6 +38,7 @@ class TftpServiceTest : public ::testing::Test {
     }
     void TearDown() override {
         StopTftp();
+        SetTftpWriteAllowed(true);
         if (HasFailure()) {
             std::fprintf(stderr, "%s", Log().c_str());
         }

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/netns.h"
@@ -58,6 +60,36 @@ TEST(TftpTransferTest, CancelBeforeTheSocketIsConnectedStillCancels) {
     EXPECT_EQ(packet[1], kTftpError);
     EXPECT_EQ((packet[2] << 8) | packet[3], kTftpErrCancelled);
     EXPECT_EQ(client.WaitReadable(0), 0);  // nothing else
+}
+
+// Catches an upload that grows to 2 GiB or more (a transfer's sizes and offsets are 32-bit)
+// instead of being stopped with ERROR 3, leaving nothing behind.
+TEST(TftpTransferTest, UploadStopsAtTwoGibibytes) {
+    ORVANE_REQUIRE_PRIVATE_NETWORK();
+    TempDir root;
+    platform::UdpSocket client;
+    ASSERT_TRUE(client.Open());
+    ASSERT_TRUE(client.Bind(platform::Endpoint{0x7F000001u, 0}));
+    auto t = ConnectedRecord(root.Path(), TftpRequest(2, "big.bin"), client);
+    ASSERT_TRUE(Connect(*t));
+    t->bytes = (int64_t{1} << 31) - 512;  // as if 4 Mi blocks had been taken already
+    std::thread worker([&t] { RunTftpTransfer(*t); });
+
+    std::vector<uint8_t> packet(kTftpDataBuffer);
+    platform::Endpoint server;
+    ASSERT_EQ(client.WaitReadable(5000), 1);
+    ASSERT_EQ(client.ReceiveFrom(packet.data(), packet.size(), &server), 4);  // ACK 0
+    std::vector<uint8_t> data = {0, kTftpData, 0, 1};
+    data.resize(4 + 512, 0x5A);
+    client.SendTo(data.data(), data.size(), server);
+    ASSERT_EQ(client.WaitReadable(5000), 1);
+    long n = client.ReceiveFrom(packet.data(), packet.size(), nullptr);
+    worker.join();
+    ASSERT_GE(n, 4);
+    EXPECT_EQ(packet[1], kTftpError);
+    EXPECT_EQ((packet[2] << 8) | packet[3], kTftpErrDiskFull);
+    EXPECT_EQ(t->result, kTftpResultFailure);
+    EXPECT_TRUE(std::filesystem::is_empty(root.Path()));
 }
 
 }  // namespace

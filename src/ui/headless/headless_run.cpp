@@ -76,6 +76,7 @@ int RunHeadless(const HeadlessOptions& options) {
     start.bForcedUpgrade = BoxState(options.iForcedUpgrade, settings.bForcedUpgrade);
     start.bShowAllDevices = BoxState(options.iShowAllDevices, settings.bShowAllDevices);
     start.bIpCheck = BoxState(options.iIpCheck, settings.bIpCheck);
+    start.bTftpWrite = BoxState(options.iTftpWrite, settings.bTftpWrite);
     view.SetForcedUpgrade(start.bForcedUpgrade);
     view.SetShowAllDevices(start.bShowAllDevices);
     view.SetIpCheck(start.bIpCheck);

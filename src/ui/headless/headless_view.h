@@ -47,6 +47,7 @@ struct HeadlessOptions {
     int iForcedUpgrade = -1;
     int iShowAllDevices = -1;
     int iIpCheck = -1;
+    int iTftpWrite = -1;  // -1 as Config.ini's TftpWrite, 0 uploads refused, 1 taken
 };
 
 // Runs the service until SIGINT or SIGTERM; the process's exit status.
