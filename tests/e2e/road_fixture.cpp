@@ -27,7 +27,8 @@ std::vector<std::string> SplitTabs(const std::string& line) {
     return fields;
 }
 
-// The veth's carrier follows its peer a moment later; a start before it would be refused.
+}  // namespace
+
 bool WaitInterfaceUp(const std::string& name) {
     for (int i = 0; i < 300; ++i) {
         std::vector<platform::NetInterface> all;
@@ -41,8 +42,6 @@ bool WaitInterfaceUp(const std::string& name) {
     }
     return false;
 }
-
-}  // namespace
 
 std::map<std::string, std::string> DevsimFields(const std::string& out, int index) {
     std::stringstream lines(out);
