@@ -10,14 +10,19 @@
 # Each prints the time of the road, the devices that downloaded and ended as intended (as
 # they saw it), the rows the server shows complete and its success count, and the resends:
 # the devices' (TFTP packets resent after a silence, requests asked again) and the server's
-# (DATA or OACK resent after a time-out, counted in its log).
-# Usage (root): bash bench/loss_bench.sh [build/bin] [DEVICES] [PACKAGE_KIB] [LOSS_PERCENT]
+# (DATA or OACK resent after a time-out, counted in its log). The devices ask a 1 s TFTP
+# time-out, resend on the same clock and send each packet up to TRIES times (default 7: as long
+# as the server resends, six time-outs).
+# With ORVANE_BENCH_RESULTS set, appends one "loss_RUN VALUES..." line per run to that file (the
+# columns printed), and with ORVANE_BENCH_RAW the simulator's output and the server's counts.
+# Usage (root): bash bench/loss_bench.sh [build/bin] [DEVICES] [PACKAGE_KIB] [LOSS_PERCENT] [TRIES]
 set -euo pipefail
 
 bindir="$(cd "${1:-$(dirname "$0")/../build/bin}" && pwd)"
 devices="${2:-100}"
 kib="${3:-256}"
 loss="${4:-10}"
+tries="${5:-7}"
 [ "$(id -u)" = 0 ] || { echo "run as root" >&2; exit 2; }
 
 srv="orvane-loss-srv-$$"
@@ -76,6 +81,11 @@ dropped() {
     echo "$n"
 }
 
+# udp_rcvbuf_errors NS: datagrams the namespace's kernel dropped for a full receive buffer
+udp_rcvbuf_errors() {
+    ip netns exec "$1" awk '$1 == "Udp:" && $2 ~ /^[0-9]/ {print $6}' /proc/net/snmp
+}
+
 start_orvane() {
     rm -f "$work/Upgrade.log"
     (cd "$work" && exec env XDG_RUNTIME_DIR="$work" ORVANE_UPDATE_HOST=127.0.0.1 no_proxy='*' \
@@ -93,15 +103,17 @@ field() {
     tr ' ' '\n' <<< "$2" | sed -n "s/^$1=//p"
 }
 
-printf '%-10s %7s %9s %8s %9s %9s %10s %11s %10s %10s %8s\n' run road_s downloaded intended \
-    rows_done successes dev_tftp_rs dev_requests dev_dupack srv_resent dropped
+printf '%-10s %7s %9s %8s %9s %9s %10s %11s %10s %10s %8s %10s\n' run road_s downloaded intended \
+    rows_done successes dev_tftp_rs dev_requests dev_dupack srv_resent dropped srv_rcvbuf
 for run in ${ORVANE_LOSS_RUNS:-tftp_only all_udp}; do
     start_orvane
     if [ "$run" = tftp_only ]; then drop 10010,10011; else drop ""; fi
+    rcvbuf0=$(udp_rcvbuf_errors "$srv")
     out=$(ip netns exec "$dev" "$bindir/orvane-devsim" --server 10.253.0.1 --devices "$devices" \
         --compare "$work/fw/M100.bin" --ask-timeout 1 --tftp-timeout 1000 \
-        2> "$work/devsim.err") || true
+        --tftp-tries "$tries" 2> "$work/devsim.err") || true
     drops=$(dropped)
+    rcvbuf=$(($(udp_rcvbuf_errors "$srv") - rcvbuf0))
     # The reports have all been sent: the last of them is handled at once, or never.
     sleep 2
     stop_orvane
@@ -114,13 +126,15 @@ for run in ${ORVANE_LOSS_RUNS:-tftp_only all_udp}; do
     successes=$({ grep $'^successes\t' "$work/orvane.out" || echo "x 0"; } | tail -1 | awk '{print $2}')
     srv_resent=$(grep -c 'timeout while waiting for ack' "$work/Upgrade.log" || true)
     intended=$(($(field devices "$s") - $(field failures "$s")))
-    printf '%-10s %7.1f %9s %8s %9s %9s %10s %11s %10s %10s %8s\n' "$run" "$(field road-s "$s")" \
-        "$(field downloaded "$s")/$devices" "$intended" "$rows_done/$rows" "$successes" \
-        "$(field tftp "$r")" "$(field requests "$r")" "$(field tftp-dup-acks "$r")" \
-        "$srv_resent" "$drops"
+    line=$(printf '%-10s %7.1f %9s %8s %9s %9s %10s %11s %10s %10s %8s %10s' "$run" \
+        "$(field road-s "$s")" "$(field downloaded "$s")/$devices" "$intended" "$rows_done/$rows" \
+        "$successes" "$(field tftp "$r")" "$(field requests "$r")" "$(field tftp-dup-acks "$r")" \
+        "$srv_resent" "$drops" "$rcvbuf")
+    echo "$line"
+    if [ -n "${ORVANE_BENCH_RESULTS:-}" ]; then echo "loss_$line" | tr -s ' ' >> "$ORVANE_BENCH_RESULTS"; fi
     if [ -n "${ORVANE_BENCH_RAW:-}" ]; then
         {
-            echo "run=$run devices=$devices package_kib=$kib loss_percent=$loss"
+            echo "run=$run devices=$devices package_kib=$kib loss_percent=$loss tries=$tries"
             echo "$out"
             echo "server rows=$rows rows_done=$rows_done successes=$successes resent=$srv_resent dropped=$drops"
             head -20 "$work/devsim.err"
@@ -129,4 +143,5 @@ for run in ${ORVANE_LOSS_RUNS:-tftp_only all_udp}; do
 done
 echo "(road_s: devsim's road time; intended: devices that ended as they meant to, as they saw"
 echo " it; rows_done: rows at \"Upgrade complete\" 100% of the rows shown; srv_resent: DATA/OACK"
-echo " resent after a server time-out; dropped: datagrams the two input hooks dropped)"
+echo " resent after a server time-out; dropped: datagrams the two input hooks dropped;"
+echo " srv_rcvbuf: datagrams the server's kernel dropped for a full socket receive buffer)"

@@ -106,6 +106,12 @@ void RoadTest::TearDown() {
     if (m_orvane.Pid() > 0) {
         EXPECT_EQ(m_orvane.Wait(kWaitMs), 0);
     }
+    // The test program's namespace outlives this test: later tests must not meet its rules.
+    for (const auto& rule : m_vecRules) {
+        std::vector<std::string> argv = {SystemTool("iptables"), "-D"};
+        argv.insert(argv.end(), rule.begin(), rule.end());
+        EXPECT_EQ(RunCommand(argv), 0);
+    }
 }
 
 void RoadTest::MakeFirmware(const std::vector<std::string>& args, const std::string& name) {
@@ -143,11 +149,12 @@ int RoadTest::StopOrvane(TableLines* table) {
 }
 
 bool RoadTest::AddRuleOnBothSides(const std::vector<std::string>& rule) {
-    std::vector<std::string> argv = {SystemTool("iptables")};
+    std::vector<std::string> argv = {SystemTool("iptables"), "-A"};
     argv.insert(argv.end(), rule.begin(), rule.end());
     if (argv[0].empty() || RunCommand(argv) != 0) {
         return false;
     }
+    m_vecRules.push_back(rule);
     return m_peer.Exec(argv) == 0;
 }
 

@@ -51,12 +51,14 @@ class RoadTest : public testing::Test {
     int Devsim(const std::vector<std::string>& args, std::string* out, int timeoutMs);
     // Stops Orvane (SIGTERM) and reads the rest of its table; Orvane's exit status.
     int StopOrvane(TableLines* table);
-    // Adds `rule` (iptables arguments) in the test's namespace and in the devices'.
+    // Appends `rule` (iptables arguments after "-A") in the test's namespace and in the
+    // devices'; TearDown deletes it from the test's namespace (the devices' goes with theirs).
     bool AddRuleOnBothSides(const std::vector<std::string>& rule);
 
     PeerNamespace m_peer{"10.77.0.1/24", "10.77.0.2/24"};
     TempDir m_dir;
     ChildProcess m_orvane;
+    std::vector<std::vector<std::string>> m_vecRules;
 };
 
 }  // namespace orvane::test

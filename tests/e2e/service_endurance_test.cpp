@@ -26,7 +26,7 @@ namespace orvane {
 namespace {
 
 #ifdef ORVANE_SANITIZED
-constexpr int kCycles = 10;  // a sanitized cycle costs several times more
+constexpr int kCycles = 20;  // a sanitized cycle costs several times more
 #else
 constexpr int kCycles = 50;
 #endif
@@ -124,6 +124,7 @@ TEST(ServiceEnduranceTest, StartStopCyclesWithDevicesLeaveNothingBehind) {
     settings.szUpgradeFolder = dir.File("fw");
 
     Holdings first;
+    Holdings settled;  // once the allocator has settled, a fifth of the way in
     int64_t longestStopMs = 0;
     for (int cycle = 1; cycle <= kCycles; ++cycle) {
         SCOPED_TRACE("cycle " + std::to_string(cycle));
@@ -154,20 +155,25 @@ TEST(ServiceEnduranceTest, StartStopCyclesWithDevicesLeaveNothingBehind) {
         if (cycle == 1) {
             first = Measure();
         }
+        if (cycle == kCycles / 5) {
+            settled = Measure();
+        }
     }
     const Holdings last = Measure();
     std::printf(
         "endurance: %d cycles; after the first: %d threads, %d descriptors, %ld KiB resident; "
-        "after the last: %d threads, %d descriptors, %ld KiB resident; longest Stop %lld ms\n",
-        kCycles, first.threads, first.descriptors, first.rssKiB, last.threads, last.descriptors,
-        last.rssKiB, static_cast<long long>(longestStopMs));
+        "after cycle %d: %ld KiB; after the last: %d threads, %d descriptors, %ld KiB resident; "
+        "longest Stop %lld ms\n",
+        kCycles, first.threads, first.descriptors, first.rssKiB, kCycles / 5, settled.rssKiB,
+        last.threads, last.descriptors, last.rssKiB, static_cast<long long>(longestStopMs));
     EXPECT_EQ(last.threads, first.threads);
     EXPECT_EQ(last.descriptors, first.descriptors);
 #ifndef ORVANE_SANITIZED
-    // Sanitizers hold freed memory back on purpose. Unsanitized, the allocator settles a
-    // little above the first cycle within a few runs (1.5 MiB here) and stays there; 4 MiB
-    // over 49 more runs would be 80 KiB left behind by each.
-    EXPECT_LT(last.rssKiB, first.rssKiB + 4096);
+    // Sanitizers hold freed memory back on purpose. Unsanitized, the allocator settles 1.5 to
+    // 3.5 MiB above the first cycle within a few runs and stays there (flat over 300 cycles
+    // here): what grows after it has settled is left behind by the runs.
+    EXPECT_LT(last.rssKiB, first.rssKiB + 8192);
+    EXPECT_LT(last.rssKiB, settled.rssKiB + 2048);
 #endif
 }
 
