@@ -33,6 +33,9 @@ if [ "${#missing[@]}" -gt 0 ]; then
     apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 
+# The window's font alias, icon and menu entry.
+bash "$(dirname "$0")/install-desktop.sh"
+
 # tftpd-hpa is only a benchmark peer: never leave its system service holding port 69.
 if command -v systemctl >/dev/null 2>&1; then
     systemctl disable --now tftpd-hpa >/dev/null 2>&1 || true

@@ -47,7 +47,11 @@ bool AcquireSingleInstance() {
 }
 
 WindowSettings InitialiseSettings() {
-    WindowSettings settings = LoadWindowSettings(ConfigIniPath(), platform::ExecutableDir());
+    return InitialiseSettings(ConfigIniPath(), platform::ExecutableDir());
+}
+
+WindowSettings InitialiseSettings(const std::string& iniPath, const std::string& programDir) {
+    WindowSettings settings = LoadWindowSettings(iniPath, programDir);
     g_bTestMode = settings.bTestMode;
     InitLog(LogThresholdFor(settings.iLogSwitch), "Upgrade.log");
     return settings;

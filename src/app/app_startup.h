@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 #include "app/app_config.h"
 
@@ -33,6 +34,8 @@ bool AcquireSingleInstance();
 // Window initialisation's reading of Config.ini beside the program, then g_bTestMode and the
 // log (Upgrade.log in the current folder, threshold by LogSwitch).
 WindowSettings InitialiseSettings();
+// The same with another Config.ini and program folder (tests).
+WindowSettings InitialiseSettings(const std::string& iniPath, const std::string& programDir);
 
 // The network-failure note shown while the update service cannot be reached, in the calling
 // thread's language.

@@ -3,9 +3,8 @@
 #include <curl/curl.h>
 
 #include <cstdlib>
-#include <memory>
-#include <mutex>
 
+#include "cloud/curl_client.h"
 #include "support/log.h"
 
 namespace orvane {
@@ -23,21 +22,6 @@ constexpr long kConnectTimeoutMs = 4000;
 constexpr long kStallSeconds = 30;
 // The reply text lives in a 10240-byte zero-filled buffer: at most 10239 bytes of body.
 constexpr size_t kMaxReplyBody = 10239;
-
-struct CurlDeleter {
-    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
-    void operator()(CURLU* url) const { curl_url_cleanup(url); }
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-using CurlHandle = std::unique_ptr<CURL, CurlDeleter>;
-using CurlUrl = std::unique_ptr<CURLU, CurlDeleter>;
-using CurlHeaders = std::unique_ptr<curl_slist, CurlDeleter>;
-
-// The library's global set-up is not thread-safe; run it once, whoever asks first.
-void EnsureCurlInitialised() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 // A body sink with a limit: the transfer is stopped (write error) once the limit is passed.
 struct BodySink {
@@ -59,6 +43,13 @@ size_t CollectBody(char* data, size_t size, size_t count, void* user) {
 
 size_t StopAtBody(char*, size_t, size_t, void*) {
     return 0;
+}
+
+// Called by the library about once a second and on every transfer step; non-zero ends the
+// transfer, so a Stop does not wait out a slow service.
+int AbandonWhenStopped(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    const auto* running = static_cast<const std::atomic<int>*>(user);
+    return running->load() == 0 ? 1 : 0;
 }
 
 // A client handle for `url` with the settings every request to the update host shares.
@@ -145,7 +136,8 @@ bool IsCloudReachable() {
 }
 
 int QueryCloudFirmware(const std::string& model, const std::string& type,
-                       const std::string& language, CloudFirmwareInfo* info, std::string* message) {
+                       const std::string& language, CloudFirmwareInfo* info, std::string* message,
+                       const std::atomic<int>* running) {
     *info = CloudFirmwareInfo{};
     message->clear();
     const std::string host = GetUpdateHost();
@@ -157,6 +149,11 @@ int QueryCloudFirmware(const std::string& model, const std::string& type,
         return kCloudConnectFailed;
     }
     CURL* c = curl.get();
+    if (running) {
+        curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, AbandonWhenStopped);
+        curl_easy_setopt(c, CURLOPT_XFERINFODATA, const_cast<std::atomic<int>*>(running));
+        curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    }
 
     // Opening the address: a plain GET whose reply is drained, so its connection can carry
     // the second request; only the second reply is read.
@@ -178,13 +175,9 @@ int QueryCloudFirmware(const std::string& model, const std::string& type,
     CurlHeaders headers;
     for (size_t start = 0, end; (end = block.find("\r\n", start)) != std::string::npos;
          start = end + 2) {
-        curl_slist* grown =
-            curl_slist_append(headers.get(), block.substr(start, end - start).c_str());
-        if (!grown) {
+        if (!AppendHeader(&headers, block.substr(start, end - start).c_str())) {
             return kCloudConnectFailed;
         }
-        headers.release();
-        headers.reset(grown);
     }
     BodySink body;
     body.limit = kMaxReplyBody;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "cloud/cloud_reply.h"
@@ -32,8 +33,10 @@ bool IsCloudReachable();
 // Asks the update service for the newest firmware of `model`. Returns kCloudQueryOk with
 // `info` filled, kCloudNoReply, kCloudConnectFailed (also for a transfer that breaks after
 // the reply began), kCloudBadReply (also for a body longer than 10239 bytes), or the
-// service's own code with its "msg" in `message`. Never throws.
+// service's own code with its "msg" in `message`. Gives up (kCloudConnectFailed) within
+// about a second of `running` reading 0 (null: never). Never throws.
 int QueryCloudFirmware(const std::string& model, const std::string& type,
-                       const std::string& language, CloudFirmwareInfo* info, std::string* message);
+                       const std::string& language, CloudFirmwareInfo* info, std::string* message,
+                       const std::atomic<int>* running = nullptr);
 
 }  // namespace orvane

@@ -245,11 +245,6 @@ bool OrvaneEngine::WaitCatalogueRebuilds(unsigned count, int timeoutMs) const {
                                          [&] { return m_uCatalogueRebuilds >= count; });
 }
 
-// The cloud download thread.
-void OrvaneEngine::StartCloudThread() {}
-
-void OrvaneEngine::StopCloudThread() {}
-
 // The folder watcher that asks the dispatcher for rescans. It reads the folder box once, as
 // it is when the service starts.
 void OrvaneEngine::StartFolderWatcher() {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cloud/cloud_download.h"
 #include "firmware/upgrade_file_info.h"
 #include "platform/thread.h"
 #include "protocol/device_message.h"
@@ -99,6 +100,7 @@ class OrvaneEngine final {
     int DispatchMsgProc(RunState& run);
     int RequestIpMsgProc(ThreadInfo* info);
     int CleanThreadProc(RunState& run);
+    int CloudFirmwareProc(RunState& run);
 
     // Starts `body` as a thread of the current run; for the service's own threads, called by
     // StartService (a new service thread starts there, before the folder watcher, and is
@@ -170,6 +172,9 @@ class OrvaneEngine final {
     unsigned CatalogueRebuilds() const;
     bool WaitCatalogueRebuilds(unsigned count, int timeoutMs) const;
 
+    // Time-outs of cloud firmware downloads; set before Start.
+    void SetCloudDownloadLimits(const DownloadLimits& limits) { m_cloudDownloadLimits = limits; }
+
     ServiceView& View() const { return m_view; }
     const std::string& LocalIP() const { return m_szLocalIP; }
     const std::string& LocalMac() const { return m_szLocalMac; }
@@ -191,6 +196,9 @@ class OrvaneEngine final {
     void RebuildCatalogue();
     void StartCloudThread();
     void StopCloudThread();
+    bool TakeCloudRequest(CloudRequest* request);
+    void ServeCloudRequest(const CloudRequest& request, RunState& run);
+    void ShowCloudStatus(const CloudRequest& request, const std::string& status);
     void StartFolderWatcher();
     void StopFolderWatcher();
     void ReapFinishedWorkers(RunState& run);
@@ -238,6 +246,7 @@ class OrvaneEngine final {
     std::mutex m_csCloudRequest;
     std::deque<CloudRequest> m_vecCloudRequest;
     std::vector<std::string> m_vecDownloadedModel;
+    DownloadLimits m_cloudDownloadLimits;
 
     HandlerHooks m_hooks;
     // The current run (none while stopped), set and cleared by Start and Stop; runs that
@@ -249,6 +258,7 @@ class OrvaneEngine final {
     platform::Thread m_hListenThread;
     platform::Thread m_hCleanThread;
     platform::Thread m_hWatchThread;
+    platform::Thread m_hCloudThread;
 };
 
 }  // namespace orvane

@@ -20,18 +20,29 @@ bool UpdateService::Start(const std::string& folder, int port) {
                     "subjectAltName=IP:127.0.0.1"}) != 0) {
         return false;
     }
-    if (!m_process.Start({"/usr/bin/python3", ORVANE_UPDATE_SERVICE_SCRIPT, std::to_string(port),
-                          CertificatePath(), KeyPath(), folder},
-                         "", folder + "/service.err")) {
-        return false;
-    }
-    std::string line;
-    if (!m_process.ReadLine(&line, kStartWaitMs) || line != "listening") {
+    if (!Launch({std::to_string(port), CertificatePath(), KeyPath(), folder})) {
         return false;
     }
     setenv("ORVANE_UPDATE_HOST", "127.0.0.1", 1);
     setenv("CURL_CA_BUNDLE", CertificatePath().c_str(), 1);
     return true;
+}
+
+bool UpdateService::StartPlain(const std::string& folder, const std::string& address, int port) {
+    m_szFolder = folder;
+    return Launch({std::to_string(port), "-", "-", folder, address});
+}
+
+bool UpdateService::Launch(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {"/usr/bin/python3", ORVANE_UPDATE_SERVICE_SCRIPT};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::string line;
+    return m_process.Start(argv, "", m_szFolder + "/service.err") &&
+           m_process.ReadLine(&line, kStartWaitMs) && line == "listening";
+}
+
+void UpdateService::Release() const {
+    WriteFile("release", "");
 }
 
 void UpdateService::WriteFile(const std::string& name, const std::string& content) const {
@@ -44,6 +55,7 @@ void UpdateService::Reply(const std::string& body, const std::string& status,
     WriteFile("reply", body);
     WriteFile("status", status);
     WriteFile("mode", mode);
+    std::remove((m_szFolder + "/release").c_str());
     std::remove((m_szFolder + "/requests.log").c_str());
 }
 

@@ -1,18 +1,32 @@
 #!/usr/bin/python3
 """A stand-in update service for tests: HTTPS on 127.0.0.1, keep-alive, replies from files.
+With CERT "-" it is a plain HTTP server instead (a download server), on ADDR.
 
-Usage: update_service.py PORT CERT KEY DIR
+Usage: update_service.py PORT CERT KEY DIR [ADDR]
 
 Every request head is appended to DIR/requests.log as received, followed by a line "----".
 Requests for "/" get DIR/root_status (default 200). Other requests get status DIR/status
-(default 200) and the bytes of DIR/reply; DIR/mode may say "hangup" (close without a reply)
-or "truncate" (announce more body than is sent, then close). Prints "listening" once bound.
+(default 200) and the bytes of DIR/reply; DIR/mode may say "hangup" (close without a reply),
+"truncate" (announce more body than is sent, then close), "hold" (send half the body, then
+wait until DIR/release exists or the client goes) or "reset" (send half the body, then
+reset the connection). Prints "listening" once bound.
 """
 import os
+import select
 import socket
 import ssl
+import struct
 import sys
 import threading
+
+
+def hold(conn, folder):
+    """True once DIR/release exists; False when the client closed the connection first."""
+    while not os.path.exists(os.path.join(folder, "release")):
+        readable, _, _ = select.select([conn], [], [], 0.05)
+        if readable and not conn.recv(65536):
+            return False
+    return True
 
 
 def read_file(folder, name, default):
@@ -45,10 +59,23 @@ def serve(conn, folder):
                     return
                 status = read_file(folder, "status", b"200").strip()
                 body = read_file(folder, "reply", b"")
-            length = len(body) + (1000 if mode == b"truncate" and target != b"/" else 0)
-            conn.sendall(b"HTTP/1.1 " + status + b" X\r\nContent-Type: application/json\r\n"
-                         + b"Content-Length: " + str(length).encode() + b"\r\n\r\n" + body)
-            if mode == b"truncate" and target != b"/":
+            if target == b"/":
+                mode = b""
+            length = len(body) + (1000 if mode == b"truncate" else 0)
+            head = (b"HTTP/1.1 " + status + b" X\r\nContent-Type: application/json\r\n"
+                    + b"Content-Length: " + str(length).encode() + b"\r\n\r\n")
+            if mode in (b"hold", b"reset"):
+                half = len(body) // 2
+                conn.sendall(head + body[:half])
+                if mode == b"reset":
+                    conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                    return
+                if not hold(conn, folder):
+                    return
+                conn.sendall(body[half:])
+                continue
+            conn.sendall(head + body)
+            if mode == b"truncate":
                 return
     except (OSError, ssl.SSLError):
         pass
@@ -58,20 +85,26 @@ def serve(conn, folder):
 
 def main():
     port, cert, key, folder = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4]
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(cert, key)
+    address = sys.argv[5] if len(sys.argv) > 5 else "127.0.0.1"
+    context = None
+    if cert != "-":
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(cert, key)
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind(("127.0.0.1", port))
+    listener.bind((address, port))
     listener.listen(16)
     print("listening", flush=True)
     while True:
         raw, _ = listener.accept()
-        try:
-            conn = context.wrap_socket(raw, server_side=True)
-        except (OSError, ssl.SSLError):
-            raw.close()
-            continue
+        if context is None:
+            conn = raw
+        else:
+            try:
+                conn = context.wrap_socket(raw, server_side=True)
+            except (OSError, ssl.SSLError):
+                raw.close()
+                continue
         threading.Thread(target=serve, args=(conn, folder), daemon=True).start()
 
 

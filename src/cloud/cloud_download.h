@@ -1,0 +1,44 @@
+#pragma once
+
+#include <atomic>
+#include <string>
+
+namespace orvane {
+
+// Result codes of a firmware download; GetCloudErrorText names each.
+constexpr int kDownloadOk = 0;
+constexpr int kDownloadEmptyParameter = 1;  // empty address or local path
+constexpr int kDownloadUrlError = 2;        // no server, port and object in the address
+constexpr int kDownloadConnectFailed = 3;   // no connection to the server
+constexpr int kDownloadRequestFailed = 4;   // the request, its status or its body broke off
+constexpr int kDownloadServerReject = 5;    // HTTP status other than 200
+constexpr int kDownloadFileError = 6;       // the local file cannot be created or written
+constexpr int kDownloadError = 7;           // refused identifier, abandoned, oversized file
+constexpr int kDownloadMd5Error = 8;        // the file's digest differs from the announced one
+
+// Files this large cannot be served over TFTP, so a body that grows past it is refused.
+constexpr long long kMaxDownloadBytes = (1LL << 31) - 1;
+
+// How long a download may wait: for the connection, for the request to leave, and for each
+// next byte of the reply (status line and body alike).
+struct DownloadLimits {
+    int iConnectTimeoutMs = 20000;
+    int iSendTimeoutMs = 10000;
+    int iReceiveTimeoutMs = 30000;
+};
+
+// Fetches `address` (XML entities resolved first) over plain HTTP from the server and port it
+// names (the scheme's default port when none is given, so an https address is fetched
+// without TLS on 443) and writes the body to `localPath`, truncating what was there. The
+// request carries the download header block with Host set to the update host. The local file
+// is created only once the status is 200; on a failure after that it is left as it is (the
+// caller removes it). Gives up with kDownloadError within about 100 ms of `running` reading 0
+// (null: never). Returns one of the kDownload* codes 0 to 7; never throws.
+int DownloadCloudFile(const std::string& address, const std::string& localPath,
+                      const DownloadLimits& limits = {}, const std::atomic<int>* running = nullptr);
+
+// Replaces "&amp;", "&apos;", "&gt;", "&lt;" and "&quot;" in that order, each over the whole
+// result of the one before (so "&amp;lt;" becomes "<").
+std::string UnescapeXmlEntities(std::string text);
+
+}  // namespace orvane

@@ -1,0 +1,144 @@
+#include "cloud/cloud_firmware_file.h"
+
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+
+#include "platform/file.h"
+#include "support/language.h"
+#include "support/log.h"
+
+namespace orvane {
+
+namespace {
+
+constexpr size_t kMaxFileName = 255;
+constexpr size_t kMd5ReadSize = 1024;
+
+struct Md5Context {
+    void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+std::string LowerCase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// A fresh name for a download in progress: hidden, and not ending in ".bin", so neither a
+// catalogue rebuild nor a device ever takes a file that is not verified yet.
+std::string TemporaryName() {
+    static std::atomic<unsigned> counter{0};
+    return ".orvane-download-" + std::to_string(++counter) + ".part";
+}
+
+// The download in progress, removed on every way out unless it became the firmware file.
+struct TemporaryFile {
+    explicit TemporaryFile(std::string name) : path(std::move(name)) {}
+    ~TemporaryFile() {
+        if (!path.empty() && std::remove(path.c_str()) != 0 && errno != ENOENT) {
+            WriteLog(kLogMajor, "FetchCloudFirmware cannot remove %s: %s", path.c_str(),
+                     platform::SystemErrorText(errno).c_str());
+        }
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    std::string path;  // empty once kept
+};
+
+}  // namespace
+
+bool GetFileMd5(const std::string& path, std::string* md5) {
+    md5->clear();
+    std::unique_ptr<std::FILE, Md5Context> file(platform::OpenRegularFileForRead(path));
+    std::unique_ptr<EVP_MD_CTX, Md5Context> ctx(EVP_MD_CTX_new());
+    if (!file || !ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1) {
+        return false;
+    }
+    unsigned char buffer[kMd5ReadSize];
+    size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+        if (EVP_DigestUpdate(ctx.get(), buffer, n) != 1) {
+            return false;
+        }
+    }
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (std::ferror(file.get()) || EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1) {
+        return false;
+    }
+    static const char kHex[] = "0123456789abcdef";
+    for (unsigned int i = 0; i < length; ++i) {
+        md5->push_back(kHex[digest[i] >> 4]);
+        md5->push_back(kHex[digest[i] & 0x0f]);
+    }
+    return true;
+}
+
+std::string GetCloudErrorText(int code) {
+    switch (code) {
+        case kDownloadOk:
+            return "";
+        case kDownloadEmptyParameter:
+        case kDownloadUrlError:
+        case kDownloadConnectFailed:
+        case kDownloadRequestFailed:
+        case kDownloadServerReject:
+        case kDownloadFileError:
+            return LoadText(167 + code);
+        case kDownloadMd5Error:
+            return LoadText(174);
+        default:
+            return LoadText(175);
+    }
+}
+
+bool IsSafeFirmwareIdentifier(const std::string& identifier) {
+    return !identifier.empty() && identifier.size() + 4 <= kMaxFileName &&
+           identifier.front() != '.' &&
+           identifier.find_first_of(std::string("/\\\0", 3)) == std::string::npos &&
+           identifier.find("..") == std::string::npos;
+}
+
+int FetchCloudFirmware(const CloudFirmwareInfo& info, const std::string& folder,
+                       const DownloadLimits& limits, const std::atomic<int>* running,
+                       std::string* fileName) {
+    fileName->clear();
+    try {
+        if (!IsSafeFirmwareIdentifier(info.device_identify)) {
+            WriteLog(kLogMajor, "FetchCloudFirmware refused device_identify=%s",
+                     info.device_identify.c_str());
+            return kDownloadError;
+        }
+        const std::string name = info.device_identify + ".bin";
+        TemporaryFile temporary(folder + "/" + TemporaryName());
+        int result = DownloadCloudFile(info.file_url, temporary.path, limits, running);
+        if (result != kDownloadOk) {
+            return result;
+        }
+        std::string md5;
+        if (!GetFileMd5(temporary.path, &md5) || md5 != LowerCase(info.file_md5)) {
+            return kDownloadMd5Error;
+        }
+        // Renaming replaces a file of the same name in one step: a device never sees a
+        // partly written one.
+        if (std::rename(temporary.path.c_str(), (folder + "/" + name).c_str()) != 0) {
+            WriteLog(kLogMajor, "FetchCloudFirmware cannot name the file %s: %s", name.c_str(),
+                     platform::SystemErrorText(errno).c_str());
+            return kDownloadFileError;
+        }
+        temporary.path.clear();
+        *fileName = name;
+        return kDownloadOk;
+    } catch (const std::exception& e) {
+        WriteLog(kLogMajor, "FetchCloudFirmware failed: %s", e.what());
+        return kDownloadError;
+    }
+}
+
+}  // namespace orvane

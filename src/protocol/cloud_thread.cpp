@@ -1,0 +1,130 @@
+// The cloud thread: serves parked requests one at a time (query, download, digest, catalogue)
+// and then answers the device through the request handling.
+#include <algorithm>
+#include <exception>
+
+#include "cloud/cloud_firmware_file.h"
+#include "cloud/cloud_query.h"
+#include "firmware/upgrade_catalogue.h"
+#include "platform/thread.h"
+#include "protocol/orvane_engine.h"
+#include "protocol/service_view.h"
+#include "support/language.h"
+#include "support/log.h"
+
+namespace orvane {
+
+namespace {
+constexpr int kIdlePollMs = 50;
+
+// Row texts of the cloud path.
+constexpr int kTextCloudDownloaded = 112;
+constexpr int kTextCloudDownloadFailed = 113;
+constexpr int kTextCloudQueryFailed = 114;
+}  // namespace
+
+void OrvaneEngine::StartCloudThread() {
+    if (!StartRunThread(m_hCloudThread, "CloudFirmwareProc",
+                        [this](RunState& run) { return CloudFirmwareProc(run); })) {
+        WriteLog(kLogMajor, "StartService create CloudFirmwareProc thread failed");
+    }
+}
+
+// The thread gives up a download in hand within a poll of its run's flag, so this wait is
+// short; the lists are emptied even if it is missed, under their lock.
+void OrvaneEngine::StopCloudThread() {
+    WaitRunThread(m_hCloudThread, "CloudFirmwareProc");
+    std::lock_guard<std::mutex> lock(m_csCloudRequest);
+    m_vecCloudRequest.clear();
+    m_vecDownloadedModel.clear();
+}
+
+int OrvaneEngine::CloudFirmwareProc(RunState& run) {
+    SetThreadUiLanguage(g_iLanguage == kLanguageChinese ? kLanguageChinese : kLanguageEnglish);
+    while (run.IsRunning()) {
+        CloudRequest request;
+        if (!TakeCloudRequest(&request)) {
+            platform::SleepMs(kIdlePollMs);
+            continue;
+        }
+        // One request that fails in an unforeseen way (no memory) must not end the service of
+        // the ones behind it.
+        try {
+            ServeCloudRequest(request, run);
+        } catch (const std::exception& e) {
+            WriteLog(kLogMajor, "CloudFirmwareProc szModel=%s failed: %s", request.szModel.c_str(),
+                     e.what());
+        }
+    }
+    return 0;
+}
+
+bool OrvaneEngine::TakeCloudRequest(CloudRequest* request) {
+    std::lock_guard<std::mutex> lock(m_csCloudRequest);
+    if (m_vecCloudRequest.empty()) {
+        return false;
+    }
+    *request = std::move(m_vecCloudRequest.front());
+    m_vecCloudRequest.pop_front();
+    return true;
+}
+
+void OrvaneEngine::ShowCloudStatus(const CloudRequest& request, const std::string& status) {
+    IpcInfo record;
+    record.szModel = request.szModel;
+    record.szMac = request.szMac;
+    record.szPreVersion = request.szVersion;
+    record.szStatus = status;
+    Devices().UpdateDeviceTable(record);
+}
+
+void OrvaneEngine::ServeCloudRequest(const CloudRequest& request, RunState& run) {
+    const std::string& model = request.szModel;
+    bool downloaded = false;
+    {
+        std::lock_guard<std::mutex> lock(m_csCloudRequest);
+        downloaded = std::find(m_vecDownloadedModel.begin(), m_vecDownloadedModel.end(), model) !=
+                     m_vecDownloadedModel.end();
+    }
+    if (!downloaded) {
+        CloudFirmwareInfo info;
+        std::string message;
+        int result = QueryCloudFirmware(model, CloudQueryType(model), LanguageCode(g_iLanguage),
+                                        &info, &message, &run.running);
+        if (result != kCloudQueryOk) {
+            ShowCloudStatus(request, LoadText(kTextCloudQueryFailed) + message);
+            m_view.ShowMainWindow();
+            WriteLog(kLogMajor, "Failed to query firmware szModel=%s\n", model.c_str());
+            return;
+        }
+        const std::string folder = m_view.GetUpgradeFolder();
+        std::string name;
+        result = FetchCloudFirmware(info, folder, m_cloudDownloadLimits, &run.running, &name);
+        if (result != kDownloadOk && result != kDownloadMd5Error) {
+            WriteLog(kLogMajor, "Failed to query firmware szModel=%s\n %s", model.c_str(),
+                     GetCloudErrorText(result).c_str());
+        }
+        if (result != kDownloadOk) {
+            ShowCloudStatus(request,
+                            LoadText(kTextCloudDownloadFailed) + GetCloudErrorText(result));
+            m_view.ShowMainWindow();
+            return;
+        }
+        ShowCloudStatus(request, LoadText(kTextCloudDownloaded));
+        {
+            std::lock_guard<std::mutex> lock(m_csCloudRequest);
+            m_vecDownloadedModel.push_back(model);
+        }
+        WithUpgradeFileInfo([&](std::vector<UpgradeFileInfo>& catalogue) {
+            AddUpgradeFileInfo(catalogue, folder + "/", name);
+            EraseLowerVersionFiles(catalogue);
+        });
+    } else {
+        ShowCloudStatus(request, LoadText(kTextCloudDownloaded));
+    }
+    // After the catalogue lock is released: the lookup takes it again.
+    assignIPAndFirmware(request.iSequence, request.iCseq, false, request.szVersion, model,
+                        request.szVerNum, request.szMac);
+}
+
+}  // namespace orvane

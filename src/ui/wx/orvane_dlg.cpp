@@ -1,0 +1,351 @@
+#include "ui/wx/orvane_dlg.h"
+
+#include <algorithm>
+
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/combobox.h>
+#include <wx/dirdlg.h>
+#include <wx/hyperlink.h>
+#include <wx/menu.h>
+#include <wx/msgdlg.h>
+#include <wx/stattext.h>
+
+#include "app/app_startup.h"
+#include "app/product_version.h"
+#include "cloud/cloud_query.h"
+#include "platform/file.h"
+#include "support/language.h"
+#include "ui/wx/about_dlg.h"
+#include "ui/wx/app_icon.h"
+#include "ui/wx/device_list_ctrl.h"
+#include "ui/wx/dialog_units.h"
+#include "ui/wx/program_restart.h"
+
+namespace orvane::ui {
+
+namespace {
+
+constexpr int kIdAbout = 16;  // the About item of the window's menu
+
+// GTK draws a check box's indicator no smaller than its theme says and further from its
+// text, and its fonts are not the layouts' own: a check box or one-line text that needs more
+// room than its rectangle grows about its centre line, and sideways into the free stretch of
+// its line (first to the right, then to the left), rather than be squeezed or cut short.
+void FitToFreeLine(wxWindow* control, const wxRect& rect, int freeLeft, int freeRight) {
+    const wxSize best = control->GetBestSize();
+    wxRect fitted = rect;
+    if (best.y > rect.height) {
+        fitted.y -= (best.y - rect.height) / 2;
+        fitted.height = best.y;
+    }
+    if (best.x > rect.width) {
+        const int left = std::min(freeLeft, rect.x);
+        const int right = std::max(freeRight, rect.x + rect.width);
+        fitted.width = std::min(best.x, right - left);
+        fitted.x = std::max(left, std::min(rect.x, right - fitted.width));
+    }
+    control->SetSize(fitted);
+}
+
+bool PickFolderWithDialog(const std::string& preset, std::string* chosen) {
+    wxDirDialog picker(nullptr, wxEmptyString, wxString::FromUTF8(preset));
+    if (picker.ShowModal() != wxID_OK) {
+        return false;
+    }
+    *chosen = picker.GetPath().utf8_string();
+    return true;
+}
+
+wxString Text(int id) {
+    return wxString::FromUTF8(LoadText(id));
+}
+
+}  // namespace
+
+WindowHooks::WindowHooks()
+    : szIniPath(ConfigIniPath()),
+      szProgramDir(platform::ExecutableDir()),
+      acquireInstance(AcquireSingleInstance),
+      installCrashRecorder([] { InstallCrashRecorder(); }),
+      pickFolder(PickFolderWithDialog),
+      restart(RestartProgram),
+      adapterLister(platform::ListNetInterfaces) {}
+
+// Construction: the window in its language's layout with every control in place; nothing
+// is read or started until Initialise.
+COrvaneDlg::COrvaneDlg(WindowHooks hooks)
+    : m_hooks(std::move(hooks)),
+      m_bChinese(GetThreadUiLanguage() == kLanguageChinese),
+      m_poster(this),
+      m_view(m_poster,
+             WindowViewActions{[this](int row) { RefreshDevices(row); }, [this] { RaiseWindow(); },
+                               [this](int id) { ShowErrorBox(id); }}),
+      m_engine(m_view),
+      m_control(m_engine, m_hooks.szIniPath, m_hooks.adapterLister),
+      m_serviceTask(m_poster),
+      m_cloudTask(m_poster) {
+    Create(nullptr, wxID_ANY, "Orvane", wxDefaultPosition, wxDefaultSize,
+           wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxCLOSE_BOX);
+    SetFont(DialogFont(m_bChinese));
+    const DluRect size = MainWindowSize(m_bChinese);
+    SetClientSize(DluSize(this, size.w, size.h));
+    CreateControls();
+    BindEvents();
+}
+
+COrvaneDlg::~COrvaneDlg() {
+    m_poster.Detach();
+    // The list reads the engine's model, which goes before the window's own children would.
+    DestroyChildren();
+}
+
+void COrvaneDlg::CreateControls() {
+    for (const ControlLayout& c : MainWindowControls()) {
+        CreateControl(c);
+    }
+    // The controls the window works with, by their ids.
+    m_comboLocalIp = wxStaticCast(FindWindow(IDC_COMBO_LOCAL_IP), wxComboBox);
+    m_comboFolder = wxStaticCast(FindWindow(IDC_COMBO_UPGRADE_FOLDER), wxComboBox);
+    m_comboLanguage = wxStaticCast(FindWindow(IDC_COMBO_LANGUAGE), wxComboBox);
+    m_checkForced = wxStaticCast(FindWindow(IDC_CHECK_FORCED_UPGRADE), wxCheckBox);
+    m_checkIpOccupancy = wxStaticCast(FindWindow(IDC_CHECK_IP_OCCUPANCY), wxCheckBox);
+    m_checkShowAll = wxStaticCast(FindWindow(IDC_CHECK_SHOW_ALL), wxCheckBox);
+    m_btnBeginUpgrade = wxStaticCast(FindWindow(IDC_BTN_BEGIN_UPGRADE), wxButton);
+    m_btnPauseTest = wxStaticCast(FindWindow(IDC_BTN_PAUSE_TEST), wxButton);
+    m_btnBrowse = wxStaticCast(FindWindow(IDC_BTN_BROWSE), wxButton);
+    m_staticSuccessCount = wxStaticCast(FindWindow(IDC_STATIC_SUCCESS_COUNT), wxStaticText);
+    m_staticFailCount = wxStaticCast(FindWindow(IDC_STATIC_FAIL_COUNT), wxStaticText);
+    m_staticNetFailed = wxStaticCast(FindWindow(IDC_STATIC_NET_FAILED), wxStaticText);
+}
+
+// One control of the layout at its rectangle, in this window's language.
+void COrvaneDlg::CreateControl(const ControlLayout& c) {
+    const char* text = m_bChinese ? c.szChinese : c.szEnglish;
+    if (c.kind == ControlKind::kStatic && !text) {
+        return;  // a text of the other layout only
+    }
+    const DluRect& rect = m_bChinese ? c.chinese : c.english;
+    const wxRect px = DluToPixels(this, rect);
+    const int id = c.iId ? c.iId : wxID_ANY;
+    const wxString label = text ? wxString::FromUTF8(text) : wxString();
+    const FreeSpan span = FreeLineSpan(c, m_bChinese);
+    const int freeLeft = DluPoint(this, span.left, 0).x;
+    const int freeRight = DluPoint(this, span.right, 0).x;
+    // A combo box's rectangle includes its drop-down; the box itself is one line high.
+    const wxSize comboSize(px.width, DluSize(this, 0, 12).y);
+    switch (c.kind) {
+        case ControlKind::kStatic: {
+            wxStaticText* staticText = PlaceStaticText(this, id, label, rect);
+            if (id == IDC_STATIC_NET_FAILED) {
+                // The network-failure note stands out: red, and bold in the window's font.
+                staticText->SetForegroundColour(wxColour(255, 0, 0));
+                staticText->SetFont(GetFont().Bold());
+            }
+            if (px.height < 2 * staticText->GetCharHeight()) {
+                FitToFreeLine(staticText, px, freeLeft, freeRight);
+            }
+            break;
+        }
+        case ControlKind::kEditCombo:
+            new wxComboBox(this, id, wxEmptyString, px.GetPosition(), comboSize, 0, nullptr,
+                           wxCB_DROPDOWN);
+            break;
+        case ControlKind::kListCombo:
+            new wxComboBox(this, id, wxEmptyString, px.GetPosition(), comboSize, 0, nullptr,
+                           wxCB_READONLY);
+            break;
+        case ControlKind::kButton:
+            new wxButton(this, id, label, px.GetPosition(), px.GetSize());
+            break;
+        case ControlKind::kCheckBox:
+            FitToFreeLine(new wxCheckBox(this, id, label, px.GetPosition()), px, freeLeft,
+                          freeRight);
+            break;
+        case ControlKind::kDeviceList:
+            m_listDevice =
+                new DeviceListCtrl(this, id, px.GetPosition(), px.GetSize(), m_engine.Devices());
+            break;
+        case ControlKind::kHyperlink:
+            // The generic control draws its text itself: it keeps its rectangle and, unlike
+            // GTK's link button, shows no tool tip.
+            (new wxGenericHyperlinkCtrl(this, id, label, kFirmwarePageUrl, px.GetPosition(),
+                                        px.GetSize(), wxHL_ALIGN_LEFT | wxNO_BORDER))
+                ->UnsetToolTip();
+            break;
+    }
+}
+
+void COrvaneDlg::BindEvents() {
+    Bind(wxEVT_BUTTON, &COrvaneDlg::OnBnClickedBtnBeginUpgrade, this, IDC_BTN_BEGIN_UPGRADE);
+    Bind(wxEVT_BUTTON, &COrvaneDlg::OnBnClickedBtnPauseTest, this, IDC_BTN_PAUSE_TEST);
+    Bind(wxEVT_BUTTON, &COrvaneDlg::OnBnClickedBtnBrowse, this, IDC_BTN_BROWSE);
+    Bind(wxEVT_BUTTON, &COrvaneDlg::OnBnClickedBtnClearList, this, IDC_BTN_CLEAR_LIST);
+    Bind(wxEVT_CHECKBOX, &COrvaneDlg::OnCheckBox, this);
+    Bind(wxEVT_COMBOBOX, &COrvaneDlg::OnCbnSelchangeComboLanguage, this, IDC_COMBO_LANGUAGE);
+    Bind(wxEVT_TEXT, &COrvaneDlg::OnFolderText, this, IDC_COMBO_UPGRADE_FOLDER);
+    Bind(wxEVT_COMBOBOX, &COrvaneDlg::OnFolderText, this, IDC_COMBO_UPGRADE_FOLDER);
+    Bind(wxEVT_CLOSE_WINDOW, &COrvaneDlg::OnClose, this);
+    // GTK windows have no system menu to add the About item to: it is in the window's
+    // context menu instead, and on F1.
+    Bind(wxEVT_CONTEXT_MENU, &COrvaneDlg::OnContextMenu, this);
+    Bind(
+        wxEVT_MENU, [this](wxCommandEvent&) { ShowAboutBox(); }, kIdAbout);
+    Bind(wxEVT_CHAR_HOOK, &COrvaneDlg::OnCharHook, this);
+}
+
+// The initialisation sequence, in its order.
+bool COrvaneDlg::Initialise() {
+    SetIcons(AppIconBundle());
+    m_hooks.installCrashRecorder();
+
+    if (!m_hooks.acquireInstance()) {
+        wxMessageBox(Text(102), wxMessageBoxCaptionStr, wxOK | wxICON_INFORMATION, nullptr);
+        return false;
+    }
+
+    // The failure count stays hidden for the life of the window; Pause shows while running.
+    FindWindow(IDC_STATIC_FAIL)->Hide();
+    m_staticFailCount->Hide();
+    m_btnPauseTest->Hide();
+
+    // Position = AppLanguage value; the same three texts in both languages.
+    for (const char* entry : {"自动(Auto)", "中文", "English"}) {
+        m_comboLanguage->Append(wxString::FromUTF8(entry));
+    }
+
+    // Config.ini, the folder box, the check boxes and the log.
+    WindowSettings settings = InitialiseSettings(m_hooks.szIniPath, m_hooks.szProgramDir);
+    m_folders = settings.folders;
+    m_bTftpWrite = settings.bTftpWrite;
+    FillFolderBox();
+    m_checkForced->SetValue(settings.bForcedUpgrade);
+    m_checkShowAll->SetValue(settings.bShowAllDevices);
+    m_checkIpOccupancy->SetValue(settings.bIpCheck);
+    m_view.SetForcedUpgrade(settings.bForcedUpgrade);
+    m_view.SetShowAllDevices(settings.bShowAllDevices);
+    m_view.SetIpCheck(settings.bIpCheck);
+    if (settings.iLanguageSelection >= 0 && settings.iLanguageSelection <= 2) {
+        m_comboLanguage->SetSelection(settings.iLanguageSelection);
+    }
+
+    SetTitle("Orvane_V" + GetProductVersionText());
+
+    char addresses[kMaxLocalIps][kIpTextSize] = {};
+    const int count = GetLocalIpList(addresses, m_hooks.adapterLister);
+    for (int i = 0; i < count && addresses[i][0]; ++i) {
+        m_comboLocalIp->Append(wxString::FromUTF8(addresses[i]));
+    }
+    if (count > 0) {
+        m_comboLocalIp->SetSelection(0);
+    }
+
+    m_listDevice->InsertDeviceColumns(m_bChinese);
+
+    StartCloudCheck();
+    Centre();
+    m_comboLocalIp->SetFocus();
+    return true;
+}
+
+// The folder box shows m_folders: its entries, and the selected one or the typed text.
+void COrvaneDlg::FillFolderBox() {
+    wxArrayString entries;
+    for (const std::string& folder : m_folders.Entries()) {
+        entries.Add(wxString::FromUTF8(folder));
+    }
+    if (entries != m_comboFolder->GetStrings()) {
+        m_comboFolder->Set(entries);
+    }
+    if (m_folders.SelectedIndex() >= 0) {
+        m_comboFolder->SetSelection(m_folders.SelectedIndex());
+    } else {
+        m_comboFolder->SetValue(wxString::FromUTF8(m_folders.Text()));
+    }
+    m_view.SetUpgradeFolder(m_folders.Text());
+}
+
+// The reachability check runs beside the window, which shows at once; until it answers the
+// note stays hidden, since nothing has failed yet.
+void COrvaneDlg::StartCloudCheck() {
+    m_staticNetFailed->Hide();
+    const int check = ++m_iCloudCheck;
+    auto reachable = std::make_shared<bool>(false);
+    m_cloudTask.Run([reachable] { *reachable = IsCloudReachable(); },
+                    [this, check, reachable] {
+                        if (check == m_iCloudCheck) {  // no Start has checked again since
+                            m_engine.SetNetConnected(*reachable);
+                            ShowNetworkState(*reachable);
+                        }
+                    });
+}
+
+void COrvaneDlg::ShowNetworkState(bool connected) {
+    m_staticNetFailed->Show(!connected);
+}
+
+void COrvaneDlg::OnContextMenu(wxContextMenuEvent& event) {
+    wxMenu menu;
+    menu.Append(kIdAbout, Text(101));
+    wxPoint at = event.GetPosition();
+    PopupMenu(&menu, at == wxDefaultPosition ? wxDefaultPosition : ScreenToClient(at));
+}
+
+// F1: the About box. Escape: a close request like the window's close button, so it asks
+// first while the service runs.
+void COrvaneDlg::OnCharHook(wxKeyEvent& event) {
+    if (event.HasAnyModifiers()) {
+        event.Skip();
+    } else if (event.GetKeyCode() == WXK_F1) {
+        ShowAboutBox();
+    } else if (event.GetKeyCode() == WXK_ESCAPE) {
+        Close();
+    } else {
+        event.Skip();
+    }
+}
+
+void COrvaneDlg::ShowAboutBox() {
+    CAboutDlg about(this);
+    about.ShowModal();
+}
+
+// Restores, activates and raises the window (a device failed).
+void COrvaneDlg::RaiseWindow() {
+    if (IsIconized()) {
+        Iconize(false);
+    }
+    Raise();
+}
+
+void COrvaneDlg::ShowErrorBox(int textId) {
+    wxMessageDialog box(this, Text(textId), "Error", wxOK | wxICON_NONE);
+    box.ShowModal();
+}
+
+void COrvaneDlg::RefreshDevices(int addedRow) {
+    m_listDevice->SyncWithModel(addedRow);
+    const DeviceTable& table = m_engine.Devices();
+    SetStaticText(m_staticSuccessCount, wxString::Format("%d", table.SuccessCount()));
+    SetStaticText(m_staticFailCount, wxString::Format("%d", table.FailCount()));
+}
+
+// Unchanged texts are left alone, so a burst of updates repaints nothing needlessly.
+void COrvaneDlg::SetStaticText(wxStaticText* label, const wxString& text) {
+    if (label->GetLabel() != text) {
+        label->SetLabel(text);
+    }
+}
+
+// The seven setting controls, in their order.
+void COrvaneDlg::EnableSettingControls(bool enable) {
+    for (wxWindow* control :
+         {static_cast<wxWindow*>(m_checkForced), static_cast<wxWindow*>(m_checkShowAll),
+          static_cast<wxWindow*>(m_checkIpOccupancy), static_cast<wxWindow*>(m_comboLocalIp),
+          static_cast<wxWindow*>(m_comboFolder), static_cast<wxWindow*>(m_comboLanguage),
+          static_cast<wxWindow*>(m_btnBrowse)}) {
+        control->Enable(enable);
+    }
+}
+
+}  // namespace orvane::ui

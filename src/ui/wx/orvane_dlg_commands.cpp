@@ -1,0 +1,257 @@
+// The operator's commands of the main window.
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/combobox.h>
+#include <wx/filename.h>
+#include <wx/msgdlg.h>
+#include <wx/stattext.h>
+#include <wx/stdpaths.h>
+
+#include "app/profile_file.h"
+#include "support/language.h"
+#include "ui/wx/device_list_ctrl.h"
+#include "ui/wx/dlg_layout.h"
+#include "ui/wx/orvane_dlg.h"
+
+namespace orvane::ui {
+
+namespace {
+
+constexpr size_t kMaxPickedFolder = 259;  // characters of a folder taken from the picker
+
+wxString Text(int id) {
+    return wxString::FromUTF8(LoadText(id));
+}
+
+// The caption of the window's own boxes: the program file's name.
+wxString ApplicationName() {
+    return wxFileName(wxStandardPaths::Get().GetExecutablePath()).GetName();
+}
+
+}  // namespace
+
+void COrvaneDlg::OnBnClickedBtnBeginUpgrade(wxCommandEvent&) {
+    if (m_state == ServiceState::kStopped) {
+        BeginStart();
+    } else if (m_state == ServiceState::kRunning) {
+        BeginStop();
+    }
+    // Starting or stopping: the button is disabled until that has settled.
+}
+
+// What the controls hold when Start is pressed.
+StartSettings COrvaneDlg::ReadStartSettings() {
+    const std::string folder = m_comboFolder->GetValue().utf8_string();
+    const int selected = m_comboFolder->GetSelection();
+    if (selected >= 0 && selected < static_cast<int>(m_folders.Entries().size()) &&
+        m_folders.Entries()[static_cast<size_t>(selected)] == folder) {
+        m_folders.Select(selected);
+    } else {
+        m_folders.SetText(folder);
+    }
+    StartSettings settings;
+    settings.szLocalIP = m_comboLocalIp->GetValue().utf8_string();
+    settings.szUpgradeFolder = folder;
+    settings.bForcedUpgrade = m_checkForced->GetValue();
+    settings.bIpCheck = m_checkIpOccupancy->GetValue();
+    settings.bShowAllDevices = m_checkShowAll->GetValue();
+    settings.bTftpWrite = m_bTftpWrite;
+    return settings;
+}
+
+// Start's checks (the reachability check may take seconds) and the engine's start run off the
+// user-interface thread; the controls are disabled meanwhile and set by the outcome.
+void COrvaneDlg::BeginStart() {
+    StartSettings settings = ReadStartSettings();
+    auto folders = std::make_shared<FolderHistory>(m_folders);
+    settings.pFolderBox = folders.get();
+    auto result = std::make_shared<StartResult>();
+    m_state = ServiceState::kStarting;
+    m_btnBeginUpgrade->Disable();
+    EnableSettingControls(false);
+    ++m_iCloudCheck;  // the answer of a check still running from the start-up no longer counts
+    m_serviceTask.Run([this, settings, result] { *result = m_control.Start(settings); },
+                      [this, folders, result] { FinishStart(*result, *folders); });
+}
+
+void COrvaneDlg::FinishStart(const StartResult& result, const FolderHistory& folders) {
+    if (result.bCloudChecked) {
+        ShowNetworkState(result.bNetConnected);
+    }
+    if (!result.bStarted) {
+        m_state = ServiceState::kStopped;
+        EnableSettingControls(true);
+        m_btnBeginUpgrade->Enable();
+        ShowStartRefusal(result);
+    } else {
+        m_state = ServiceState::kRunning;
+        // Saving may have dropped the oldest of more than ten folders.
+        m_folders = folders;
+        FillFolderBox();
+        EnableSettingControls(false);
+        m_btnPauseTest->SetLabel(Text(154));
+        m_btnPauseTest->Show();
+        m_btnBeginUpgrade->SetLabel(Text(155));
+        m_btnBeginUpgrade->Enable();
+        RefreshDevices(-1);
+    }
+    if (m_bCloseAfterStart) {
+        m_bCloseAfterStart = false;
+        Close();
+    }
+}
+
+void COrvaneDlg::ShowStartRefusal(const StartResult& result) {
+    if (result.iTextId == 161) {
+        // A plain box: no owner, no icon, the same caption in both languages.
+        wxMessageDialog box(nullptr, Text(161), "Error", wxOK | wxICON_NONE);
+        box.ShowModal();
+        return;
+    }
+    const wxString text =
+        result.iTextId ? Text(result.iTextId) : wxString::FromUTF8(result.szMessage);
+    wxMessageDialog box(this, text, ApplicationName(), wxOK | wxICON_WARNING);
+    box.ShowModal();
+}
+
+// Stop waits up to 41 s for the service's threads: that wait runs off the user-interface
+// thread, so the window keeps painting. Start/Stop stays disabled until the wait is over;
+// then the steps that touch controls run.
+void COrvaneDlg::BeginStop() {
+    m_state = ServiceState::kStopping;
+    m_btnBeginUpgrade->Disable();
+    m_serviceTask.Run(
+        [this] {
+            if (m_hooks.beforeStopWaits) {
+                m_hooks.beforeStopWaits();
+            }
+            m_control.Stop();
+        },
+        [this] { FinishStop(); });
+}
+
+void COrvaneDlg::FinishStop() {
+    m_state = ServiceState::kStopped;
+    m_btnBeginUpgrade->SetLabel(Text(156));
+    EnableSettingControls(true);
+    m_btnPauseTest->Hide();
+    m_btnBeginUpgrade->Enable();
+    if (m_bCloseAfterStop) {
+        m_engine.Devices().ClearDeviceList();
+        CloseWindow();
+    }
+}
+
+void COrvaneDlg::OnBnClickedBtnPauseTest(wxCommandEvent&) {
+    const bool paused = !m_engine.IsPaused();
+    m_engine.SetPause(paused);
+    m_btnPauseTest->SetLabel(Text(paused ? 160 : 154));
+}
+
+void COrvaneDlg::OnBnClickedBtnBrowse(wxCommandEvent&) {
+    std::string chosen;
+    if (!m_hooks.pickFolder(m_comboFolder->GetValue().utf8_string(), &chosen)) {
+        return;
+    }
+    wxString path = wxString::FromUTF8(chosen);
+    if (path.length() > kMaxPickedFolder) {
+        path.Truncate(kMaxPickedFolder);
+    }
+    m_folders.Browse(path.utf8_string());
+    FillFolderBox();
+}
+
+// Rows and counters go; the device records stay.
+void COrvaneDlg::OnBnClickedBtnClearList(wxCommandEvent&) {
+    m_engine.Devices().ClearList();
+    RefreshDevices(-1);
+}
+
+// The engine reads the boxes from any thread: it reads the view's copies.
+void COrvaneDlg::OnCheckBox(wxCommandEvent& event) {
+    switch (event.GetId()) {
+        case IDC_CHECK_FORCED_UPGRADE:
+            m_view.SetForcedUpgrade(event.IsChecked());
+            break;
+        case IDC_CHECK_SHOW_ALL:
+            m_view.SetShowAllDevices(event.IsChecked());
+            break;
+        case IDC_CHECK_IP_OCCUPANCY:
+            m_view.SetIpCheck(event.IsChecked());
+            OnBnClickedCheckIpOccupancy(event);
+            break;
+        default:
+            event.Skip();
+    }
+}
+
+void COrvaneDlg::OnBnClickedCheckIpOccupancy(wxCommandEvent& event) {
+    if (event.IsChecked()) {
+        wxMessageDialog box(nullptr, Text(158), Text(159), wxOK | wxICON_INFORMATION);
+        box.ShowModal();
+    }
+}
+
+void COrvaneDlg::OnFolderText(wxCommandEvent& event) {
+    m_view.SetUpgradeFolder(m_comboFolder->GetValue().utf8_string());
+    event.Skip();
+}
+
+// The choice is saved at once and takes effect at the next start.
+void COrvaneDlg::OnCbnSelchangeComboLanguage(wxCommandEvent&) {
+    const int selected = m_comboLanguage->GetSelection();
+    WriteProfileValues(m_hooks.szIniPath, kConfigSection,
+                       {{"AppLanguage", std::to_string(selected)}});
+    wxMessageDialog box(nullptr, Text(162), Text(159), wxYES_NO | wxICON_NONE);
+    box.SetYesNoLabels(Text(163), Text(164));
+    if (box.ShowModal() == wxID_NO) {
+        m_hooks.restart();
+    }
+}
+
+// Closing while the service runs asks first, then stops it, clears the table and closes.
+void COrvaneDlg::OnClose(wxCloseEvent& event) {
+    if (!event.CanVeto()) {
+        // The session is ending: no question; a Start or Stop under way is finished first,
+        // and a running service is stopped here.
+        m_serviceTask.Wait();
+        if (m_engine.IsRunning()) {
+            m_control.Stop();
+        }
+        CloseWindow();
+        return;
+    }
+    switch (m_state) {
+        case ServiceState::kStopped:
+            CloseWindow();
+            return;
+        case ServiceState::kStarting:
+            // Asked again once the Start has settled, as a close while running or stopped.
+            m_bCloseAfterStart = true;
+            break;
+        case ServiceState::kStopping:
+            m_bCloseAfterStop = true;
+            break;
+        case ServiceState::kRunning: {
+            wxMessageDialog box(this, Text(157), ApplicationName(),
+                                wxOK | wxCANCEL | wxICON_WARNING);
+            if (box.ShowModal() == wxID_OK) {
+                m_bCloseAfterStop = true;
+                BeginStop();
+            }
+            break;
+        }
+    }
+    event.Veto();
+}
+
+void COrvaneDlg::CloseWindow() {
+    m_bClosed = true;
+    if (IsModal()) {
+        EndModal(wxID_CANCEL);
+    } else {
+        Hide();
+    }
+}
+
+}  // namespace orvane::ui

@@ -1,0 +1,125 @@
+// The window with devices on the wire: orvane-devsim's simulated cameras against the running
+// service, shown through the real model.
+#include <filesystem>
+
+#include "common/child_process.h"
+#include "support/language.h"
+#include "ui/wx/dlg_layout.h"
+#include "window_fixture.h"
+
+namespace orvane::test {
+namespace {
+
+using State = ui::COrvaneDlg::ServiceState;
+
+class DevicesTest : public WindowTest {
+  protected:
+    // Firmware M100 2.0.0.0 in the folder, and the service started on loopback serving it.
+    void StartWithFirmware() {
+        const std::string folder = m_dir.File("fw");
+        std::filesystem::create_directory(folder);
+        ASSERT_EQ(RunCommand({BinDir() + "/orvane-mkfw", "--version", "X_M100_V2.0.0.0", "--image",
+                              "64K", folder + "/M100.bin"}),
+                  0);
+        ASSERT_TRUE(StartOnLoopback(folder));
+    }
+
+    // Simulated cameras on version 1.0.0.0 beside the service.
+    void RunDevices(ChildProcess* devsim, const std::vector<std::string>& args) {
+        std::vector<std::string> argv = {BinDir() + "/orvane-devsim",
+                                         "--server",
+                                         "127.0.0.1",
+                                         "--model",
+                                         "M100",
+                                         "--version",
+                                         "1.0.0.0"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        ASSERT_TRUE(devsim->Start(argv, m_dir.Path(), m_dir.File("devsim.err")));
+    }
+};
+
+// Catches rows or counters that do not reach the window from the engine's threads, and a
+// Clear List that leaves rows or either counter behind: five cameras, one of which fails its
+// kernel stage, give five rows and four successes, each row with its device's texts.
+TEST_F(DevicesTest, DevicesFillRowsAndCountersClearListEmptiesThem) {
+    for (int language : {kLanguageEnglish, kLanguageChinese}) {
+        SCOPED_TRACE(language);
+        OpenWindow(language);
+        ASSERT_NO_FATAL_FAILURE(StartWithFirmware());
+        ChildProcess devsim;
+        ASSERT_NO_FATAL_FAILURE(
+            RunDevices(&devsim, {"--devices", "5", "--fail-share", "0.2", "--fail-stage", "kernel",
+                                 "--fail-state", "6"}));
+        ASSERT_TRUE(PumpUntil(
+            [this] {
+                return List()->GetItemCount() == 5 && Label(ui::IDC_STATIC_SUCCESS_COUNT) == "4";
+            },
+            60000))
+            << ReadWholeFile(m_dir.File("devsim.err"));
+        EXPECT_EQ(devsim.Wait(30000), 0);
+        const DeviceTable& model = m_pDlg->Engine().Devices();
+        EXPECT_EQ(model.FailCount(), 1);
+        for (int row = 0; row < 5; ++row) {
+            EXPECT_EQ(List()->GetItemText(row, 0), wxString::Format("%d", row + 1));
+            EXPECT_EQ(List()->GetItemText(row, 1), "M100");
+            EXPECT_TRUE(List()->GetItemText(row, 2).StartsWith("127.0.0.")) << row;
+        }
+        EXPECT_TRUE(SaveScreenshot(
+            m_pDlg.get(), language == kLanguageChinese ? "window-zh-rows" : "window-en-rows"));
+
+        ASSERT_TRUE(ClickOn(Control(ui::IDC_BTN_CLEAR_LIST),
+                            [this] { return List()->GetItemCount() == 0; }));
+        EXPECT_EQ(Label(ui::IDC_STATIC_SUCCESS_COUNT), "0");
+        EXPECT_EQ(model.RowCount(), 0);
+        EXPECT_EQ(model.SuccessCount(), 0);
+        EXPECT_EQ(model.FailCount(), 0);
+        CloseAndDestroy();
+    }
+}
+
+// Catches a Stop that freezes the window while devices are still talking: with the Stop
+// under way (held before its waits), a click is still handled and the rows still follow the
+// model; Start/Stop stays disabled until the stop is over.
+TEST_F(DevicesTest, StopDuringTrafficKeepsTheWindowResponsive) {
+    StopHold hold;
+    OpenWindow(kLanguageEnglish, [&hold](ui::WindowHooks& hooks) {
+        hooks.beforeStopWaits = [&hold] { hold.Wait(); };
+    });
+    ASSERT_NO_FATAL_FAILURE(StartWithFirmware());
+    // Two devices at a time, each reporting its stages 300 ms apart: traffic for a minute.
+    ChildProcess devsim;
+    ASSERT_NO_FATAL_FAILURE(
+        RunDevices(&devsim, {"--devices", "40", "--concurrency", "2", "--report-gap", "300"}));
+    ASSERT_TRUE(PumpUntil([this] { return List()->GetItemCount() > 0; }, 60000));
+
+    wxWindow* startStop = Control(ui::IDC_BTN_BEGIN_UPGRADE);
+    ASSERT_TRUE(ClickOn(startStop, [&hold] { return hold.Waiting(); }));
+    EXPECT_FALSE(startStop->IsEnabled());
+    // A click is handled (the devices' next reports may bring rows back at once)...
+    bool cleared = false;
+    wxWindow* clear = Control(ui::IDC_BTN_CLEAR_LIST);
+    clear->Bind(wxEVT_BUTTON, [&cleared](wxCommandEvent& event) {
+        cleared = true;
+        event.Skip();
+    });
+    ASSERT_TRUE(ClickOn(clear, [&cleared] { return cleared; }));
+    // ...and the rows still follow the model while the Stop is pending.
+    const int rowsAfterClear = m_pDlg->Engine().Devices().RowCount();
+    EXPECT_TRUE(PumpUntil(
+        [this, rowsAfterClear] {
+            const int rows = m_pDlg->Engine().Devices().RowCount();
+            return rows > rowsAfterClear && List()->GetItemCount() == rows;
+        },
+        30000));
+    EXPECT_EQ(m_pDlg->State(), State::kStopping);
+
+    hold.Release();
+    ASSERT_TRUE(WaitSettled(60000));
+    EXPECT_EQ(m_pDlg->State(), State::kStopped);
+    EXPECT_FALSE(m_pDlg->Engine().IsRunning());
+    EXPECT_TRUE(startStop->IsEnabled());
+    EXPECT_EQ(Label(ui::IDC_BTN_BEGIN_UPGRADE), "Start upgrade");
+}
+
+}  // namespace
+}  // namespace orvane::test

@@ -1,0 +1,152 @@
+// The window as built: its layouts, the device list over the model, and start-up without a
+// display.
+#include <wx/checkbox.h>
+#include <wx/listctrl.h>
+#include <wx/stattext.h>
+#include <wx/uiaction.h>
+
+#include <atomic>
+#include <thread>
+
+#include "app/product_version.h"
+#include "common/child_process.h"
+#include "support/language.h"
+#include "ui/wx/about_dlg.h"
+#include "ui/wx/dlg_layout.h"
+#include "window_fixture.h"
+
+namespace orvane::test {
+namespace {
+
+using ui::ControlKind;
+
+// Catches a layout built in the wrong language, a control missing or misplaced outside the
+// window or over another one, the wrong column widths, and the start-up state of the
+// failure count, the Pause button and the network note.
+TEST_F(WindowTest, EachLanguageShowsItsLayout) {
+    for (int language : {kLanguageEnglish, kLanguageChinese}) {
+        SCOPED_TRACE(language);
+        const bool chinese = language == kLanguageChinese;
+        OpenWindow(language);
+        EXPECT_EQ(m_pDlg->GetTitle(), "Orvane_V" + GetProductVersionText());
+
+        const wxRect client(wxPoint(0, 0), m_pDlg->GetClientSize());
+        std::vector<wxRect> taken;  // the controls an operator works with
+        for (const ui::ControlLayout& c : ui::MainWindowControls()) {
+            const char* text = chinese ? c.szChinese : c.szEnglish;
+            if (!c.iId) {
+                continue;
+            }
+            wxWindow* control = Control(c.iId);
+            if (c.kind == ControlKind::kStatic && !text) {
+                EXPECT_EQ(control, nullptr) << c.iId;
+                continue;
+            }
+            ASSERT_NE(control, nullptr) << c.iId;
+            wxString label = control->GetLabel();
+            label.Replace("\n", " ");  // wrapped lines
+            if (text && c.kind != ControlKind::kHyperlink) {
+                EXPECT_EQ(label, wxString::FromUTF8(text)) << c.iId;
+            }
+            const wxRect r = control->GetRect();
+            EXPECT_TRUE(client.Contains(r)) << c.iId;
+            if (c.kind != ControlKind::kStatic) {
+                for (const wxRect& other : taken) {
+                    EXPECT_FALSE(other.Intersects(r)) << c.iId << " overlaps another control";
+                }
+                taken.push_back(r);
+            }
+        }
+
+        EXPECT_EQ(Control(ui::IDC_LINK_WEBSITE)->GetToolTip(), nullptr);
+        for (int hidden :
+             {ui::IDC_STATIC_FAIL, ui::IDC_STATIC_FAIL_COUNT, ui::IDC_BTN_PAUSE_TEST}) {
+            EXPECT_FALSE(Control(hidden)->IsShown()) << hidden;
+        }
+        wxWindow* note = Control(ui::IDC_STATIC_NET_FAILED);
+        EXPECT_EQ(note->GetForegroundColour(), wxColour(255, 0, 0));
+        EXPECT_EQ(note->GetFont().GetWeight(), wxFONTWEIGHT_BOLD);
+        // Nothing answers on the update host here: the note shows once the check is over.
+        EXPECT_TRUE(PumpUntil([note] { return note->IsShown(); }));
+
+        auto* list = wxStaticCast(Control(ui::IDC_LIST_DEVICE), wxListCtrl);
+        ASSERT_EQ(list->GetColumnCount(), 7);
+        for (int column = 0; column < 7; ++column) {
+            wxListItem header;
+            header.SetMask(wxLIST_MASK_TEXT);
+            list->GetColumn(column, header);
+            EXPECT_EQ(header.GetText(), wxString::FromUTF8(LoadText(103 + column)));
+            EXPECT_EQ(list->GetColumnWidth(column), ui::DeviceColumnWidth(column, chinese));
+        }
+        EXPECT_EQ(list->GetColumnWidth(3), chinese ? 120 : 275);  // status
+        EXPECT_EQ(list->GetColumnWidth(4), chinese ? 50 : 80);    // progress
+
+        EXPECT_TRUE(SaveScreenshot(m_pDlg.get(), chinese ? "window-zh-idle" : "window-en-idle"));
+        CloseAndDestroy();
+    }
+}
+
+// Answers the About box, noting that it came.
+class ExpectAbout : public wxExpectModalBase<ui::CAboutDlg, ExpectAbout> {
+  public:
+    explicit ExpectAbout(bool* shown) : m_pShown(shown) {}
+
+  protected:
+    int OnInvoked(ui::CAboutDlg*) const override {
+        *m_pShown = true;
+        return wxID_OK;
+    }
+
+  private:
+    bool* m_pShown;
+};
+
+// Catches the About box being out of reach where the window has no system menu: F1 opens it.
+TEST_F(WindowTest, F1OpensAboutBox) {
+    OpenWindow(kLanguageEnglish);
+    bool shown = false;
+    wxUIActionSimulator sim;
+    wxTEST_DIALOG(sim.Char(WXK_F1); PumpUntil([&shown] { return shown; }), ExpectAbout(&shown));
+    EXPECT_TRUE(shown);
+}
+
+// Catches the view flooding the event loop with one refresh per model change, and a refresh
+// that loses the last row to scroll to: a burst from an engine thread is shown in a few
+// refreshes, the newest row last.
+TEST(WindowViewTest, BurstOfChangesIsCoalesced) {
+    wxEvtHandler target;
+    ui::UiPoster poster(&target);
+    std::vector<int> refreshes;
+    ui::WindowView view(poster, {[&](int row) { refreshes.push_back(row); }, [] {}, [](int) {}});
+    std::atomic<bool> done{false};
+    std::thread engine([&] {
+        for (int row = 0; row < 5000; ++row) {
+            DeviceTableChange change;
+            change.kind = DeviceTableChange::kRowAdded;
+            change.iRow = row;
+            view.OnDeviceTableChanged(change);
+        }
+        done = true;
+    });
+    engine.join();
+    target.ProcessPendingEvents();
+    poster.Detach();
+    ASSERT_FALSE(refreshes.empty());
+    EXPECT_LT(refreshes.size(), 50u);
+    EXPECT_EQ(refreshes.back(), 4999);
+}
+
+// Catches a window front-end that hangs or dies without a display instead of pointing the
+// operator to the headless mode.
+TEST(WindowStartTest, NoDisplayNamesHeadlessAndExits1) {
+    TempDir dir;
+    ChildProcess orvane;
+    ASSERT_TRUE(orvane.Start({"/usr/bin/env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY",
+                              InstallProgram("orvane", dir.Path())},
+                             dir.Path(), dir.File("stderr")));
+    EXPECT_EQ(orvane.Wait(20000), 1);
+    EXPECT_NE(ReadWholeFile(dir.File("stderr")).find("--headless"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace orvane::test
