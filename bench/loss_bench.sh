@@ -131,6 +131,10 @@ for run in ${ORVANE_LOSS_RUNS:-tftp_only all_udp}; do
         "$successes" "$(field tftp "$r")" "$(field requests "$r")" "$(field tftp-dup-acks "$r")" \
         "$srv_resent" "$drops" "$rcvbuf")
     echo "$line"
+    # What the operator sees of the rest: the rows not complete, counted by their status.
+    awk -F'\t' '$1 == "row" {st[$2] = $5 " " $6}
+        END {for (id in st) if (st[id] != "Upgrade complete 100%") n[st[id]]++
+             for (s in n) printf "    %3d rows at \"%s\"\n", n[s], s}' "$work/orvane.out"
     if [ -n "${ORVANE_BENCH_RESULTS:-}" ]; then echo "loss_$line" | tr -s ' ' >> "$ORVANE_BENCH_RESULTS"; fi
     if [ -n "${ORVANE_BENCH_RAW:-}" ]; then
         {
