@@ -21,6 +21,8 @@ packages=(
     python3
     # fuzzing (scripts/fuzz.sh)
     clang libclang-rt-14-dev
+    # the Debian package (scripts/package.sh) and its checks
+    dpkg-dev help2man lintian systemd
 )
 
 export DEBIAN_FRONTEND=noninteractive

@@ -28,6 +28,7 @@ void AddBoxFlags(CLI::App& app, CLI::Option* headless, const std::string& name,
 int main(int argc, char** argv) {
     CLI::App app{"Orvane: upgrades the firmware of network cameras and video recorders"};
     bool headless = false;
+    std::string configPath;
     orvane::HeadlessOptions options;
     app.set_version_flag("--version", "Orvane_V" + orvane::GetProductVersionText());
     CLI::Option* headlessFlag =
@@ -52,7 +53,15 @@ int main(int argc, char** argv) {
            "--no-tftp-write", [&options] { options.iTftpWrite = 0; },
            "Refuse every TFTP upload (write request)")
         ->needs(headlessFlag);
+    // Both front-ends keep their settings there: the window saves at Start and at a language
+    // change, the headless mode at Start.
+    app.add_option("--config", configPath,
+                   "Settings file to read and save (default: Config.ini beside the program); "
+                   "crash records go to CrashDir beside it");
     CLI11_PARSE(app, argc, argv);
+    if (!configPath.empty()) {
+        orvane::SetConfigIniPath(configPath);
+    }
 
     // The language is fixed before any text is shown, whichever front-end runs.
     orvane::InitStartupLanguage();

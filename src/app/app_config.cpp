@@ -15,6 +15,9 @@ namespace {
 constexpr size_t kMaxPathValue = 2559;
 constexpr size_t kMaxFolder = 255;
 
+// Set once by start-up before any other thread exists; read-only afterwards.
+std::string g_szConfigIniPath;
+
 int ReadInt(const std::string& iniPath, const char* key, int defaultValue) {
     return ReadProfileInt(iniPath, kConfigSection, key, defaultValue);
 }
@@ -44,7 +47,18 @@ void AddPathFolders(const std::string& value, FolderHistory* folders) {
 }  // namespace
 
 std::string ConfigIniPath() {
-    return platform::ExecutableDir() + "/Config.ini";
+    return g_szConfigIniPath.empty() ? platform::ExecutableDir() + "/Config.ini"
+                                     : g_szConfigIniPath;
+}
+
+void SetConfigIniPath(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    g_szConfigIniPath = ec ? path : absolute.lexically_normal().string();
+}
+
+std::string ConfigIniDir() {
+    return std::filesystem::path(ConfigIniPath()).parent_path().string();
 }
 
 int ReadLogSwitch(const std::string& iniPath) {

@@ -9,8 +9,16 @@ namespace orvane {
 // Config.ini's one section.
 constexpr const char* kConfigSection = "CNFINFO";
 
-// Path of Config.ini beside the program.
+// Path of Config.ini: beside the program unless SetConfigIniPath named another file.
 std::string ConfigIniPath();
+
+// Names the settings file to read and save instead of Config.ini beside the program, for an
+// installed program whose own folder is not writable. A relative path is taken from the
+// current folder now. Call at start-up, before anything reads the settings.
+void SetConfigIniPath(const std::string& path);
+
+// Folder of ConfigIniPath(): crash records are kept beside the settings.
+std::string ConfigIniDir();
 
 // LogSwitch of section CNFINFO: 1 turns on the "Info" level; anything else, or no file,
 // leaves only "Major" lines.

@@ -37,7 +37,7 @@ void InitStartupLanguage() {
 }
 
 bool InstallCrashRecorder() {
-    return platform::InstallCrashHandler(platform::ExecutableDir() + "/CrashDir");
+    return platform::InstallCrashHandler(ConfigIniDir() + "/CrashDir");
 }
 
 bool AcquireSingleInstance() {
@@ -47,7 +47,10 @@ bool AcquireSingleInstance() {
 }
 
 WindowSettings InitialiseSettings() {
-    return InitialiseSettings(ConfigIniPath(), platform::ExecutableDir());
+    // The settings' folder stands for the program's own folder in the defaults (the folder
+    // served without a history, Firmware beside it): the same folder unless --config moved the
+    // settings, and then the program's folder is a system one that is never to be served.
+    return InitialiseSettings(ConfigIniPath(), ConfigIniDir());
 }
 
 WindowSettings InitialiseSettings(const std::string& iniPath, const std::string& programDir) {

@@ -24,15 +24,17 @@ int ChooseLanguage(int appLanguage, bool systemIsChinese);
 // that language.
 void InitStartupLanguage();
 
-// Crash records go to CrashDir beside the program. False when it could not be installed.
+// Crash records go to CrashDir beside Config.ini (beside the program unless --config moved it).
+// False when it could not be installed.
 bool InstallCrashRecorder();
 
 // Takes the process's single-instance lock ("OrvaneDlg" in the runtime folder) for the life of
 // the process. False when another instance holds it: the caller shows text 102 and ends.
 bool AcquireSingleInstance();
 
-// Window initialisation's reading of Config.ini beside the program, then g_bTestMode and the
-// log (Upgrade.log in the current folder, threshold by LogSwitch).
+// Window initialisation's reading of Config.ini (its folder standing for the program's folder
+// in the defaults), then g_bTestMode and the log (Upgrade.log in the current folder, threshold
+// by LogSwitch).
 WindowSettings InitialiseSettings();
 // The same with another Config.ini and program folder (tests).
 WindowSettings InitialiseSettings(const std::string& iniPath, const std::string& programDir);

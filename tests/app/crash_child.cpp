@@ -1,4 +1,5 @@
-// A program that installs the crash recorder and then dies of the signal its argument names.
+// A program that installs the crash recorder and then dies of the signal its argument names;
+// a second argument names its settings file, as --config does.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -7,9 +8,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/app_config.h"
 #include "app/app_startup.h"
 
 int main(int argc, char** argv) {
+    if (argc >= 3) {
+        orvane::SetConfigIniPath(argv[2]);
+    }
     if (argc < 2 || !orvane::InstallCrashRecorder()) {
         return 2;
     }

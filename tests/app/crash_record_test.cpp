@@ -101,5 +101,23 @@ TEST(CrashRecordTest, CrashingChildWritesRecordAtItsTimeAndDies) {
     }
 }
 
+// Catches crash records written beside the program when the settings file lives elsewhere (an
+// installed program's folder is not writable), or a relative settings path taken from anywhere
+// but the current folder.
+TEST(CrashRecordTest, RecordGoesBesideTheNamedSettingsFile) {
+    test::TempDir dir;
+    fs::create_directories(dir.File("bin"));
+    fs::create_directories(dir.File("etc"));
+    const std::string program = dir.File("bin/crash_child");
+    fs::copy_file(test::BinDir() + "/crash_child", program);
+    test::ChildProcess child;
+    ASSERT_TRUE(child.Start({program, "abort", "etc/Config.ini"}, dir.Path()));
+    std::string line;
+    ASSERT_TRUE(child.ReadLine(&line, kWaitMs));
+    EXPECT_EQ(child.Wait(kWaitMs), 128 + SIGABRT);
+    EXPECT_EQ(RecordsUnder(dir.File("etc/CrashDir")).size(), 1u);
+    EXPECT_TRUE(RecordsUnder(dir.File("bin/CrashDir")).empty());
+}
+
 }  // namespace
 }  // namespace orvane

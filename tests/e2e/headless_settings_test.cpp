@@ -2,10 +2,12 @@
 #include <signal.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "common/child_process.h"
 #include "common/netns.h"
+#include "common/notify_receiver.h"
 #include "common/temp_dir.h"
 
 namespace orvane {
@@ -91,6 +93,71 @@ TEST(HeadlessSettingsTest, ConfigIsReadOptionsApplyAndSettingsAreSaved) {
               "网络连接失败，将无法使用云端固件升级功能\n");
     // LogSwitch=1 opens the levels above "Major": the failed check's warning is in the log.
     EXPECT_NE(test::ReadWholeFile(dir.File("Upgrade.log")).find("[General]"), std::string::npos);
+}
+
+// Catches a service manager never told that the service listens (a start that hangs until its
+// time-out) or that it is stopping, and a notice sent before the service listens.
+TEST(HeadlessSettingsTest, ServiceManagerHearsReadyAndStopping) {
+    ORVANE_REQUIRE_PRIVATE_NETWORK();
+    test::TempDir dir;
+    const std::string program = test::InstallProgram("orvane", dir.Path());
+    test::NotifyReceiver manager(dir.File("notify"));
+    ASSERT_TRUE(manager.Bound());
+    ScopedEnv notify("NOTIFY_SOCKET", dir.File("notify").c_str());
+    test::ChildProcess orvane;
+    ASSERT_TRUE(orvane.Start({program, "--headless", "--ip", "127.0.0.1", "--folder", "fw"},
+                             dir.Path(), dir.File("stderr.txt")));
+    std::string line;
+    ASSERT_TRUE(orvane.ReadLine(&line, kWaitMs));
+    ASSERT_EQ(line, "ready\t127.0.0.1\t00:00:00:00:00:00");
+    EXPECT_EQ(manager.Receive(kWaitMs), "READY=1");
+    orvane.Signal(SIGTERM);
+    EXPECT_EQ(manager.Receive(kWaitMs), "STOPPING=1");
+    EXPECT_EQ(orvane.Wait(kWaitMs), 0);
+}
+
+// Catches --config being ignored (the file beside the program read or written instead), its
+// settings not applied, or Start's save losing the file's other lines there.
+TEST(HeadlessSettingsTest, ConfigOptionNamesTheSettingsFile) {
+    ORVANE_REQUIRE_PRIVATE_NETWORK();
+    ScopedEnv english("LC_ALL", "C");
+    test::TempDir dir;
+    std::filesystem::create_directories(dir.File("bin"));
+    std::filesystem::create_directories(dir.File("etc"));
+    const std::string program = test::InstallProgram("orvane", dir.File("bin"));
+    dir.Write("etc/Config.ini",
+              "[CNFINFO]\nPath=" + dir.File("fw") + "\nIPCheck=1\nLogSwitch=1\n[Site]\nkeep=1\n");
+    test::ChildProcess orvane;
+    ASSERT_TRUE(orvane.Start(
+        {program, "--headless", "--ip", "127.0.0.1", "--config", "etc/Config.ini", "--no-show-all"},
+        dir.Path(), dir.File("stderr.txt")));
+    std::string line;
+    ASSERT_TRUE(orvane.ReadLine(&line, kWaitMs));
+    ASSERT_EQ(line, "ready\t127.0.0.1\t00:00:00:00:00:00");
+    orvane.Signal(SIGTERM);
+    ASSERT_EQ(orvane.Wait(kWaitMs), 0);
+
+    EXPECT_EQ(test::ReadWholeFile(dir.File("etc/Config.ini")),
+              "[CNFINFO]\nPath=" + dir.File("fw") +
+                  "\nIPCheck=1\nLogSwitch=1\nCurSelPath=0\nForcedUpgradeVerison=1\n"
+                  "ShowAllDev=0\n[Site]\nkeep=1\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.File("bin/Config.ini")));
+    EXPECT_TRUE(std::filesystem::is_directory(dir.File("fw")));
+    // LogSwitch=1 came from the named file: the failed check's warning is in the log.
+    EXPECT_NE(test::ReadWholeFile(dir.File("Upgrade.log")).find("[General]"), std::string::npos);
+
+    // Without a history the settings' folder is served, never the program's.
+    std::filesystem::create_directories(dir.File("new"));
+    test::ChildProcess fresh;
+    ASSERT_TRUE(
+        fresh.Start({program, "--headless", "--ip", "127.0.0.1", "--config", "new/Config.ini"},
+                    dir.Path(), dir.File("stderr.txt")));
+    ASSERT_TRUE(fresh.ReadLine(&line, kWaitMs));
+    fresh.Signal(SIGTERM);
+    ASSERT_EQ(fresh.Wait(kWaitMs), 0);
+    EXPECT_NE(
+        test::ReadWholeFile(dir.File("new/Config.ini")).find("Path=" + dir.File("new") + "\n"),
+        std::string::npos);
 }
 
 }  // namespace

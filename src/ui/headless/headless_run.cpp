@@ -4,6 +4,7 @@
 #include "app/app_startup.h"
 #include "app/service_control.h"
 #include "firmware/fmw_trace.h"
+#include "platform/service_notify.h"
 #include "platform/signals.h"
 #include "platform/terminal.h"
 #include "protocol/orvane_engine.h"
@@ -98,7 +99,11 @@ int RunHeadless(const HeadlessOptions& options) {
         ready = "ready\t" + engine.LocalIP() + "\t" + engine.LocalMac();
     }
     view.Table().Start(ready);
+    if (!ready.empty()) {
+        platform::NotifyServiceManager("READY=1");
+    }
     platform::WaitForTerminationSignal();
+    platform::NotifyServiceManager("STOPPING=1");
     control.Stop();
     view.Table().Stop(kDrainMs);
     return 0;

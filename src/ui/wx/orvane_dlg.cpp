@@ -65,7 +65,7 @@ wxString Text(int id) {
 
 WindowHooks::WindowHooks()
     : szIniPath(ConfigIniPath()),
-      szProgramDir(platform::ExecutableDir()),
+      szProgramDir(ConfigIniDir()),
       acquireInstance(AcquireSingleInstance),
       installCrashRecorder([] { InstallCrashRecorder(); }),
       pickFolder(PickFolderWithDialog),

@@ -34,7 +34,7 @@ struct WindowHooks {
     WindowHooks();
 
     std::string szIniPath;     // Config.ini
-    std::string szProgramDir;  // the program's folder, the folder box's default
+    std::string szProgramDir;  // the program's folder (Config.ini's), the folder box's default
     std::function<bool()> acquireInstance;
     std::function<void()> installCrashRecorder;
     // Shows a folder picker preset to `preset`; false when the operator cancelled.

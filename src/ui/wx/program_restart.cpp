@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/app_config.h"
 #include "support/log.h"
 
 namespace orvane::ui {
@@ -18,7 +19,11 @@ void RestartProgram() {
     if (len > 0) {
         path[len] = '\0';
     }
-    char* const argv[] = {len > 0 ? path : const_cast<char*>("orvane"), nullptr};
+    // The settings file goes along: without it the new instance would read the one beside the
+    // program, not the one --config named.
+    std::string config = ConfigIniPath();
+    char* const argv[] = {len > 0 ? path : const_cast<char*>("orvane"),
+                          const_cast<char*>("--config"), config.data(), nullptr};
     execv("/proc/self/exe", argv);
     WriteLog(kLogMajor, "RestartProgram execv error, errno=%d", errno);
     std::_Exit(0);
