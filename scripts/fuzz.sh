@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (build-fuzz/) and runs each for SECONDS (default 60)
 # on a copy of its seed corpus. Usage: scripts/fuzz.sh [SECONDS] [TARGET...]
+# Fails (status 1, with the fuzzer's report) on the first target that crashes, leaks or takes
+# more than 30 s on one input; the input is left as crash-*/leak-*/timeout-* in the current folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
@@ -12,11 +14,22 @@ targets=("$@")
 if [ "${#targets[@]}" -eq 0 ]; then
     mapfile -t targets < <(cd build-fuzz/bin && ls fuzz_* 2>/dev/null)
 fi
+if [ "${#targets[@]}" -eq 0 ]; then
+    echo "fuzz.sh: no fuzz targets were built" >&2
+    exit 1
+fi
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
 for t in "${targets[@]}"; do
     seeds="fuzz/corpus/${t#fuzz_}"
-    work=$(mktemp -d)
-    [ -d "$seeds" ] && cp -r "$seeds"/. "$work"/
+    rm -rf "$work/corpus" && mkdir "$work/corpus"
+    [ -d "$seeds" ] && cp -r "$seeds"/. "$work/corpus"/
     echo "== $t for ${seconds}s"
-    build-fuzz/bin/"$t" -max_total_time="$seconds" -max_len=65536 "$work" 2>&1 | tail -n 3
-    rm -rf "$work"
+    if ! build-fuzz/bin/"$t" -max_total_time="$seconds" -timeout=30 -max_len=65536 \
+        "$work/corpus" >"$work/log" 2>&1; then
+        tail -n 80 "$work/log"
+        echo "fuzz.sh: $t failed" >&2
+        exit 1
+    fi
+    grep -E '^Done [0-9]+ runs' "$work/log" || tail -n 3 "$work/log"
 done

@@ -13,7 +13,7 @@ packages=(
     build-essential cmake ninja-build pkg-config clang-format
     # libraries
     libwxgtk3.2-dev libjsoncpp-dev libcurl4-openssl-dev libssl-dev zlib1g-dev
-    libsimpleini-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
+    libsimpleini-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev libisal-dev
     # window tests
     xvfb xauth imagemagick fonts-liberation2 fonts-arphic-uming
     # network tests and real peers

@@ -6,6 +6,7 @@
 
 #include "app/app_startup.h"
 #include "app/product_version.h"
+#include "platform/signals.h"
 #include "ui/headless/headless_view.h"
 #include "ui/wx/run_window.h"
 
@@ -26,6 +27,8 @@ void AddBoxFlags(CLI::App& app, CLI::Option* headless, const std::string& name,
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything that may block (Config.ini is read for the language below).
+    orvane::platform::ExitOnTerminationSignals();
     CLI::App app{"Orvane: upgrades the firmware of network cameras and video recorders"};
     bool headless = false;
     std::string configPath;

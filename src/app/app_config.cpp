@@ -1,7 +1,6 @@
 #include "app/app_config.h"
 
 #include <filesystem>
-#include <fstream>
 
 #include "app/profile_file.h"
 #include "platform/file.h"
@@ -79,7 +78,7 @@ int GetAppLanguage(const std::string& iniPath) {
 
 WindowSettings LoadWindowSettings(const std::string& iniPath, const std::string& programDir) {
     WindowSettings s;
-    s.bConfigFound = std::ifstream(iniPath).is_open();
+    s.bConfigFound = ReadProfileText(iniPath).has_value();
     if (s.bConfigFound) {
         std::string path =
             ReadProfileString(iniPath, kConfigSection, "Path", kMaxPathValue).value_or("");

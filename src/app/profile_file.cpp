@@ -1,3 +1,6 @@
+// Reads through SimpleIni; writes by hand, line by line, because SimpleIni saves a whole file
+// of its own making (comments, blank lines and key order lost) and Start must keep every line
+// of Config.ini except the values it sets.
 #include "app/profile_file.h"
 
 #include <SimpleIni.h>
@@ -5,7 +8,8 @@
 #include <climits>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+
+#include "platform/file.h"
 
 namespace orvane {
 
@@ -113,10 +117,34 @@ std::string CutUtf8(const std::string& text, size_t maxBytes) {
     return text.substr(0, n);
 }
 
+std::optional<std::string> ReadProfileText(const std::string& path) {
+    platform::DataFile file;
+    if (!file.OpenRead(path)) {
+        return std::nullopt;
+    }
+    // Read to the end rather than trusting the size the file claims; stop past the limit.
+    std::string text;
+    char chunk[16 * 1024];
+    for (;;) {
+        long got = file.ReadAt(static_cast<int64_t>(text.size()), chunk, sizeof chunk);
+        if (got < 0) {
+            return std::nullopt;
+        }
+        text.append(chunk, static_cast<size_t>(got));
+        if (text.size() > kMaxProfileBytes) {
+            return std::nullopt;
+        }
+        if (static_cast<size_t>(got) < sizeof chunk) {
+            return text;
+        }
+    }
+}
+
 std::optional<std::string> ReadProfileString(const std::string& path, const char* section,
                                              const char* key, size_t maxBytes) {
+    const std::optional<std::string> text = ReadProfileText(path);
     CSimpleIniA ini(true, false, false);
-    if (ini.LoadFile(path.c_str()) < 0) {
+    if (!text || ini.LoadData(text->data(), text->size()) < 0) {
         return std::nullopt;
     }
     const char* value = ini.GetValue(section, key, nullptr);
@@ -222,13 +250,12 @@ bool WriteProfileValues(const std::string& path, const std::string& section,
     std::string old;
     bool exists = fs::exists(path, ec);
     if (exists) {
-        std::ifstream in(path, std::ios::binary);
-        if (!in) {
+        // Something that cannot be read as a settings file is never replaced by one.
+        std::optional<std::string> text = ReadProfileText(path);
+        if (!text) {
             return false;
         }
-        std::ostringstream ss;
-        ss << in.rdbuf();
-        old = ss.str();
+        old = std::move(*text);
     }
     const std::string fresh = SetProfileValues(old, section, values);
     const std::string temp = path + ".new";

@@ -12,8 +12,17 @@ namespace orvane {
 // `text` cut to at most `maxBytes` bytes, never inside a UTF-8 character.
 std::string CutUtf8(const std::string& text, size_t maxBytes);
 
+// Largest settings file that is read; a bigger one counts as unreadable.
+constexpr size_t kMaxProfileBytes = 1 << 20;
+
+// The whole text of the settings file at `path`; nullopt when it is missing, is not a regular
+// file (a pipe or a device: opening never blocks, reading never runs on without end) or holds
+// more than kMaxProfileBytes.
+std::optional<std::string> ReadProfileText(const std::string& path);
+
 // The value of `key` in `section`, cut to its first `maxBytes` bytes (never inside a UTF-8
-// character); nullopt when the file, the section or the key is missing.
+// character); nullopt when the file (as ReadProfileText reads it), the section or the key is
+// missing.
 std::optional<std::string> ReadProfileString(const std::string& path, const char* section,
                                              const char* key, size_t maxBytes);
 
@@ -39,7 +48,7 @@ std::string SetProfileValues(const std::string& text, const std::string& section
 
 // SetProfileValues on the file at `path`, which is created when missing. The new text
 // replaces the file in one step (written beside it, then renamed), so a failed write leaves
-// the old file. False when the file cannot be read or written.
+// the old file. False when the file cannot be read (as ReadProfileText reads it) or written.
 bool WriteProfileValues(const std::string& path, const std::string& section,
                         const std::vector<ProfileValue>& values);
 

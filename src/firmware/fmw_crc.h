@@ -29,8 +29,9 @@ struct FmwCrcRange {
 };
 
 // Checksums every range of `ranges` in one pass over the open file, however the ranges
-// overlap: each byte is read and checksummed once. False when the size of the file cannot
-// be found or it cannot be positioned. Memory stays bounded by one read buffer.
+// overlap: each byte is read and checksummed once (a long file in two halves at once). False
+// when the size of the file cannot be found. Memory stays bounded by two read buffers. The
+// stream's position is left anywhere.
 bool ComputeRangeCrcs(std::FILE* file, std::vector<FmwCrcRange>* ranges);
 
 // CRC of `length` bytes of the file at `path` from `offset` (length rules as for

@@ -324,4 +324,24 @@ std::string ExecutableDir() {
     return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
 }
 
+long ReadFileAt(std::FILE* file, uint64_t offset, void* buf, size_t len) {
+    const int fd = ::fileno(file);
+    char* p = static_cast<char*>(buf);
+    size_t done = 0;
+    while (done < len) {
+        ssize_t n = ::pread(fd, p + done, len - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return -1;
+        }
+        if (n == 0) {
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<long>(done);
+}
+
 }  // namespace orvane::platform

@@ -122,4 +122,9 @@ std::string SystemErrorText(int err);
 // Folder of the running executable, without a trailing separator.
 std::string ExecutableDir();
 
+// Reads up to `len` bytes at `offset` of an open stream without moving it, so several threads
+// may read their own parts of one file at once. The bytes read (less only at the end of the
+// file), or -1 with the errno set.
+long ReadFileAt(std::FILE* file, uint64_t offset, void* buf, size_t len);
+
 }  // namespace orvane::platform

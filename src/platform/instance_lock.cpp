@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstdlib>
@@ -18,8 +19,15 @@ bool InstanceLock::TryAcquire(const std::string& path) {
     if (m_iFd >= 0) {
         return true;
     }
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // The folder may be shared (the temp folder): a link or a file that another user put there
+    // must not be taken for ours, nor make us open what it points to.
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     if (fd < 0) {
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+        ::close(fd);
         return false;
     }
     int rc;
@@ -34,14 +42,29 @@ bool InstanceLock::TryAcquire(const std::string& path) {
     return true;
 }
 
+namespace {
+
+// A folder that only its owner, the calling user, can write to: nobody else can have put a
+// lock file or a link there. A link as the folder itself does not count.
+bool IsPrivateFolder(const char* path) {
+    struct stat st {};
+    return ::lstat(path, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+}  // namespace
+
 std::string RuntimeDir() {
+    // Another user's pre-made file in a shared folder would keep root's instance from starting,
+    // so root takes only a private folder, else /run, which only root can write.
+    const bool root = ::geteuid() == 0;
     for (const char* name : {"XDG_RUNTIME_DIR", "TMPDIR"}) {
         const char* value = std::getenv(name);
-        if (value && *value) {
+        if (value && *value && (!root || IsPrivateFolder(value))) {
             return value;
         }
     }
-    return "/tmp";
+    return root ? "/run" : "/tmp";
 }
 
 }  // namespace orvane::platform

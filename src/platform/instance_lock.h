@@ -14,7 +14,8 @@ class InstanceLock {
     InstanceLock& operator=(const InstanceLock&) = delete;
 
     // Creates `path` when absent and takes the lock without waiting. False when another
-    // process holds it, or when the file cannot be created or locked.
+    // process holds it, when the file cannot be created or locked, or when `path` is a symbolic
+    // link or anything but a regular file of the calling user.
     bool TryAcquire(const std::string& path);
     bool IsHeld() const { return m_iFd >= 0; }
 
@@ -22,7 +23,8 @@ class InstanceLock {
     int m_iFd = -1;
 };
 
-// Folder for this login's runtime files: $XDG_RUNTIME_DIR, else the temp folder.
+// Folder for this login's runtime files: $XDG_RUNTIME_DIR, else $TMPDIR, else /tmp. For root
+// only a folder that root alone can write counts, else /run.
 std::string RuntimeDir();
 
 }  // namespace orvane::platform

@@ -1,6 +1,7 @@
 #include "platform/signals.h"
 
 #include <pthread.h>
+#include <unistd.h>
 #include <csignal>
 
 namespace orvane::platform {
@@ -13,7 +14,18 @@ sigset_t TerminationSet() {
     sigaddset(&set, SIGTERM);
     return set;
 }
+void ExitNow(int) {
+    ::_exit(0);
+}
 }  // namespace
+
+void ExitOnTerminationSignals() {
+    struct sigaction action {};
+    action.sa_handler = ExitNow;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
 
 void BlockTerminationSignals() {
     sigset_t set = TerminationSet();

@@ -248,8 +248,12 @@ bool UdpSocket::SetNonBlocking(bool on) {
 }
 
 bool UdpSocket::SetReuseAddress() {
-    int one = 1;
-    return Check(::setsockopt(m_iFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one));
+    // On Linux, SO_REUSEADDR on two UDP sockets lets both bind one port, and the later one
+    // takes the traffic: a second server would silently serve the devices of the first. A
+    // datagram socket has no TIME_WAIT to skip, so nothing is lost by leaving it off: a second
+    // server's bind then fails with EADDRINUSE and it says so.
+    int off = 0;
+    return Check(::setsockopt(m_iFd, SOL_SOCKET, SO_REUSEADDR, &off, sizeof off));
 }
 
 bool UdpSocket::SetBroadcast() {

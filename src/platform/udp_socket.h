@@ -86,6 +86,9 @@ class UdpSocket {
     void Close();
 
     bool SetNonBlocking(bool on);
+    // Keeps the port to this socket alone: address reuse stays off (see the source for why),
+    // so a second socket's bind on the same port fails. False only when the option cannot be
+    // set.
     bool SetReuseAddress();
     bool SetBroadcast();
     bool SetReceiveBuffer(int bytes);

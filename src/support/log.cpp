@@ -9,6 +9,7 @@
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "platform/thread.h"
+#include "support/log_format.h"
 
 namespace orvane {
 
@@ -49,11 +50,11 @@ void WriteLog(int level, const char* format, ...) {
     if (prefix < 0) {
         return;
     }
-    // The line is cut at kMaxLogLine characters: vsnprintf stops there and terminates.
+    // The line is cut at kMaxLogLine characters: the formatter stops there and terminates.
     size_t room = kMaxLogLine + 1 - static_cast<size_t>(prefix);
     va_list args;
     va_start(args, format);
-    std::vsnprintf(line + prefix, room, format, args);
+    FormatLogMessage(line + prefix, room, format, args);
     va_end(args);
 
     std::lock_guard<std::mutex> lock(g_csLogFile);

@@ -25,7 +25,9 @@ constexpr size_t kMaxLogLine = 510;
 void InitLog(int level, const char* path);
 
 // Appends one line " [Level][dd/mm hh:mm:ss.mmm]message" + CR LF to the log file. Any thread,
-// any time; before InitLog nothing is written. Failures lose the line silently.
+// any time; before InitLog nothing is written. Failures lose the line silently. Control bytes
+// inside %s and %c arguments are written escaped ("\r", "\n", "\xNN"), so text from the
+// network cannot start a line of its own; the format's own line feeds are kept.
 void WriteLog(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // Appends `length` bytes of text and CR LF: three open attempts 50 ms apart, then gives up.

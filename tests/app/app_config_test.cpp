@@ -187,22 +187,5 @@ TEST(AppConfigTest, StartSaveWritesHistoryBoxesAndKeepsTheRest) {
               "ShowAllDev=1\n");
 }
 
-// Catches the saved file not reading back as it was saved (the next start must see it).
-TEST(AppConfigTest, SavedSettingsReadBack) {
-    test::TempDir dir;
-    FolderHistory h;
-    h.Browse(dir.File("a"));
-    h.Browse(dir.File("b"));
-    h.Browse(dir.File("a"));
-    ASSERT_TRUE(SaveStartSettings(dir.File("Config.ini"), &h, false, true, false));
-    WindowSettings s = LoadWindowSettings(dir.File("Config.ini"), dir.Path());
-    EXPECT_EQ(s.folders.Entries(), h.Entries());
-    EXPECT_EQ(s.folders.SelectedIndex(), 0);
-    EXPECT_FALSE(s.bForcedUpgrade);
-    EXPECT_TRUE(s.bIpCheck);
-    EXPECT_FALSE(s.bShowAllDevices);
-    EXPECT_EQ(GetAppLanguage(dir.File("Config.ini")), 0);
-}
-
 }  // namespace
 }  // namespace orvane

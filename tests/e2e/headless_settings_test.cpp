@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -93,6 +95,47 @@ TEST(HeadlessSettingsTest, ConfigIsReadOptionsApplyAndSettingsAreSaved) {
               "网络连接失败，将无法使用云端固件升级功能\n");
     // LogSwitch=1 opens the levels above "Major": the failed check's warning is in the log.
     EXPECT_NE(test::ReadWholeFile(dir.File("Upgrade.log")).find("[General]"), std::string::npos);
+}
+
+// Catches a Config.ini that is not a settings file stopping the program: a pipe that nobody
+// writes hung start-up, a link to /dev/zero ran it out of memory. Each is taken as no file,
+// and Start's save leaves it as it was.
+TEST(HeadlessSettingsTest, ConfigThatIsNoRegularFileIsIgnored) {
+    ORVANE_REQUIRE_PRIVATE_NETWORK();
+    struct Case {
+        const char* what;
+        bool (*make)(const test::TempDir& dir);
+    } cases[] = {
+        {"pipe",
+         [](const test::TempDir& d) { return ::mkfifo(d.File("Config.ini").c_str(), 0644) == 0; }},
+        {"link to /dev/zero",
+         [](const test::TempDir& d) {
+             return ::symlink("/dev/zero", d.File("Config.ini").c_str()) == 0;
+         }},
+        {"file over 1 MiB",
+         [](const test::TempDir& d) {
+             d.Write("Config.ini", "[CNFINFO]\nLogSwitch=1\n" + std::string(1 << 20, ';'));
+             return true;
+         }},
+    };
+    for (const Case& c : cases) {
+        test::TempDir dir;
+        const std::string program = test::InstallProgram("orvane", dir.Path());
+        ASSERT_TRUE(c.make(dir)) << c.what;
+        struct stat before {};
+        ASSERT_EQ(::lstat(dir.File("Config.ini").c_str(), &before), 0);
+        test::ChildProcess orvane;
+        ASSERT_TRUE(orvane.Start({program, "--headless", "--ip", "127.0.0.1", "--folder", "fw"},
+                                 dir.Path(), dir.File("stderr.txt")));
+        std::string line;
+        EXPECT_TRUE(orvane.ReadLine(&line, kWaitMs)) << c.what;
+        orvane.Signal(SIGTERM);
+        EXPECT_EQ(orvane.Wait(kWaitMs), 0) << c.what;
+        struct stat after {};
+        ASSERT_EQ(::lstat(dir.File("Config.ini").c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino) << c.what << " was replaced";
+        EXPECT_EQ(after.st_size, before.st_size) << c.what;
+    }
 }
 
 // Catches a service manager never told that the service listens (a start that hangs until its

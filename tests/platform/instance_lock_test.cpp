@@ -1,6 +1,11 @@
 #include "platform/instance_lock.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
 
 #include "common/temp_dir.h"
 
@@ -29,6 +34,56 @@ TEST(InstanceLockTest, UncreatableLockFileIsRefused) {
     test::TempDir dir;
     InstanceLock lock;
     EXPECT_FALSE(lock.TryAcquire(dir.File("missing/OrvaneDlg")));
+}
+
+// Catches a lock file that another local user planted in a shared folder being used: a link
+// (opening it would create or lock what it points to) or a file owned by someone else.
+TEST(InstanceLockTest, LinkOrForeignFileIsRefused) {
+    test::TempDir dir;
+    dir.Write("target", "");
+    ASSERT_EQ(::symlink(dir.File("target").c_str(), dir.File("link").c_str()), 0);
+    ASSERT_EQ(::symlink(dir.File("absent").c_str(), dir.File("dangling").c_str()), 0);
+    InstanceLock viaLink;
+    EXPECT_FALSE(viaLink.TryAcquire(dir.File("link")));
+    InstanceLock viaDangling;
+    EXPECT_FALSE(viaDangling.TryAcquire(dir.File("dangling")));
+    EXPECT_NE(::access(dir.File("absent").c_str(), F_OK), 0);  // nothing created behind it
+    if (::geteuid() == 0) {
+        dir.Write("foreign", "");
+        ASSERT_EQ(::chown(dir.File("foreign").c_str(), 65534, 65534), 0);
+        InstanceLock foreign;
+        EXPECT_FALSE(foreign.TryAcquire(dir.File("foreign")));
+    }
+}
+
+// Catches root keeping its lock in a folder any user can write (where a planted file blocks
+// or redirects it): only a private folder counts, else /run.
+TEST(InstanceLockTest, RootTakesOnlyAPrivateRuntimeFolder) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root";
+    }
+    const char* oldXdg = std::getenv("XDG_RUNTIME_DIR");
+    const char* oldTmp = std::getenv("TMPDIR");
+    const std::string savedXdg = oldXdg ? oldXdg : "";
+    const std::string savedTmp = oldTmp ? oldTmp : "";
+    test::TempDir dir;  // created 0700 by this (root) process
+    ASSERT_EQ(::mkdir(dir.File("shared").c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(dir.File("shared").c_str(), 01777), 0);
+    struct Case {
+        std::string xdg, tmp, want;
+    } cases[] = {
+        {dir.Path(), "", dir.Path()},
+        {"/tmp", "", "/run"},
+        {dir.File("shared"), dir.Path(), dir.Path()},
+        {dir.File("missing"), "", "/run"},
+    };
+    for (const Case& c : cases) {
+        ::setenv("XDG_RUNTIME_DIR", c.xdg.c_str(), 1);
+        ::setenv("TMPDIR", c.tmp.c_str(), 1);
+        EXPECT_EQ(RuntimeDir(), c.want) << c.xdg;
+    }
+    oldXdg ? ::setenv("XDG_RUNTIME_DIR", savedXdg.c_str(), 1) : ::unsetenv("XDG_RUNTIME_DIR");
+    oldTmp ? ::setenv("TMPDIR", savedTmp.c_str(), 1) : ::unsetenv("TMPDIR");
 }
 
 }  // namespace

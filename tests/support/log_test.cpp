@@ -87,6 +87,16 @@ TEST_F(LogTest, LongLineIsCutAt510Characters) {
     EXPECT_EQ(lines[0].size(), kMaxLogLine);
 }
 
+// Catches network text forging a line: a file name holding CR LF and a level prefix must stay
+// inside the one line that logs it.
+TEST_F(LogTest, NetworkTextCannotStartALineOfItsOwn) {
+    WriteLog(kLogMajor, "FileName is <%s>", "a.bin\r\n [Major][01/01 00:00:00.000]forged");
+    auto lines = Lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("<a.bin\\r\\n [Major][01/01 00:00:00.000]forged>"), std::string::npos)
+        << lines[0];
+}
+
 // Catches truncation at start: a second run must append after the first run's lines.
 TEST_F(LogTest, ReinitialisingAppendsToExistingFile) {
     WriteLog(kLogMajor, "first run");
@@ -110,7 +120,7 @@ TEST_F(LogTest, UnopenableFileLosesLineWithoutFailing) {
 // Catches lines from different threads interleaving inside one line.
 TEST_F(LogTest, ConcurrentWritersNeverInterleaveWithinALine) {
     constexpr int kThreads = 4;
-    constexpr int kLinesEach = 50;
+    constexpr int kLinesEach = 20;
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([t] {

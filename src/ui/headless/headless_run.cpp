@@ -44,8 +44,6 @@ std::string ChosenFolder(const std::string& given) {
 }  // namespace
 
 int RunHeadless(const HeadlessOptions& options) {
-    // Signals are taken by this thread alone; every service thread inherits the mask.
-    platform::BlockTerminationSignals();
     InstallCrashRecorder();
     if (!AcquireSingleInstance()) {
         std::fprintf(stderr, "%s\n", LoadText(102));
@@ -81,6 +79,9 @@ int RunHeadless(const HeadlessOptions& options) {
     view.SetForcedUpgrade(start.bForcedUpgrade);
     view.SetShowAllDevices(start.bShowAllDevices);
     view.SetIpCheck(start.bIpCheck);
+    // From here signals are taken by this thread alone, after an orderly Stop; every service
+    // thread inherits the mask. Until here they end the process at once (main).
+    platform::BlockTerminationSignals();
     OrvaneEngine engine(view);
     ServiceControl control(engine);
 

@@ -1,0 +1,81 @@
+#include "support/log_format.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace orvane {
+namespace {
+
+std::string Format(const char* format, ...) {
+    char out[256];
+    va_list args;
+    va_start(args, format);
+    size_t n = FormatLogMessage(out, sizeof out, format, args);
+    va_end(args);
+    EXPECT_EQ(n, std::strlen(out));
+    return out;
+}
+
+// What the C library makes of the same format and arguments.
+template <typename... Args>
+std::string Printf(const char* format, Args... args) {
+    char out[256];
+    std::snprintf(out, sizeof out, format, args...);
+    return out;
+}
+
+// Catches the formatter reading an argument with the wrong size (every later one shifts) or
+// dropping a flag, width, precision or '*' value: numbers and pointers read as printf's.
+TEST(LogFormatTest, NonTextConversionsMatchPrintf) {
+    int x = 0;
+    const long long big = -1234567890123LL;
+    EXPECT_EQ(Format("%d %i %5d|%-5d|%05d %+d", 1, -2, 3, 4, 5, 6),
+              Printf("%d %i %5d|%-5d|%05d %+d", 1, -2, 3, 4, 5, 6));
+    EXPECT_EQ(Format("%u %x %X %#o %lu %llu %zu %lld %hhd %hd %jd %td", 7u, 255u, 255u, 8u, 9ul,
+                     10ull, size_t{11}, big, 12, 13, intmax_t{14}, ptrdiff_t{-15}),
+              Printf("%u %x %X %#o %lu %llu %zu %lld %hhd %hd %jd %td", 7u, 255u, 255u, 8u, 9ul,
+                     10ull, size_t{11}, big, 12, 13, intmax_t{14}, ptrdiff_t{-15}));
+    EXPECT_EQ(Format("%*d|%-*d|%*d|%.*f|%.*f", 4, 1, 4, 2, -4, 3, 2, 3.14159, -1, 2.5),
+              Printf("%*d|%-*d|%*d|%.*f|%.*f", 4, 1, 4, 2, -4, 3, 2, 3.14159, -1, 2.5));
+    EXPECT_EQ(Format("%.3f %e %g %10.4f %Lf %p %% %s", 1.5, 2.5, 0.1, 3.0, 4.0L, &x, "end"),
+              Printf("%.3f %e %g %10.4f %Lf %p %% %s", 1.5, 2.5, 0.1, 3.0, 4.0L, &x, "end"));
+}
+
+// Catches a control byte of an argument reaching the log raw (a CR LF there forges a line), an
+// escape applied to the format's own line feeds, or a precision that reads past its bound.
+TEST(LogFormatTest, ControlBytesOfTextArgumentsAreEscaped) {
+    const char unterminated[4] = {'a', '\n', 'b', 'c'};
+    struct Case {
+        std::string got;
+        std::string want;
+    } cases[] = {
+        {Format("<%s>", "a\r\n [Major][01/01 00:00:00.000]x"),
+         "<a\\r\\n [Major][01/01 00:00:00.000]x>"},
+        {Format("%s", "\t\x01\x1f\x7f"), "\\x09\\x01\\x1F\\x7F"},
+        {Format("%s", "caf\xC3\xA9 \\dir\\f.bin"), "caf\xC3\xA9 \\dir\\f.bin"},  // kept
+        {Format("%.3s|", unterminated), "a\\nb|"},  // precision counts bytes read
+        {Format("%5s|%-5s|", "\n", "\r"), "   \\n|\\r   |"},
+        {Format("%c%c", '\r', 'z'), "\\rz"},
+        {Format("%c", 0), "\\x00"},
+        {Format("tftp %s\n", "x"), "tftp x\n"},  // the format's own line feed stays
+        {Format("%s", static_cast<const char*>(nullptr)), "(null)"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.got, c.want);
+    }
+}
+
+// Catches an overrun when escapes grow a long argument beyond the buffer.
+TEST(LogFormatTest, EscapedTextIsCutAtTheBuffer) {
+    const std::string lines(300, '\n');
+    const std::string got = Format("%s", lines.c_str());
+    EXPECT_EQ(got.size(), 255u);  // the helper's buffer less its terminator
+    EXPECT_EQ(got.substr(0, 4), "\\n\\n");
+}
+
+}  // namespace
+}  // namespace orvane
