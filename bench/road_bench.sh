@@ -12,7 +12,11 @@
 #   plain_100dev     100 plain TFTP downloads of the same file from the same server with the
 #                    same client, started together, 3 times; ratio = road / plain (medians)
 #   curl_100dev      the same 100 downloads by curl (blksize 1468), for reference
+#   ratio            road / plain of each run, the median of the three
+#   rss              Orvane's resident memory once ready (idle), and its peak after the first
+#                    100-device road (the reply rows before it had 100 devices asking too)
 # Goals: reply_1dev p99 < 1 ms; reply_100dev all answered within 50 ms; ratio <= 1.2.
+# With ORVANE_BENCH_RESULTS set, appends one "NAME VALUES..." line per row to that file.
 # Usage (root): bash bench/road_bench.sh [build/bin]
 set -euo pipefail
 
@@ -59,6 +63,15 @@ for _ in $(seq 100); do
     sleep 0.1
 done
 grep -q '^ready' "$work/orvane.out" || { echo "orvane did not start:" >&2; cat "$work/orvane.err" >&2; exit 1; }
+[ "$(cat "/proc/$orvane_pid/comm")" = orvane ] || { echo "lost orvane's pid" >&2; exit 1; }
+# status_kib FIELD: a VmRSS/VmHWM line of Orvane's status, in KiB
+status_kib() {
+    awk -v f="$1:" '$1 == f {print $2}' "/proc/$orvane_pid/status"
+}
+rss_idle=$(status_kib VmRSS)
+result() {
+    if [ -n "${ORVANE_BENCH_RESULTS:-}" ]; then echo "$*" >> "$ORVANE_BENCH_RESULTS"; fi
+}
 
 devsim() {
     ip netns exec "$dev" "$bindir/orvane-devsim" --server 10.254.0.1 "$@"
@@ -81,6 +94,8 @@ s=$(summary --devices 1 --road request --rounds 1000 --request-interval 1000)
 printf '%-14s median %.3f ms  p99 %.3f ms  max %.3f ms  (%s)\n' reply_1dev \
     "$(field reply-median-ms "$s")" "$(field reply-p99-ms "$s")" "$(field reply-max-ms "$s")" \
     "answered $(field answered "$s")/1 x1000"
+result reply_1dev "$(field reply-median-ms "$s")" "$(field reply-p99-ms "$s")" \
+    "$(field reply-max-ms "$s")" "$(field answered "$s")"
 
 : > "$work/all100"
 for i in $(seq 10); do
@@ -91,14 +106,23 @@ printf '%-14s all answered in: median %.1f ms  worst %.1f ms  (answered per run:
     "$(awk '{print $1 * 1000}' "$work/all100" | median)" \
     "$(awk '{print $1 * 1000}' "$work/all100" | sort -g | tail -1)" \
     "$(awk '{print $2}' "$work/all100" | sort -u | tr '\n' ' ')"
-printf '%-14s per run: median of medians %.3f ms, worst p99 %.3f ms\n' "" \
-    "$(awk '{print $3}' "$work/all100" | median)" "$(awk '{print $4}' "$work/all100" | sort -g | tail -1)"
+printf '%-14s per run: median of medians %.3f ms, median p99 %.3f ms, worst p99 %.3f ms\n' "" \
+    "$(awk '{print $3}' "$work/all100" | median)" "$(awk '{print $4}' "$work/all100" | median)" \
+    "$(awk '{print $4}' "$work/all100" | sort -g | tail -1)"
+result reply_100dev "$(awk '{print $3}' "$work/all100" | median)" \
+    "$(awk '{print $4}' "$work/all100" | median)" "$(awk '{print $4}' "$work/all100" | sort -g | tail -1)" \
+    "$(awk '{print $1 * 1000}' "$work/all100" | median)" \
+    "$(awk '{print $1 * 1000}' "$work/all100" | sort -g | tail -1)" \
+    "$(awk '{s += $2} END {print s}' "$work/all100")/$((100 * 10))"
 
 echo "== 100 devices, 8 MiB package, blksize 1468"
 : > "$work/road"; : > "$work/plain"; : > "$work/curl"
 for i in 1 2 3; do
     s=$(summary --devices 100 --compare "$work/fw/M100.bin" --mac "02:00:00:02:0$i:00")
     echo "$(field road-s "$s") $(field downloaded "$s") $(field failures "$s")" >> "$work/road"
+    if [ "$i" = 1 ]; then
+        rss_peak=$(status_kib VmHWM)
+    fi
     s=$(summary --devices 100 --fetch M100.bin --compare "$work/fw/M100.bin")
     echo "$(field road-s "$s") $(field downloaded "$s") $(field failures "$s")" >> "$work/plain"
     t0=$(date +%s.%N)
@@ -122,7 +146,12 @@ printf '%-14s %s s  (runs: %s; downloaded/failures: %s)\n' plain_100dev "$plain"
 printf '%-14s %.3f s  (runs: %s; corrupt: %s)\n' curl_100dev \
     "$(awk '{print $1}' "$work/curl" | median)" "$(awk '{printf "%.3f ", $1}' "$work/curl")" \
     "$(awk '{print $2}' "$work/curl" | tr '\n' ' ')"
-printf '%-14s %.2f  (road / plain, goal <= 1.2)\n' ratio "$(echo "$road / $plain" | bc -l)"
+ratio=$(paste -d ' ' "$work/road" "$work/plain" | awk '{print $1 / $4}' | median)
+printf '%-14s %.2f  (road / plain of each run, median; goal <= 1.2)\n' ratio "$ratio"
+printf '%-14s idle %d KiB, peak with 100 devices %d KiB\n' rss "$rss_idle" "$rss_peak"
+result road_100dev "$road" "$plain" "$ratio" "$(awk '{print $1}' "$work/curl" | median)" \
+    "$(awk '{s += $2} END {print s}' "$work/road")/300" "$(awk '{s += $3} END {print s}' "$work/road")"
+result rss_kib "$rss_idle" "$rss_peak"
 count() {
     { grep "^$1"$'\t' "$work/orvane.out" || echo "$1 0"; } | tail -1 | tr '\t' ' '
 }

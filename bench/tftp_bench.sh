@@ -2,16 +2,20 @@
 # Compares Orvane's TFTP service with Debian's tftpd-hpa, both downloaded from by the same
 # client (curl) inside a private network namespace that this script creates:
 #   Orvane on 127.0.0.1:69, tftpd-hpa (foreground, started and stopped here) on 127.0.0.2:69.
-# Rows: one 64 MiB download at blksize 512, 1468 and 16384; 20 concurrent 16 MiB downloads at
-# blksize 1468. Prints wall time and server CPU of each, and the ratios
+# Rows: one 64 MiB download at blksize 512, 1468, 8192 and 16384; 20 concurrent 16 MiB
+# downloads at blksize 1468. Each row runs RUNS times (default 3), Orvane and tftpd-hpa in
+# turn; it prints the median wall time and server CPU of each, and the medians of the runs'
 #   speed = tftpd-hpa time / Orvane time       (>= 1: Orvane at least as fast)
 #   cpu   = tftpd-hpa CPU / Orvane CPU         (>= 1: Orvane spends less CPU per byte)
-# Usage (root): bash bench/tftp_bench.sh [build/bin]
+# With ORVANE_BENCH_RESULTS set, appends "tftp_ROW orvane_s hpa_s speed cpu time_ratio" to
+# that file (time_ratio: the median of the runs' Orvane time / tftpd-hpa time).
+# Usage (root): bash bench/tftp_bench.sh [build/bin] [RUNS]
 set -euo pipefail
 
 bindir="$(cd "${1:-$(dirname "$0")/../build/bin}" && pwd)"
+runs="${2:-3}"
 if [ -z "${ORVANE_BENCH_NS:-}" ]; then
-    exec env ORVANE_BENCH_NS=1 unshare --net -- bash "$0" "$bindir"
+    exec env ORVANE_BENCH_NS=1 unshare --net -- bash "$0" "$bindir" "$runs"
 fi
 ip link set lo up
 # tftpd-hpa resolves its address with AI_ADDRCONFIG, which ignores loopback: give the
@@ -97,17 +101,33 @@ run() {
     echo "$(echo "$t1 - $t0" | bc -l) $((c1 - c0))"
 }
 
+median() {
+    sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'
+}
+
 printf '%-28s %10s %10s %8s %8s %8s %8s\n' row orvane_s hpa_s speed orv_cpu hpa_cpu cpu
 while read -r label blk file count; do
-    read -r ot oc < <(run 127.0.0.1 "$orvane_pid" "$blk" "$file" "$count")
-    read -r ht hc < <(run 127.0.0.2 "$hpa_pid" "$blk" "$file" "$count")
-    speed=$(echo "$ht / $ot" | bc -l)
-    cpu=$(echo "($hc + 0.5) / ($oc + 0.5)" | bc -l)
-    printf '%-28s %10.2f %10.2f %8.2f %8d %8d %8.2f\n' "$label" "$ot" "$ht" "$speed" "$oc" "$hc" "$cpu"
+    : > "$work/runs"
+    for _ in $(seq "$runs"); do
+        read -r ot oc < <(run 127.0.0.1 "$orvane_pid" "$blk" "$file" "$count")
+        read -r ht hc < <(run 127.0.0.2 "$hpa_pid" "$blk" "$file" "$count")
+        echo "$ot $ht $oc $hc" >> "$work/runs"
+    done
+    col() { awk "{print \$$1}" "$work/runs" | median; }
+    speed=$(awk '{print $2 / $1}' "$work/runs" | median)
+    cpu=$(awk '{print ($4 + 0.5) / ($3 + 0.5)}' "$work/runs" | median)
+    printf '%-28s %10.2f %10.2f %8.2f %8d %8d %8.2f\n' "$label" "$(col 1)" "$(col 2)" "$speed" \
+        "$(col 3)" "$(col 4)" "$cpu"
+    printf '%-28s %s\n' "" "runs (orvane_s hpa_s orv_cpu hpa_cpu): $(tr '\n' ';' < "$work/runs")"
+    if [ -n "${ORVANE_BENCH_RESULTS:-}" ]; then
+        echo "tftp_$label $(col 1) $(col 2) $speed $cpu $(awk '{print $1 / $2}' "$work/runs" | median)" \
+            >> "$ORVANE_BENCH_RESULTS"
+    fi
 done <<'ROWS'
 64MiB_blksize512 512 f64.bin 1
 64MiB_blksize1468 1468 f64.bin 1
+64MiB_blksize8192 8192 f64.bin 1
 64MiB_blksize16384 16384 f64.bin 1
 20x16MiB_blksize1468 1468 f16.bin 20
 ROWS
-echo "(CPU in clock ticks of $(getconf CLK_TCK)/s; ratios above 1 favour Orvane)"
+echo "(medians of $runs runs each; CPU in clock ticks of $(getconf CLK_TCK)/s; ratios above 1 favour Orvane)"

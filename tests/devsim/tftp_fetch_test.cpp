@@ -119,13 +119,15 @@ TftpFetchOptions Quick(unsigned blksize) {
     return o;
 }
 
-// Catches an OACK accepted with a block size the client cannot take, an option it never
-// asked for, or an unterminated list, and names compared with their case.
+// Catches an OACK accepted with a block size the client cannot take, a time-out it did not
+// ask, an option it never asked for, or an unterminated list, and names compared with their
+// case.
 TEST(CheckOackTest, AcceptsOnlyWhatWasAsked) {
     using namespace std::string_literals;
     TftpFetchOptions asked;
     asked.uBlksize = 1468;
     asked.bTsize = true;
+    asked.uAskTimeout = 1;
     struct Case {
         std::string options;
         bool ok;
@@ -153,8 +155,11 @@ TEST(CheckOackTest, AcceptsOnlyWhatWasAsked) {
          "\0"s,
          false, 0},
         {"timeout\0"s
+         "1\0"s,
+         true, 512},
+        {"timeout\0"s
          "5\0"s,
-         false, 0},  // never asked
+         false, 0},  // a server may take the time-out or leave it, never change it
         {"tsize\0"s
          "12x\0"s,
          false, 0},
@@ -173,10 +178,13 @@ TEST(CheckOackTest, AcceptsOnlyWhatWasAsked) {
     }
     TftpFetchOptions blksizeOnly;
     TftpNegotiated n;
-    EXPECT_FALSE(CheckOack("tsize\0"
-                           "5\0",
-                           8, blksizeOnly, &n)
-                     .empty());
+    for (const std::string& notAsked : {"tsize\0"
+                                        "5\0"s,
+                                        "timeout\0"
+                                        "1\0"s}) {
+        EXPECT_FALSE(CheckOack(notAsked.data(), notAsked.size(), blksizeOnly, &n).empty())
+            << notAsked;
+    }
 }
 
 // Catches a client that waits forever for a silent server, or sends its request more or fewer

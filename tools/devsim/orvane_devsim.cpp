@@ -57,6 +57,7 @@ struct Options {
     unsigned uBlksize = 1468;
     bool bTsize = false;
     int iTftpTimeoutMs = 1000;
+    unsigned uAskTimeout = 0;
     int iTftpTries = 5;
     int iTftpPort = 69;
     int iRequestIntervalMs = 3000;
@@ -95,6 +96,10 @@ void AddOptions(CLI::App& app, Options& o) {
     app.add_option("--tftp-timeout", o.iTftpTimeoutMs,
                    "Resend the last TFTP packet after this many ms of silence (default 1000)")
         ->check(CLI::Range(10, 60000));
+    app.add_option("--ask-timeout", o.uAskTimeout,
+                   "Ask the server for this TFTP time-out in seconds (timeout option, 1..255; "
+                   "default 0 asks none)")
+        ->check(CLI::Range(0u, 255u));
     app.add_option("--tftp-tries", o.iTftpTries,
                    "Sends of one TFTP packet before giving up (default 5)")
         ->check(CLI::Range(1, 100));
@@ -167,6 +172,7 @@ std::string MakePlan(const Options& o, const std::string* reference, RunPlan* pl
     road.fetch.uBlksize = o.uBlksize;
     road.fetch.bTsize = o.bTsize;
     road.fetch.iTimeoutMs = o.iTftpTimeoutMs;
+    road.fetch.uAskTimeout = o.uAskTimeout;
     road.fetch.iTries = o.iTftpTries;
     road.szFetchName = o.szFetch;
     road.bExpectNoFirmware = o.bExpectNoFirmware;

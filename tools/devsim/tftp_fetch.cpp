@@ -85,7 +85,7 @@ class FetchSession {
     FetchSession(const platform::Endpoint& server, const TftpFetchOptions& options,
                  const TftpSink& sink)
         : m_server(server), m_options(options), m_sink(sink) {
-        m_bOptionsAsked = options.uBlksize != 0 || options.bTsize;
+        m_bOptionsAsked = options.uBlksize != 0 || options.bTsize || options.uAskTimeout != 0;
         m_vecBuffer.resize(std::max(options.uBlksize, kTftpDefaultBlock) + kHeader + 1);
     }
 
@@ -287,6 +287,12 @@ std::string BuildReadRequest(const std::string& name, const TftpFetchOptions& op
         p += "0";
         p.push_back('\0');
     }
+    if (options.uAskTimeout != 0) {
+        p += "timeout";
+        p.push_back('\0');
+        p += std::to_string(options.uAskTimeout);
+        p.push_back('\0');
+    }
     return p;
 }
 
@@ -321,6 +327,10 @@ std::string CheckOack(const char* options, size_t len, const TftpFetchOptions& a
             }
             result.bTsize = true;
             result.uTsize = v;
+        } else if (IEquals(name, "timeout") && asked.uAskTimeout != 0) {
+            if (!ParseDecimal(value, &v) || v != asked.uAskTimeout) {
+                return "timeout " + value.substr(0, 32) + " not the one asked";
+            }
         } else {
             return "option " + name.substr(0, 32) + " not asked for";
         }

@@ -31,6 +31,7 @@ constexpr unsigned kTftpMaxBlksize = 65464;
 struct TftpFetchOptions {
     unsigned uBlksize = 1468;         // blksize asked for; 0 asks no option (512-byte blocks)
     bool bTsize = false;              // asks tsize 0 and holds the server to the size it names
+    unsigned uAskTimeout = 0;         // timeout option asked, seconds (1..255); 0 asks none
     int iTimeoutMs = 1000;            // silence after which the last packet is sent again
     int iTries = 5;                   // sends of one packet before giving up
     uint64_t uMaxBytes = 0x7FFFFFFF;  // a longer file is abandoned
@@ -47,7 +48,8 @@ struct TftpNegotiated {
 std::string BuildReadRequest(const std::string& name, const TftpFetchOptions& options);
 
 // Checks the option list of an OACK (the bytes after its opcode) against what was asked:
-// an option not asked, a blksize outside 8..asked, a tsize that is not a number or an
+// an option not asked, a blksize outside 8..asked, a tsize that is not a number, a timeout
+// other than the one asked (RFC 2349: the server may only take it or leave it) or an
 // unterminated list are refused. Empty when acceptable (`out` filled), else the reason.
 std::string CheckOack(const char* options, size_t len, const TftpFetchOptions& asked,
                       TftpNegotiated* out);
