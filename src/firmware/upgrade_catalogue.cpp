@@ -114,6 +114,13 @@ void AddUpgradeFileInfo(std::vector<UpgradeFileInfo>& catalogue, const std::stri
         return;
     }
     const std::string path = folder + name;
+    // The TFTP server refuses these names whatever the file holds (a percent sign, "..", and a
+    // backslash, which it reads as a folder separator): offered, the device could not fetch it.
+    if (name.find_first_of("%\\") != std::string::npos || name.find("..") != std::string::npos) {
+        WriteLog(kLogInfo, "#QMDebug name the TFTP server refuses, continue, szFilePath=%s",
+                 path.c_str());
+        return;
+    }
     // A longer path is never cut: a cut path could name another file.
     std::unique_ptr<std::FILE, FileCloser> f(
         path.size() <= kMaxPath ? platform::OpenRegularFileForRead(path) : nullptr);

@@ -270,6 +270,21 @@ bool RememberRequest(TftpRun& run, const TftpTransfer& t) {
     return true;
 }
 
+// The running transfer that `t`'s request repeats: the same bytes from the same address and
+// port. A client sends its request again when the first answer was lost or late; the transfer
+// already answering resends on its own, and a second one would only take a record from another
+// device (the limit holds as many records as a shelf of devices) and be refused by the client.
+const TftpTransfer* RunningTransferOf(const TftpRun& run, const TftpTransfer& t) {
+    for (const auto& r : run.records) {
+        if (r.get() != &t && r->busy.load() && r->requestFrom == t.requestFrom &&
+            r->requestLength == t.requestLength &&
+            std::memcmp(r->request.data(), t.request.data(), t.requestLength) == 0) {
+            return r.get();
+        }
+    }
+    return nullptr;
+}
+
 TftpTransfer* PickRecord(TftpRun& run) {
     for (auto& r : run.records) {
         if (r->permanent.load() && !r->busy.load()) {
@@ -311,7 +326,16 @@ void AcceptRequest(TftpRun& run, platform::UdpSocket& listen) {
         return;
     }
     t->requestLength = static_cast<size_t>(n);
+    t->requestFrom = t->peer;
     const platform::SocketAddress peer = t->peer.Unmapped();
+    if (const TftpTransfer* running = RunningTransferOf(run, *t)) {
+        WriteLog(kLogGeneral, "Warning : received duplicated request from %s:%s",
+                 peer.NumericHost().c_str(), peer.NumericPort().c_str());
+        WriteLog(kLogInfo, "transfer %d answers it already, request dropped",
+                 running->transferNumber);
+        DropRecord(run, t);
+        return;
+    }
     if (!RememberRequest(run, *t)) {
         WriteLog(kLogGeneral, "Warning : received duplicated request from %s:%s",
                  peer.NumericHost().c_str(), peer.NumericPort().c_str());

@@ -52,6 +52,7 @@ struct TftpTransfer {
     int defaultTimeout = 5;
     bool writeAllowed = true;  // the operator's choice: false refuses every write request
     platform::SocketAddress peer;
+    platform::SocketAddress requestFrom;  // `peer` as received; only the main thread touches it
     std::array<uint8_t, kTftpPacketSize> request{};
     size_t requestLength = 0;
     int64_t startTime = 0;  // wall-clock seconds

@@ -122,11 +122,12 @@ TEST_F(CatalogueTest, EachFileKindIsProbedByItsHeader) {
 
 // Catches names matched without case or by containment, files too short to probe logged or
 // added, over-long paths cut into the name of another file, and files the TFTP server refuses
-// offered: one reached through a link out of the folder, or one of 2 GiB or more (whose CRC
-// pass would also hold up the rebuild).
+// offered: one reached through a link out of the folder, one of 2 GiB or more (whose CRC
+// pass would also hold up the rebuild), or one whose name the server will not take.
 TEST_F(CatalogueTest, NamesAndFilesThatAreLeftOut) {
     const std::string good = fwbuild::BuildNvrHeaderFile("IN_V1.0", 0, false);
-    for (const char* name : {"A.BIN", "A.bin.txt", "bin", "in.bin"}) {
+    for (const char* name :
+         {"A.BIN", "A.bin.txt", "bin", "in.bin", "50%.bin", "v1..2.bin", "a\\b.bin"}) {
         Put(name, good);
     }
     Put("tiny.bin", "FIRMW");
@@ -158,6 +159,9 @@ TEST_F(CatalogueTest, NamesAndFilesThatAreLeftOut) {
         {Folder(), "alias.bin", true, ""},
         {Folder(), "link.bin", false, ""},
         {Folder(), "huge.bin", false, ""},
+        {Folder(), "50%.bin", false, "#QMDebug name the TFTP server refuses"},
+        {Folder(), "v1..2.bin", false, "#QMDebug name the TFTP server refuses"},
+        {Folder(), "a\\b.bin", false, "#QMDebug name the TFTP server refuses"},
     };
     for (const Case& c : cases) {
         std::vector<UpgradeFileInfo> catalogue;
