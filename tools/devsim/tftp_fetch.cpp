@@ -109,7 +109,6 @@ class FetchSession {
     bool m_bOptionsAsked = false;
     bool m_bHaveTid = false;
     bool m_bGotOack = false;
-    bool m_bDone = false;
     platform::Endpoint m_tid;
     std::string m_szLast;  // the packet resent after a silence
     platform::Endpoint m_lastTo;
