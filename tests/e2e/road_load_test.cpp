@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <sstream>
+#include <cstdlib>
 #include <string>
 
 #include "e2e/road_fixture.h"
@@ -79,7 +79,10 @@ TEST_F(RoadLoadTest, HundredDevicesWithLargePackagesAllEndUpgraded) {
 // differ from the package). The device ports are spared: a lost report has no resend.
 TEST_F(RoadLoadTest, HundredDevicesUpgradeThroughTenPercentTftpLoss) {
     MakePackage(kLossKiB);
-    StartOrvane("[CNFINFO]\r\nAppLanguage=2\r\nLogSwitch=1\r\n");  // time-outs in the log
+    // The default log level: at the verbose one every line is flushed to disk under the log's
+    // lock, and a busy disk then holds the transfers up for seconds (bench/loss_bench.sh counts
+    // the server's resends that way, on a quiet machine).
+    StartOrvane("[CNFINFO]\r\nAppLanguage=2\r\n");
     ASSERT_TRUE(AddRuleOnBothSides({"INPUT", "-p", "udp", "-m", "multiport", "!", "--ports",
                                     "10010,10011", "-m", "statistic", "--mode", "random",
                                     "--probability", "0.1", "-j", "DROP"}));
@@ -90,20 +93,15 @@ TEST_F(RoadLoadTest, HundredDevicesUpgradeThroughTenPercentTftpLoss) {
         RunDevices({"--ask-timeout", "1", "--tftp-timeout", "1000", "--tftp-tries", "7"});
     ExpectEveryRowComplete();
 
-    std::stringstream log(test::ReadWholeFile(m_dir.File("Upgrade.log")));
-    int serverResends = 0;
-    for (std::string line; std::getline(log, line);) {
-        serverResends += line.find("timeout while waiting for ack") != std::string::npos;
-    }
+    // Intact downloads through DATA dropped on the devices' side mean the server resent them.
     auto sum = test::DevsimFields(out);
     auto resends = test::DevsimFields(out, 1);
     std::printf(
         "loss: %d devices, %d KiB each, 10%% of TFTP datagrams dropped each way: road %s s; "
-        "devices resent %s TFTP packets (%s ACKs repeated for a DATA seen twice, %s requests); "
-        "the server resent %d after a time-out\n",
+        "devices resent %s TFTP packets (%s ACKs repeated for a DATA seen twice, %s requests)\n",
         kDevices, kLossKiB, sum["road-s"].c_str(), resends["tftp"].c_str(),
-        resends["tftp-dup-acks"].c_str(), resends["requests"].c_str(), serverResends);
-    EXPECT_GT(serverResends, 0) << "no loss reached the server's transfers";
+        resends["tftp-dup-acks"].c_str(), resends["requests"].c_str());
+    EXPECT_GT(std::atoi(resends["tftp"].c_str()), 0) << "no loss reached the transfers";
 }
 
 }  // namespace
