@@ -17,6 +17,7 @@
 # columns printed), and with ORVANE_BENCH_RAW the simulator's output and the server's counts.
 # Usage (root): bash bench/loss_bench.sh [build/bin] [DEVICES] [PACKAGE_KIB] [LOSS_PERCENT] [TRIES]
 set -euo pipefail
+source "$(dirname "$0")/netns_pair.sh"
 
 bindir="$(cd "${1:-$(dirname "$0")/../build/bin}" && pwd)"
 devices="${2:-100}"
@@ -38,20 +39,12 @@ stop_orvane() {
 }
 cleanup() {
     stop_orvane
-    ip netns delete "$srv" 2>/dev/null || true
-    ip netns delete "$dev" 2>/dev/null || true
+    netns_pair_delete "$srv" "$dev"
     [ -n "${ORVANE_BENCH_KEEP:-}" ] && echo "kept $work" >&2 || rm -rf "$work"
 }
 trap cleanup EXIT
 
-ip netns add "$srv"
-ip netns add "$dev"
-ip link add "ols$$" netns "$srv" type veth peer name "old$$" netns "$dev"
-ip -n "$srv" addr add 10.253.0.1/24 dev "ols$$"
-ip -n "$dev" addr add 10.253.0.2/24 dev "old$$"
-for ns in "$srv" "$dev"; do ip -n "$ns" link set lo up; done
-ip -n "$srv" link set "ols$$" up
-ip -n "$dev" link set "old$$" up
+netns_pair "$srv" "$dev" "ols$$" "old$$" 10.253.0.1/24 10.253.0.2/24
 
 cp "$bindir/orvane" "$work/orvane"
 printf '[CNFINFO]\r\nAppLanguage=2\r\nLogSwitch=1\r\n' > "$work/Config.ini"  # resends logged

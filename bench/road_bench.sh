@@ -19,6 +19,7 @@
 # With ORVANE_BENCH_RESULTS set, appends one "NAME VALUES..." line per row to that file.
 # Usage (root): bash bench/road_bench.sh [build/bin]
 set -euo pipefail
+source "$(dirname "$0")/netns_pair.sh"
 
 bindir="$(cd "${1:-$(dirname "$0")/../build/bin}" && pwd)"
 [ "$(id -u)" = 0 ] || { echo "run as root" >&2; exit 2; }
@@ -32,20 +33,12 @@ cleanup() {
         kill "$orvane_pid" 2>/dev/null || true
         wait "$orvane_pid" 2>/dev/null || true
     fi
-    ip netns delete "$srv" 2>/dev/null || true
-    ip netns delete "$dev" 2>/dev/null || true
+    netns_pair_delete "$srv" "$dev"
     rm -rf "$work"
 }
 trap cleanup EXIT
 
-ip netns add "$srv"
-ip netns add "$dev"
-ip link add "obs$$" netns "$srv" type veth peer name "obd$$" netns "$dev"
-ip -n "$srv" addr add 10.254.0.1/24 dev "obs$$"
-ip -n "$dev" addr add 10.254.0.2/24 dev "obd$$"
-for ns in "$srv" "$dev"; do ip -n "$ns" link set lo up; done
-ip -n "$srv" link set "obs$$" up
-ip -n "$dev" link set "obd$$" up
+netns_pair "$srv" "$dev" "obs$$" "obd$$" 10.254.0.1/24 10.254.0.2/24
 
 # The program finds Config.ini beside itself: run a copy in the work folder. Without a
 # Config.ini it logs failures only.

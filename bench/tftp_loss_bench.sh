@@ -9,6 +9,7 @@
 # arrived intact and their mean time.
 # Usage (root): bash bench/tftp_loss_bench.sh [build/bin] [runs] [KiB]
 set -euo pipefail
+source "$(dirname "$0")/netns_pair.sh"
 
 bindir="$(cd "${1:-$(dirname "$0")/../build/bin}" && pwd)"
 runs="${2:-3}"
@@ -30,23 +31,14 @@ cleanup() {
         kill "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
     done
-    ip netns del "$srv" 2>/dev/null || true
-    ip netns del "$cli" 2>/dev/null || true
+    netns_pair_delete "$srv" "$cli"
     rm -rf "$work"
 }
 trap cleanup EXIT
 
-ip netns add "$srv"
-ip netns add "$cli"
-ip link add "${ns}a" type veth peer name "${ns}b"
-ip link set "${ns}a" netns "$srv"
-ip link set "${ns}b" netns "$cli"
-ip -n "$srv" addr add 10.254.70.1/24 dev "${ns}a"
+netns_pair "$srv" "$cli" "${ns}a" "${ns}b" 10.254.70.1/24 10.254.70.2/24
 ip -n "$srv" addr add 10.254.70.3/24 dev "${ns}a"
-ip -n "$cli" addr add 10.254.70.2/24 dev "${ns}b"
 for n in "$srv" "$cli"; do
-    ip -n "$n" link set lo up
-    ip -n "$n" link set "$(ip -n "$n" -o link show type veth | awk -F'[ :@]+' '{print $2}')" up
     # On input: a drop on output would fail the sender's send instead of losing the datagram.
     ip netns exec "$n" iptables -A INPUT -p udp -m statistic --mode random --probability 0.05 \
         -j DROP

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <mutex>
 #include <string>
 
 #include "protocol/device_table.h"
@@ -27,6 +29,34 @@ class ServiceView {
 
     // Current text of the upgrade-folder box (the rescan reads it afresh).
     virtual std::string GetUpgradeFolder() const = 0;
+};
+
+// A front-end's view whose boxes and folder are copies the front-end keeps current from its
+// own thread, so the engine's threads read them without ever reaching a control.
+class CopiedSettingsView : public ServiceView {
+  public:
+    bool IsForcedUpgrade() const override { return m_bForced.load(); }
+    bool IsShowAllDevices() const override { return m_bShowAll.load(); }
+    bool IsIpCheck() const override { return m_bIpCheck.load(); }
+    std::string GetUpgradeFolder() const override {
+        std::lock_guard<std::mutex> lock(m_csFolder);
+        return m_szFolder;
+    }
+
+    void SetForcedUpgrade(bool on) { m_bForced = on; }
+    void SetShowAllDevices(bool on) { m_bShowAll = on; }
+    void SetIpCheck(bool on) { m_bIpCheck = on; }
+    void SetUpgradeFolder(const std::string& folder) {
+        std::lock_guard<std::mutex> lock(m_csFolder);
+        m_szFolder = folder;
+    }
+
+  private:
+    std::atomic<bool> m_bForced{false};
+    std::atomic<bool> m_bShowAll{false};
+    std::atomic<bool> m_bIpCheck{false};
+    mutable std::mutex m_csFolder;
+    std::string m_szFolder;
 };
 
 }  // namespace orvane

@@ -11,14 +11,4 @@ void HeadlessView::ShowErrorText(int textId) {
     std::fflush(stderr);
 }
 
-std::string HeadlessView::GetUpgradeFolder() const {
-    std::lock_guard<std::mutex> lock(m_csFolder);
-    return m_szFolder;
-}
-
-void HeadlessView::SetUpgradeFolder(const std::string& folder) {
-    std::lock_guard<std::mutex> lock(m_csFolder);
-    m_szFolder = folder;
-}
-
 }  // namespace orvane

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <atomic>
-#include <mutex>
 #include <string>
 
 #include "protocol/service_view.h"
@@ -11,7 +9,7 @@ namespace orvane {
 
 // The terminal front-end's view: check boxes are plain flags, errors go to standard error,
 // the device model is rendered by `Table()` on `fd`.
-class HeadlessView : public ServiceView {
+class HeadlessView : public CopiedSettingsView {
   public:
     HeadlessView(int fd, HeadlessTable::Mode mode) : m_table(fd, mode) {}
 
@@ -19,25 +17,10 @@ class HeadlessView : public ServiceView {
     void ShowMainWindow() override {}
     void ShowErrorText(int textId) override;
 
-    bool IsForcedUpgrade() const override { return m_bForced.load(); }
-    bool IsShowAllDevices() const override { return m_bShowAll.load(); }
-    bool IsIpCheck() const override { return m_bIpCheck.load(); }
-    std::string GetUpgradeFolder() const override;
-
-    void SetForcedUpgrade(bool on) { m_bForced = on; }
-    void SetShowAllDevices(bool on) { m_bShowAll = on; }
-    void SetIpCheck(bool on) { m_bIpCheck = on; }
-    void SetUpgradeFolder(const std::string& folder);
-
     HeadlessTable& Table() { return m_table; }
 
   private:
     HeadlessTable m_table;
-    std::atomic<bool> m_bForced{false};
-    std::atomic<bool> m_bShowAll{false};
-    std::atomic<bool> m_bIpCheck{false};
-    mutable std::mutex m_csFolder;
-    std::string m_szFolder;
 };
 
 struct HeadlessOptions {

@@ -51,14 +51,4 @@ void WindowView::ShowErrorText(int textId) {
     m_poster.Post([this, textId] { m_actions.showError(textId); });
 }
 
-std::string WindowView::GetUpgradeFolder() const {
-    std::lock_guard<std::mutex> lock(m_csFolder);
-    return m_szFolder;
-}
-
-void WindowView::SetUpgradeFolder(const std::string& folder) {
-    std::lock_guard<std::mutex> lock(m_csFolder);
-    m_szFolder = folder;
-}
-
 }  // namespace orvane::ui

@@ -3,7 +3,6 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
-#include <string>
 
 #include "protocol/service_view.h"
 #include "ui/wx/ui_poster.h"
@@ -22,7 +21,7 @@ struct WindowViewActions {
 // The window's side of the engine: every notice is posted to the user-interface thread, and
 // the check boxes and the folder box are read from copies the window keeps current, so no
 // engine thread ever touches a widget or waits for the window.
-class WindowView : public ServiceView {
+class WindowView : public CopiedSettingsView {
   public:
     WindowView(UiPoster& poster, WindowViewActions actions);
 
@@ -30,28 +29,11 @@ class WindowView : public ServiceView {
     void ShowMainWindow() override;
     void ShowErrorText(int textId) override;
 
-    bool IsForcedUpgrade() const override { return m_bForced.load(); }
-    bool IsShowAllDevices() const override { return m_bShowAll.load(); }
-    bool IsIpCheck() const override { return m_bIpCheck.load(); }
-    std::string GetUpgradeFolder() const override;
-
-    // The window's copies of its controls; user-interface thread.
-    void SetForcedUpgrade(bool on) { m_bForced = on; }
-    void SetShowAllDevices(bool on) { m_bShowAll = on; }
-    void SetIpCheck(bool on) { m_bIpCheck = on; }
-    void SetUpgradeFolder(const std::string& folder);
-
   private:
     void RunRefresh();
 
     UiPoster& m_poster;
     WindowViewActions m_actions;
-    std::atomic<bool> m_bForced{false};
-    std::atomic<bool> m_bShowAll{false};
-    std::atomic<bool> m_bIpCheck{false};
-    mutable std::mutex m_csFolder;
-    std::string m_szFolder;
-
     // A burst of model changes queues one refresh: the window re-reads the model when it
     // runs, so the changes in between need no queueing of their own.
     std::mutex m_csPending;
