@@ -14,11 +14,16 @@ packages=(
     # libraries
     libwxgtk3.2-dev libjsoncpp-dev libcurl4-openssl-dev libssl-dev zlib1g-dev
     libsimpleini-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev libisal-dev
+    libcpp-httplib-dev prometheus-cpp-dev
     # window tests
     xvfb xauth imagemagick fonts-liberation2 fonts-arphic-uming
     # network tests and real peers
     iproute2 iptables procps curl tftp-hpa atftp busybox tftpd-hpa openssl
     python3
+    # the web view's browser test and the metrics check
+    chromium chromium-driver python3-selenium prometheus
+    # fast local rebuilds (builds use it only when CMAKE_CXX_COMPILER_LAUNCHER names it)
+    ccache
     # fuzzing (scripts/fuzz.sh)
     clang libclang-rt-14-dev
     # the Debian package (scripts/package.sh) and its checks
@@ -44,5 +49,12 @@ if command -v systemctl >/dev/null 2>&1; then
 fi
 if [ -x /etc/init.d/tftpd-hpa ]; then
     /etc/init.d/tftpd-hpa stop >/dev/null 2>&1 || true
+fi
+# Prometheus is only the many-sites check's scraper: the scripts start their own.
+if command -v systemctl >/dev/null 2>&1; then
+    systemctl disable --now prometheus >/dev/null 2>&1 || true
+fi
+if [ -x /etc/init.d/prometheus ]; then
+    /etc/init.d/prometheus stop >/dev/null 2>&1 || true
 fi
 exit 0
