@@ -39,6 +39,7 @@ cleanup() {
 trap cleanup EXIT
 
 netns_pair "$srv" "$dev" "obs$$" "obd$$" 10.254.0.1/24 10.254.0.2/24
+netns_device_addresses "$srv" "$dev" 10.254.0.2 10.78.0.0/16
 
 # The program finds Config.ini beside itself: run a copy in the work folder. Without a
 # Config.ini it logs failures only.
@@ -67,7 +68,7 @@ result() {
 }
 
 devsim() {
-    ip netns exec "$dev" "$bindir/orvane-devsim" --server 10.254.0.1 "$@"
+    ip netns exec "$dev" "$bindir/orvane-devsim" --server 10.254.0.1 --source-from 10.78.0.1 "$@"
 }
 # field NAME LINE: the value of NAME=... in a summary line
 field() {

@@ -76,6 +76,13 @@ int GetAppLanguage(const std::string& iniPath) {
     return ReadInt(iniPath, "AppLanguage", 0);
 }
 
+int TftpMaxTransfersFor(int value) {
+    if (value <= 0) {
+        return kDefaultTftpMaxTransfers;
+    }
+    return value > kMaxTftpMaxTransfers ? kMaxTftpMaxTransfers : value;
+}
+
 WindowSettings LoadWindowSettings(const std::string& iniPath, const std::string& programDir) {
     WindowSettings s;
     s.bConfigFound = ReadProfileText(iniPath).has_value();
@@ -102,6 +109,8 @@ WindowSettings LoadWindowSettings(const std::string& iniPath, const std::string&
     CreateFolderIfMissing(s.folders.Text());
     s.iLogSwitch = ReadInt(iniPath, "LogSwitch", 0);
     s.bTftpWrite = ReadInt(iniPath, "TftpWrite", 1) != 0;
+    s.iTftpMaxTransfers =
+        TftpMaxTransfersFor(ReadInt(iniPath, "TftpMaxTransfers", kDefaultTftpMaxTransfers));
     return s;
 }
 

@@ -32,6 +32,14 @@ int LogThresholdFor(int logSwitch);
 int GetAppLanguage();
 int GetAppLanguage(const std::string& iniPath);
 
+// TftpMaxTransfers: 1..4096 transfer records, 1000 without the key or the file.
+constexpr int kDefaultTftpMaxTransfers = 1000;
+constexpr int kMaxTftpMaxTransfers = 4096;
+
+// The transfer limit a TftpMaxTransfers value gives: a value above 4096 is cut to 4096, and 0
+// (what a negative or non-numeric value reads as) gives the default, 1000.
+int TftpMaxTransfersFor(int value);
+
 // What window initialisation takes from Config.ini.
 struct WindowSettings {
     bool bConfigFound = false;
@@ -44,6 +52,8 @@ struct WindowSettings {
     int iLogSwitch = 0;
     // TftpWrite: whether the TFTP server takes uploads (1, also without the key or the file).
     bool bTftpWrite = true;
+    // TftpMaxTransfers: TFTP transfer records at most (TftpMaxTransfersFor).
+    int iTftpMaxTransfers = kDefaultTftpMaxTransfers;
 };
 
 // Reads Config.ini as the window's initialisation does. A missing (or unreadable) file gives

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "app/app_startup.h"
 #include "cloud/cloud_query.h"
 #include "protocol/ip_allocator.h"
 #include "support/log.h"
@@ -42,6 +43,8 @@ StartResult ServiceControl::Start(const StartSettings& settings) {
     m_engine.Devices().ResetCounters();
 
     config.tftp.writeAllowed = settings.bTftpWrite;
+    config.tftp.maxTransfers = static_cast<size_t>(settings.iTftpMaxTransfers);
+    config.tftp.protectedPaths = OwnFilePaths(m_szIniPath);
     if (!m_engine.StartService(config)) {
         result.szMessage = "the service threads could not be started";
         return result;

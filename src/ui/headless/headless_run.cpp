@@ -76,6 +76,8 @@ int RunHeadless(const HeadlessOptions& options) {
     start.bShowAllDevices = BoxState(options.iShowAllDevices, settings.bShowAllDevices);
     start.bIpCheck = BoxState(options.iIpCheck, settings.bIpCheck);
     start.bTftpWrite = BoxState(options.iTftpWrite, settings.bTftpWrite);
+    start.iTftpMaxTransfers =
+        options.iTftpMaxTransfers > 0 ? options.iTftpMaxTransfers : settings.iTftpMaxTransfers;
     view.SetForcedUpgrade(start.bForcedUpgrade);
     view.SetShowAllDevices(start.bShowAllDevices);
     view.SetIpCheck(start.bIpCheck);

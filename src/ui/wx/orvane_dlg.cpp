@@ -218,6 +218,7 @@ bool COrvaneDlg::Initialise() {
     WindowSettings settings = InitialiseSettings(m_hooks.szIniPath, m_hooks.szProgramDir);
     m_folders = settings.folders;
     m_bTftpWrite = settings.bTftpWrite;
+    m_iTftpMaxTransfers = settings.iTftpMaxTransfers;
     FillFolderBox();
     m_checkForced->SetValue(settings.bForcedUpgrade);
     m_checkShowAll->SetValue(settings.bShowAllDevices);
