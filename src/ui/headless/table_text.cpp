@@ -9,7 +9,6 @@ namespace orvane {
 namespace {
 
 constexpr int kMaxColumnWidth = 32;
-constexpr int kHeaderIds[kDeviceColumns] = {103, 104, 105, 106, 107, 108, 109};
 // Lines besides the rows: counters, headers, and the one the cursor waits on.
 constexpr int kFixedLines = 3;
 
@@ -118,7 +117,7 @@ int VisibleRows(int height) {
 std::vector<std::string> RenderTableLines(const TableScreen& screen, int height, int width) {
     DeviceRow header;
     for (int c = 0; c < kDeviceColumns; ++c) {
-        header[c] = LoadText(kHeaderIds[c]);
+        header[c] = LoadText(kDeviceColumnTexts[c]);
     }
     std::vector<DeviceRow> rows;
     const size_t shown = std::min(screen.rows.size(), static_cast<size_t>(VisibleRows(height)));
