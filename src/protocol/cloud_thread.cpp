@@ -1,6 +1,5 @@
 // The cloud thread: serves parked requests one at a time (query, download, digest, catalogue)
 // and then answers the device through the request handling.
-#include <algorithm>
 #include <exception>
 
 #include "cloud/cloud_firmware_file.h"

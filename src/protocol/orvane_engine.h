@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <deque>
 #include <functional>
 #include <list>
 #include <map>
@@ -118,9 +117,9 @@ class OrvaneEngine final {
     void RequestIpaddrProc(const std::string& text, int sequence);
     // Handles one report on the dispatcher thread: 0, or -1 to -7 for a report dropped.
     int ReportMsgProc(int event, const std::string& text);
-    // The status text of report event 0..11 and state code 0..7 in the calling thread's
-    // language (left as it was where the stage has none); raises the window for a failure.
-    // -1 for an event or state out of range.
+    // The status text of a report event (kReportStages) and state code 0..7 in the calling
+    // thread's language (left as it was where the stage has none); raises the window for a
+    // failure. -1 for an event or state out of range.
     int GetIPCStateText(int event, int state, std::string& text);
 
     // Looks the model up in the catalogue and copies the chosen record into `out`: 0 chosen;
