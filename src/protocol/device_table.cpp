@@ -53,13 +53,13 @@ void DeviceTable::Notify(DeviceTableChange::Kind kind, int row) {
     DeviceTableChange change;
     change.kind = kind;
     if (row >= 0) {
-        change.iRow = row;
+        change.rowIndex = row;
         change.row = m_vecRows[row];
     }
     {
         std::lock_guard<std::mutex> count(m_csCount);
-        change.iSuccessCount = m_iSuccessCount;
-        change.iFailCount = m_iFailCount;
+        change.successCount = m_iSuccessCount;
+        change.failCount = m_iFailCount;
     }
     m_view.OnDeviceTableChanged(change);
 }

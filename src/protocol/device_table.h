@@ -49,16 +49,16 @@ constexpr int kDeviceColumnTexts[kDeviceColumns] = {
 // when the change was made.
 struct DeviceTableChange {
     enum Kind {
-        kRowAdded,     // row iRow appended (or inserted as row 0 into an empty list)
-        kRowChanged,   // texts of row iRow rewritten
+        kRowAdded,     // row rowIndex appended (or inserted as row 0 into an empty list)
+        kRowChanged,   // texts of row rowIndex rewritten
         kRowsCleared,  // every row deleted (Clear List, Start)
         kCounters,     // a counter changed or both were reset
     };
     Kind kind = kRowChanged;
-    int iRow = -1;          // kRowAdded, kRowChanged
-    DeviceRow row;          // kRowAdded, kRowChanged: the row's texts after the change
-    int iSuccessCount = 0;  // both counters after the change, for every kind
-    int iFailCount = 0;
+    int rowIndex = -1;     // kRowAdded, kRowChanged
+    DeviceRow row;         // kRowAdded, kRowChanged: the row's texts after the change
+    int successCount = 0;  // both counters after the change, for every kind
+    int failCount = 0;
 };
 
 // The device table (records) and the device list (rows of seven texts) with the two

@@ -70,8 +70,8 @@ std::string Padded(const std::string& text, int width) {
 
 std::string CountersLine(const TableScreen& screen) {
     const bool chinese = GetThreadUiLanguage() == kLanguageChinese;
-    return std::string(chinese ? "成功：" : "Successes:") + std::to_string(screen.iSuccessCount) +
-           "   " + (chinese ? "失败：" : "Failed:") + std::to_string(screen.iFailCount);
+    return std::string(chinese ? "成功：" : "Successes:") + std::to_string(screen.successCount) +
+           "   " + (chinese ? "失败：" : "Failed:") + std::to_string(screen.failCount);
 }
 
 }  // namespace
@@ -143,7 +143,7 @@ std::vector<std::string> RenderTableLines(const TableScreen& screen, int height,
         return line;
     };
     std::vector<std::string> lines{CountersLine(screen), tableLine(header)};
-    const int above = screen.iTotalRows - static_cast<int>(rows.size());
+    const int above = screen.totalRows - static_cast<int>(rows.size());
     if (above > 0) {
         lines.push_back("... (+" + std::to_string(above) + ")");
     }

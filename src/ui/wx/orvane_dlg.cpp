@@ -118,13 +118,13 @@ void COrvaneDlg::CreateControls() {
 
 // One control of the layout at its rectangle, in this window's language.
 void COrvaneDlg::CreateControl(const ControlLayout& c) {
-    const char* text = m_bChinese ? c.szChinese : c.szEnglish;
+    const char* text = m_bChinese ? c.chineseText : c.englishText;
     if (c.kind == ControlKind::kStatic && !text) {
         return;  // a text of the other layout only
     }
     const DluRect& rect = m_bChinese ? c.chinese : c.english;
     const wxRect px = DluToPixels(this, rect);
-    const int id = c.iId ? c.iId : wxID_ANY;
+    const int id = c.id ? c.id : wxID_ANY;
     const wxString label = text ? wxString::FromUTF8(text) : wxString();
     const FreeSpan span = FreeLineSpan(c, m_bChinese);
     const int freeLeft = DluPoint(this, span.left, 0).x;
