@@ -7,7 +7,6 @@
 #include "support/language.h"
 #include "support/log.h"
 #include "support/text_ids.h"
-#include "tftp/tftp_interface.h"
 
 namespace orvane {
 
@@ -62,7 +61,7 @@ StartResult ServiceControl::Start(const StartSettings& settings) {
     m_view.SetShowAllDevices(settings.bShowAllDevices);
     m_view.SetIpCheck(settings.bIpCheck);
     m_view.SetUpgradeFolder(settings.szUpgradeFolder);
-    SetTftpWriteAllowed(settings.bTftpWrite);
+    config.tftp.writeAllowed = settings.bTftpWrite;
     if (!m_engine.StartService(config)) {
         result.eRefusal = StartRefusal::kNoThreads;
         result.szMessage = "the service threads could not be started";
