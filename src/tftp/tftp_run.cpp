@@ -69,6 +69,11 @@ bool ReleaseRecord(std::unique_ptr<TftpTransfer> record, int waitMs) {
     return true;
 }
 
+// The count a repeated line carries of those left out before it.
+std::string MoreBefore(int leftOut) {
+    return leftOut > 0 ? " (" + std::to_string(leftOut) + " more before it)" : "";
+}
+
 // One worker's life: a permanent worker serves one request after another until the run ends,
 // a dynamic one serves one. It touches its record and `shared` only.
 int WorkerThread(TftpRunShared& shared, TftpTransfer& t) {
@@ -220,6 +225,16 @@ const TftpTransfer* TftpRun::RunningTransferOf(const TftpTransfer& t) const {
     return nullptr;
 }
 
+// Records that hold a transfer or a thread not yet collected: every one but the idle
+// permanent ones, which a limit below the permanent workers' number would otherwise fill.
+size_t TftpRun::RecordsInUse() const {
+    size_t n = 0;
+    for (const auto& r : m_listRecords) {
+        n += r->busy.load() || !r->permanent.load();
+    }
+    return n;
+}
+
 // Transfers under way for the host `t`'s request came from, whatever their ports.
 size_t TftpRun::TransfersFrom(const TftpTransfer& t) const {
     size_t n = 0;
@@ -237,9 +252,8 @@ void TftpRun::DropRequest(platform::UdpSocket& listen) {
     listen.ReceiveFromAddress(discard, sizeof discard, &from);
     int before = 0;
     if (m_dropLine.Take(platform::MonotonicMs(), &before)) {
-        WriteLog(kLogMajor,
-                 "max number of threads reached, connection from %s dropped (%d more before it)",
-                 from.Unmapped().NumericHost().c_str(), before);
+        WriteLog(kLogMajor, "max number of threads reached, connection from %s dropped%s",
+                 from.Unmapped().NumericHost().c_str(), MoreBefore(before).c_str());
     }
 }
 
@@ -252,8 +266,8 @@ void TftpRun::RefuseRequest(platform::UdpSocket& listen, const TftpTransfer& t) 
     listen.SendToAddress(packet, len, t.requestFrom);
     int before = 0;
     if (m_refuseLine.Take(platform::MonotonicMs(), &before)) {
-        WriteLog(kLogMajor, "%s %s: request refused (%d more before it)", kTooManyFromAddress,
-                 t.requestFrom.Unmapped().NumericHost().c_str(), before);
+        WriteLog(kLogMajor, "%s %s: request refused%s", kTooManyFromAddress,
+                 t.requestFrom.Unmapped().NumericHost().c_str(), MoreBefore(before).c_str());
     }
 }
 
@@ -289,7 +303,7 @@ void TftpRun::DropRecord(TftpTransfer* t) {
 
 void TftpRun::AcceptRequest(platform::UdpSocket& listen) {
     std::shared_ptr<const TftpSettings> settings = Settings();
-    if (m_listRecords.size() >= settings->maxTransfers) {
+    if (RecordsInUse() >= settings->maxTransfers) {
         DropRequest(listen);
         return;
     }

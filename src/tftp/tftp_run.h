@@ -103,6 +103,7 @@ class TftpRun {
     void PublishRecordCount();
     bool RememberRequest(const TftpTransfer& t);
     const TftpTransfer* RunningTransferOf(const TftpTransfer& t) const;
+    size_t RecordsInUse() const;
     size_t TransfersFrom(const TftpTransfer& t) const;
     void DropRequest(platform::UdpSocket& listen);
     void RefuseRequest(platform::UdpSocket& listen, const TftpTransfer& t);

@@ -42,7 +42,8 @@ struct TftpSettings {
     // Length in ms of one second of the transfers' time-outs; tests shorten it so that a
     // silent client's six waits pass in a moment.
     int secondMs = 1000;
-    // Transfer records at most, idle permanent ones included; a request beyond is dropped.
+    // Transfers at once (finished ones whose thread is not yet collected included); a request
+    // beyond is dropped.
     size_t maxTransfers = TftpConfig::kRecordLimit;
     // Transfers at once from one client address; a request beyond gets ERROR 0. Benchmarks
     // whose clients all share one address raise it.

@@ -337,12 +337,24 @@ TEST_F(TftpServiceTest, StopCancelsRunningTransfers) {
     EXPECT_TRUE(content == Pattern(5000));
 }
 
-// Catches the record limit not being enforced, or finished transfers left unreaped while
-// requests keep arriving on port 69: the limit then refuses everyone for as long as they do.
+// Catches the record limit not being enforced (or counting idle workers, so that a limit below
+// their number serves nobody), or finished transfers left unreaped while requests keep
+// arriving on port 69: the limit then refuses everyone for as long as they do.
 TEST_F(TftpServiceTest, RecordLimitHoldsAndFinishedRecordsAreReapedUnderAFlood) {
     m_root.Write("h.bin", Pattern(2000));
+    // A limit below the 30 idle permanent workers still serves that many.
+    m_settings.maxTransfers = 1;
+    m_service.Start(m_settings);
+    TftpTestClient first;
+    ASSERT_TRUE(first.SendRequest(TftpRequest(1, "h.bin")));
+    EXPECT_EQ(first.Next(), "DATA 1");
+    TftpTestClient second(platform::Endpoint{0x7F000001u, 69}, 0x7F000002u);
+    ASSERT_TRUE(second.SendRequest(TftpRequest(1, "h.bin")));
+    EXPECT_EQ(second.Next(300), "");
+    first.SendError(0, "done");
     m_settings.maxTransfers = 100;
     m_service.Start(m_settings);
+    ASSERT_TRUE(WaitLog("Peer returns ERROR <done>"));
     std::vector<std::unique_ptr<TftpTestClient>> clients;
     for (int i = 0; i < 100; ++i) {
         // Eight from each address, the most one address may hold.
