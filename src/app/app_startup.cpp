@@ -50,12 +50,14 @@ WindowSettings InitialiseSettings() {
     // The settings' folder stands for the program's own folder in the defaults (the folder
     // served without a history, Firmware beside it): the same folder unless --config moved the
     // settings, and then the program's folder is a system one that is never to be served.
-    return InitialiseSettings(ConfigIniPath(), ConfigIniDir());
+    return InitialiseSettings(ConfigIniPath(), ConfigIniDir(), ConfigIniPathGiven());
 }
 
-WindowSettings InitialiseSettings(const std::string& iniPath, const std::string& programDir) {
-    WindowSettings settings = LoadWindowSettings(iniPath, programDir);
+WindowSettings InitialiseSettings(const std::string& iniPath, const std::string& programDir,
+                                  bool settingsFolderGiven) {
+    WindowSettings settings = LoadWindowSettings(iniPath, programDir, settingsFolderGiven);
     g_bTestMode = settings.bTestMode;
+    SetLogMaxBytes(static_cast<uint64_t>(settings.iLogMaxMiB) << 20);
     InitLog(LogThresholdFor(settings.iLogSwitch), "Upgrade.log");
     return settings;
 }

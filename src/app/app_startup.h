@@ -37,7 +37,8 @@ bool AcquireSingleInstance();
 // by LogSwitch).
 WindowSettings InitialiseSettings();
 // The same with another Config.ini and program folder (tests).
-WindowSettings InitialiseSettings(const std::string& iniPath, const std::string& programDir);
+WindowSettings InitialiseSettings(const std::string& iniPath, const std::string& programDir,
+                                  bool settingsFolderGiven = false);
 
 // The network-failure note shown while the update service cannot be reached, in the calling
 // thread's language.

@@ -19,7 +19,7 @@ struct StartSettings {
     bool bForcedUpgrade = false;   // "Forcibly upgrade to an earlier version"
     bool bIpCheck = false;         // "IP occupancy detection"
     bool bShowAllDevices = false;  // "Display devices with the same version"
-    bool bTftpWrite = true;        // whether the TFTP server takes uploads
+    bool bTftpWrite = false;       // whether the TFTP server takes uploads
 };
 
 // Why Start did not start the service.

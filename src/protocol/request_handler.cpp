@@ -24,11 +24,16 @@ constexpr int kLowerText = 167;          // "The target firmware version is lowe
 // again every few seconds, so without a bound a busy network would grow the queue for good.
 constexpr size_t kMaxCloudRequests = 1000;
 
+// Lines that any host can repeat at will by sending requests: one a second per kind.
+LogRateLimit g_malformedRequestLines;
+LogRateLimit g_cloudQueueFullLines;
+
 }  // namespace
 
 void OrvaneEngine::RequestIpaddrProc(const std::string& text, int sequence) {
     if (text.empty()) {
-        WriteLog(kLogSuggestive, "*%d* %s pMsgType == NULL, return", sequence, kRequestName);
+        WriteLogLimited(g_malformedRequestLines, kLogSuggestive, "*%d* %s pMsgType == NULL, return",
+                        sequence, kRequestName);
         return;
     }
     std::string version;
@@ -36,20 +41,23 @@ void OrvaneEngine::RequestIpaddrProc(const std::string& text, int sequence) {
     std::string mac;
     int ret = ReadFlagValue(version, kVersionLimit, text, "Version:");
     if (ret != 0) {
-        WriteLog(kLogSuggestive, "*%d* %s ReadFlagValue(IPC_VERSION) error, iRet=%d", sequence,
-                 kRequestName, ret);
+        WriteLogLimited(g_malformedRequestLines, kLogSuggestive,
+                        "*%d* %s ReadFlagValue(IPC_VERSION) error, iRet=%d", sequence, kRequestName,
+                        ret);
         return;
     }
     ret = ReadFlagValue(cseq, kCseqLimit, text, "Cseq:");
     if (ret != 0) {
-        WriteLog(kLogSuggestive, "*%d* %s ReadFlagValue(IPC_CSEQ) error, iRet=%d", sequence,
-                 kRequestName, ret);
+        WriteLogLimited(g_malformedRequestLines, kLogSuggestive,
+                        "*%d* %s ReadFlagValue(IPC_CSEQ) error, iRet=%d", sequence, kRequestName,
+                        ret);
         return;
     }
     ret = ReadFlagValue(mac, kMacLimit, text, "IPCMac:");
     if (ret != 0) {
-        WriteLog(kLogSuggestive, "*%d* %s ReadFlagValue(IPC_MAC) error, iRet=%d", sequence,
-                 kRequestName, ret);
+        WriteLogLimited(g_malformedRequestLines, kLogSuggestive,
+                        "*%d* %s ReadFlagValue(IPC_MAC) error, iRet=%d", sequence, kRequestName,
+                        ret);
         return;
     }
     std::string model;
@@ -161,8 +169,9 @@ void OrvaneEngine::ParkCloudRequest(int sequence, int cseq, const std::string& v
         }
     }
     if (waiting >= kMaxCloudRequests) {
-        WriteLog(kLogMajor, "*%d* %s %zu cloud requests waiting, request of %s dropped", sequence,
-                 kAssignName, waiting, mac.c_str());
+        WriteLogLimited(g_cloudQueueFullLines, kLogMajor,
+                        "*%d* %s %zu cloud requests waiting, request of %s dropped", sequence,
+                        kAssignName, waiting, mac.c_str());
         return;
     }
     IpcInfo info;

@@ -66,6 +66,7 @@ wxString Text(int id) {
 WindowHooks::WindowHooks()
     : szIniPath(ConfigIniPath()),
       szProgramDir(ConfigIniDir()),
+      bConfigGiven(ConfigIniPathGiven()),
       acquireInstance(AcquireSingleInstance),
       installCrashRecorder([] { InstallCrashRecorder(); }),
       pickFolder(PickFolderWithDialog),
@@ -215,7 +216,8 @@ bool COrvaneDlg::Initialise() {
     }
 
     // Config.ini, the folder box, the check boxes and the log.
-    WindowSettings settings = InitialiseSettings(m_hooks.szIniPath, m_hooks.szProgramDir);
+    WindowSettings settings =
+        InitialiseSettings(m_hooks.szIniPath, m_hooks.szProgramDir, m_hooks.bConfigGiven);
     m_folders = settings.folders;
     m_bTftpWrite = settings.bTftpWrite;
     FillFolderBox();
@@ -273,10 +275,16 @@ void COrvaneDlg::StartCloudCheck() {
     auto reachable = std::make_shared<bool>(false);
     m_cloudTask.Run([reachable] { *reachable = IsCloudReachable(); },
                     [this, check, reachable] {
-                        if (check == m_iCloudCheck) {  // no Start has checked again since
-                            m_engine.SetNetConnected(*reachable);
-                            ShowNetworkState(*reachable);
+                        if (check != m_iCloudCheck) {
+                            return;  // a Start has checked again since
                         }
+                        if (m_state == ServiceState::kStarting) {
+                            // That Start may be checking again: it decides (FinishStart).
+                            m_optPendingCloudCheck = *reachable;
+                            return;
+                        }
+                        m_engine.SetNetConnected(*reachable);
+                        ShowNetworkState(*reachable);
                     });
 }
 
