@@ -46,20 +46,26 @@ bool AcquireSingleInstance() {
     return lock.TryAcquire(platform::RuntimeDir() + "/OrvaneDlg");
 }
 
-WindowSettings InitialiseSettings() {
-    // The settings' folder stands for the program's own folder in the defaults (the folder
-    // served without a history, Firmware beside it): the same folder unless --config moved the
-    // settings, and then the program's folder is a system one that is never to be served.
-    return InitialiseSettings(ConfigIniPath(), ConfigIniDir(), ConfigIniPathGiven());
-}
+// The settings' folder stands for the program's own folder in the defaults (the folder served
+// without a history, Firmware beside it): the same folder unless --config moved the settings,
+// and then the program's folder is a system one that is never to be served.
+StartupSteps::StartupSteps()
+    : iniPath(ConfigIniPath()),
+      programDir(ConfigIniDir()),
+      bConfigGiven(ConfigIniPathGiven()),
+      installCrashRecorder([] { InstallCrashRecorder(); }),
+      acquireInstance(AcquireSingleInstance) {}
 
-WindowSettings InitialiseSettings(const std::string& iniPath, const std::string& programDir,
-                                  bool settingsFolderGiven) {
-    WindowSettings settings = LoadWindowSettings(iniPath, programDir, settingsFolderGiven);
-    g_bTestMode = settings.bTestMode;
-    SetLogMaxBytes(static_cast<uint64_t>(settings.iLogMaxMiB) << 20);
-    InitLog(LogThresholdFor(settings.iLogSwitch), "Upgrade.log");
-    return settings;
+bool RunStartup(const StartupSteps& steps, WindowSettings* settings) {
+    steps.installCrashRecorder();
+    if (!steps.acquireInstance()) {
+        return false;
+    }
+    *settings = LoadWindowSettings(steps.iniPath, steps.programDir, steps.bConfigGiven);
+    g_bTestMode = settings->bTestMode;
+    SetLogMaxBytes(static_cast<uint64_t>(settings->iLogMaxMiB) << 20);
+    InitLog(LogThresholdFor(settings->iLogSwitch), "Upgrade.log");
+    return true;
 }
 
 const char* NetworkFailureNote() {

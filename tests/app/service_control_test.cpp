@@ -29,7 +29,7 @@ TEST(ServiceControlTest, StartCreatesFolderAndRecordsReachability) {
         test::RecordingView view;
         OrvaneEngine engine(view);
         engine.SetNetConnected(std::string(status) != "200");  // the opposite of what is due
-        ServiceControl control(engine, dir.File("Config.ini"));
+        ServiceControl control(engine, view, dir.File("Config.ini"));
         StartSettings settings;
         settings.szLocalIP = "127.0.0.1";
         settings.szUpgradeFolder = folder;
@@ -53,7 +53,7 @@ TEST(ServiceControlTest, RefusedStartKeepsTheDevicesAStartedOneClearsThem) {
     test::TempDir dir;
     test::RecordingView view;
     OrvaneEngine engine(view);
-    ServiceControl control(engine, dir.File("Config.ini"));
+    ServiceControl control(engine, view, dir.File("Config.ini"));
     IpcInfo failed;
     failed.szMac = "aa";
     failed.szState = "6";
@@ -67,19 +67,24 @@ TEST(ServiceControlTest, RefusedStartKeepsTheDevicesAStartedOneClearsThem) {
         const char* folder;  // inside the test's folder unless absolute
         bool started;
         bool checked;
-        int textId;
+        StartRefusal refusal;
         const char* message;  // the start of the refusal's text
     } cases[] = {
-        {"127.0.0.1", "", false, false, 161, ""},
-        {"127.0.0.1", "/", false, false, 0, "The upgrade file directory / is a system folder"},
-        {"127.0.0.1", "/etc", false, false, 0, "The upgrade file directory /etc is a system"},
-        {"127.0.0.1", "/usr/share/x", false, false, 0,
+        {"127.0.0.1", "", false, false, StartRefusal::kNoFolder, ""},
+        {"127.0.0.1", "/", false, false, StartRefusal::kBadFolder,
+         "The upgrade file directory / is a system folder"},
+        {"127.0.0.1", "/etc", false, false, StartRefusal::kBadFolder,
+         "The upgrade file directory /etc is a system"},
+        {"127.0.0.1", "/usr/share/x", false, false, StartRefusal::kBadFolder,
          "The upgrade file directory /usr/share/x is a system"},
-        {"127.0.0.1", "etc-link", false, false, 0, "The upgrade file directory /"},
-        {"127.0.0.1", "file.bin", false, false, 0, "The upgrade file directory /"},
-        {"127.0.0.1", "a/b/c", false, false, 0, "The upgrade file directory /"},
-        {"192.0.2.1", "fw", false, true, 153, ""},  // no MAC for this address
-        {"127.0.0.1", "fw", true, true, 0, ""},
+        {"127.0.0.1", "etc-link", false, false, StartRefusal::kBadFolder,
+         "The upgrade file directory /"},
+        {"127.0.0.1", "file.bin", false, false, StartRefusal::kBadFolder,
+         "The upgrade file directory /"},
+        {"127.0.0.1", "a/b/c", false, false, StartRefusal::kBadFolder,
+         "The upgrade file directory /"},
+        {"192.0.2.1", "fw", false, true, StartRefusal::kNoMac, ""},  // no MAC for this address
+        {"127.0.0.1", "fw", true, true, StartRefusal::kNone, ""},
     };
     for (const Case& c : cases) {
         StartSettings settings;
@@ -88,7 +93,7 @@ TEST(ServiceControlTest, RefusedStartKeepsTheDevicesAStartedOneClearsThem) {
         const StartResult result = control.Start(settings);
         EXPECT_EQ(result.bStarted, c.started) << c.folder;
         EXPECT_EQ(result.bCloudChecked, c.checked) << c.folder;
-        EXPECT_EQ(result.iTextId, c.textId) << c.folder;
+        EXPECT_EQ(result.eRefusal, c.refusal) << c.folder;
         EXPECT_EQ(result.szMessage.rfind(c.message, 0), 0u) << result.szMessage;
         EXPECT_NE(result.szMessage.empty(), *c.message != 0) << c.folder;
         EXPECT_EQ(engine.IsRunning(), c.started) << c.ip;
