@@ -5,7 +5,7 @@ With CERT "-" it is a plain HTTP server instead (a download server), on ADDR.
 Usage: update_service.py PORT CERT KEY DIR [ADDR]  (ADDR defaults to 127.0.0.1)
 
 Every request head is appended to DIR/requests.log as received, followed by a line "----".
-Requests for "/" get DIR/root_status (default 200). Other requests get status DIR/status
+Requests for "/" get DIR/root_status (default 200; "silent": no answer at all). Other requests get status DIR/status
 (default 200) and the bytes of DIR/reply; DIR/mode may say "hangup" (close without a reply),
 "truncate" (announce more body than is sent, then close), "huge" (announce 3 GiB, send the
 body, then close), "hold" (send half the body, then
@@ -55,6 +55,9 @@ def serve(conn, folder):
             if target == b"/":
                 status = read_file(folder, "root_status", b"200").strip()
                 body = b"ok"
+                if status == b"silent":  # the request read, never an answer
+                    hold(conn, folder)
+                    return
             else:
                 if mode == b"hangup":
                     return
