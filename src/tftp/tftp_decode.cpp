@@ -76,9 +76,14 @@ bool IsOwnFile(const std::vector<std::string>& protectedPaths, const std::string
     return false;
 }
 
+// Lines any host can cause at will: one a second at most, each kind.
+LogRateLimit g_ownFileLines;
+LogRateLimit g_controlNameLines;
+
 TftpDecodeResult RefuseOwnFile(TftpTransfer& t) {
-    WriteLog(kLogGeneral, "Error EACCESS on file %s: the program's own file is never %s",
-             t.fileName.c_str(), t.opcode == kTftpRrq ? "served" : "replaced");
+    WriteLogLimited(g_ownFileLines, kLogGeneral,
+                    "Error EACCESS on file %s: the program's own file is never %s",
+                    t.fileName.c_str(), t.opcode == kTftpRrq ? "served" : "replaced");
     SendTftpError(t, kTftpErrAccess);
     return TftpDecodeResult::kAnswered;
 }
@@ -202,8 +207,9 @@ TftpDecodeResult DecodeTftpRequest(TftpTransfer& t) {
 
     // A name with control bytes would be offered to devices and shown as it is.
     if (!isRead && HasControlBytes(f.fileName)) {
-        WriteLog(kLogGeneral, "Write request for file <%s> refused: control character in the name",
-                 f.fileName.c_str());
+        WriteLogLimited(g_controlNameLines, kLogGeneral,
+                        "Write request for file <%s> refused: control character in the name",
+                        f.fileName.c_str());
         return Answer(t, kTftpErrAccess);
     }
 

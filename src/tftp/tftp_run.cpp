@@ -21,7 +21,6 @@ constexpr int kReapWaitMs = 10000;
 constexpr int kFailedWaitPauseMs = 200;
 constexpr int kDuplicateDelayMs = 250;
 constexpr int kConnectFailDelayMs = 1000;
-constexpr int64_t kRepeatedLineMs = 1000;
 // A worker's stack: a transfer needs a few KiB (its buffers live in its record), and a
 // thousand workers at the system's default would reserve 8 GiB of address space.
 constexpr size_t kWorkerStackBytes = 256 * 1024;
@@ -69,11 +68,6 @@ bool ReleaseRecord(std::unique_ptr<TftpTransfer> record, int waitMs) {
     return true;
 }
 
-// The count a repeated line carries of those left out before it.
-std::string MoreBefore(int leftOut) {
-    return leftOut > 0 ? " (" + std::to_string(leftOut) + " more before it)" : "";
-}
-
 // One worker's life: a permanent worker serves one request after another until the run ends,
 // a dynamic one serves one. It touches its record and `shared` only.
 int WorkerThread(TftpRunShared& shared, TftpTransfer& t) {
@@ -110,28 +104,6 @@ int WorkerThread(TftpRunShared& shared, TftpTransfer& t) {
 }
 
 }  // namespace
-
-bool RepeatedLine::Take(int64_t nowMs, int* before) {
-    if (written && nowMs - lastMs < kRepeatedLineMs) {
-        ++leftOut;
-        return false;
-    }
-    *before = leftOut;
-    leftOut = 0;
-    lastMs = nowMs;
-    written = true;
-    return true;
-}
-
-int RepeatedLine::TakeLeftOver(int64_t nowMs) {
-    if (leftOut == 0 || nowMs - lastMs < kRepeatedLineMs) {
-        return 0;
-    }
-    const int n = leftOut;
-    leftOut = 0;
-    lastMs = nowMs;
-    return n;
-}
 
 TftpRun::TftpRun(std::shared_ptr<const TftpSettings> settings,
                  std::shared_ptr<TftpCounters> counters)
@@ -250,11 +222,9 @@ void TftpRun::DropRequest(platform::UdpSocket& listen) {
     uint8_t discard[kTftpPacketSize];
     platform::SocketAddress from;
     listen.ReceiveFromAddress(discard, sizeof discard, &from);
-    int before = 0;
-    if (m_dropLine.Take(platform::MonotonicMs(), &before)) {
-        WriteLog(kLogMajor, "max number of threads reached, connection from %s dropped%s",
-                 from.Unmapped().NumericHost().c_str(), MoreBefore(before).c_str());
-    }
+    WriteLogLimited(m_dropLines, kLogMajor,
+                    "max number of threads reached, connection from %s dropped",
+                    from.Unmapped().NumericHost().c_str());
 }
 
 // A request beyond the transfers one address may hold is answered at once from the listening
@@ -264,22 +234,8 @@ void TftpRun::RefuseRequest(platform::UdpSocket& listen, const TftpTransfer& t) 
     const size_t len =
         BuildTftpError(packet, sizeof packet, kTftpErrUndefined, kTooManyFromAddress);
     listen.SendToAddress(packet, len, t.requestFrom);
-    int before = 0;
-    if (m_refuseLine.Take(platform::MonotonicMs(), &before)) {
-        WriteLog(kLogMajor, "%s %s: request refused%s", kTooManyFromAddress,
-                 t.requestFrom.Unmapped().NumericHost().c_str(), MoreBefore(before).c_str());
-    }
-}
-
-// Repeats left out in the last second, told once it is over.
-void TftpRun::LogLeftOver() {
-    const int64_t now = platform::MonotonicMs();
-    if (int n = m_dropLine.TakeLeftOver(now)) {
-        WriteLog(kLogMajor, "max number of threads reached, %d more connections dropped", n);
-    }
-    if (int n = m_refuseLine.TakeLeftOver(now)) {
-        WriteLog(kLogMajor, "%s: %d more requests refused", kTooManyFromAddress, n);
-    }
+    WriteLogLimited(m_refuseLines, kLogMajor, "%s %s: request refused", kTooManyFromAddress,
+                    t.requestFrom.Unmapped().NumericHost().c_str());
 }
 
 TftpTransfer* TftpRun::PickRecord() {
@@ -427,7 +383,6 @@ int TftpRun::MainThread() {
         if (ready >= 0 && m_shared->wake.Consume()) {
             RemoveFinishedRecords();
         }
-        LogLeftOver();
         if (ready == -2) {
             WriteLog(kLogInfo, "WaitForMultipleObjects error %d\n", errno);
             WriteLog(kLogGeneral, "WaitForMultipleObjects error %d", errno);

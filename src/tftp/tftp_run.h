@@ -15,6 +15,7 @@
 #include "platform/thread.h"
 #include "platform/udp_socket.h"
 #include "platform/wake_event.h"
+#include "support/log.h"
 #include "tftp/tftp_request.h"
 #include "tftp/tftp_settings.h"
 
@@ -42,21 +43,6 @@ struct TftpRunShared {
     platform::WakeEvent wake;
 
     bool Serving() const { return running.load() && !workersEnd.load(); }
-};
-
-// A log line an outsider can make the service repeat at will: written at most once a second,
-// the repeats left out in between counted and told with the next one.
-struct RepeatedLine {
-    int64_t lastMs = 0;
-    bool written = false;
-    int leftOut = 0;
-
-    // True when the line may be written at `nowMs`; `*before` is then the number left out
-    // since the last one. False counts this one as left out.
-    bool Take(int64_t nowMs, int* before);
-    // The number left out once a second has passed since the last line (0 when none or not
-    // yet), for a line of its own; they then count as told.
-    int TakeLeftOver(int64_t nowMs);
 };
 
 // The main thread that accepts requests on the listening socket, the transfer records and the
@@ -107,7 +93,6 @@ class TftpRun {
     size_t TransfersFrom(const TftpTransfer& t) const;
     void DropRequest(platform::UdpSocket& listen);
     void RefuseRequest(platform::UdpSocket& listen, const TftpTransfer& t);
-    void LogLeftOver();
 
     const std::string m_szBindAddress;
     const int m_iPort;
@@ -124,8 +109,8 @@ class TftpRun {
     // Changed by the main thread only.
     std::list<std::unique_ptr<TftpTransfer>> m_listRecords;
     DuplicateMemory m_duplicate;
-    RepeatedLine m_dropLine;    // requests beyond the record limit
-    RepeatedLine m_refuseLine;  // requests beyond the transfers of one address
+    LogRateLimit m_dropLines;    // requests beyond the record limit
+    LogRateLimit m_refuseLines;  // requests beyond the transfers of one address
 
     // Last: started after everything above exists.
     platform::Thread m_hMainThread;
