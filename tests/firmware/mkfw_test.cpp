@@ -77,28 +77,5 @@ TEST(MkfwTest, WritesEachKindAndDamage) {
     EXPECT_EQ(test::ReadWholeFile(dir.File("pad.bin")).size(), 1024u * 1024u);
 }
 
-// Catches bad options accepted silently (a test would then rehearse with the wrong file).
-TEST(MkfwTest, RefusesBadOptionsAndExplainsItself) {
-    test::TempDir dir;
-    std::vector<std::vector<std::string>> bad = {
-        {"--version", "X_M_V1", "--image", "12Q"},
-        {"--version", "X_M_V1", "--corrupt", "img-crc:9"},
-        {"--version", "X_M_V1", "--mark", "notag"},
-        {"--kind", "ipc", "--version", "X_M_V1", "--corrupt", "file-crc"},
-        {"--kind", "zip", "--version", "X_M_V1"},
-        {"--image", "1"},
-        WithImages({"--version", "X"}, 9),
-    };
-    for (auto& args : bad) {
-        args.push_back(dir.File("x.bin"));
-        EXPECT_NE(Mkfw(args), 0) << args[0] << " " << args[1] << " " << args[2];
-    }
-    std::string help;
-    EXPECT_EQ(Mkfw({"--help"}, &help), 0);
-    for (const char* word : {"QVRFMW22", "FIRMWARE", "FIRMWNVR", "--corrupt", "--pad-to"}) {
-        EXPECT_NE(help.find(word), std::string::npos) << word;
-    }
-}
-
 }  // namespace
 }  // namespace orvane

@@ -122,7 +122,7 @@ TEST(ServiceEnduranceTest, StartStopCyclesWithDevicesLeaveNothingBehind) {
     ORVANE_REQUIRE_PRIVATE_NETWORK();
     test::PeerNamespace peer("10.77.0.1/24", "10.77.0.2/24");
     ASSERT_TRUE(peer.Ok());
-    ASSERT_TRUE(test::WaitInterfaceUp(peer.LocalInterface()));
+    ASSERT_TRUE(peer.WaitLocalRunning());
     test::TempDir dir;
     std::filesystem::create_directory(dir.File("fw"));
     ASSERT_EQ(test::RunCommand({test::BinDir() + "/orvane-mkfw", "--version", "X_M100_V2.0.0.0",
