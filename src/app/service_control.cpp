@@ -5,7 +5,6 @@
 #include "cloud/cloud_query.h"
 #include "protocol/ip_allocator.h"
 #include "support/log.h"
-#include "tftp/tftp_interface.h"
 
 namespace orvane {
 
@@ -42,7 +41,7 @@ StartResult ServiceControl::Start(const StartSettings& settings) {
 
     m_engine.Devices().ResetCounters();
 
-    SetTftpWriteAllowed(settings.bTftpWrite);
+    config.tftp.writeAllowed = settings.bTftpWrite;
     if (!m_engine.StartService(config)) {
         result.szMessage = "the service threads could not be started";
         return result;
