@@ -20,15 +20,15 @@ TEST_F(WindowTest, EachLanguageShowsItsLayout) {
         const wxRect client(wxPoint(0, 0), m_pDlg->GetClientSize());
         std::vector<wxRect> taken;  // the controls an operator works with
         for (const ui::ControlLayout& c : ui::MainWindowControls()) {
-            wxWindow* control = c.iId ? Control(c.iId) : nullptr;
+            wxWindow* control = c.id ? Control(c.id) : nullptr;
             if (!control) {
                 continue;
             }
             const wxRect r = control->GetRect();
-            EXPECT_TRUE(client.Contains(r)) << c.iId;
+            EXPECT_TRUE(client.Contains(r)) << c.id;
             if (c.kind != ControlKind::kStatic) {
                 for (const wxRect& other : taken) {
-                    EXPECT_FALSE(other.Intersects(r)) << c.iId << " overlaps another control";
+                    EXPECT_FALSE(other.Intersects(r)) << c.id << " overlaps another control";
                 }
                 taken.push_back(r);
             }
@@ -81,7 +81,7 @@ TEST(WindowViewTest, BurstOfChangesIsCoalesced) {
         for (int row = 0; row < 5000; ++row) {
             DeviceTableChange change;
             change.kind = DeviceTableChange::kRowAdded;
-            change.iRow = row;
+            change.rowIndex = row;
             view.OnDeviceTableChanged(change);
         }
     });
