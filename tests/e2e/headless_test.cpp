@@ -9,6 +9,8 @@
 #include "common/netns.h"
 #include "common/notify_receiver.h"
 #include "common/temp_dir.h"
+#include "common/update_service.h"
+#include "common/wait_until.h"
 #include "platform/udp_socket.h"
 #include "tools/fmw_builder.h"
 
@@ -124,6 +126,31 @@ TEST(HeadlessTest, ConfigOptionNamesTheSettingsFileAndOptionsOverrideIt) {
     EXPECT_FALSE(std::filesystem::exists(dir.File("bin/Config.ini")));
     EXPECT_EQ(test::ReadWholeFile(dir.File("stderr.txt")),
               "网络连接失败，将无法使用云端固件升级功能\n");
+}
+
+// Catches a signal during Start held until Start ends: with an update host that takes the
+// connection and never answers, Start's check waits up to its deadline, and SIGTERM must end
+// the process at once with status 0 meanwhile.
+TEST(HeadlessTest, SignalDuringStartEndsAtOnce) {
+    ORVANE_REQUIRE_PRIVATE_NETWORK();
+    test::TempDir dir;
+    test::TempDir serviceDir;
+    test::UpdateService service;
+    ASSERT_TRUE(service.Start(serviceDir.Path()));
+    service.Reply("");
+    service.RootStatus("silent");
+    test::ChildProcess orvane;
+    ASSERT_TRUE(orvane.Start({test::InstallProgram("orvane", dir.Path()), "--headless", "--ip",
+                              "127.0.0.1", "--folder", dir.File("Firmware")},
+                             dir.Path()));
+    test::WaitUntil([&] { return !service.Requests().empty(); }, kWaitMs);
+    ASSERT_EQ(service.Requests().size(), 1u);  // Start is inside its check now
+    orvane.Signal(SIGTERM);
+    // Well inside the check's own 4 s: only a signal taken at once ends it this soon.
+    EXPECT_EQ(orvane.Wait(1500), 0);
+    service.Release();
+    unsetenv("CURL_CA_BUNDLE");
+    unsetenv("ORVANE_UPDATE_HOST");
 }
 
 }  // namespace
