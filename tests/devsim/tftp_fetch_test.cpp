@@ -206,18 +206,21 @@ TEST(TftpFetchTest, SilentServerGetsTheRequestTriesTimesThenTheFetchFails) {
     EXPECT_EQ(requests, 3);
 }
 
-// Catches a client that does not resend its ACK when the next DATA never comes, or cannot
-// follow block numbers past 65535.
+// Catches a client that does not resend its ACK when the next DATA never comes, cannot
+// follow block numbers past 65535, or loses its way when it holds each ACK back (a slow
+// boot loader).
 TEST(TftpFetchTest, ResendsLostAcksAndFollowsBlockNumbersPastTheWrap) {
     struct Case {
         size_t size;
         unsigned blk;  // 512: no options asked; otherwise asked and granted in an OACK
         std::map<uint16_t, int> skipAck;
         unsigned resends;  // at least: each lost ACK must have been sent again
+        int ackDelayMs = 0;
     } cases[] = {
-        {2000, 512, {{2, 1}}, 1},   // the server "loses" ACK 2 once
-        {1024, 512, {{1, 2}}, 2},   // ACK 1 twice; the empty last block ends the file
-        {65537 * 8 + 3, 8, {}, 0},  // 65538 blocks: numbers wrap to 0 and go on
+        {2000, 512, {{2, 1}}, 1},      // the server "loses" ACK 2 once
+        {1024, 512, {{1, 2}}, 2},      // ACK 1 twice; the empty last block ends the file
+        {65537 * 8 + 3, 8, {}, 0},     // 65538 blocks: numbers wrap to 0 and go on
+        {2000, 1468, {{1, 1}}, 1, 5},  // each DATA acknowledged 5 ms late, ACK 1 "lost" once
     };
     for (const Case& c : cases) {
         std::string content(c.size, '\0');
@@ -234,7 +237,9 @@ TEST(TftpFetchTest, ResendsLostAcksAndFollowsBlockNumbersPastTheWrap) {
             }
             ServeFile(s, client, content, c.blk, c.skipAck);
         });
-        Fetched f = Fetch(server.Address(), Quick(c.blk == 512 ? 0 : c.blk));
+        TftpFetchOptions o = Quick(c.blk == 512 ? 0 : c.blk);
+        o.iAckDelayMs = c.ackDelayMs;
+        Fetched f = Fetch(server.Address(), o);
         EXPECT_TRUE(f.result.bOk) << f.result.szError;
         EXPECT_EQ(f.bytes, content);
         EXPECT_GE(f.result.uResends, c.resends);  // a slow moment may add one
