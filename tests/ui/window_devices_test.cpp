@@ -56,28 +56,42 @@ class DevicesTest : public WindowTest {
     }
 };
 
-// Catches rows or counters that do not reach the window from the engine's threads, and a
-// Clear List that leaves rows or either counter behind: five cameras, one of which fails its
-// kernel stage, give five rows and four successes, each row with its device's texts.
+// Catches rows or counters that do not reach the window from the engine's threads, a window
+// that freezes under a crowd (a repaint queued per change), and a Clear List that leaves rows
+// or either counter behind: a thousand cameras powering on within a few seconds, one in five
+// failing its kernel stage, give a thousand rows, each with its device's texts, and 800
+// successes, and a click on the list while they arrive is handled before the last one is in
+// (five cameras for the second language).
 TEST_F(DevicesTest, DevicesFillRowsAndCountersClearListEmptiesThem) {
     for (int language : {kLanguageEnglish, kLanguageChinese}) {
         SCOPED_TRACE(language);
+        const bool crowd = language == kLanguageEnglish;
+        const int devices = crowd ? 1000 : 5;
         OpenWindow(language);
         ASSERT_NO_FATAL_FAILURE(StartWithFirmware());
         ChildProcess devsim;
-        ASSERT_NO_FATAL_FAILURE(
-            RunDevices(&devsim, {"--devices", "5", "--fail-share", "0.2", "--fail-stage", "kernel",
-                                 "--fail-state", "6"}));
-        ASSERT_TRUE(PumpUntil(
-            [this] {
-                return List()->GetItemCount() == 5 && Label(ui::IDC_STATIC_SUCCESS_COUNT) == "4";
-            },
-            60000))
-            << ReadWholeFile(m_dir.File("devsim.err"));
-        EXPECT_EQ(devsim.Wait(30000), 0);
+        ASSERT_NO_FATAL_FAILURE(RunDevices(
+            &devsim,
+            {"--devices", std::to_string(devices), "--start-spread-ms", crowd ? "4000" : "0",
+             "--fail-share", "0.2", "--fail-stage", "kernel", "--fail-state", "6"}));
         const DeviceTable& model = m_pDlg->Engine().Devices();
-        EXPECT_EQ(model.FailCount(), 1);
-        for (int row = 0; row < 5; ++row) {
+        if (crowd) {
+            ASSERT_TRUE(PumpUntil([this] { return List()->GetItemCount() >= 100; }, 60000));
+            ASSERT_TRUE(ClickOn(List(), [this] { return List()->GetSelectedItemCount() > 0; }));
+            EXPECT_LT(model.RowCount(), devices) << "the click waited for the whole crowd";
+        }
+        const std::string successes = std::to_string(devices * 4 / 5);
+        ASSERT_TRUE(PumpUntil(
+            [this, devices, &successes] {
+                return List()->GetItemCount() == devices &&
+                       Label(ui::IDC_STATIC_SUCCESS_COUNT) == successes;
+            },
+            120000))
+            << ReadWholeFile(m_dir.File("devsim.err"));
+        EXPECT_EQ(devsim.Wait(60000), 0);
+        EXPECT_EQ(model.RowCount(), devices);
+        EXPECT_EQ(model.FailCount(), devices / 5);
+        for (int row = 0; row < devices; ++row) {
             EXPECT_EQ(List()->GetItemText(row, 0), wxString::Format("%d", row + 1));
             EXPECT_EQ(List()->GetItemText(row, 1), "M100");
             EXPECT_TRUE(List()->GetItemText(row, 2).StartsWith("127.0.0.")) << row;
