@@ -4,16 +4,30 @@
 
 #include "cloud/cloud_query.h"
 #include "protocol/ip_allocator.h"
+#include "support/language.h"
 #include "support/log.h"
-#include "tftp/tftp_interface.h"
+#include "support/text_ids.h"
 
 namespace orvane {
 
 namespace {
 constexpr const char* kStartName = "COrvaneDlg::OnBnClickedBtnBeginUpgrade";
-constexpr int kNoMacText = 153;  // "Failed to get native MAC!!!"
 constexpr size_t kMaxIpText = 63;
 }  // namespace
+
+std::string StartRefusalText(const StartResult& result) {
+    switch (result.eRefusal) {
+        case StartRefusal::kNone:
+            return std::string();
+        case StartRefusal::kNoFolder:
+            return LoadText(kTextNoFolder);
+        case StartRefusal::kNoMac:
+            return LoadText(kTextNoMac);
+        case StartRefusal::kNoThreads:
+            break;
+    }
+    return result.szMessage;
+}
 
 StartResult ServiceControl::Start(const StartSettings& settings) {
     StartResult result;
@@ -42,8 +56,14 @@ StartResult ServiceControl::Start(const StartSettings& settings) {
 
     m_engine.Devices().ResetCounters();
 
-    SetTftpWriteAllowed(settings.bTftpWrite);
+    // The run's settings, as the engine's threads will read them.
+    m_view.SetForcedUpgrade(settings.bForcedUpgrade);
+    m_view.SetShowAllDevices(settings.bShowAllDevices);
+    m_view.SetIpCheck(settings.bIpCheck);
+    m_view.SetUpgradeFolder(settings.szUpgradeFolder);
+    config.tftp.writeAllowed = settings.bTftpWrite;
     if (!m_engine.StartService(config)) {
+        result.eRefusal = StartRefusal::kNoThreads;
         result.szMessage = "the service threads could not be started";
         return result;
     }
@@ -58,7 +78,7 @@ void ServiceControl::Stop() {
 // The upgrade folder must exist before the TFTP service and the catalogue use it.
 bool ServiceControl::PrepareUpgradeFolder(const StartSettings& settings, StartResult* result) {
     if (settings.szUpgradeFolder.empty()) {
-        result->iTextId = 161;
+        result->eRefusal = StartRefusal::kNoFolder;
         return false;
     }
     // One level only; a folder that cannot be made leaves an empty catalogue, not a refusal.
@@ -86,7 +106,7 @@ bool ServiceControl::PrepareLocalAddress(const StartSettings& settings, ServiceC
         // A text without "." has no subnet to walk, and no adapter carries it, so the MAC
         // lookup would refuse it anyway: refuse it the same way before forming a cursor.
         WriteLog(kLogSuggestive, "%s GetMacAddress error, return", kStartName);
-        result->iTextId = kNoMacText;
+        result->eRefusal = StartRefusal::kNoMac;
         return false;
     }
     m_engine.SetNextIP(cursor);
@@ -98,7 +118,7 @@ bool ServiceControl::ReadServingMac(ServiceConfig* config, StartResult* result) 
     std::string mac = ReadServingMacText(config->szLocalIP, m_adapterLister);
     if (mac.empty()) {
         WriteLog(kLogSuggestive, "%s GetMacAddress error, return", kStartName);
-        result->iTextId = kNoMacText;
+        result->eRefusal = StartRefusal::kNoMac;
         return false;
     }
     config->szLocalMac = mac;
