@@ -95,6 +95,13 @@ bool OrvaneEngine::assignIPAndFirmware(int sequence, int cseq, bool cloudAllowed
         ParkCloudRequest(sequence, cseq, version, model, verNum, mac);
         return false;
     }
+    // A parked device asking again once its firmware is here: answered here or by the cloud
+    // thread, never by both.
+    if (cloudAllowed && !m_cloudRequests.Claim(mac, sequence, cseq)) {
+        WriteLog(kLogInfo, "*%d* %s %s is answered by the cloud thread", sequence, kAssignName,
+                 mac.c_str());
+        return false;
+    }
     if (found != 0) {
         WriteLog(kLogSuggestive, "*%d* %s bHaveNewVersion == false, No New Version!", sequence,
                  kAssignName);
@@ -106,6 +113,7 @@ bool OrvaneEngine::assignIPAndFirmware(int sequence, int cseq, bool cloudAllowed
             info.szModel = model;
             info.szMac = mac;
             info.szStatus = LoadText(found == 2 ? kTextLatestVersion : kTextLowerVersion);
+            info.bAnswered = true;
             m_deviceTable.UpdateDeviceTable(info);
         }
         return true;
@@ -113,6 +121,13 @@ bool OrvaneEngine::assignIPAndFirmware(int sequence, int cseq, bool cloudAllowed
 
     if (m_szLocalIP.empty()) {
         WriteLog(kLogSuggestive, "*%d* %s m_szLocalIP Is Empty", sequence, kAssignName);
+        return false;
+    }
+    // Answered devices keep their records until they end: their number is what bounds the
+    // table, so a device beyond it is not answered (it asks again).
+    if (!m_deviceTable.AdmitDevice(mac)) {
+        WriteLog(kLogMajor, "*%d* %s %d devices answered since the list was cleared, %s dropped",
+                 sequence, kAssignName, m_deviceTable.MaxRows(), mac.c_str());
         return false;
     }
     WriteLog(kLogInfo, "*%d* %s Begin GetNotUseIp", sequence, kAssignName);
@@ -144,18 +159,26 @@ bool OrvaneEngine::assignIPAndFirmware(int sequence, int cseq, bool cloudAllowed
 void OrvaneEngine::ParkCloudRequest(int sequence, int cseq, const std::string& version,
                                     const std::string& model, const std::string& verNum,
                                     const std::string& mac) {
-    if (!m_cloudRequests.Park(CloudRequest{model, version, model, verNum, mac, sequence, cseq})) {
-        // The queue never holds more than its bound, so a refusal means it is full.
+    const auto parked =
+        m_cloudRequests.Park(CloudRequest{model, version, model, verNum, mac, sequence, cseq});
+    if (parked == CloudRequestQueue::ParkResult::kFull) {
         WriteLog(kLogMajor, "*%d* %s %zu cloud requests waiting, request of %s dropped", sequence,
                  kAssignName, kMaxCloudRequests, mac.c_str());
         return;
+    }
+    if (parked == CloudRequestQueue::ParkResult::kUpdated) {
+        return;  // it waits already, with its row
     }
     IpcInfo info;
     info.szPreVersion = version;
     info.szStatus = LoadText(kTextCloudDownloading);
     info.szModel = model;
     info.szMac = mac;
-    m_deviceTable.AddCloudDevice(info);
+    if (m_deviceTable.AddCloudDevice(info) == DeviceTable::kRefused) {
+        m_cloudRequests.Claim(mac, sequence, cseq);  // withdrawn: it will not be answered
+        WriteLog(kLogMajor, "*%d* %s %d devices answered since the list was cleared, %s dropped",
+                 sequence, kAssignName, m_deviceTable.MaxRows(), mac.c_str());
+    }
 }
 
 }  // namespace orvane
