@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "e2e/road_fixture.h"
 
@@ -78,40 +79,23 @@ TEST_F(RoadLoadTest, CrowdOfSlowDevicesEndsWithOneCompleteRowEach) {
                   std::to_string(kCrowdKiB) + "K"},
                  "N200.bin");
     StartOrvane("[CNFINFO]\r\nAppLanguage=2\r\n");
-    test::ChildProcess recorders;
-    ASSERT_TRUE(recorders.Start({test::SystemTool("ip"),
-                                 "netns",
-                                 "exec",
-                                 m_peer.Name(),
-                                 test::BinDir() + "/orvane-devsim",
-                                 "--server",
-                                 kServer,
-                                 "--devices",
-                                 std::to_string(kCrowdRecorders),
-                                 "--kind",
-                                 "nvr",
-                                 "--model",
-                                 "N200",
-                                 "--version",
-                                 "2.0.0.6",
-                                 "--mac",
-                                 "02:00:00:00:F0:00",
-                                 "--ack-delay-ms",
-                                 "2",
-                                 "--compare",
-                                 m_dir.File("fw/N200.bin")},
-                                m_dir.Path(), m_dir.File("recorders.err")));
+    std::string recorderOut;
+    int recorderStatus = -1;
+    std::thread recorders([&] {
+        recorderStatus =
+            Devsim({"--devices", std::to_string(kCrowdRecorders), "--kind", "nvr", "--model",
+                    "N200", "--version", "2.0.0.6", "--mac", "02:00:00:00:F0:00", "--ack-delay-ms",
+                    "2", "--compare", m_dir.File("fw/N200.bin")},
+                   &recorderOut, kRoadMs);
+    });
     std::string out;
     EXPECT_EQ(Devsim({"--devices", std::to_string(kCrowdCameras), "--ack-delay-ms", "2",
                       "--compare", m_dir.File("fw/M100.bin")},
                      &out, kRoadMs),
               0)
         << out;
-    std::string recorderOut;
-    for (std::string line; recorders.ReadLine(&line, kRoadMs);) {
-        recorderOut += line + "\n";
-    }
-    EXPECT_EQ(recorders.Wait(kWaitMs), 0) << recorderOut;
+    recorders.join();
+    EXPECT_EQ(recorderStatus, 0) << recorderOut;
     EXPECT_EQ(test::DevsimFields(out)["downloaded"], std::to_string(kCrowdCameras)) << out;
     EXPECT_EQ(test::DevsimFields(recorderOut)["downloaded"], std::to_string(kCrowdRecorders))
         << recorderOut;
