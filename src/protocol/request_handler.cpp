@@ -17,11 +17,17 @@ constexpr int kVersionLimit = 256;
 constexpr int kCseqLimit = 16;
 constexpr int kMacLimit = 64;
 
+// Lines that any host can repeat at will by sending requests: one a second per kind.
+LogRateLimit g_malformedRequestLines;
+LogRateLimit g_cloudQueueFullLines;
+LogRateLimit g_tableFullLines;
+
 }  // namespace
 
 void OrvaneEngine::RequestIpaddrProc(const std::string& text, int sequence) {
     if (text.empty()) {
-        WriteLog(kLogSuggestive, "*%d* %s pMsgType == NULL, return", sequence, kRequestName);
+        WriteLogLimited(g_malformedRequestLines, kLogSuggestive, "*%d* %s pMsgType == NULL, return",
+                        sequence, kRequestName);
         return;
     }
     std::string version;
@@ -29,20 +35,23 @@ void OrvaneEngine::RequestIpaddrProc(const std::string& text, int sequence) {
     std::string mac;
     int ret = ReadFlagValue(version, kVersionLimit, text, "Version:");
     if (ret != 0) {
-        WriteLog(kLogSuggestive, "*%d* %s ReadFlagValue(IPC_VERSION) error, iRet=%d", sequence,
-                 kRequestName, ret);
+        WriteLogLimited(g_malformedRequestLines, kLogSuggestive,
+                        "*%d* %s ReadFlagValue(IPC_VERSION) error, iRet=%d", sequence, kRequestName,
+                        ret);
         return;
     }
     ret = ReadFlagValue(cseq, kCseqLimit, text, "Cseq:");
     if (ret != 0) {
-        WriteLog(kLogSuggestive, "*%d* %s ReadFlagValue(IPC_CSEQ) error, iRet=%d", sequence,
-                 kRequestName, ret);
+        WriteLogLimited(g_malformedRequestLines, kLogSuggestive,
+                        "*%d* %s ReadFlagValue(IPC_CSEQ) error, iRet=%d", sequence, kRequestName,
+                        ret);
         return;
     }
     ret = ReadFlagValue(mac, kMacLimit, text, "IPCMac:");
     if (ret != 0) {
-        WriteLog(kLogSuggestive, "*%d* %s ReadFlagValue(IPC_MAC) error, iRet=%d", sequence,
-                 kRequestName, ret);
+        WriteLogLimited(g_malformedRequestLines, kLogSuggestive,
+                        "*%d* %s ReadFlagValue(IPC_MAC) error, iRet=%d", sequence, kRequestName,
+                        ret);
         return;
     }
     std::string model;
@@ -126,8 +135,9 @@ bool OrvaneEngine::assignIPAndFirmware(int sequence, int cseq, bool cloudAllowed
     // Answered devices keep their records until they end: their number is what bounds the
     // table, so a device beyond it is not answered (it asks again).
     if (!m_deviceTable.AdmitDevice(mac)) {
-        WriteLog(kLogMajor, "*%d* %s %d devices answered since the list was cleared, %s dropped",
-                 sequence, kAssignName, m_deviceTable.MaxRows(), mac.c_str());
+        WriteLogLimited(g_tableFullLines, kLogMajor,
+                        "*%d* %s %d devices answered since the list was cleared, %s dropped",
+                        sequence, kAssignName, m_deviceTable.MaxRows(), mac.c_str());
         return false;
     }
     WriteLog(kLogInfo, "*%d* %s Begin GetNotUseIp", sequence, kAssignName);
@@ -162,8 +172,9 @@ void OrvaneEngine::ParkCloudRequest(int sequence, int cseq, const std::string& v
     const auto parked =
         m_cloudRequests.Park(CloudRequest{model, version, model, verNum, mac, sequence, cseq});
     if (parked == CloudRequestQueue::ParkResult::kFull) {
-        WriteLog(kLogMajor, "*%d* %s %zu cloud requests waiting, request of %s dropped", sequence,
-                 kAssignName, kMaxCloudRequests, mac.c_str());
+        WriteLogLimited(g_cloudQueueFullLines, kLogMajor,
+                        "*%d* %s %zu cloud requests waiting, request of %s dropped", sequence,
+                        kAssignName, kMaxCloudRequests, mac.c_str());
         return;
     }
     if (parked == CloudRequestQueue::ParkResult::kUpdated) {
@@ -176,8 +187,9 @@ void OrvaneEngine::ParkCloudRequest(int sequence, int cseq, const std::string& v
     info.szMac = mac;
     if (m_deviceTable.AddCloudDevice(info) == DeviceTable::kRefused) {
         m_cloudRequests.Claim(mac, sequence, cseq);  // withdrawn: it will not be answered
-        WriteLog(kLogMajor, "*%d* %s %d devices answered since the list was cleared, %s dropped",
-                 sequence, kAssignName, m_deviceTable.MaxRows(), mac.c_str());
+        WriteLogLimited(g_tableFullLines, kLogMajor,
+                        "*%d* %s %d devices answered since the list was cleared, %s dropped",
+                        sequence, kAssignName, m_deviceTable.MaxRows(), mac.c_str());
     }
 }
 
