@@ -101,8 +101,18 @@ bool FetchSession::Fail(const std::string& why) {
     return false;
 }
 
+bool FetchSession::OpenSocket() {
+    if (!m_socket.Open()) {
+        return false;
+    }
+    const bool bound = m_options.uSourceAddr != 0
+                           ? m_socket.Bind(platform::Endpoint{m_options.uSourceAddr, 0})
+                           : m_socket.BindAnyPort();
+    return bound && m_socket.SetNonBlocking(true);
+}
+
 bool FetchSession::Begin(const std::string& name, int64_t nowUs) {
-    if (!m_socket.Open() || !m_socket.BindAnyPort() || !m_socket.SetNonBlocking(true)) {
+    if (!OpenSocket()) {
         return Fail("cannot open a TFTP socket: " +
                     platform::SocketErrorText(m_socket.LastError()));
     }

@@ -37,6 +37,7 @@ struct TftpFetchOptions {
     int iAckDelayMs = 0;              // each new DATA is acknowledged after this pause, as a
                                       // boot loader that writes flash between blocks
     uint64_t uMaxBytes = 0x7FFFFFFF;  // a longer file is abandoned
+    uint32_t uSourceAddr = 0;         // local IPv4 address to fetch from (host order); 0 any
 };
 
 // What an OACK settled.

@@ -37,6 +37,8 @@ class FetchSession {
     void Abandon(const std::string& why) { Fail(why); }
 
   private:
+    // The transfer's socket, bound to uSourceAddr when one is given.
+    bool OpenSocket();
     void Send(const std::string& packet, const platform::Endpoint& to);
     void SendNew(const std::string& packet, int64_t nowUs);
     bool Fail(const std::string& why);
