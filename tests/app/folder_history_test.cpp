@@ -47,45 +47,5 @@ TEST(FolderHistoryTest, BrowseRules) {
     }
 }
 
-// Catches the save-time trim dropping more than one entry, keeping a selection on the
-// dropped entry, or saving more than ten folders.
-TEST(FolderHistoryTest, TrimBeforeSaveDropsOneOldestEntry) {
-    struct Case {
-        int entries;
-        int selected;
-        int expectedCount;
-        int expectedSelection;
-        std::string expectedPathStart;
-    } cases[] = {
-        {11, 5, 10, 4, "/f1|"},    // eleven: the first goes, the rest move up
-        {11, 0, 10, -1, "/f1|"},   // the selected entry was the one dropped
-        {12, 11, 11, 10, "/f1|"},  // only one is dropped; ten are saved
-        {10, 3, 10, 3, "/f0|"},    // at the limit nothing changes
-    };
-    for (const Case& c : cases) {
-        FolderHistory h = Filled(c.entries);
-        h.Select(c.selected);
-        h.DropOldestBeyondLimit();
-        EXPECT_EQ(static_cast<int>(h.Entries().size()), c.expectedCount) << c.entries;
-        EXPECT_EQ(h.SelectedIndex(), c.expectedSelection) << c.entries;
-        std::string path = h.PathValue();
-        EXPECT_EQ(path.rfind(c.expectedPathStart, 0), 0u) << path;
-        EXPECT_EQ(std::count(path.begin(), path.end(), '|'), 9) << path;
-    }
-}
-
-// Catches a typed folder being saved as selected, or a selection beyond the list kept.
-TEST(FolderHistoryTest, TypedTextAndOutOfRangeSelection) {
-    FolderHistory h = Filled(3);
-    h.Select(1);
-    h.SetText("/typed");
-    EXPECT_EQ(h.SelectedIndex(), -1);
-    EXPECT_EQ(h.Text(), "/typed");
-    EXPECT_EQ(h.PathValue(), "/f0|/f1|/f2");
-    h.Select(5);
-    EXPECT_EQ(h.SelectedIndex(), -1);
-    EXPECT_EQ(h.Text(), "");
-}
-
 }  // namespace
 }  // namespace orvane

@@ -105,19 +105,6 @@ TEST_F(FmwPackageTest, EachFaultHasItsCode) {
     }
 }
 
-// Catches null and empty paths reaching the file system, and a missing file given another
-// code than 3.
-TEST_F(FmwPackageTest, PathFailures) {
-    int code = 0;
-    EXPECT_EQ(create_fmw_header(nullptr, &code), nullptr);
-    EXPECT_EQ(code, 18);
-    EXPECT_EQ(create_fmw_header("", &code), nullptr);
-    EXPECT_EQ(code, 19);
-    EXPECT_EQ(create_fmw_header(m_dir.File("none.bin").c_str(), &code), nullptr);
-    EXPECT_EQ(code, 3);
-    EXPECT_EQ(destroy_fmw_header(nullptr), -1);
-}
-
 // Catches the magic chosen by an unsigned fmw_type, or the 7/8 threshold off by one.
 TEST_F(FmwPackageTest, MagicFollowsSignedPackageType) {
     struct Case {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -16,8 +15,6 @@
 
 namespace orvane {
 namespace {
-
-using Wait = FolderWatchHooks::Wait;
 
 // Catches rescans posted more often than once per 3000 ms, a change inside the interval
 // lost instead of held, or tick wrap-around breaking the interval.
@@ -60,57 +57,6 @@ TEST(RescanPacerTest, AtMostOneRescanPerIntervalAndNoChangeLost) {
             EXPECT_EQ(pacer.Due(s.at), s.due) << c.name << " at " << s.at;
         }
     }
-}
-
-// A scripted run of the watcher loop, 100 ms per wait; the posting times.
-struct ScriptedWatch {
-    std::deque<Wait> script;
-    uint32_t now = 0;
-    int waits = 0;
-    int pauses = 0;
-    std::vector<uint32_t> posts;
-
-    std::vector<uint32_t> Run() {
-        std::atomic<int> running{1};
-        FolderWatchHooks hooks;
-        hooks.wait = [&](int timeoutMs) {
-            ++waits;
-            EXPECT_TRUE(timeoutMs >= 0 && timeoutMs <= kWatchPollMs) << timeoutMs;
-            now += 100;
-            Wait r = script.front();
-            script.pop_front();
-            running = script.empty() ? 0 : 1;
-            return r;
-        };
-        hooks.postRescan = [this] {
-            posts.push_back(now);
-            return true;
-        };
-        hooks.tick = [this] { return now; };
-        hooks.pause = [this](int ms) {
-            ++pauses;
-            now += static_cast<uint32_t>(ms);
-        };
-        EXPECT_EQ(RunFolderWatch(hooks, running), 0);
-        return posts;
-    }
-};
-
-// Catches changes posted unpaced, a change early after start lost, a failing wait retried
-// without a pause (a busy spin), or the loop ending on a failure instead of trying again.
-TEST(RunFolderWatchTest, ChangesArePostedPacedAndFailuresRetried) {
-    ScriptedWatch w;
-    // Changes at 100 and 200 ms, quiet until 3000 ms, a change at 3500 ms that waits for 6000.
-    w.script.assign(40, Wait::kTimeout);
-    w.script[0] = w.script[1] = w.script[34] = Wait::kChanged;
-    EXPECT_EQ(w.Run(), (std::vector<uint32_t>{3000}));
-
-    ScriptedWatch failing;
-    failing.script.assign(50, Wait::kFailed);
-    failing.script.push_back(Wait::kTimeout);
-    EXPECT_TRUE(failing.Run().empty());
-    EXPECT_EQ(failing.waits, 51);
-    EXPECT_EQ(failing.pauses, 50);
 }
 
 // Catches the folder watch reporting subfolder changes or a file still being written, or

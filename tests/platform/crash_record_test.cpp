@@ -30,19 +30,6 @@ TEST(CrashRecordTest, CivilTimeMatchesTheCLibrary) {
     }
 }
 
-// Catches an overrun, or a cut path used as if whole, when the buffer is too small.
-TEST(CrashRecordTest, TooSmallBufferIsReportedAndStaysTerminated) {
-    char buf[16];
-    std::memset(buf, 'x', sizeof buf);
-    EXPECT_FALSE(FormatCrashDayDir(buf, 12, "/a/long/crash/dir", {2026, 1, 2, 3, 4, 5}));
-    EXPECT_EQ(std::strlen(buf), 11u);
-    EXPECT_EQ(buf[12], 'x');
-    SafeText text(buf, sizeof buf);
-    text.AddDec(-42).Add(" ").AddHex(0xdeadbeef);
-    EXPECT_STREQ(text.Text(), "-42 0xdeadbeef");
-    EXPECT_TRUE(text.Fits());
-}
-
 // Catches crash records named in UTC or in the wrong daylight-saving offset: the offsets taken
 // in advance must match the time-zone functions second for second around each change.
 TEST(CrashRecordTest, OffsetTableFollowsDaylightSaving) {

@@ -36,40 +36,6 @@ TEST(GetMsgTypeTest, ClassifiesByKeywordPrefixInTableOrder) {
     EXPECT_FALSE(IsRequestMsg("Msg:Report_App\r\n"));
 }
 
-// Catches off-by-one limits, reading past the line end, and a value changed on failure.
-TEST(ReadFlagValueTest, ResultsAndLimits) {
-    const std::string msg =
-        "Msg:Request_ipaddr\r\n"
-        "Cseq:123456789012345\r\n"  // 15 characters
-        "IPCMac:\r\n"               // empty value
-        "Version:IPC-1.0.0.1\r\n"
-        "State:1";  // no CR LF at the end of the datagram
-    struct Case {
-        int limit;
-        const char* key;
-        int result;
-        const char* value;
-    } cases[] = {
-        {16, "Cseq:", 0, "123456789012345"},
-        {15, "Cseq:", -2, "unchanged"},
-        {0, "Cseq:", -1, "unchanged"},
-        {-5, "Cseq:", -1, "unchanged"},
-        {64, "IPCMac:", 0, ""},
-        {16, "State:", -3, "unchanged"},
-        {16, "Schedule:", -4, "unchanged"},
-        {256, "Version:", 0, "IPC-1.0.0.1"},
-    };
-    for (const Case& c : cases) {
-        std::string value = "unchanged";
-        EXPECT_EQ(ReadFlagValue(value, c.limit, msg, c.key), c.result) << c.key << c.limit;
-        EXPECT_EQ(value, c.value) << c.key << c.limit;
-    }
-    // A key found inside an earlier value is read from there: plain substring search.
-    std::string value;
-    EXPECT_EQ(ReadFlagValue(value, 64, "Version:Ipaddr:X\r\nIpaddr:1.2.3.4\r\n", "Ipaddr:"), 0);
-    EXPECT_EQ(value, "X");
-}
-
 // Catches wrong field handling: '*' replacement, trailing '-', over-long fields.
 TEST(SplitVersionTest, ModelAndVersionNumber) {
     struct Case {

@@ -113,24 +113,6 @@ TEST(DeviceTableTest, ClearListKeepsRecordsWithTheirOldRows) {
     }
 }
 
-// Catches a report with an empty MAC not finding the first retired record, and such a report
-// counting the retired device again (an in-progress report would add a success).
-TEST(DeviceTableTest, EmptyMacFindsTheFirstRetiredRecordButNeverCountsIt) {
-    test::RowsView view;
-    DeviceTable table(view);
-    table.RecordAssignment(Assigned("a", 0));
-    table.RecordAssignment(Assigned("b", 0));
-    table.UpdateDeviceTable(Report("a", kFs, "0"));
-    table.UpdateDeviceTable(Report("b", 0, "6"));
-    for (const char* state : {"1", "0", "6"}) {
-        table.UpdateDeviceTable(Report("", kFs, state));
-        EXPECT_EQ(table.RowCount(), 2);
-        EXPECT_EQ(table.Row(0)[3], std::string("3/") + state);  // "a"'s row
-        EXPECT_EQ(table.SuccessCount(), 1);
-        EXPECT_EQ(table.FailCount(), 1);
-    }
-}
-
 // Catches a record dropped while its device is on its way (its next report makes a second
 // row, and a recorder is counted at its file-system stage), ended records kept for good, or the
 // wrong ones trimmed: 150 devices answered at once go through their stages, then one more comes.
@@ -201,45 +183,6 @@ TEST(DeviceTableTest, RowBoundsRefuseMadeUpReportsNeverAnsweredDevices) {
     EXPECT_EQ(table.AddCloudDevice(Assigned("c0", 2)), DeviceTable::kKnown);
     table.UpdateDeviceTable(Report("f4", 0, "1"));
     EXPECT_EQ(table.RowCount(), 2);
-}
-
-// Catches row numbers decided outside the lock: requests and reports of many devices merged
-// from many threads must give each device one row, each row its own number, and notices whose
-// replay gives the same list.
-TEST(DeviceTableTest, ConcurrentRequestsAndReportsKeepOneRowPerDevice) {
-    constexpr int kThreads = 8;
-    constexpr int kDevicesPerThread = 25;  // 200: past the trim of ended records
-    test::RowsView view;
-    DeviceTable table(view);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&table, t] {
-            for (int d = 0; d < kDevicesPerThread; ++d) {
-                const std::string mac = std::to_string(t) + ":" + std::to_string(d);
-                if (d % 4 == 0) {
-                    table.AddCloudDevice(Assigned(mac, 2));
-                }
-                table.RecordAssignment(Assigned(mac, d % 2));
-                for (int event : {0, 1, kFs, kUpdate}) {
-                    table.UpdateDeviceTable(Report(mac, event, "1"));
-                }
-                table.UpdateDeviceTable(Report(mac, d % 2 ? kUpdate : kFs, "0"));
-            }
-        });
-    }
-    for (auto& th : threads) {
-        th.join();
-    }
-    const std::vector<DeviceRow> rows = table.Rows();
-    ASSERT_EQ(rows.size(), static_cast<size_t>(kThreads * kDevicesPerThread));
-    std::map<std::string, int> rowsOfDevice;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        EXPECT_EQ(rows[i][0], std::to_string(i + 1));
-        ++rowsOfDevice[rows[i][1]];
-    }
-    EXPECT_EQ(rowsOfDevice.size(), rows.size());
-    EXPECT_EQ(table.SuccessCount(), kThreads * kDevicesPerThread);
-    EXPECT_EQ(view.GetRows(), rows);
 }
 
 }  // namespace

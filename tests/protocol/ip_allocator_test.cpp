@@ -123,31 +123,6 @@ TEST(IpAllocatorTest, AddressWalk) {
     }
 }
 
-// Catches the detection box read once instead of at each allocation, and missing arguments, an
-// unset cursor or one formed from a text with no subnet producing an address.
-TEST(IpAllocatorTest, DetectionReadLiveAndBadArguments) {
-    EXPECT_EQ(MakeAllocationCursor("192.168.1.57"), "192.168.1.10");
-    EXPECT_EQ(MakeAllocationCursor("camera-host"), "");
-    EXPECT_EQ(MakeAllocationCursor(""), "");
-    std::atomic<bool> check{false};
-    FakeProber prober;
-    IpAllocator alloc([&] { return check.load(); }, prober.Get());
-    char ip[kAllocIpSize] = {};
-    EXPECT_EQ(alloc.GetNotUseIp(ip, "10.0.0.7", 1), -1) << "no cursor yet";
-    EXPECT_EQ(alloc.DistributeThreeNotUseIPArr(nullptr), -1);
-    alloc.SetNextIP("10.0.0.10");
-    EXPECT_EQ(alloc.GetNotUseIp(nullptr, "10.0.0.7", 1), -1);
-    EXPECT_EQ(alloc.GetNotUseIp(ip, nullptr, 1), -1);
-
-    EXPECT_EQ(Allocate(alloc, "10.0.0.7"), "10.0.0.10");
-    EXPECT_TRUE(prober.Probed().empty());
-    check = true;
-    EXPECT_EQ(Allocate(alloc, "10.0.0.7"), "10.0.0.11");
-    EXPECT_EQ(prober.Probed(), std::vector<std::string>{"10.0.0.11"});
-    check = false;
-    EXPECT_EQ(Allocate(alloc, "10.0.0.7"), "10.0.0.14");
-}
-
 // Catches cursor steps that are not atomic: concurrent requests within one walk of the cursor
 // must never receive the same address, in either mode.
 TEST(IpAllocatorTest, ConcurrentAllocationsNeverRepeatWithinAWalk) {

@@ -87,30 +87,6 @@ TEST_F(LogTest, ReinitialisingAppendsAndAnUnopenableFileLosesTheLine) {
     EXPECT_TRUE(std::regex_match(Content(), twoRuns)) << Content();
 }
 
-// Catches lines from different threads interleaving inside one line.
-TEST_F(LogTest, ConcurrentWritersNeverInterleaveWithinALine) {
-    constexpr int kThreads = 4;
-    constexpr int kLinesEach = 20;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([t] {
-            for (int i = 0; i < kLinesEach; ++i) {
-                WriteLog(kLogMajor, "thread=%d %s", t, std::string(100, 'a' + t).c_str());
-            }
-        });
-    }
-    for (auto& th : threads) {
-        th.join();
-    }
-    std::regex line(R"( \[Major\]\[[^\]]+\]thread=(\d) ([a-d])\2{99}\r\n)");
-    const std::string all = Content();
-    int lines = 0;
-    for (std::sregex_iterator it(all.begin(), all.end(), line), end; it != end; ++it, ++lines) {
-        EXPECT_EQ((*it)[2].str()[0], 'a' + std::stoi((*it)[1].str()));
-    }
-    EXPECT_EQ(lines, kThreads * kLinesEach);
-}
-
 // Catches a flood of one kind of line reaching the disk (each line costs a flush), a second
 // kind silenced by the first, a count of left-out lines lost or counted twice, and a line
 // below the threshold counted as left out.

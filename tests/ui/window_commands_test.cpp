@@ -31,59 +31,6 @@ class CommandsTest : public WindowTest {
     }
 };
 
-// Catches Start going ahead, or leaving the window half-started, when it must refuse: without
-// a folder (a plain "Error" box) and without an address that has a MAC (the window's own
-// warning box). Either way the window stays stopped with its settings usable.
-TEST_F(CommandsTest, StartRefusalsLeaveTheWindowStopped) {
-    struct Case {
-        const char* address;
-        bool withFolder;
-        int textId;
-        const char* caption;  // null: the program's name
-        long icon;
-    } cases[] = {
-        {"127.0.0.1", false, 161, "Error", wxICON_NONE},
-        {"", true, 153, nullptr, wxICON_WARNING},  // no adapter of this namespace is listed
-    };
-    OpenWindow(kLanguageEnglish);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.textId);
-        Combo(ui::IDC_COMBO_LOCAL_IP)->SetValue(c.address);
-        Combo(ui::IDC_COMBO_UPGRADE_FOLDER)->SetValue(c.withFolder ? m_dir.Path() : "");
-        BoxSeen seen;
-        wxTEST_DIALOG(ClickOn(Control(ui::IDC_BTN_BEGIN_UPGRADE), [&] { return seen.iCount > 0; }),
-                      ExpectBox(wxID_OK, &seen));
-        EXPECT_TRUE(WaitSettled());
-        EXPECT_EQ(seen.message, Text(c.textId));
-        EXPECT_EQ(seen.caption, c.caption ? wxString(c.caption) : wxString("ui_wx_tests"));
-        EXPECT_TRUE(seen.style & c.icon);
-        EXPECT_EQ(m_pDlg->State(), State::kStopped);
-        ExpectControls(false, "Start Upgrade");
-    }
-    EXPECT_FALSE(fs::exists(m_dir.File("Config.ini")));  // neither got as far as saving
-}
-
-// Catches a refused Start discarding the answer of the reachability check that runs since the
-// window opened: with an update service that never answers, the network note must show once
-// that check gives up, although a Start was refused meanwhile.
-TEST_F(CommandsTest, RefusedStartKeepsTheStartupCheck) {
-    TempDir serviceDir;
-    UpdateService service;
-    ASSERT_TRUE(service.Start(serviceDir.Path()));
-    service.RootStatus("silent");
-    OpenWindow(kLanguageEnglish);
-    Combo(ui::IDC_COMBO_UPGRADE_FOLDER)->SetValue("");
-    BoxSeen seen;
-    wxTEST_DIALOG(ClickOn(Control(ui::IDC_BTN_BEGIN_UPGRADE), [&] { return seen.iCount > 0; }),
-                  ExpectBox(wxID_OK, &seen));
-    EXPECT_TRUE(WaitSettled());
-    EXPECT_FALSE(Control(ui::IDC_STATIC_NET_FAILED)->IsShown());  // the check still runs
-    EXPECT_TRUE(PumpUntil([this] { return Control(ui::IDC_STATIC_NET_FAILED)->IsShown(); }));
-    service.Release();
-    unsetenv("CURL_CA_BUNDLE");
-    unsetenv("ORVANE_UPDATE_HOST");
-}
-
 // Catches wrong captions or states through Start, Pause, Continue and Stop, a pause that
 // survives a Stop into the next run, and the engine not reading the folder and boxes of the
 // run.
@@ -156,22 +103,6 @@ TEST_F(CommandsTest, BrowseKeepsTheFolderHistory) {
         EXPECT_EQ(box->GetString(0).utf8_string(), s.first);
         EXPECT_EQ(box->GetSelection(), s.selection);
     }
-}
-
-// Catches the IP occupancy notice missing when the box is ticked, or shown when it is
-// cleared.
-TEST_F(CommandsTest, IpNoticeOnlyWhenTicking) {
-    OpenWindow(kLanguageEnglish);
-    auto* box = wxStaticCast(Control(ui::IDC_CHECK_IP_OCCUPANCY), wxCheckBox);
-    BoxSeen seen;
-    wxTEST_DIALOG(ClickOn(box, [&] { return seen.iCount > 0; }), ExpectBox(wxID_OK, &seen));
-    EXPECT_EQ(seen.message, Text(158));
-    EXPECT_EQ(seen.caption, Text(159));
-    EXPECT_TRUE(seen.style & wxICON_INFORMATION);
-    EXPECT_TRUE(box->GetValue());
-    // Clearing it shows nothing (an unexpected box would fail the test).
-    ASSERT_TRUE(ClickOn(box, [box] { return !box->GetValue(); }));
-    EXPECT_EQ(seen.iCount, 1);
 }
 
 // Catches the language choice not being saved at once, the question's buttons not reading

@@ -23,9 +23,7 @@
 
 namespace orvane::test {
 
-// Runs the event loop until `done` holds or timeoutMs has passed; whether `done` holds. Idle
-// comes after each batch of events: the moment to look again. Nothing happening means no idle
-// events, and the deadline ends the wait.
+// Runs the event loop until `done` holds (looked at on idle) or timeoutMs has passed.
 inline bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
     if (done()) {
         return true;
@@ -34,8 +32,7 @@ inline bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 10000) 
     wxTimer deadline;
     deadline.Bind(wxEVT_TIMER, [&loop](wxTimerEvent&) { loop.ScheduleExit(); });
     deadline.StartOnce(timeoutMs);
-    // The condition may hold only for a moment (a worker can add a row between the check and
-    // the loop's end), so the answer is the one seen when it held, not a second look.
+    // The condition may hold only for a moment: the answer is the one seen when it held.
     bool met = false;
     auto onIdle = [&](wxIdleEvent& event) {
         if (!met && done()) {
@@ -64,17 +61,6 @@ inline bool PressKey(int key, const std::function<bool()>& done) {
     wxUIActionSimulator sim;
     sim.Char(key);
     return PumpUntil(done);
-}
-
-// The screen, once `window` has painted, as a PNG under build/test-artifacts.
-inline bool SaveScreenshot(wxWindow* window, const std::string& name) {
-    window->Refresh();
-    window->Update();
-    wxTheApp->Yield(true);
-    std::error_code ec;
-    std::filesystem::create_directories(ORVANE_TEST_ARTIFACTS, ec);
-    const std::string path = std::string(ORVANE_TEST_ARTIFACTS) + "/" + name + ".png";
-    return RunCommand({"/usr/bin/import", "-window", "root", path}) == 0;
 }
 
 // What a message box showed.

@@ -1,73 +1,10 @@
-// The window as built: its layouts, the device list over the model, start-up without a display
-// and the restart.
+// The window view, start-up without a display and the restart.
 #include <thread>
 
-#include "ui/wx/about_dlg.h"
 #include "window_fixture.h"
 
 namespace orvane::test {
 namespace {
-
-using ui::ControlKind;
-
-// Catches a control missing, or placed outside the window or over another one, in either
-// language (a label that does not wrap, or the wrong font, pushes controls out of place), and
-// the start-up state of the failure count, the Pause button and the network note.
-TEST_F(WindowTest, EachLanguageShowsItsLayout) {
-    for (int language : {kLanguageEnglish, kLanguageChinese}) {
-        SCOPED_TRACE(language);
-        OpenWindow(language);
-        const wxRect client(wxPoint(0, 0), m_pDlg->GetClientSize());
-        std::vector<wxRect> taken;  // the controls an operator works with
-        for (const ui::ControlLayout& c : ui::MainWindowControls()) {
-            wxWindow* control = c.id ? Control(c.id) : nullptr;
-            if (!control) {
-                continue;
-            }
-            const wxRect r = control->GetRect();
-            EXPECT_TRUE(client.Contains(r)) << c.id;
-            if (c.kind != ControlKind::kStatic) {
-                for (const wxRect& other : taken) {
-                    EXPECT_FALSE(other.Intersects(r)) << c.id << " overlaps another control";
-                }
-                taken.push_back(r);
-            }
-        }
-        for (int hidden :
-             {ui::IDC_STATIC_FAIL, ui::IDC_STATIC_FAIL_COUNT, ui::IDC_BTN_PAUSE_TEST}) {
-            EXPECT_FALSE(Control(hidden)->IsShown()) << hidden;
-        }
-        // Nothing answers on the update host here: the note shows once the check is over.
-        wxWindow* note = Control(ui::IDC_STATIC_NET_FAILED);
-        EXPECT_TRUE(PumpUntil([note] { return note->IsShown(); }));
-        EXPECT_TRUE(SaveScreenshot(
-            m_pDlg.get(), language == kLanguageChinese ? "window-zh-idle" : "window-en-idle"));
-        CloseAndDestroy();
-    }
-}
-
-// Answers the About box, noting that it came.
-class ExpectAbout : public wxExpectModalBase<ui::CAboutDlg, ExpectAbout> {
-  public:
-    explicit ExpectAbout(bool* shown) : m_pShown(shown) {}
-
-  protected:
-    int OnInvoked(ui::CAboutDlg*) const override {
-        *m_pShown = true;
-        return wxID_OK;
-    }
-
-  private:
-    bool* m_pShown;
-};
-
-// Catches the About box being out of reach where the window has no system menu: F1 opens it.
-TEST_F(WindowTest, F1OpensAboutBox) {
-    OpenWindow(kLanguageEnglish);
-    bool shown = false;
-    wxTEST_DIALOG(PressKey(WXK_F1, [&shown] { return shown; }), ExpectAbout(&shown));
-    EXPECT_TRUE(shown);
-}
 
 // Catches the view flooding the event loop with one refresh per model change, and a refresh
 // that loses the last row to scroll to: a burst from an engine thread is shown in a few
