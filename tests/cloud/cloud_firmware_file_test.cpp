@@ -5,8 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "common/temp_dir.h"
-
 namespace orvane {
 namespace {
 
@@ -27,30 +25,6 @@ TEST(UnescapeXmlEntitiesTest, ResolvesInOrder) {
     for (const Case& c : cases) {
         EXPECT_EQ(UnescapeXmlEntities(c.in), c.out) << c.in;
     }
-}
-
-// Catches a wrong digest (RFC 1321 vectors, and one spanning several 1024-byte reads) and an
-// unreadable file reported as a digest.
-TEST(GetFileMd5Test, DigestOfFiles) {
-    test::TempDir dir;
-    struct Case {
-        std::string content;
-        const char* md5;
-    } cases[] = {
-        {"", "d41d8cd98f00b204e9800998ecf8427e"},
-        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
-        {std::string(3000, 'a'), "6ca003d00c9bb4569a4a27d751db7a89"},
-    };
-    for (const Case& c : cases) {
-        dir.Write("f", c.content);
-        std::string md5 = "stale";
-        EXPECT_TRUE(GetFileMd5(dir.File("f"), &md5));
-        EXPECT_EQ(md5, c.md5) << c.content.size();
-    }
-    std::string md5 = "stale";
-    EXPECT_FALSE(GetFileMd5(dir.File("absent"), &md5));
-    EXPECT_EQ(md5, "");
-    EXPECT_FALSE(GetFileMd5(dir.Path(), &md5));  // a folder
 }
 
 // Catches an identifier from the network naming a file outside the folder, a hidden file, or

@@ -158,26 +158,6 @@ TEST(GetMacAddress2Test, FindsTheUpAdapterCarryingTheAddress) {
     EXPECT_EQ(mac[0], '\0');
 }
 
-// Catches the fallback picking loopback, an all-zero address or a non-Ethernet interface, or
-// reporting success without a MAC.
-TEST(GetMacAddressTest, TakesFirstEthernetAddressThatIsNotZero) {
-    NetInterface zero = Adapter("eth0", {}, true, true, {0, 0, 0, 0, 0, 0});
-    NetInterface tun = Adapter("tun0", {}, false, true, {9, 9, 9, 9, 9, 9});
-    tun.bEthernet = false;
-    NetInterface down = Adapter("eth1", {}, true, false);
-    NetInterface later = Adapter("eth2", {}, true, true, {0xAA, 0xBB, 0xCC, 0x01, 0x02, 0x03});
-
-    char mac[kMacTextSize] = {};
-    EXPECT_EQ(GetMacAddress(mac, Fixed({Loopback(), zero, tun, down, later})), 0);
-    EXPECT_STREQ(mac, "00-1A-2B-3C-4D-5E");
-
-    char none[kMacTextSize] = {};
-    EXPECT_NE(GetMacAddress(none, Fixed({Loopback(), zero, tun})), 0);
-    EXPECT_STREQ(none, "");
-    EXPECT_NE(GetMacAddress(none, Failing(EACCES)), 0);
-    EXPECT_STREQ(none, "");
-}
-
 // Catches the Start lookup trying the fallback when the address simply has no adapter (its MAC
 // would belong to another interface), skipping the fallback when the query failed, or sending
 // "-" instead of ":" to devices.
