@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "cloud/cloud_query.h"
+#include "platform/clock.h"
 #include "protocol/ip_allocator.h"
 #include "support/log.h"
 #include "tftp/tftp_interface.h"
@@ -13,7 +14,18 @@ namespace {
 constexpr const char* kStartName = "COrvaneDlg::OnBnClickedBtnBeginUpgrade";
 constexpr int kNoMacText = 153;  // "Failed to get native MAC!!!"
 constexpr size_t kMaxIpText = 63;
+// How long Stop waits for the record's last lines to reach the disk.
+constexpr int kRecordWaitMs = 5000;
 }  // namespace
+
+ServiceControl::ServiceControl(OrvaneEngine& engine, std::string iniPath, AdapterLister lister)
+    : m_engine(engine), m_szIniPath(std::move(iniPath)), m_adapterLister(std::move(lister)) {
+    m_engine.Devices().AddObserver(&m_record);
+}
+
+ServiceControl::~ServiceControl() {
+    m_engine.Devices().RemoveObserver(&m_record);
+}
 
 StartResult ServiceControl::Start(const StartSettings& settings) {
     StartResult result;
@@ -41,6 +53,7 @@ StartResult ServiceControl::Start(const StartSettings& settings) {
     SaveSettings(settings);
 
     m_engine.Devices().ResetCounters();
+    m_record.BeginRun(RecordFilePath(m_szIniPath), platform::WallClockSeconds());
 
     SetTftpWriteAllowed(settings.bTftpWrite);
     if (!m_engine.StartService(config)) {
@@ -52,7 +65,11 @@ StartResult ServiceControl::Start(const StartSettings& settings) {
 }
 
 void ServiceControl::Stop() {
+    const bool wasRunning = m_engine.IsRunning();
     m_engine.StopService();
+    if (wasRunning) {
+        m_record.EndRun(m_engine.Devices().Records(), kRecordWaitMs);
+    }
 }
 
 // The upgrade folder must exist before the TFTP service and the catalogue use it.

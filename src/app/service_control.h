@@ -6,6 +6,7 @@
 #include "app/app_config.h"
 #include "app/folder_history.h"
 #include "protocol/orvane_engine.h"
+#include "record/upgrade_record.h"
 #include "support/adapters.h"
 
 namespace orvane {
@@ -41,11 +42,17 @@ class ServiceControl {
     // `iniPath` is the Config.ini that Start saves to; `lister` is where the serving adapter's
     // MAC is looked up (tests pass fabricated ones).
     explicit ServiceControl(OrvaneEngine& engine, std::string iniPath = ConfigIniPath(),
-                            AdapterLister lister = platform::ListNetInterfaces)
-        : m_engine(engine), m_szIniPath(std::move(iniPath)), m_adapterLister(std::move(lister)) {}
+                            AdapterLister lister = platform::ListNetInterfaces);
+    ~ServiceControl();
+    ServiceControl(const ServiceControl&) = delete;
+    ServiceControl& operator=(const ServiceControl&) = delete;
 
     StartResult Start(const StartSettings& settings);
+    // Stops the engine, then records the devices left without an outcome.
     void Stop();
+
+    // The upgrade record both front-ends keep (RecordFilePath of the Config.ini).
+    UpgradeRecord& Record() { return m_record; }
 
   private:
     bool PrepareUpgradeFolder(const StartSettings& settings, StartResult* result);
@@ -58,6 +65,7 @@ class ServiceControl {
     OrvaneEngine& m_engine;
     std::string m_szIniPath;
     AdapterLister m_adapterLister;
+    UpgradeRecord m_record;
 };
 
 }  // namespace orvane

@@ -91,6 +91,7 @@ void OrvaneEngine::ServeCloudRequest(const CloudRequest& request, RunState& run)
         std::string message;
         int result = QueryCloudFirmware(model, CloudQueryType(model), LanguageCode(g_iLanguage),
                                         &info, &message, &run.running);
+        ++(result == kCloudQueryOk ? m_counters.cloudQueriesOk : m_counters.cloudQueriesFailed);
         if (result != kCloudQueryOk) {
             ShowCloudStatus(request, LoadText(kTextCloudQueryFailed) + message);
             m_view.ShowMainWindow();
@@ -100,6 +101,7 @@ void OrvaneEngine::ServeCloudRequest(const CloudRequest& request, RunState& run)
         const std::string folder = m_view.GetUpgradeFolder();
         std::string name;
         result = FetchCloudFirmware(info, folder, m_cloudDownloadLimits, &run.running, &name);
+        ++(result == kDownloadOk ? m_counters.cloudDownloadsOk : m_counters.cloudDownloadsFailed);
         if (result != kDownloadOk && result != kDownloadMd5Error) {
             WriteLog(kLogMajor, "Failed to query firmware szModel=%s\n %s", model.c_str(),
                      GetCloudErrorText(result).c_str());

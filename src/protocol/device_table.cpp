@@ -1,5 +1,8 @@
 #include "protocol/device_table.h"
 
+#include <algorithm>
+
+#include "platform/clock.h"
 #include "protocol/device_message.h"
 #include "protocol/service_view.h"
 #include "support/log.h"
@@ -15,6 +18,12 @@ constexpr size_t kTrimCount = 10;
 // States that end nothing: the stage is under way, or the device repairs its boot loader.
 bool IsOngoingState(int state) {
     return state == 0 || state == 1 || state == 7;
+}
+
+void StampFirstSeen(IpcInfo& record) {
+    if (record.iFirstSeenMs == 0) {
+        record.iFirstSeenMs = platform::MonotonicMs();
+    }
 }
 
 void TrimFront(std::vector<IpcInfo>& records, size_t above) {
@@ -40,11 +49,13 @@ int DeviceTable::FindRecord(const std::string& mac) const {
 // Clear List the old records stay, and this keeps repeated clears from growing the table.
 void DeviceTable::AppendRecord(const IpcInfo& record) {
     m_vecIpcInfo.push_back(record);
+    StampFirstSeen(m_vecIpcInfo.back());
     TrimFront(m_vecIpcInfo, 2 * static_cast<size_t>(m_iMaxRows));
 }
 
 void DeviceTable::AppendRequestRecord(const IpcInfo& record) {
     m_vecIpcInfo.push_back(record);
+    StampFirstSeen(m_vecIpcInfo.back());
     TrimFront(m_vecIpcInfo, kTrimAbove);
 }
 
@@ -61,6 +72,9 @@ void DeviceTable::Notify(DeviceTableChange::Kind kind, int row) {
         change.iFailCount = m_iFailCount;
     }
     m_view.OnDeviceTableChanged(change);
+    for (DeviceTableObserver* observer : m_vecObservers) {
+        observer->OnDeviceTableChanged(change);
+    }
 }
 
 // Counts the stored record's outcome once: success when its last stage finished (the row
@@ -82,6 +96,9 @@ bool DeviceTable::CountOutcome(IpcInfo& stored, bool finished, int state, Device
         } else {
             ++m_iFailCount;
         }
+    }
+    for (DeviceTableObserver* observer : m_vecObservers) {
+        observer->OnDeviceOutcome(stored, finished);
     }
     stored.szMac.clear();
     stored.bCounted = true;
@@ -113,6 +130,7 @@ void DeviceTable::UpdateDeviceTable(IpcInfo r) {
         stored.szStatus = r.szStatus;
         stored.szSchedule = r.szSchedule;
         stored.szState = r.szState;
+        stored.iEvent = r.iEvent;
         // Recorders end with the update stage, cameras (and devices of unknown kind) with
         // the file system.
         const int lastEvent = stored.iDeviceKind == 1 ? 11 : 3;
@@ -208,6 +226,17 @@ void DeviceTable::ResetCounters() {
         m_iFailCount = 0;
     }
     Notify(DeviceTableChange::kCounters);
+}
+
+void DeviceTable::AddObserver(DeviceTableObserver* observer) {
+    std::lock_guard<std::recursive_mutex> lock(m_csDeviceTable);
+    m_vecObservers.push_back(observer);
+}
+
+void DeviceTable::RemoveObserver(DeviceTableObserver* observer) {
+    std::lock_guard<std::recursive_mutex> lock(m_csDeviceTable);
+    m_vecObservers.erase(std::remove(m_vecObservers.begin(), m_vecObservers.end(), observer),
+                         m_vecObservers.end());
 }
 
 int DeviceTable::RowCount() const {

@@ -31,6 +31,7 @@ struct HeadlessOptions {
     int iShowAllDevices = -1;
     int iIpCheck = -1;
     int iTftpWrite = -1;  // -1 as Config.ini's TftpWrite, 0 uploads refused, 1 taken
+    std::string szHttp;   // ADDR:PORT of the web view; empty: none
 };
 
 // Runs the service until SIGINT or SIGTERM; the process's exit status.
