@@ -5,7 +5,7 @@
 
 #include "platform/signals.h"
 #include "support/log.h"
-#include "tftp/tftp_interface.h"
+#include "tftp/tftp_service.h"
 
 int main(int argc, char** argv) {
     if (argc < 3) {
@@ -14,10 +14,14 @@ int main(int argc, char** argv) {
     }
     orvane::platform::BlockTerminationSignals();
     orvane::InitLog(argc > 3 ? std::atoi(argv[3]) : orvane::kLogMajor, "tftp-serve.log");
-    orvane::StartTftp(argv[1], argv[2]);
+    orvane::TftpSettings settings;
+    settings.bindAddress = argv[1];
+    settings.root = argv[2];
+    orvane::TftpService service;
+    service.Start(settings);
     std::printf("ready\n");
     std::fflush(stdout);
     orvane::platform::WaitForTerminationSignal();
-    orvane::StopTftp();
+    service.Stop();
     return 0;
 }

@@ -6,7 +6,6 @@
 #include "platform/clock.h"
 #include "protocol/ip_allocator.h"
 #include "support/log.h"
-#include "tftp/tftp_interface.h"
 
 namespace orvane {
 
@@ -55,7 +54,7 @@ StartResult ServiceControl::Start(const StartSettings& settings) {
     m_engine.Devices().ResetCounters();
     m_record.BeginRun(RecordFilePath(m_szIniPath), platform::WallClockSeconds());
 
-    SetTftpWriteAllowed(settings.bTftpWrite);
+    config.tftp.writeAllowed = settings.bTftpWrite;
     if (!m_engine.StartService(config)) {
         result.szMessage = "the service threads could not be started";
         return result;

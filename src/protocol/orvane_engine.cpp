@@ -8,7 +8,6 @@
 #include "platform/folder_watch.h"
 #include "protocol/service_view.h"
 #include "support/log.h"
-#include "tftp/tftp_interface.h"
 
 namespace orvane {
 
@@ -38,7 +37,7 @@ bool OrvaneEngine::StartService(const ServiceConfig& config) {
         m_run = run;
     }
 
-    StartTftpService();
+    StartTftpService(config);
 
     RebuildCatalogue();
 
@@ -201,12 +200,15 @@ void OrvaneEngine::WaitEndedRuns(const char* who) {
 }
 
 // The TFTP service serving the upgrade folder on m_szLocalIP.
-void OrvaneEngine::StartTftpService() {
-    StartTftp(m_szLocalIP.c_str(), m_szUpgradeFolder.c_str());
+void OrvaneEngine::StartTftpService(const ServiceConfig& config) {
+    TftpSettings settings = config.tftp;
+    settings.root = m_szUpgradeFolder;
+    settings.bindAddress = m_szLocalIP;
+    m_tftpService.Start(settings);
 }
 
 void OrvaneEngine::StopTftpService() {
-    StopTftp();
+    m_tftpService.Stop();
 }
 
 // The firmware catalogue of the upgrade folder.

@@ -19,6 +19,7 @@
 #include "protocol/engine_counters.h"
 #include "protocol/ip_allocator.h"
 #include "protocol/run_state.h"
+#include "tftp/tftp_service.h"
 
 namespace orvane {
 
@@ -48,6 +49,9 @@ struct ServiceConfig {
     std::string szLocalMac;             // serving adapter's MAC, "00:1A:2B:3C:4D:5E"
     std::string szUpgradeFolder;        // firmware folder, also the TFTP root
     int iThreadWaitMs = kThreadWaitMs;  // Stop's wait for each thread (tests shorten it)
+    // The TFTP service's settings (upload switch, limits); its root and bind address are
+    // the two above, filled in by the engine.
+    TftpSettings tftp{};
 };
 
 // Stand-ins for the request and report handling, for tests of the threads around them. Set
@@ -195,7 +199,7 @@ class OrvaneEngine final {
                           const std::string& model, const std::string& verNum,
                           const std::string& mac);
     void SetListenState(int state);
-    void StartTftpService();
+    void StartTftpService(const ServiceConfig& config);
     void StopTftpService();
     void RebuildCatalogue();
     void StartCloudThread();
@@ -221,6 +225,7 @@ class OrvaneEngine final {
     ServiceView& m_view;
     DeviceTable m_deviceTable;
     EngineCounters m_counters;
+    TftpService m_tftpService;
 
     std::atomic<int> m_bStartUpgrade{0};
     std::atomic<int> m_bPauseTest{0};

@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -11,6 +12,7 @@
 #include "platform/udp_socket.h"
 #include "platform/wake_event.h"
 #include "tftp/tftp_request.h"
+#include "tftp/tftp_settings.h"
 
 namespace orvane {
 
@@ -48,9 +50,7 @@ struct TftpTransfer {
     platform::ReplacementFile upload;  // what a write request fills; in place only when complete
 
     // Set by the main thread before the worker is released.
-    std::string szRoot;  // root folder of this transfer
-    int defaultTimeout = 5;
-    bool writeAllowed = true;  // the operator's choice: false refuses every write request
+    std::shared_ptr<const TftpSettings> settings;  // the service's, as the request arrived
     platform::SocketAddress peer;
     platform::SocketAddress requestFrom;  // `peer` as received; only the main thread touches it
     std::array<uint8_t, kTftpPacketSize> request{};
@@ -81,7 +81,14 @@ struct TftpTransfer {
     int result = kTftpResultRunning;
 
     // Readies the record for a new request (main thread, while the worker is idle).
-    void Reset(const std::string& root, int timeout, int number, int64_t now);
+    void Reset(std::shared_ptr<const TftpSettings> serviceSettings, int timeout, int number,
+               int64_t now);
+
+    // Every packet of the transfer leaves through here; the length sent, -1 when cancelled or
+    // the socket is closed.
+    long Send(const uint8_t* buf, size_t len);
+    // Logs a failed system call of this transfer with its error's text.
+    void LogSystemCall(int err, const char* call) const;
 };
 
 }  // namespace orvane

@@ -1,30 +1,19 @@
-// One TFTP transfer: request decoding, file opening under the root, the OACK, the send and
-// receive loops, ERROR packets and the closing report.
+// One TFTP transfer after its request is decoded and its file opened: the OACK, the send and
+// receive loops, ERROR packets, the administrator's cancel and the closing report.
 #include "tftp/tftpd_proc.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <cstring>
 
 #include "platform/clock.h"
 #include "support/log.h"
 #include "tftp/tftp_counters.h"
-#include "tftp/tftp_interface.h"
+#include "tftp/tftp_decode.h"
 
 namespace orvane {
 
 namespace {
 
 constexpr int kMaxUnacked = 50;
-
-// Read by every worker; changed only by tests.
-std::atomic<int> g_iSecondMs{1000};
-
-void LogSystemCall(const TftpTransfer& t, int err, const char* call) {
-    WriteLog(kLogMajor, "File <%s> : error %d in system call %s %s", t.fileName.c_str(), err, call,
-             platform::SystemErrorText(err).c_str());
-}
 
 void PutShort(uint8_t* p, uint32_t value) {
     p[0] = static_cast<uint8_t>((value >> 8) & 0xFF);
@@ -35,21 +24,11 @@ uint16_t GetShort(const uint8_t* p) {
     return static_cast<uint16_t>((p[0] << 8) | p[1]);
 }
 
-// Every packet of a transfer leaves through here, under the record's send lock, so a cancel
-// from the main thread is never interleaved with it and nothing follows the cancel.
-long SendPacket(TftpTransfer& t, const uint8_t* buf, size_t len) {
-    std::lock_guard<std::mutex> lock(t.csSend);
-    if (t.cancelled.load() || !t.socket.IsOpen()) {
-        return -1;
-    }
-    return t.socket.Send(buf, len);
-}
-
 bool SendAck(TftpTransfer& t, uint32_t block) {
     uint8_t ack[4];
     PutShort(ack, kTftpAck);
     PutShort(ack + 2, block);
-    return SendPacket(t, ack, sizeof ack) == static_cast<long>(sizeof ack);
+    return t.Send(ack, sizeof ack) == static_cast<long>(sizeof ack);
 }
 
 // Fails the transfer with ERROR `code`.
@@ -64,7 +43,7 @@ int WaitMs(const TftpTransfer& t) {
     const int whole = t.timeoutSeconds;
     const int seconds =
         t.timeouts == 0 ? (whole + 3) / 4 : (t.timeouts == 1 ? (whole + 1) / 2 : whole);
-    return seconds * g_iSecondMs.load(std::memory_order_relaxed);
+    return seconds * t.settings->secondMs;
 }
 
 // The next packet's length in `buf`, 0 also when the administrator cancelled, kTimedOut
@@ -75,79 +54,10 @@ long AwaitPacket(TftpTransfer& t, uint8_t* buf, size_t len, int64_t waitMs) {
     // A receive time-out of 0 would mean no time-out at all.
     long n = t.socket.ReceiveWithin(buf, len, static_cast<int>(std::max<int64_t>(waitMs, 1)));
     if (n == -1 && !t.cancelled.load()) {
-        LogSystemCall(t, t.socket.LastError(), "recv");
+        t.LogSystemCall(t.socket.LastError(), "recv");
         Fail(t, kTftpErrUndefined);
     }
     return n;
-}
-
-// Refuses a name or a path that leaves the root.
-TftpDecodeResult RefuseAccess(TftpTransfer& t, int err) {
-    WriteLog(kLogGeneral, "Error EACCESS on file %s. Ext error %s", t.fileName.c_str(),
-             platform::SystemErrorText(err).c_str());
-    SendTftpError(t, kTftpErrAccess);
-    return TftpDecodeResult::kAnswered;
-}
-
-TftpDecodeResult Answer(TftpTransfer& t, int code) {
-    SendTftpError(t, code);
-    return TftpDecodeResult::kAnswered;
-}
-
-// Opens the temporary file of an upload beside the file it will replace; false when the
-// client has been answered with an ERROR.
-bool OpenUpload(TftpTransfer& t, const std::string& fullName, const std::string& realRoot) {
-    // Never create a file through a linked folder that leads out of the root: checked before
-    // the temporary file is made, and again on the folder it was made in.
-    size_t slash = fullName.rfind('/');
-    std::string parent = slash == std::string::npos ? "." : fullName.substr(0, slash + 1);
-    std::string realParent = platform::RealPath(parent);
-    if (!realParent.empty() && !platform::IsPathInsideRoot(realRoot, realParent)) {
-        RefuseAccess(t, EACCES);
-        return false;
-    }
-    if (!t.upload.Open(fullName)) {
-        LogSystemCall(t, t.upload.LastError(), "CreateFile");
-        SendTftpError(t, kTftpErrAccess);
-        return false;
-    }
-    if (!platform::IsPathInsideRoot(realRoot, t.upload.RealFolder())) {
-        t.upload.Discard();
-        RefuseAccess(t, EACCES);
-        return false;
-    }
-    return true;
-}
-
-// Opens the file the request names; false when the client has been answered with an ERROR.
-bool OpenRequestedFile(TftpTransfer& t, const std::string& fullName) {
-    const std::string realRoot = platform::RealPath(t.szRoot.empty() ? "." : t.szRoot);
-    if (t.opcode != kTftpRrq) {
-        return OpenUpload(t, fullName, realRoot);
-    }
-    if (!t.file.OpenRead(fullName)) {
-        LogSystemCall(t, t.file.LastError(), "CreateFile");
-        SendTftpError(t, kTftpErrNotFound);
-        return false;
-    }
-    std::string realFile = t.file.RealPath();
-    if (realFile.empty()) {
-        realFile = platform::RealPath(fullName);
-    }
-    if (!platform::IsPathInsideRoot(realRoot, realFile)) {
-        t.file.Close();
-        RefuseAccess(t, EACCES);
-        return false;
-    }
-    int64_t size = t.file.Size();
-    if (size < 0 || size >= platform::kMaxServedFileSize) {
-        WriteLog(kLogMajor, "File <%s> : %lld bytes, files of 2 GiB or more are not served",
-                 t.fileName.c_str(), static_cast<long long>(size));
-        SendTftpError(t, kTftpErrUndefined);
-        return false;
-    }
-    t.fileSize = static_cast<uint32_t>(size);
-    return true;
 }
 
 void WriteReport(const TftpTransfer& t, uint32_t blocks) {
@@ -160,42 +70,11 @@ void WriteReport(const TftpTransfer& t, uint32_t blocks) {
 
 }  // namespace
 
-void SetTftpSecondMs(int ms) {
-    g_iSecondMs = ms;
-}
-
-void TftpTransfer::Reset(const std::string& root, int timeout, int number, int64_t now) {
-    szRoot = root;
-    defaultTimeout = timeout;
-    timeoutSeconds = timeout;
-    transferNumber = number;
-    blockSize = kTftpSegment;
-    file.Close();
-    upload.Discard();
-    opcode = 0;
-    fileName.clear();
-    awaitedBlock = blockCount = nextBlock = lastBlockLength = 0;
-    timeouts = unacked = 0;
-    sentAtMs = 0;
-    mode = kTftpModeOctet;
-    fileSize = 0;
-    oackLength = 0;
-    bytes = 0;
-    resent = 0;
-    result = kTftpResultRunning;
-    startTime = now;
-    connected = false;
-    requestLength = 0;
-    request.fill(0);
-    control.fill(0);
-    cancelled = false;
-}
-
 void SendTftpError(TftpTransfer& t, int code) {
     // Built in a buffer of its own: the data buffer may still hold a block to resend.
     uint8_t packet[64];
     size_t len = BuildTftpError(packet, sizeof packet, code);
-    SendPacket(t, packet, len);
+    t.Send(packet, len);
 }
 
 namespace {
@@ -224,80 +103,10 @@ void CancelTftpTransfer(TftpTransfer& t) {
     }
 }
 
-TftpDecodeResult DecodeTftpRequest(TftpTransfer& t) {
-    const TftpRequestFields f =
-        SplitTftpRequest(t.request.data(), std::min(t.requestLength, t.request.size()));
-    t.opcode = f.opcode;
-    if (f.opcode != kTftpRrq && f.opcode != kTftpWrq) {
-        WriteLog(kLogMajor, "Unexpected request %d from peer", f.opcode);
-        WriteLog(kLogMajor, "Returning EBADOP to Peer");
-        return Answer(t, kTftpErrIllegal);
-    }
-    t.fileName = f.fileName;
-    if (f.fileName.size() >= kTftpMaxPath) {
-        WriteLog(kLogMajor, "File name too long, return EBADOP to peer");
-        return Answer(t, kTftpErrIllegal);
-    }
-    if (f.fileName.find('%') != std::string::npos) {
-        WriteLog(kLogGeneral, "Error: Orvane does not handle filenames with a percent sign");
-        return Answer(t, kTftpErrAccess);
-    }
-    WriteLog(kLogInfo, "FileName is <%s>", f.fileName.c_str());
-    t.mode = TftpModeFromText(f.mode);
-    if (t.mode < 0) {
-        WriteLog(kLogMajor, "Uncorrect message");
-        return Answer(t, kTftpErrIllegal);
-    }
-    const bool isRead = f.opcode == kTftpRrq;
-    WriteLog(kLogInfo, "Mode is <%s>", f.mode.c_str());
-    WriteLog(kLogInfo, "%s request for file <%s>. Mode %s", isRead ? "Read" : "Write",
-             f.fileName.c_str(), f.mode.c_str());
-    if (!isRead && !t.writeAllowed) {
-        WriteLog(kLogGeneral, "Write request for file <%s> refused: uploads are turned off",
-                 f.fileName.c_str());
-        return Answer(t, kTftpErrAccess);
-    }
-
-    t.fileName = NormaliseTftpName(f.fileName);
-    if (IsRefusedTftpName(t.fileName)) {
-        return RefuseAccess(t, ENOTDIR);
-    }
-    const std::string fullName = JoinTftpPath(t.szRoot, t.fileName);
-    WriteLog(kLogInfo, "final name : <%s>", fullName.c_str());
-    if (fullName.size() >= kTftpMaxPath) {
-        WriteLog(kLogMajor, "File name too long, return EBADOP to peer");
-        return Answer(t, kTftpErrIllegal);
-    }
-    if (!OpenRequestedFile(t, fullName)) {
-        return TftpDecodeResult::kAnswered;
-    }
-
-    TftpNegotiation n;
-    n.timeoutSeconds = t.timeoutSeconds;
-    n.fileSize = t.fileSize;
-    NegotiateTftpOptions(f.options, isRead, &n);
-    t.blockSize = n.blockSize;
-    t.timeoutSeconds = n.timeoutSeconds;
-    t.fileSize = n.fileSize;
-    PutShort(t.control.data(), kTftpOack);
-    std::memcpy(t.control.data() + 2, n.options.data(), n.optionLength);
-    t.oackLength = n.optionLength;
-
-    const bool oack = n.optionLength > 0;
-    t.awaitedBlock = isRead && !oack ? 1 : 0;
-    t.blockCount = t.fileSize / t.blockSize + 1;
-    if (!oack) {
-        return isRead ? TftpDecodeResult::kRead : TftpDecodeResult::kWrite;
-    }
-    WriteLog(kLogDebug0, "OACK: <%s>", PrintableOack(n.options.data(), n.optionLength).c_str());
-    WriteLog(kLogDebug0, "Size of OACK string : <%d>", static_cast<int>(n.optionLength));
-    return isRead ? TftpDecodeResult::kReadWithOack : TftpDecodeResult::kWriteWithOack;
-}
-
 bool SendTftpOack(TftpTransfer& t) {
     const size_t len = t.oackLength + 2;
     WriteLog(kLogDebug0, "send OACK %d bytes", static_cast<int>(len));
-    long sent = SendPacket(t, t.control.data(), len);
+    long sent = t.Send(t.control.data(), len);
     t.sentAtMs = platform::MonotonicMs();
     if (sent != static_cast<long>(len)) {
         WriteLog(kLogMajor, "send : Error %d", t.socket.LastError());
@@ -314,17 +123,17 @@ bool SendNextBlock(TftpTransfer& t) {
     const int64_t offset = static_cast<int64_t>(t.nextBlock - 1) * t.blockSize;
     long n = t.file.ReadAt(offset, t.data.data() + 4, t.blockSize);
     if (n < 0) {
-        LogSystemCall(t, t.file.LastError(), "ReadFile");
+        t.LogSystemCall(t.file.LastError(), "ReadFile");
         return Fail(t, kTftpErrUndefined);
     }
     PutShort(t.data.data(), kTftpData);
     PutShort(t.data.data() + 2, t.nextBlock);
     const size_t len = 4 + static_cast<size_t>(n);
-    if (SendPacket(t, t.data.data(), len) != static_cast<long>(len)) {
+    if (t.Send(t.data.data(), len) != static_cast<long>(len)) {
         if (t.cancelled.load()) {
             return false;
         }
-        LogSystemCall(t, t.socket.LastError(), "send");
+        t.LogSystemCall(t.socket.LastError(), "send");
         return Fail(t, kTftpErrUndefined);
     }
     GetTftpCounters().bytesSent += static_cast<uint64_t>(n);
@@ -471,7 +280,7 @@ DataStep TakeData(TftpTransfer& t, long n, bool* zeroTaken, bool* gotData) {
         return DataStep::kFailed;
     }
     if (!t.upload.Write(t.data.data() + 4, len)) {
-        LogSystemCall(t, t.upload.LastError(), "write");
+        t.LogSystemCall(t.upload.LastError(), "write");
         Fail(t, kTftpErrDiskFull);
         return DataStep::kFailed;
     }
@@ -490,7 +299,7 @@ bool ReceiveFileLoop(TftpTransfer& t, bool oackSent) {
         if (t.cancelled.load()) {
             return false;
         }
-        LogSystemCall(t, t.socket.LastError(), "send");
+        t.LogSystemCall(t.socket.LastError(), "send");
         return Fail(t, kTftpErrUndefined);
     }
     t.timeouts = 0;
@@ -533,7 +342,7 @@ bool ReceiveFileLoop(TftpTransfer& t, bool oackSent) {
         const bool complete = gotData && t.lastBlockLength != t.blockSize;
         // The file takes the old one's place before the client hears it is stored.
         if (complete && !t.upload.Commit()) {
-            LogSystemCall(t, t.upload.LastError(), "rename");
+            t.LogSystemCall(t.upload.LastError(), "rename");
             return Fail(t, kTftpErrAccess);
         }
         if (step == DataStep::kAcknowledge) {

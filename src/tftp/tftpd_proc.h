@@ -1,15 +1,11 @@
 #pragma once
 
 // One TFTP transfer on a worker's record, after the worker has connected the transfer socket
-// to the client.
+// to the client: RunTftpTransfer decodes the request (tftp_decode.h), then runs a loop here.
 
 #include "tftp/tftp_transfer.h"
 
 namespace orvane {
-
-// Decodes and checks the request in t.request, opens the file under t.szRoot and negotiates the
-// options. On kAnswered the client has been sent an ERROR and nothing more is to be done.
-TftpDecodeResult DecodeTftpRequest(TftpTransfer& t);
 
 // Sends the OACK built by the decoding; false (nothing sent back) when the send fell short.
 bool SendTftpOack(TftpTransfer& t);

@@ -10,6 +10,7 @@
 #include <functional>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/file.h"
 #include "protocol/orvane_engine.h"
 #include "record/record_text.h"
@@ -31,6 +32,7 @@ constexpr const char* kSecurityPolicy =
     "connect-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
 constexpr size_t kCsvChunk = 64 * 1024;
 constexpr int kStartWaitMs = 2000;
+constexpr int64_t kRebuildMs = 250;  // the page polls once a second
 
 // httplib's own pool queues connections without limit; this one makes the accepting thread
 // wait once `queued` connections wait, so the kernel's backlog holds the rest.
@@ -239,10 +241,14 @@ void WebView::OnDeviceOutcome(const IpcInfo& record, bool success) {
 std::shared_ptr<const std::string> WebView::DevicesJson(uint64_t* version) {
     // Read before the copy: a change made meanwhile moves it again and the next poll rebuilds.
     const uint64_t now = m_uChanges.load() * 2 + (m_engine.IsRunning() ? 1 : 0);
+    const int64_t nowMs = platform::MonotonicMs();
     std::lock_guard<std::mutex> lock(m_csCache);
-    if (!m_cachedJson || m_uCachedVersion != now) {
+    // While devices report, the table changes between any two polls: one copy per
+    // kRebuildMs, however many browsers poll, keeps their cost off the service's cores.
+    if (!m_cachedJson || (m_uCachedVersion != now && nowMs - m_iCachedAtMs >= kRebuildMs)) {
         m_cachedJson = std::make_shared<const std::string>(BuildDevicesJson(now));
         m_uCachedVersion = now;
+        m_iCachedAtMs = nowMs;
     }
     *version = m_uCachedVersion;
     return m_cachedJson;

@@ -52,7 +52,8 @@ class WebView : public DeviceTableObserver {
     void OnDeviceTableChanged(const DeviceTableChange& change) override;
     void OnDeviceOutcome(const IpcInfo& record, bool success) override;
 
-    // The body of /api/devices and its version (changes with every change of the model).
+    // The body of /api/devices and its version: rebuilt after a change of the model, at most
+    // once per 250 ms (a poll meanwhile gets the last one).
     std::shared_ptr<const std::string> DevicesJson(uint64_t* version);
     std::string MetricsText();
 
@@ -73,6 +74,7 @@ class WebView : public DeviceTableObserver {
     std::mutex m_csCache;
     std::shared_ptr<const std::string> m_cachedJson;  // guarded by m_csCache
     uint64_t m_uCachedVersion = 0;                    // guarded by m_csCache
+    int64_t m_iCachedAtMs = 0;                        // guarded by m_csCache
 
     // Outcome of each row that has one (true success), cleared with the rows; bounded by them.
     std::mutex m_csOutcome;

@@ -62,11 +62,11 @@ class RecordRun {
         ASSERT_GT(replies.ReceiveFrom(reply, sizeof reply, nullptr), 0);
     }
 
-    // Reads standard output up to `expected` (a count line).
+    // Reads standard output up to a line that begins with `expected` (a count or a row).
     void AwaitLine(const std::string& expected) {
         std::string line;
         while (orvane.ReadLine(&line, kWaitMs)) {
-            if (line == expected) {
+            if (line.rfind(expected, 0) == 0) {
                 return;
             }
         }
@@ -118,6 +118,7 @@ TEST(UpgradeRecordTest, OneLinePerOutcomeAndIncompleteAtStop) {
     run.AwaitLine("failures\t1");
     run.Ask("c");
     Send(Report("Report_Downloading", "127.0.0.11", "c", "1", "C300-2.0.0.0"));
+    run.AwaitLine("row\t3\t");
     run.Ask("d");  // asked, never reported
     run.orvane.Signal(SIGTERM);
     ASSERT_EQ(run.orvane.Wait(kWaitMs), 0);
@@ -146,6 +147,7 @@ TEST(UpgradeRecordTest, LinesSurviveKill) {
     run.AwaitLine("successes\t1");
     run.Ask("b");
     Send(Report("Report_Downloading", "127.0.0.11", "b", "1", "C300-2.0.0.0"));
+    run.AwaitLine("row\t2\t");
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     run.orvane.Signal(SIGKILL);
     run.orvane.Wait(kWaitMs);

@@ -9,7 +9,7 @@
 #include "common/netns.h"
 #include "common/temp_dir.h"
 #include "support/log.h"
-#include "tftp/tftp_interface.h"
+#include "tftp/tftp_service.h"
 
 namespace orvane::test {
 
@@ -33,12 +33,12 @@ class TftpServiceTest : public ::testing::Test {
     void SetUp() override {
         ORVANE_REQUIRE_PRIVATE_NETWORK();
         InitLog(kLogAllLog, m_log.File("Upgrade.log").c_str());
-        StartTftp("127.0.0.1", m_root.Path().c_str());
+        m_settings.root = m_root.Path();
+        m_settings.bindAddress = "127.0.0.1";
+        m_service.Start(m_settings);
     }
     void TearDown() override {
-        StopTftp();
-        SetTftpWriteAllowed(true);
-        SetTftpSecondMs(1000);
+        m_service.Stop();
         if (HasFailure()) {
             std::fprintf(stderr, "%s", Log().c_str());
         }
@@ -46,7 +46,10 @@ class TftpServiceTest : public ::testing::Test {
     }
 
     // A second of the transfers' time-outs lasts 200 ms from here on: the same waits, faster.
-    static void ShortSeconds() { SetTftpSecondMs(200); }
+    void ShortSeconds() {
+        m_settings.secondMs = 200;
+        m_service.Start(m_settings);
+    }
     std::string Log() const { return ReadWholeFile(m_log.File("Upgrade.log")); }
     size_t LogCount(const std::string& what) const { return CountOf(Log(), what); }
     bool WaitLog(const std::string& what, size_t count = 1) const {
@@ -55,6 +58,8 @@ class TftpServiceTest : public ::testing::Test {
 
     TempDir m_root;
     TempDir m_log;
+    TftpSettings m_settings;
+    TftpService m_service;
 };
 
 }  // namespace orvane::test

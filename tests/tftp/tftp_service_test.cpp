@@ -237,7 +237,8 @@ TEST_F(TftpServiceTest, UploadReplacesTheFileOnlyWhenComplete) {
     }
     EXPECT_EQ(names, std::vector<std::string>{"fw.bin"});
 
-    SetTftpWriteAllowed(false);
+    m_settings.writeAllowed = false;
+    m_service.Start(m_settings);
     TftpTestClient refused;
     ASSERT_TRUE(refused.SendRequest(TftpRequest(2, "fw.bin")));
     EXPECT_EQ(refused.Next(), "ERROR 2");
@@ -323,12 +324,12 @@ TEST_F(TftpServiceTest, StopCancelsRunningTransfers) {
     TftpTestClient client;
     ASSERT_TRUE(client.SendRequest(TftpRequest(1, "c.bin")));
     ASSERT_EQ(client.Next(), "DATA 1");
-    StopTftp();
+    m_service.Stop();
     EXPECT_EQ(client.Next(), "ERROR 99");
     EXPECT_EQ(client.Next(300), "");  // nothing after the cancel
-    EXPECT_EQ(TftpRecordCount(), 0u);
-    StartTftp("127.0.0.1", m_root.Path().c_str());
-    EXPECT_EQ(TftpRecordCount(), 30u);  // fresh permanent workers
+    EXPECT_EQ(m_service.RecordCount(), 0u);
+    m_service.Start(m_settings);
+    EXPECT_EQ(m_service.RecordCount(), 30u);  // fresh permanent workers
     TftpTestClient again;
     ASSERT_TRUE(again.SendRequest(TftpRequest(1, "c.bin")));
     std::string content;
@@ -346,7 +347,7 @@ TEST_F(TftpServiceTest, RecordLimitHoldsAndFinishedRecordsAreReapedUnderAFlood) 
         ASSERT_TRUE(clients.back()->SendRequest(TftpRequest(1, "h.bin")));
         ASSERT_EQ(clients.back()->Next(), "DATA 1") << i;  // never acknowledged
     }
-    EXPECT_EQ(TftpRecordCount(), 100u);
+    EXPECT_EQ(m_service.RecordCount(), 100u);
     TftpTestClient late;
     ASSERT_TRUE(late.SendRequest(TftpRequest(1, "h.bin")));
     EXPECT_TRUE(WaitLog("max number of threads reached, connection from 127.0.0.1 dropped"));
@@ -390,29 +391,32 @@ TEST_F(TftpServiceTest, BindAddressAndPortConflicts) {
     ASSERT_TRUE(other.SendRequest(TftpRequest(1, "b.bin")));
     EXPECT_EQ(other.Next(500), "");  // 127.0.0.2 is not the bound address
 
-    StopTftp();
-    StartTftp("all", m_root.Path().c_str());  // no digit first: every address
+    m_service.Stop();
+    m_settings.bindAddress = "all";  // no digit first: every address
+    m_service.Start(m_settings);
     TftpTestClient any(platform::Endpoint{0x7F000002u, 69});
     ASSERT_TRUE(any.SendRequest(TftpRequest(1, "b.bin")));
     std::string content;
     EXPECT_TRUE(any.Download(&content, 512));
     EXPECT_EQ(content, "b");
 
-    StopTftp();
+    m_service.Stop();
     platform::UdpSocket holder;
     ASSERT_TRUE(holder.Open());
     ASSERT_TRUE(holder.Bind(platform::Endpoint{0x7F000001u, 69}));
     const size_t ended = LogCount("main TFTP thread ends here");
-    StartTftp("127.0.0.1", "/no/such/folder");
+    m_settings.bindAddress = "127.0.0.1";
+    m_settings.root = "/no/such/folder";
+    m_service.Start(m_settings);
     EXPECT_TRUE(WaitLog("can not bind the tftp port\nan application is already listening"));
     // Without a socket the main thread collects its idle workers at once; none of them may
     // take the empty record for a request and keep the collection waiting.
     EXPECT_TRUE(WaitLog("main TFTP thread ends here", ended + 1));
     EXPECT_EQ(LogCount("Error : socket returns"), 0u);
-    StopTftp();
+    m_service.Stop();
     holder.Close();
     // The missing folder kept the previous root.
-    StartTftp("127.0.0.1", "/no/such/folder");
+    m_service.Start(m_settings);
     TftpTestClient again;
     ASSERT_TRUE(again.SendRequest(TftpRequest(1, "b.bin")));
     EXPECT_TRUE(again.Download(&content, 512));

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,13 +20,12 @@ namespace {
 // socket connected to that client (after the Stop's cancel when `cancelFirst`).
 class TransferTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ORVANE_REQUIRE_PRIVATE_NETWORK();
-        SetTftpSecondMs(200);  // a transfer left running ends within 1.2 s
-    }
-    void TearDown() override { SetTftpSecondMs(1000); }
+    void SetUp() override { ORVANE_REQUIRE_PRIVATE_NETWORK(); }
     bool Ready(const std::vector<uint8_t>& request, bool cancelFirst = false) {
-        m_t.Reset(m_root.Path(), 1, 1, 0);  // time-out 1 (short) second
+        auto settings = std::make_shared<TftpSettings>();
+        settings->root = m_root.Path();
+        settings->secondMs = 200;  // with a time-out of 1 s, a transfer left running ends in 1.2 s
+        m_t.Reset(settings, 1, 1, 0);
         std::memcpy(m_t.request.data(), request.data(), request.size());
         m_t.requestLength = request.size();
         m_t.peer = platform::SocketAddress::FromEndpoint({0x7F000001u, m_client.Port()});

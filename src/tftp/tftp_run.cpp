@@ -1,0 +1,348 @@
+// The main thread that accepts requests and the worker threads that run the transfers.
+#include "tftp/tftp_run.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <utility>
+
+#include "platform/clock.h"
+#include "support/log.h"
+#include "tftp/tftp_listen.h"
+#include "tftp/tftp_transfer.h"
+#include "tftp/tftpd_proc.h"
+
+namespace orvane {
+
+namespace {
+
+constexpr int kWorkerEndWaitMs = 60000;
+constexpr int kReapWaitMs = 10000;
+constexpr int kFailedWaitPauseMs = 200;
+constexpr int kDuplicateDelayMs = 250;
+constexpr int kConnectFailDelayMs = 1000;
+
+// Steps 4 to 8 of a worker: its own socket connected to the client, then the transfer.
+void ServeRequest(TftpTransfer& t) {
+    t.peer = t.peer.Unmapped();
+    bool ready = false;
+    {
+        std::lock_guard<std::mutex> lock(t.csSend);
+        ready = t.socket.OpenLike(t.peer);
+    }
+    if (!ready) {
+        WriteLog(kLogMajor, "Error : socket returns %d: <%s>", t.socket.LastError(),
+                 TftpSystemText(t.socket.LastError()).c_str());
+    } else if (!t.socket.BindAnyPort()) {
+        WriteLog(kLogMajor, "Error : bind returns %d: <%s>", t.socket.LastError(),
+                 TftpSystemText(t.socket.LastError()).c_str());
+    } else if (!t.socket.Connect(t.peer)) {
+        WriteLog(kLogMajor, "Error : connect returns %d: <%s>", t.socket.LastError(),
+                 TftpSystemText(t.socket.LastError()).c_str());
+        platform::SleepMs(kConnectFailDelayMs);
+    } else {
+        RunTftpTransfer(t);
+    }
+    {
+        std::lock_guard<std::mutex> lock(t.csSend);
+        t.socket.Close();
+        t.connected = false;
+    }
+    t.file.Close();
+    t.upload.Discard();
+}
+
+// Drops a record from the list once its thread has ended; a thread that does not end in time
+// keeps its record for good, since it may still use it. True when the thread has ended.
+bool ReleaseRecord(std::unique_ptr<TftpTransfer> record, int waitMs) {
+    if (record->thread.IsStarted() && !record->thread.Wait(waitMs)) {
+        WriteLog(kLogMajor, "tftp thread %d did not end, its record is kept",
+                 record->threadId.load());
+        static_cast<void>(record.release());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+TftpRun::TftpRun(std::shared_ptr<const TftpSettings> settings,
+                 std::shared_ptr<TftpCounters> counters)
+    : m_szBindAddress(settings->bindAddress),
+      m_iPort(settings->port),
+      m_counters(std::move(counters)),
+      m_settings(std::move(settings)) {}
+
+TftpRun::~TftpRun() = default;
+
+bool TftpRun::Begin() {
+    return m_wake.IsValid() && m_hMainThread.Start([this] { return MainThread(); });
+}
+
+bool TftpRun::WaitStarted(int waitMs) {
+    std::unique_lock<std::mutex> lock(m_csStarted);
+    return m_cvStarted.wait_for(lock, std::chrono::milliseconds(waitMs),
+                                [this] { return m_bStarted; });
+}
+
+void TftpRun::SetSettings(std::shared_ptr<const TftpSettings> settings) {
+    std::lock_guard<std::mutex> lock(m_csSettings);
+    m_settings = std::move(settings);
+}
+
+std::shared_ptr<const TftpSettings> TftpRun::Settings() {
+    std::lock_guard<std::mutex> lock(m_csSettings);
+    return m_settings;
+}
+
+bool TftpRun::End(int waitMs) {
+    m_bRunning = false;
+    m_wake.Set();
+    return m_hMainThread.Wait(waitMs);
+}
+
+int TftpRun::WorkerThread(TftpTransfer& t) {
+    bool lowered = false;
+    for (;;) {
+        if (t.permanent.load()) {
+            t.wake.Wait();
+            // The wait has no time limit, so it only ends signalled (result 0); the system
+            // error is what this thread's last failed call left.
+            WriteLog(kLogDebug0, "tftp permanent thread signalled %d (%d)\n", 0, errno);
+        }
+        if (!Serving()) {
+            break;
+        }
+        if (!lowered) {
+            platform::LowerCurrentThreadPriority();
+            lowered = true;
+        }
+        ServeRequest(t);
+        if (!t.permanent.load()) {
+            break;
+        }
+        t.busy = 0;
+        if (!Serving()) {
+            break;
+        }
+    }
+    WriteLog(kLogDebug0, "tftp worker thread leaving %d\n", t.threadId.load());
+    t.busy = 0;
+    // The main thread removes finished dynamic records when woken. It waits for this thread
+    // to end right after, so nothing that would delay the end follows.
+    m_wake.Set();
+    return 0;
+}
+
+bool TftpRun::StartWorker(TftpTransfer* t) {
+    t->threadId = ++m_counters->threadNumber;
+    return t->thread.Start([this, t] { return WorkerThread(*t); });
+}
+
+void TftpRun::PublishRecordCount() {
+    m_counters->records = m_listRecords.size();
+}
+
+void TftpRun::RemoveFinishedRecords() {
+    // Bounded by the list: each pass removes one record.
+    for (auto it = m_listRecords.begin(); it != m_listRecords.end();) {
+        if (!(*it)->permanent.load() && !(*it)->busy.load()) {
+            std::unique_ptr<TftpTransfer> record = std::move(*it);
+            it = m_listRecords.erase(it);
+            ReleaseRecord(std::move(record), kReapWaitMs);
+        } else {
+            ++it;
+        }
+    }
+    PublishRecordCount();
+}
+
+// True (and remembered) when this request is new; false for a repeat of the last one from
+// the same address within the same second.
+bool TftpRun::RememberRequest(const TftpTransfer& t) {
+    DuplicateMemory& d = m_duplicate;
+    const int64_t now = platform::WallClockSeconds();
+    if (d.length == t.requestLength && d.from == t.peer && d.second == now &&
+        std::memcmp(d.bytes.data(), t.request.data(), t.requestLength) == 0) {
+        return false;
+    }
+    d.bytes = t.request;
+    d.length = t.requestLength;
+    d.from = t.peer;
+    d.second = now;
+    return true;
+}
+
+// The running transfer that `t`'s request repeats: the same bytes from the same address and
+// port. A client sends its request again when the first answer was lost or late; the transfer
+// already answering resends on its own, and a second one would only take a record from another
+// device (the limit holds as many records as a shelf of devices) and be refused by the client.
+const TftpTransfer* TftpRun::RunningTransferOf(const TftpTransfer& t) const {
+    for (const auto& r : m_listRecords) {
+        if (r.get() != &t && r->busy.load() && r->requestFrom == t.requestFrom &&
+            r->requestLength == t.requestLength &&
+            std::memcmp(r->request.data(), t.request.data(), t.requestLength) == 0) {
+            return r.get();
+        }
+    }
+    return nullptr;
+}
+
+TftpTransfer* TftpRun::PickRecord() {
+    for (auto& r : m_listRecords) {
+        if (r->permanent.load() && !r->busy.load()) {
+            return r.get();
+        }
+    }
+    m_listRecords.push_back(std::make_unique<TftpTransfer>());
+    PublishRecordCount();
+    return m_listRecords.back().get();
+}
+
+void TftpRun::DropRecord(TftpTransfer* t) {
+    if (t->permanent.load()) {
+        return;
+    }
+    m_listRecords.remove_if([t](const std::unique_ptr<TftpTransfer>& r) { return r.get() == t; });
+    PublishRecordCount();
+}
+
+void TftpRun::AcceptRequest(platform::UdpSocket& listen) {
+    std::shared_ptr<const TftpSettings> settings = Settings();
+    if (m_listRecords.size() >= settings->maxTransfers) {
+        uint8_t discard[kTftpPacketSize];
+        platform::SocketAddress from;
+        listen.ReceiveFromAddress(discard, sizeof discard, &from);
+        WriteLog(kLogGeneral, "max number of threads reached, connection from %s dropped",
+                 from.Unmapped().NumericHost().c_str());
+        return;
+    }
+    TftpTransfer* t = PickRecord();
+    t->Reset(std::move(settings), TftpConfig::kTimeoutSeconds, m_counters->transferNumber++,
+             platform::WallClockSeconds());
+    WriteLog(kLogDebug0, "Transfert #%d", static_cast<int>(m_listRecords.size() - 1));
+    long n = listen.ReceiveFromAddress(t->request.data(), t->request.size(), &t->peer);
+    if (n < 0) {
+        WriteLog(kLogMajor, "Error : RecvFrom returns %d: <%s>", listen.LastError(),
+                 TftpSystemText(listen.LastError()).c_str());
+        DropRecord(t);
+        return;
+    }
+    t->requestLength = static_cast<size_t>(n);
+    t->requestFrom = t->peer;
+    const platform::SocketAddress peer = t->peer.Unmapped();
+    if (const TftpTransfer* running = RunningTransferOf(*t)) {
+        WriteLog(kLogGeneral, "Warning : received duplicated request from %s:%s",
+                 peer.NumericHost().c_str(), peer.NumericPort().c_str());
+        WriteLog(kLogInfo, "transfer %d answers it already, request dropped",
+                 running->transferNumber);
+        DropRecord(t);
+        return;
+    }
+    if (!RememberRequest(*t)) {
+        WriteLog(kLogGeneral, "Warning : received duplicated request from %s:%s",
+                 peer.NumericHost().c_str(), peer.NumericPort().c_str());
+        platform::SleepMs(kDuplicateDelayMs);
+    }
+    WriteLog(kLogDebug0, "Connection received from %s on port %s", peer.NumericHost().c_str(),
+             peer.NumericPort().c_str());
+    t->busy = 1;
+    if (t->permanent.load()) {
+        WriteLog(kLogDebug0, "waking up thread %d for transfer %d\n", t->threadId.load(),
+                 t->transferNumber);
+        t->wake.Set();
+        return;
+    }
+    if (!StartWorker(t)) {
+        WriteLog(kLogMajor, "Error : thread for transfer %d not started", t->transferNumber);
+        DropRecord(t);
+        return;
+    }
+    WriteLog(kLogInfo, "Thread %d transfer %d started (records %p/%p)\n", t->threadId.load(),
+             t->transferNumber, static_cast<void*>(m_listRecords.front().get()),
+             static_cast<void*>(t));
+    WriteLog(kLogInfo, "thread %d started", t->threadId.load());
+}
+
+void TftpRun::CreatePermanentWorkers() {
+    for (int i = 1; i <= TftpConfig::kPermanentWorkers; ++i) {
+        auto record = std::make_unique<TftpTransfer>();
+        record->permanent = 1;
+        record->permanentIndex = i;
+        TftpTransfer* raw = record.get();
+        m_listRecords.push_back(std::move(record));
+        if (!StartWorker(raw)) {
+            WriteLog(kLogMajor, "Error : permanent thread %d not started", i);
+            m_listRecords.pop_back();
+        }
+    }
+    PublishRecordCount();
+}
+
+void TftpRun::StopWorkers() {
+    WriteLog(kLogInfo, "signalling worker threads\n");
+    m_bWorkersEnd = true;
+    for (auto& r : m_listRecords) {
+        if (r->busy.load()) {
+            CancelTftpTransfer(*r);
+        } else if (r->permanent.load()) {
+            r->wake.Set();
+        }
+    }
+    WriteLog(kLogInfo, "waiting for worker threads\n");
+    // Bounded by the list: each pass removes its first record.
+    while (!m_listRecords.empty()) {
+        std::unique_ptr<TftpTransfer> record = std::move(m_listRecords.front());
+        m_listRecords.pop_front();
+        const int threadId = record->threadId.load();
+        record->permanent = 0;
+        if (ReleaseRecord(std::move(record), kWorkerEndWaitMs)) {
+            WriteLog(kLogDebug0, "tftp End of thread %d\n", threadId);
+        }
+    }
+    PublishRecordCount();
+}
+
+int TftpRun::MainThread() {
+    if (m_listRecords.empty()) {
+        CreatePermanentWorkers();
+    }
+    // The socket is bound before the start call is released, so a client told to fetch a
+    // file right after Start finds the port open. A failed bind still counts as started.
+    platform::UdpSocket listen;
+    bool listening = CreateTftpListeningSocket(m_szBindAddress, m_iPort, &listen);
+    {
+        std::lock_guard<std::mutex> lock(m_csStarted);
+        m_bStarted = true;
+    }
+    m_cvStarted.notify_all();
+
+    while (listening && m_bRunning.load()) {
+        int ready =
+            platform::WaitForAny({listen.Handle(), m_wake.Handle()}, TftpConfig::kMainWaitMs);
+        if (!m_bRunning.load()) {
+            break;
+        }
+        if (ready == 0) {
+            AcceptRequest(listen);
+        }
+        // Looked at on every pass, not only when the socket is quiet: under a stream of
+        // requests the socket is always ready first, and finished workers would then hold
+        // their records (and the record limit) for as long as the stream lasts.
+        if (ready >= 0 && m_wake.Consume()) {
+            RemoveFinishedRecords();
+        }
+        if (ready == -2) {
+            WriteLog(kLogInfo, "WaitForMultipleObjects error %d\n", errno);
+            WriteLog(kLogGeneral, "WaitForMultipleObjects error %d", errno);
+            // A wait that keeps failing must not turn into a busy loop that floods the log.
+            platform::SleepMs(kFailedWaitPauseMs);
+        }
+    }
+    StopWorkers();
+    listen.Close();
+    WriteLog(kLogInfo, "main TFTP thread ends here\n");
+    return 0;
+}
+
+}  // namespace orvane

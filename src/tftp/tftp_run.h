@@ -1,0 +1,104 @@
+#pragma once
+
+// One run of the TFTP service, from a start to the end of its main thread.
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/thread.h"
+#include "platform/udp_socket.h"
+#include "platform/wake_event.h"
+#include "tftp/tftp_request.h"
+#include "tftp/tftp_settings.h"
+
+namespace orvane {
+
+struct TftpTransfer;
+
+// Numbers that go on from one run to the next, and the record count shown outside. Shared by
+// the service and its runs, so a run that outlives its service never reaches freed memory.
+struct TftpCounters {
+    std::atomic<int> transferNumber{467};
+    std::atomic<int> threadNumber{0};
+    std::atomic<size_t> records{0};
+};
+
+// The main thread that accepts requests on the listening socket, the transfer records and the
+// worker threads (the permanent ones, and dynamic ones up to the record limit). Everything the
+// main thread and the workers use lives here: a run whose main thread misses the stop wait is
+// never freed, so a late thread never touches released memory.
+class TftpRun {
+  public:
+    TftpRun(std::shared_ptr<const TftpSettings> settings, std::shared_ptr<TftpCounters> counters);
+    ~TftpRun();
+    TftpRun(const TftpRun&) = delete;
+    TftpRun& operator=(const TftpRun&) = delete;
+
+    // Starts the main thread; false when it cannot be started (nothing runs then).
+    bool Begin();
+    // Waits up to waitMs for the main thread to have made its listening socket, or to have
+    // failed to; true when it did.
+    bool WaitStarted(int waitMs);
+    // The settings of the requests that follow; the listening socket keeps its address and port.
+    void SetSettings(std::shared_ptr<const TftpSettings> settings);
+    // Tells the main thread to cancel the transfers and end, and waits up to waitMs for it.
+    // False when it did not end: the run must then never be freed.
+    bool End(int waitMs);
+
+  private:
+    // The last accepted request, to tell a client's immediate repeat from a new request.
+    struct DuplicateMemory {
+        std::array<uint8_t, kTftpPacketSize> bytes{};
+        size_t length = 0;
+        platform::SocketAddress from;
+        int64_t second = -1;
+    };
+
+    bool Serving() const { return m_bRunning.load() && !m_bWorkersEnd.load(); }
+    std::shared_ptr<const TftpSettings> Settings();
+    int MainThread();
+    int WorkerThread(TftpTransfer& t);
+    bool StartWorker(TftpTransfer* t);
+    void CreatePermanentWorkers();
+    void StopWorkers();
+    void AcceptRequest(platform::UdpSocket& listen);
+    TftpTransfer* PickRecord();
+    void DropRecord(TftpTransfer* t);
+    void RemoveFinishedRecords();
+    void PublishRecordCount();
+    bool RememberRequest(const TftpTransfer& t);
+    const TftpTransfer* RunningTransferOf(const TftpTransfer& t) const;
+
+    const std::string m_szBindAddress;
+    const int m_iPort;
+    const std::shared_ptr<TftpCounters> m_counters;
+
+    std::mutex m_csSettings;  // guards m_settings, replaced by a Start on a running service
+    std::shared_ptr<const TftpSettings> m_settings;
+
+    std::atomic<bool> m_bRunning{true};
+    // Set when the main thread collects its workers, also when it ends without a listening
+    // socket while m_bRunning stays set: a woken worker must then end, not serve an empty
+    // record.
+    std::atomic<bool> m_bWorkersEnd{false};
+    std::mutex m_csStarted;
+    std::condition_variable m_cvStarted;
+    bool m_bStarted = false;
+    platform::WakeEvent m_wake;
+
+    // Changed by the main thread only.
+    std::list<std::unique_ptr<TftpTransfer>> m_listRecords;
+    DuplicateMemory m_duplicate;
+
+    // Last: started after everything above exists.
+    platform::Thread m_hMainThread;
+};
+
+}  // namespace orvane

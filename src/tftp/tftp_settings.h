@@ -1,0 +1,43 @@
+#pragma once
+
+// What the TFTP service is told when it starts, and the values that never change.
+
+#include <cstddef>
+#include <string>
+
+namespace orvane {
+
+// Fixed values of the service.
+struct TftpConfig {
+    static constexpr int kPort = 69;
+    static constexpr int kTimeoutSeconds = 5;
+    static constexpr int kRetransmitLimit = 6;
+    static constexpr size_t kRecordLimit = 100;
+    static constexpr int kPermanentWorkers = 30;
+    static constexpr int kMainWaitMs = 2000;
+    static constexpr size_t kMaxRoot = 259;
+    static constexpr size_t kMaxBindAddress = 131;
+};
+
+// The settings a TftpService runs with. The listening socket is made from `bindAddress` and
+// `port` when the service starts; everything else is read afresh for each request, so a Start
+// on a running service changes it for the requests that follow.
+struct TftpSettings {
+    // Base of every requested name; taken only when it names an existing folder of at most
+    // TftpConfig::kMaxRoot characters (else the service keeps its previous root, "." at first).
+    std::string root;
+    // Local address of the listening socket; taken only when it begins with a digit (else
+    // every local address is served), cut to TftpConfig::kMaxBindAddress characters.
+    std::string bindAddress;
+    // Whether write requests are served; false refuses each with ERROR 2.
+    bool writeAllowed = true;
+    // Tests and benchmarks move the service off the privileged port.
+    int port = TftpConfig::kPort;
+    // Length in ms of one second of the transfers' time-outs; tests shorten it so that a
+    // silent client's six waits pass in a moment.
+    int secondMs = 1000;
+    // Transfer records at most, idle permanent ones included; a request beyond is dropped.
+    size_t maxTransfers = TftpConfig::kRecordLimit;
+};
+
+}  // namespace orvane
