@@ -312,7 +312,9 @@ void WebView::AddRoutes() {
             res.status = 304;
             return;
         }
-        Serve(res, *body, "application/json");
+        // With its parameter the type is one the library does not compress: brotli at its
+        // default quality would cost more per poll than the whole rebuild.
+        Serve(res, *body, "application/json; charset=utf-8");
     });
     s.Get("/healthz", [this](const httplib::Request&, httplib::Response& res) {
         const bool running = m_engine.IsRunning();
