@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <sstream>
 #include <vector>
 
 #include "platform/clock.h"
@@ -271,7 +272,18 @@ std::string WebView::BuildDevicesJson(uint64_t version) {
     root["failures"] = table.FailCount();
     root["lang"] = g_iLanguage == kLanguageChinese ? "zh" : "en";
     root["labels"] = PageLabels(g_iLanguage);
-    Json::Value list(Json::arrayValue);
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    builder["emitUTF8"] = true;
+    const std::unique_ptr<Json::StreamWriter> writer(builder.newStreamWriter());
+    // Row by row into one stream: a tree of every row would cost each worker thread that
+    // ever rebuilds a megabyte of its own heap.
+    std::ostringstream out;
+    writer->write(root, &out);
+    std::string head = out.str();
+    head.pop_back();  // the closing brace: the rows follow
+    out.str(std::string());
+    out << head << ",\"rows\":[";
     for (size_t i = 0; i < rows.size(); ++i) {
         Json::Value row(Json::objectValue);
         for (int c = 0; c < kDeviceColumns; ++c) {
@@ -279,13 +291,13 @@ std::string WebView::BuildDevicesJson(uint64_t version) {
         }
         auto outcome = outcomes.find(static_cast<int>(i));
         row["result"] = outcome == outcomes.end() ? "" : outcome->second ? "success" : "failure";
-        list.append(std::move(row));
+        if (i > 0) {
+            out << ',';
+        }
+        writer->write(row, &out);
     }
-    root["rows"] = std::move(list);
-    Json::StreamWriterBuilder writer;
-    writer["indentation"] = "";
-    writer["emitUTF8"] = true;
-    return Json::writeString(writer, root);
+    out << "]}";
+    return out.str();
 }
 
 std::string WebView::MetricsText() {
@@ -312,9 +324,14 @@ void WebView::AddRoutes() {
             res.status = 304;
             return;
         }
-        // With its parameter the type is one the library does not compress: brotli at its
-        // default quality would cost more per poll than the whole rebuild.
-        Serve(res, *body, "application/json; charset=utf-8");
+        // Sent from the shared copy, not a copy per response (fifty browsers would hold fifty
+        // copies of a thousand rows). A response with a provider is never compressed here:
+        // brotli at its default quality would cost more per poll than the whole rebuild.
+        res.set_content_provider(body->size(), "application/json; charset=utf-8",
+                                 [body](size_t offset, size_t length, httplib::DataSink& sink) {
+                                     return sink.write(body->data() + offset,
+                                                       std::min(length, body->size() - offset));
+                                 });
     });
     s.Get("/healthz", [this](const httplib::Request&, httplib::Response& res) {
         const bool running = m_engine.IsRunning();

@@ -110,6 +110,7 @@ TEST(UpgradeRecordTest, OneLinePerOutcomeAndIncompleteAtStop) {
     RecordRun run;
     run.Ask("a");
     Send(Report("Report_Downloading", "127.0.0.10", "a", "1", "C300-2.0.0.0"));
+    run.AwaitLine("row\t1\t");
     Send(Report("Report_Filesystem", "127.0.0.10", "a", "0", "C300-2.0.0.0"));
     run.AwaitLine("successes\t1");
     // A device that names itself with a formula, a quote, a comma and a tab.
@@ -143,6 +144,8 @@ TEST(UpgradeRecordTest, LinesSurviveKill) {
     ORVANE_REQUIRE_PRIVATE_NETWORK();
     RecordRun run;
     run.Ask("a");
+    Send(Report("Report_Downloading", "127.0.0.10", "a", "1", "C300-2.0.0.0"));
+    run.AwaitLine("row\t1\t");
     Send(Report("Report_Filesystem", "127.0.0.10", "a", "0", "C300-2.0.0.0"));
     run.AwaitLine("successes\t1");
     run.Ask("b");

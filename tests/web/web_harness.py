@@ -3,6 +3,7 @@
 Run inside a private network namespace (the CTest command makes one): Orvane binds the
 device ports on 127.0.0.1 and the web view on 127.0.0.1:8069 there.
 """
+import json
 import os
 import shutil
 import signal
@@ -55,6 +56,8 @@ class Site:
         assert self.devices(2, "02:00:00:00:02:00", "--fail-share", "1", "--fail-stage",
                             "kernel", "--fail-state", "6") == 0
         assert self.devices(1, "02:00:00:00:03:00", "--expect-no-firmware", model=HOSTILE) == 0
+        # A device ends with its last report sent; Orvane counts it when that report is handled.
+        wait_for(lambda: counts() == (20, 17, 2), 10, "20 rows, 17 successes and 2 failures")
 
     def close(self):
         if self.proc.poll() is None:
@@ -85,6 +88,15 @@ def get(path, timeout=5):
         return e.code, e.headers, e.read()
     except OSError:
         return 0, {}, b""
+
+
+def counts():
+    """(rows, successes, failures) as /api/devices has them."""
+    status, _, body = get("/api/devices")
+    if status != 200:
+        return None
+    data = json.loads(body)
+    return len(data["rows"]), data["successes"], data["failures"]
 
 
 def wait_for(check, seconds, what):
