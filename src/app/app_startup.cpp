@@ -46,18 +46,24 @@ bool AcquireSingleInstance() {
     return lock.TryAcquire(platform::RuntimeDir() + "/OrvaneDlg");
 }
 
-WindowSettings InitialiseSettings() {
-    // The settings' folder stands for the program's own folder in the defaults (the folder
-    // served without a history, Firmware beside it): the same folder unless --config moved the
-    // settings, and then the program's folder is a system one that is never to be served.
-    return InitialiseSettings(ConfigIniPath(), ConfigIniDir());
-}
+// The settings' folder stands for the program's own folder in the defaults (the folder served
+// without a history, Firmware beside it): the same folder unless --config moved the settings,
+// and then the program's folder is a system one that is never to be served.
+StartupSteps::StartupSteps()
+    : iniPath(ConfigIniPath()),
+      programDir(ConfigIniDir()),
+      installCrashRecorder([] { InstallCrashRecorder(); }),
+      acquireInstance(AcquireSingleInstance) {}
 
-WindowSettings InitialiseSettings(const std::string& iniPath, const std::string& programDir) {
-    WindowSettings settings = LoadWindowSettings(iniPath, programDir);
-    g_bTestMode = settings.bTestMode;
-    InitLog(LogThresholdFor(settings.iLogSwitch), "Upgrade.log");
-    return settings;
+bool RunStartup(const StartupSteps& steps, WindowSettings* settings) {
+    steps.installCrashRecorder();
+    if (!steps.acquireInstance()) {
+        return false;
+    }
+    *settings = LoadWindowSettings(steps.iniPath, steps.programDir);
+    g_bTestMode = settings->bTestMode;
+    InitLog(LogThresholdFor(settings->iLogSwitch), "Upgrade.log");
+    return true;
 }
 
 const char* NetworkFailureNote() {

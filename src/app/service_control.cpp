@@ -5,20 +5,39 @@
 #include "cloud/cloud_query.h"
 #include "platform/clock.h"
 #include "protocol/ip_allocator.h"
+#include "support/language.h"
 #include "support/log.h"
+#include "support/text_ids.h"
 
 namespace orvane {
 
 namespace {
 constexpr const char* kStartName = "COrvaneDlg::OnBnClickedBtnBeginUpgrade";
-constexpr int kNoMacText = 153;  // "Failed to get native MAC!!!"
 constexpr size_t kMaxIpText = 63;
 // How long Stop waits for the record's last lines to reach the disk.
 constexpr int kRecordWaitMs = 5000;
 }  // namespace
 
-ServiceControl::ServiceControl(OrvaneEngine& engine, std::string iniPath, AdapterLister lister)
-    : m_engine(engine), m_szIniPath(std::move(iniPath)), m_adapterLister(std::move(lister)) {
+std::string StartRefusalText(const StartResult& result) {
+    switch (result.eRefusal) {
+        case StartRefusal::kNone:
+            return std::string();
+        case StartRefusal::kNoFolder:
+            return LoadText(kTextNoFolder);
+        case StartRefusal::kNoMac:
+            return LoadText(kTextNoMac);
+        case StartRefusal::kNoThreads:
+            break;
+    }
+    return result.szMessage;
+}
+
+ServiceControl::ServiceControl(OrvaneEngine& engine, CopiedSettingsView& view, std::string iniPath,
+                               AdapterLister lister)
+    : m_engine(engine),
+      m_view(view),
+      m_szIniPath(std::move(iniPath)),
+      m_adapterLister(std::move(lister)) {
     m_engine.Devices().AddObserver(&m_record);
 }
 
@@ -54,8 +73,14 @@ StartResult ServiceControl::Start(const StartSettings& settings) {
     m_engine.Devices().ResetCounters();
     m_record.BeginRun(RecordFilePath(m_szIniPath), platform::WallClockSeconds());
 
+    // The run's settings, as the engine's threads will read them.
+    m_view.SetForcedUpgrade(settings.bForcedUpgrade);
+    m_view.SetShowAllDevices(settings.bShowAllDevices);
+    m_view.SetIpCheck(settings.bIpCheck);
+    m_view.SetUpgradeFolder(settings.szUpgradeFolder);
     config.tftp.writeAllowed = settings.bTftpWrite;
     if (!m_engine.StartService(config)) {
+        result.eRefusal = StartRefusal::kNoThreads;
         result.szMessage = "the service threads could not be started";
         return result;
     }
@@ -74,7 +99,7 @@ void ServiceControl::Stop() {
 // The upgrade folder must exist before the TFTP service and the catalogue use it.
 bool ServiceControl::PrepareUpgradeFolder(const StartSettings& settings, StartResult* result) {
     if (settings.szUpgradeFolder.empty()) {
-        result->iTextId = 161;
+        result->eRefusal = StartRefusal::kNoFolder;
         return false;
     }
     // One level only; a folder that cannot be made leaves an empty catalogue, not a refusal.
@@ -102,7 +127,7 @@ bool ServiceControl::PrepareLocalAddress(const StartSettings& settings, ServiceC
         // A text without "." has no subnet to walk, and no adapter carries it, so the MAC
         // lookup would refuse it anyway: refuse it the same way before forming a cursor.
         WriteLog(kLogSuggestive, "%s GetMacAddress error, return", kStartName);
-        result->iTextId = kNoMacText;
+        result->eRefusal = StartRefusal::kNoMac;
         return false;
     }
     m_engine.SetNextIP(cursor);
@@ -114,7 +139,7 @@ bool ServiceControl::ReadServingMac(ServiceConfig* config, StartResult* result) 
     std::string mac = ReadServingMacText(config->szLocalIP, m_adapterLister);
     if (mac.empty()) {
         WriteLog(kLogSuggestive, "%s GetMacAddress error, return", kStartName);
-        result->iTextId = kNoMacText;
+        result->eRefusal = StartRefusal::kNoMac;
         return false;
     }
     config->szLocalMac = mac;

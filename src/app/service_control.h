@@ -6,6 +6,7 @@
 #include "app/app_config.h"
 #include "app/folder_history.h"
 #include "protocol/orvane_engine.h"
+#include "protocol/service_view.h"
 #include "record/upgrade_record.h"
 #include "support/adapters.h"
 
@@ -24,10 +25,17 @@ struct StartSettings {
 };
 
 // Why Start did not start the service.
+enum class StartRefusal {
+    kNone,       // it started
+    kNoFolder,   // no upgrade folder chosen (kTextNoFolder)
+    kNoMac,      // no MAC for the chosen address (kTextNoMac)
+    kNoThreads,  // the service's threads could not be started (szMessage)
+};
+
 struct StartResult {
     bool bStarted = false;
-    int iTextId = 0;        // string-table text to show the operator, 0 for none
-    std::string szMessage;  // plain text for the terminal when there is no text id
+    StartRefusal eRefusal = StartRefusal::kNone;
+    std::string szMessage;  // kNoThreads: what to tell the operator
     // The reachability check ran (Start got past the folder) and what it found; the
     // front-end shows or hides the network-failure note accordingly, also when Start stops
     // later on.
@@ -35,14 +43,20 @@ struct StartResult {
     bool bNetConnected = false;
 };
 
+// What to tell the operator about a refused Start, in the calling thread's language.
+std::string StartRefusalText(const StartResult& result);
+
 // The Start and Stop commands' sequences, shared by the window and the headless front-end:
 // the checks and steps before the engine starts, in their order, then the engine itself.
 class ServiceControl {
   public:
-    // `iniPath` is the Config.ini that Start saves to; `lister` is where the serving adapter's
-    // MAC is looked up (tests pass fabricated ones).
-    explicit ServiceControl(OrvaneEngine& engine, std::string iniPath = ConfigIniPath(),
-                            AdapterLister lister = platform::ListNetInterfaces);
+    // `view` is the engine's view: Start gives it the run's boxes and folder, which the
+    // engine's threads read while it runs (the front-ends disable their setting controls
+    // then). `iniPath` is the Config.ini that Start saves to; `lister` is where the serving
+    // adapter's MAC is looked up (tests pass fabricated ones).
+    ServiceControl(OrvaneEngine& engine, CopiedSettingsView& view,
+                   std::string iniPath = ConfigIniPath(),
+                   AdapterLister lister = platform::ListNetInterfaces);
     ~ServiceControl();
     ServiceControl(const ServiceControl&) = delete;
     ServiceControl& operator=(const ServiceControl&) = delete;
@@ -63,6 +77,7 @@ class ServiceControl {
     void SaveSettings(const StartSettings& settings);
 
     OrvaneEngine& m_engine;
+    CopiedSettingsView& m_view;
     std::string m_szIniPath;
     AdapterLister m_adapterLister;
     UpgradeRecord m_record;

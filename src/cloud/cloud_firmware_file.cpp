@@ -11,6 +11,7 @@
 #include "platform/file.h"
 #include "support/language.h"
 #include "support/log.h"
+#include "support/text_ids.h"
 
 namespace orvane {
 
@@ -85,16 +86,21 @@ std::string GetCloudErrorText(int code) {
         case kDownloadOk:
             return "";
         case kDownloadEmptyParameter:
+            return LoadText(kTextCloudEmptyParameter);
         case kDownloadUrlError:
+            return LoadText(kTextCloudUrlError);
         case kDownloadConnectFailed:
+            return LoadText(kTextCloudConnectFailed);
         case kDownloadRequestFailed:
+            return LoadText(kTextCloudRequestFailed);
         case kDownloadServerReject:
+            return LoadText(kTextCloudServerReject);
         case kDownloadFileError:
-            return LoadText(167 + code);
+            return LoadText(kTextCloudFileError);
         case kDownloadMd5Error:
-            return LoadText(174);
+            return LoadText(kTextCloudMd5Error);
         default:
-            return LoadText(175);
+            return LoadText(kTextCloudDownloadError);
     }
 }
 

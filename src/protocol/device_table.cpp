@@ -4,6 +4,7 @@
 
 #include "platform/clock.h"
 #include "protocol/device_message.h"
+#include "protocol/report_stage.h"
 #include "protocol/service_view.h"
 #include "support/log.h"
 
@@ -63,13 +64,13 @@ void DeviceTable::Notify(DeviceTableChange::Kind kind, int row) {
     DeviceTableChange change;
     change.kind = kind;
     if (row >= 0) {
-        change.iRow = row;
+        change.rowIndex = row;
         change.row = m_vecRows[row];
     }
     {
         std::lock_guard<std::mutex> count(m_csCount);
-        change.iSuccessCount = m_iSuccessCount;
-        change.iFailCount = m_iFailCount;
+        change.successCount = m_iSuccessCount;
+        change.failCount = m_iFailCount;
     }
     m_view.OnDeviceTableChanged(change);
     for (DeviceTableObserver* observer : m_vecObservers) {
@@ -131,10 +132,7 @@ void DeviceTable::UpdateDeviceTable(IpcInfo r) {
         stored.szSchedule = r.szSchedule;
         stored.szState = r.szState;
         stored.iEvent = r.iEvent;
-        // Recorders end with the update stage, cameras (and devices of unknown kind) with
-        // the file system.
-        const int lastEvent = stored.iDeviceKind == 1 ? 11 : 3;
-        if (r.iEvent == lastEvent && state == 0) {
+        if (IsLastStage(stored.iDeviceKind, r.iEvent) && state == 0) {
             stored.bFinished = true;
         }
         st = stored;

@@ -9,12 +9,12 @@
 #include "protocol/service_view.h"
 #include "support/language.h"
 #include "support/log.h"
+#include "support/text_ids.h"
 
 namespace orvane {
 
 namespace {
 constexpr int kListenWaitMs = 2000;
-constexpr int kBindFailedText = 165;
 constexpr int64_t kDropLineIntervalMs = 1000;
 constexpr int kFailedWaitPauseMs = 200;
 }  // namespace
@@ -34,7 +34,7 @@ int OrvaneEngine::ListenIPCPortProc(RunState& run) {
                  sock.LastError());
         sock.Close();
         SetListenState(-1);
-        m_view.ShowErrorText(kBindFailedText);
+        m_view.ShowErrorText(kTextBindFailed);
         return -3;
     }
     SetListenState(1);

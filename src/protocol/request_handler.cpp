@@ -3,6 +3,7 @@
 #include "protocol/service_view.h"
 #include "support/language.h"
 #include "support/log.h"
+#include "support/text_ids.h"
 
 namespace orvane {
 
@@ -15,14 +16,6 @@ constexpr const char* kAssignName = "COrvaneDlg::assignIPAndFirmware";
 constexpr int kVersionLimit = 256;
 constexpr int kCseqLimit = 16;
 constexpr int kMacLimit = 64;
-
-constexpr int kCloudDownloadText = 111;  // "Cloud firmware download"
-constexpr int kLatestText = 166;         // "It is already the latest version"
-constexpr int kLowerText = 167;          // "The target firmware version is lower"
-
-// Requests wait here until the cloud thread takes them one download at a time; devices ask
-// again every few seconds, so without a bound a busy network would grow the queue for good.
-constexpr size_t kMaxCloudRequests = 1000;
 
 }  // namespace
 
@@ -112,7 +105,7 @@ bool OrvaneEngine::assignIPAndFirmware(int sequence, int cseq, bool cloudAllowed
             info.szPreVersion = version;
             info.szModel = model;
             info.szMac = mac;
-            info.szStatus = LoadText(found == 2 ? kLatestText : kLowerText);
+            info.szStatus = LoadText(found == 2 ? kTextLatestVersion : kTextLowerVersion);
             m_deviceTable.UpdateDeviceTable(info);
         }
         return true;
@@ -154,31 +147,18 @@ bool OrvaneEngine::assignIPAndFirmware(int sequence, int cseq, bool cloudAllowed
 void OrvaneEngine::ParkCloudRequest(int sequence, int cseq, const std::string& version,
                                     const std::string& model, const std::string& verNum,
                                     const std::string& mac) {
-    size_t waiting = 0;
-    {
-        std::lock_guard<std::mutex> lock(m_csCloudRequest);
-        waiting = m_vecCloudRequest.size();
-        if (waiting < kMaxCloudRequests) {
-            m_vecCloudRequest.push_back(
-                CloudRequest{model, version, model, verNum, mac, sequence, cseq});
-        }
-    }
-    if (waiting >= kMaxCloudRequests) {
+    if (!m_cloudRequests.Park(CloudRequest{model, version, model, verNum, mac, sequence, cseq})) {
+        // The queue never holds more than its bound, so a refusal means it is full.
         WriteLog(kLogMajor, "*%d* %s %zu cloud requests waiting, request of %s dropped", sequence,
-                 kAssignName, waiting, mac.c_str());
+                 kAssignName, kMaxCloudRequests, mac.c_str());
         return;
     }
     IpcInfo info;
     info.szPreVersion = version;
-    info.szStatus = LoadText(kCloudDownloadText);
+    info.szStatus = LoadText(kTextCloudDownloading);
     info.szModel = model;
     info.szMac = mac;
     m_deviceTable.AddCloudDevice(info);
-}
-
-std::deque<CloudRequest> OrvaneEngine::PendingCloudRequests() {
-    std::lock_guard<std::mutex> lock(m_csCloudRequest);
-    return m_vecCloudRequest;
 }
 
 }  // namespace orvane

@@ -3,17 +3,22 @@
 #include <cstdio>
 #include <ctime>
 
+#include "protocol/report_stage.h"
 #include "support/language.h"
 #include "support/string_table.h"
+#include "support/text_ids.h"
 
 namespace orvane {
 
 namespace {
 
-constexpr int kFirstTextId = 101;
-constexpr int kLastTextId = 175;
+constexpr int kAllTexts[] = {
+#define ORVANE_TEXT(name, id, chinese, english) id,
+#include "support/string_table_texts.h"
+#undef ORVANE_TEXT
+};
 // Cloud statuses that carry the service's or the download's reason after the text.
-constexpr int kPrefixTexts[] = {113, 114};
+constexpr int kPrefixTexts[] = {kTextCloudDownloadFailed, kTextCloudQueryFailed};
 
 // Length of the UTF-8 sequence starting at text[i], 0 when it is not a valid one.
 size_t Utf8Length(const std::string& text, size_t i) {
@@ -139,7 +144,7 @@ std::string EnglishStatusText(const std::string& status) {
     if (status.empty()) {
         return status;
     }
-    for (int id = kFirstTextId; id <= kLastTextId; ++id) {
+    for (int id : kAllTexts) {
         for (int language : {kLanguageEnglish, kLanguageChinese}) {
             const char* text = LookupStringTable(language, id);
             if (text && status == text) {
@@ -160,10 +165,11 @@ std::string EnglishStatusText(const std::string& status) {
 
 std::string StageName(const IpcInfo& record) {
     // Only reports carry a state; records of requests and the cloud path have none.
-    if (record.szState.empty() || record.iEvent < 0 || record.iEvent > 11) {
+    const ReportStage* stage = FindReportStage(record.iEvent);
+    if (record.szState.empty() || !stage) {
         return "request";
     }
-    return kStageNames[record.iEvent];
+    return stage->szCliName;
 }
 
 RecordLine DescribeRecord(const IpcInfo& record, bool success) {

@@ -45,7 +45,8 @@ std::string LocalTimeText(int64_t wallSeconds);
 // the status itself when it is no text of the program's.
 std::string EnglishStatusText(const std::string& status);
 
-// The last stage a record reached: the stage of its last report, or "request" before any.
+// The last stage a record reached: the name of its last report's stage (as orvane-devsim
+// names it: "download", "uboot", ..., "filesystem", "update"), or "request" before any.
 std::string StageName(const IpcInfo& record);
 
 // The record's line (result and times are the caller's).

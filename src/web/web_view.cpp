@@ -19,6 +19,7 @@
 #include "support/language.h"
 #include "support/log.h"
 #include "support/string_table.h"
+#include "support/text_ids.h"
 #include "web/web_assets.h"
 #include "web/web_metrics.h"
 
@@ -107,7 +108,7 @@ Json::Value PageLabels(int language) {
     const bool chinese = language == kLanguageChinese;
     Json::Value labels;
     Json::Value columns(Json::arrayValue);
-    for (int id = 103; id <= 109; ++id) {
+    for (int id = kTextColumnId; id <= kTextColumnUpgradedVersion; ++id) {
         columns.append(LookupStringTable(language, id));
     }
     labels["columns"] = columns;

@@ -29,7 +29,7 @@ TEST(ServiceControlTest, StartCreatesFolderAndRecordsReachability) {
         test::RecordingView view;
         OrvaneEngine engine(view);
         engine.SetNetConnected(std::string(status) != "200");  // the opposite of what is due
-        ServiceControl control(engine, dir.File("Config.ini"));
+        ServiceControl control(engine, view, dir.File("Config.ini"));
         StartSettings settings;
         settings.szLocalIP = "127.0.0.1";
         settings.szUpgradeFolder = folder;
@@ -43,7 +43,7 @@ TEST(ServiceControlTest, StartCreatesFolderAndRecordsReachability) {
     unsetenv("CURL_CA_BUNDLE");
 }
 
-// Catches Start going on without a folder (text 161, and nothing checked, saved or started)
+// Catches Start going on without a folder (and nothing checked, saved or started)
 // or without a MAC, Start keeping the last run's rows, records or counts, and a refused Start
 // clearing them: both front-ends rely on the shared sequence for this.
 TEST(ServiceControlTest, RefusedStartKeepsTheDevicesAStartedOneClearsThem) {
@@ -51,7 +51,7 @@ TEST(ServiceControlTest, RefusedStartKeepsTheDevicesAStartedOneClearsThem) {
     test::TempDir dir;
     test::RecordingView view;
     OrvaneEngine engine(view);
-    ServiceControl control(engine, dir.File("Config.ini"));
+    ServiceControl control(engine, view, dir.File("Config.ini"));
     IpcInfo failed;
     failed.szMac = "aa";
     failed.szState = "6";
@@ -63,11 +63,11 @@ TEST(ServiceControlTest, RefusedStartKeepsTheDevicesAStartedOneClearsThem) {
         const char* folder;
         bool started;
         bool checked;
-        int textId;
+        StartRefusal refusal;
     } cases[] = {
-        {"127.0.0.1", "", false, false, 161},
-        {"192.0.2.1", "fw", false, true, 0},  // no MAC for this address
-        {"127.0.0.1", "fw", true, true, 0},
+        {"127.0.0.1", "", false, false, StartRefusal::kNoFolder},
+        {"192.0.2.1", "fw", false, true, StartRefusal::kNoMac},  // no MAC for this address
+        {"127.0.0.1", "fw", true, true, StartRefusal::kNone},
     };
     for (const Case& c : cases) {
         StartSettings settings;
@@ -76,9 +76,7 @@ TEST(ServiceControlTest, RefusedStartKeepsTheDevicesAStartedOneClearsThem) {
         const StartResult result = control.Start(settings);
         EXPECT_EQ(result.bStarted, c.started) << c.ip;
         EXPECT_EQ(result.bCloudChecked, c.checked) << c.ip;
-        if (c.textId != 0) {
-            EXPECT_EQ(result.iTextId, c.textId);
-        }
+        EXPECT_EQ(result.eRefusal, c.refusal) << c.ip;
         EXPECT_EQ(engine.IsRunning(), c.started) << c.ip;
         EXPECT_EQ(fs::exists(dir.File("Config.ini")), c.started) << c.ip;
         EXPECT_EQ(engine.Devices().RowCount(), c.started ? 0 : 1) << c.ip;

@@ -147,9 +147,9 @@ TEST(ServiceEnduranceTest, StartStopCyclesWithDevicesLeaveNothingBehind) {
 
     SetFmwTraceOutput(nullptr);  // the package reader's trace of every rebuild
     WaitingView view;
-    view.SetFolder(dir.File("fw"));
+    view.SetUpgradeFolder(dir.File("fw"));
     OrvaneEngine engine(view);
-    ServiceControl control(engine, dir.File("Config.ini"));
+    ServiceControl control(engine, view, dir.File("Config.ini"));
     StartSettings settings;
     settings.szLocalIP = "10.77.0.1";
     settings.szUpgradeFolder = dir.File("fw");

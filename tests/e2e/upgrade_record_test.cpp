@@ -130,10 +130,10 @@ TEST(UpgradeRecordTest, OneLinePerOutcomeAndIncompleteAtStop) {
               "time,run_started,mac,model,ip,version_before,version_after,result,status,stage,"
               "seconds");
     EXPECT_EQ(Tail(lines[1]),
-              "a,C300,127.0.0.10,C300-2.0.0.0,C300-3.0.0.0,success,Upgrade complete,file system");
+              "a,C300,127.0.0.10,C300-2.0.0.0,C300-3.0.0.0,success,Upgrade complete,filesystem");
     EXPECT_EQ(Tail(lines[2]),
               "'@b,\"'=X,\"\"Y\"\"?Z\",127.0.0.77,\"'=X,\"\"Y\"\"?Z-1.0\",,failure,"
-              "uboot brush failed,boot loader");
+              "uboot brush failed,uboot");
     EXPECT_EQ(Tail(lines[3]), "c,C300,127.0.0.11,C300-2.0.0.0,,incomplete,Is downloading,download");
     EXPECT_EQ(Tail(lines[4]), "d,C300,127.0.0.12,C300-2.0.0.0,,incomplete,,request");
 }
@@ -158,7 +158,7 @@ TEST(UpgradeRecordTest, LinesSurviveKill) {
     const std::vector<std::string> lines = run.RecordLines();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(Tail(lines[1]),
-              "a,C300,127.0.0.10,C300-2.0.0.0,C300-3.0.0.0,success,Upgrade complete,file system");
+              "a,C300,127.0.0.10,C300-2.0.0.0,C300-3.0.0.0,success,Upgrade complete,filesystem");
 }
 
 }  // namespace

@@ -54,7 +54,7 @@ class CloudThreadTest : public ::testing::Test {
         ASSERT_TRUE(m_device.Open() && m_device.SetReuseAddress() &&
                     m_device.Bind(Endpoint{0, 10010}));
         fs::create_directory(m_folder);
-        m_view.SetFolder(m_folder);
+        m_view.SetUpgradeFolder(m_folder);
         m_engine.SetCloudDownloadLimits(DownloadLimits{2000, 2000, 500});
         m_engine.SetNetConnected(true);
         ASSERT_TRUE(m_engine.StartService(ServiceConfig{"127.0.0.1", kServerMac, m_folder}));

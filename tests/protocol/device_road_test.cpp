@@ -43,7 +43,7 @@ TEST(DeviceRoadTest, CameraRecorderAndUpToDateDeviceOnTheWire) {
     ASSERT_TRUE(replies.Open() && replies.SetReuseAddress() &&
                 replies.Bind(Endpoint{0, kReplyPort}));
     test::RowsView view;
-    view.m_bShowAll = true;
+    view.SetShowAllDevices(true);
     OrvaneEngine engine(view);
     ASSERT_TRUE(engine.StartService(ServiceConfig{"127.0.0.1", "00:1A:2B:3C:4D:5E", dir.Path()}));
     ASSERT_EQ(engine.WaitListening(kWaitMs), 1);

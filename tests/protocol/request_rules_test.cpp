@@ -52,7 +52,7 @@ TEST_F(RequestRulesTest, FindNewVersionChoosesTheNewestFileOfTheModel) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.model) + " " + c.verNum + (c.forced ? " forced" : ""));
-        m_view.m_bForced = c.forced;
+        m_view.SetForcedUpgrade(c.forced);
         UpgradeFileInfo chosen;
         EXPECT_EQ(m_engine.FindNewVersion(c.model, c.verNum, &chosen), c.result);
         EXPECT_STREQ(chosen.szVersion, c.result == 0 ? "A1-1.0.0.5" : "");
@@ -108,7 +108,7 @@ TEST_F(RequestRulesTest, CloudPathParksRequestsAndShowsOneRow) {
     for (int cseq : {7, 8}) {
         EXPECT_FALSE(m_engine.assignIPAndFirmware(cseq, cseq, true, "Z9-1.0-x", "Z9", "1.0", "m1"));
     }
-    std::deque<CloudRequest> parked = m_engine.PendingCloudRequests();
+    std::deque<CloudRequest> parked = m_engine.CloudRequests().Pending();
     ASSERT_EQ(parked.size(), 2u);
     const CloudRequest& r = parked[1];
     EXPECT_EQ(r.szKey + r.szVersion + r.szModel + r.szVerNum + r.szMac, "Z9Z9-1.0-xZ91.0m1");
@@ -121,7 +121,7 @@ TEST_F(RequestRulesTest, CloudPathParksRequestsAndShowsOneRow) {
         m_engine.assignIPAndFirmware(i, i, true, "Z9-1.0", "Z9", "1.0", "m" + std::to_string(i));
     }
     // 998 more parked, the rest dropped; the first device ("m1") keeps its one row.
-    EXPECT_EQ(m_engine.PendingCloudRequests().size(), 1000u);
+    EXPECT_EQ(m_engine.CloudRequests().Pending().size(), 1000u);
     EXPECT_EQ(m_engine.Devices().RowCount(), 998);
 }
 

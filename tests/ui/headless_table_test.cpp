@@ -17,9 +17,9 @@ namespace {
 DeviceTableChange RowChange(int row, const std::string& status, int successes) {
     DeviceTableChange c;
     c.kind = DeviceTableChange::kRowChanged;
-    c.iRow = row;
+    c.rowIndex = row;
     c.row = DeviceRow{std::to_string(row + 1), "M", "10.0.0.1", status, "1%", "M-1", ""};
-    c.iSuccessCount = successes;
+    c.successCount = successes;
     return c;
 }
 
@@ -134,7 +134,7 @@ TEST(HeadlessTableTest, RenderedTableFitsTheTerminal) {
     for (const auto& [height, width] : {std::pair{10, 40}, {24, 80}, {40, 200}}) {
         SCOPED_TRACE(std::to_string(height) + "x" + std::to_string(width));
         TableScreen screen;  // what the printer copies: the rows that fit
-        screen.iTotalRows = static_cast<int>(list.size());
+        screen.totalRows = static_cast<int>(list.size());
         const size_t shown = std::min(list.size(), static_cast<size_t>(VisibleRows(height)));
         screen.rows.assign(list.end() - shown, list.end());
         const std::vector<std::string> lines = RenderTableLines(screen, height, width);

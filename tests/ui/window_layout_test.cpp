@@ -24,26 +24,26 @@ TEST_F(WindowTest, EachLanguageShowsItsLayout) {
         const wxRect client(wxPoint(0, 0), m_pDlg->GetClientSize());
         std::vector<wxRect> taken;  // the controls an operator works with
         for (const ui::ControlLayout& c : ui::MainWindowControls()) {
-            const char* text = chinese ? c.szChinese : c.szEnglish;
-            if (!c.iId) {
+            const char* text = chinese ? c.chineseText : c.englishText;
+            if (!c.id) {
                 continue;
             }
-            wxWindow* control = Control(c.iId);
+            wxWindow* control = Control(c.id);
             if (c.kind == ControlKind::kStatic && !text) {
-                EXPECT_EQ(control, nullptr) << c.iId;
+                EXPECT_EQ(control, nullptr) << c.id;
                 continue;
             }
-            ASSERT_NE(control, nullptr) << c.iId;
+            ASSERT_NE(control, nullptr) << c.id;
             wxString label = control->GetLabel();
             label.Replace("\n", " ");  // wrapped lines
             if (text && c.kind != ControlKind::kHyperlink) {
-                EXPECT_EQ(label, wxString::FromUTF8(text)) << c.iId;
+                EXPECT_EQ(label, wxString::FromUTF8(text)) << c.id;
             }
             const wxRect r = control->GetRect();
-            EXPECT_TRUE(client.Contains(r)) << c.iId;
+            EXPECT_TRUE(client.Contains(r)) << c.id;
             if (c.kind != ControlKind::kStatic) {
                 for (const wxRect& other : taken) {
-                    EXPECT_FALSE(other.Intersects(r)) << c.iId << " overlaps another control";
+                    EXPECT_FALSE(other.Intersects(r)) << c.id << " overlaps another control";
                 }
                 taken.push_back(r);
             }
@@ -110,7 +110,7 @@ TEST(WindowViewTest, BurstOfChangesIsCoalesced) {
         for (int row = 0; row < 5000; ++row) {
             DeviceTableChange change;
             change.kind = DeviceTableChange::kRowAdded;
-            change.iRow = row;
+            change.rowIndex = row;
             view.OnDeviceTableChanged(change);
         }
     });

@@ -127,8 +127,7 @@ void AddOptions(CLI::App& app, Options& o) {
                    "Share of devices (0..1, spread evenly) that report a failure (default 0)")
         ->check(CLI::Range(0.0, 1.0));
     app.add_option("--fail-stage", o.szFailStage,
-                   "Stage of that failure: download, uboot, kernel, filesystem, config, logoboot, "
-                   "app, user, logo-upgrading, logo-upgraded, param, update (default filesystem)");
+                   "Stage of that failure: " + orvane::StageNameList() + " (default filesystem)");
     app.add_option("--fail-state", o.iFailState,
                    "State code reported: 2 CRC, 3 magic, 4 size, 5 version, 6 stage failed "
                    "(default 6)")
@@ -155,7 +154,7 @@ std::string MakePlan(const Options& o, const std::string* reference, RunPlan* pl
         return "--devices times --rounds may be at most 1000000";
     }
     const auto kind = o.szKind == "nvr" ? DeviceKind::kNvr : DeviceKind::kIpc;
-    const int failEvent = StageEvent(o.szFailStage);
+    const int failEvent = orvane::StageEventByName(o.szFailStage);
     const auto stages = StagesOf(kind);
     if (failEvent < 0 || std::find(stages.begin(), stages.end(), failEvent) == stages.end()) {
         return "--fail-stage '" + o.szFailStage + "' is not a stage of an " + o.szKind;

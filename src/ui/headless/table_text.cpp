@@ -9,7 +9,6 @@ namespace orvane {
 namespace {
 
 constexpr int kMaxColumnWidth = 32;
-constexpr int kHeaderIds[kDeviceColumns] = {103, 104, 105, 106, 107, 108, 109};
 // Lines besides the rows: counters, headers, and the one the cursor waits on.
 constexpr int kFixedLines = 3;
 
@@ -71,8 +70,8 @@ std::string Padded(const std::string& text, int width) {
 
 std::string CountersLine(const TableScreen& screen) {
     const bool chinese = GetThreadUiLanguage() == kLanguageChinese;
-    return std::string(chinese ? "成功：" : "Successes:") + std::to_string(screen.iSuccessCount) +
-           "   " + (chinese ? "失败：" : "Failed:") + std::to_string(screen.iFailCount);
+    return std::string(chinese ? "成功：" : "Successes:") + std::to_string(screen.successCount) +
+           "   " + (chinese ? "失败：" : "Failed:") + std::to_string(screen.failCount);
 }
 
 }  // namespace
@@ -118,7 +117,7 @@ int VisibleRows(int height) {
 std::vector<std::string> RenderTableLines(const TableScreen& screen, int height, int width) {
     DeviceRow header;
     for (int c = 0; c < kDeviceColumns; ++c) {
-        header[c] = LoadText(kHeaderIds[c]);
+        header[c] = LoadText(kDeviceColumnTexts[c]);
     }
     std::vector<DeviceRow> rows;
     const size_t shown = std::min(screen.rows.size(), static_cast<size_t>(VisibleRows(height)));
@@ -144,7 +143,7 @@ std::vector<std::string> RenderTableLines(const TableScreen& screen, int height,
         return line;
     };
     std::vector<std::string> lines{CountersLine(screen), tableLine(header)};
-    const int above = screen.iTotalRows - static_cast<int>(rows.size());
+    const int above = screen.totalRows - static_cast<int>(rows.size());
     if (above > 0) {
         lines.push_back("... (+" + std::to_string(above) + ")");
     }

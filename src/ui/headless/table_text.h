@@ -20,9 +20,9 @@ int DisplayWidth(const std::string& text);
 // What a terminal shows of the device list.
 struct TableScreen {
     std::vector<DeviceRow> rows;  // the last rows of the list
-    int iTotalRows = 0;           // rows of the whole list
-    int iSuccessCount = 0;
-    int iFailCount = 0;
+    int totalRows = 0;            // rows of the whole list
+    int successCount = 0;
+    int failCount = 0;
 };
 
 // How many of the last rows a terminal `height` lines high shows.

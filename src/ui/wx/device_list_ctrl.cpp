@@ -5,10 +5,6 @@
 
 namespace orvane::ui {
 
-namespace {
-constexpr int kFirstHeaderText = 103;  // "ID" .. "Upgraded version" are 103..109
-}  // namespace
-
 DeviceListCtrl::DeviceListCtrl(wxWindow* parent, wxWindowID id, const wxPoint& pos,
                                const wxSize& size, const DeviceTable& model)
     : wxListCtrl(parent, id, pos, size,
@@ -17,7 +13,7 @@ DeviceListCtrl::DeviceListCtrl(wxWindow* parent, wxWindowID id, const wxPoint& p
 
 void DeviceListCtrl::InsertDeviceColumns(bool chinese) {
     for (int column = 0; column < kDeviceColumns; ++column) {
-        InsertColumn(column, wxString::FromUTF8(LoadText(kFirstHeaderText + column)),
+        InsertColumn(column, wxString::FromUTF8(LoadText(kDeviceColumnTexts[column])),
                      wxLIST_FORMAT_LEFT, DeviceColumnWidth(column, chinese));
     }
 }

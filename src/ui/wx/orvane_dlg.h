@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/app_config.h"
+#include "app/app_startup.h"
 #include "app/folder_history.h"
 #include "app/service_control.h"
 #include "protocol/orvane_engine.h"
@@ -33,10 +34,7 @@ class DeviceListCtrl;
 struct WindowHooks {
     WindowHooks();
 
-    std::string szIniPath;     // Config.ini
-    std::string szProgramDir;  // the program's folder (Config.ini's), the folder box's default
-    std::function<bool()> acquireInstance;
-    std::function<void()> installCrashRecorder;
+    StartupSteps startup;  // Config.ini, the folder box's default, crash recorder, instance
     // Shows a folder picker preset to `preset`; false when the operator cancelled.
     std::function<bool(const std::string& preset, std::string* chosen)> pickFolder;
     // Runs the program again in place of this process; returns only if that failed.
@@ -87,8 +85,6 @@ class COrvaneDlg : public wxDialog {
     void OnBnClickedCheckIpOccupancy(wxCommandEvent& event);
     void OnCbnSelchangeComboLanguage(wxCommandEvent& event);
     void OnClose(wxCloseEvent& event);
-    void OnCheckBox(wxCommandEvent& event);
-    void OnFolderText(wxCommandEvent& event);
     void OnContextMenu(wxContextMenuEvent& event);
     void OnCharHook(wxKeyEvent& event);
 
