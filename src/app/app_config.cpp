@@ -1,5 +1,6 @@
 #include "app/app_config.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "app/profile_file.h"
@@ -77,6 +78,10 @@ std::string RecordFilePath(const std::string& iniPath) {
     return ec ? path : absolute.lexically_normal().string();
 }
 
+bool ConfigIniPathGiven() {
+    return !g_szConfigIniPath.empty();
+}
+
 std::string ConfigIniDir() {
     return std::filesystem::path(ConfigIniPath()).parent_path().string();
 }
@@ -97,7 +102,8 @@ int GetAppLanguage(const std::string& iniPath) {
     return ReadInt(iniPath, "AppLanguage", 0);
 }
 
-WindowSettings LoadWindowSettings(const std::string& iniPath, const std::string& programDir) {
+WindowSettings LoadWindowSettings(const std::string& iniPath, const std::string& programDir,
+                                  bool settingsFolderGiven) {
     WindowSettings s;
     s.bConfigFound = ReadProfileText(iniPath).has_value();
     if (s.bConfigFound) {
@@ -117,12 +123,14 @@ WindowSettings LoadWindowSettings(const std::string& iniPath, const std::string&
         s.bTestMode = ReadInt(iniPath, "TestMode", 0) != 0;
         s.bShowAllDevices = ReadInt(iniPath, "ShowAllDev", 1) != 0;
     } else {
-        s.folders.Add(programDir);
+        s.folders.Add(settingsFolderGiven ? programDir + "/Firmware" : programDir);
     }
     s.folders.Select(ReadInt(iniPath, "CurSelPath", 0));
     CreateFolderIfMissing(s.folders.Text());
     s.iLogSwitch = ReadInt(iniPath, "LogSwitch", 0);
-    s.bTftpWrite = ReadInt(iniPath, "TftpWrite", 1) != 0;
+    const int logMax = ReadInt(iniPath, "LogMaxMiB", kDefaultLogMaxMiB);
+    s.iLogMaxMiB = logMax < 1 ? kDefaultLogMaxMiB : std::min(logMax, kMaxLogMaxMiB);
+    s.bTftpWrite = ReadInt(iniPath, "TftpWrite", 0) != 0;
     return s;
 }
 

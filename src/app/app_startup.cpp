@@ -52,6 +52,7 @@ bool AcquireSingleInstance() {
 StartupSteps::StartupSteps()
     : iniPath(ConfigIniPath()),
       programDir(ConfigIniDir()),
+      bConfigGiven(ConfigIniPathGiven()),
       installCrashRecorder([] { InstallCrashRecorder(); }),
       acquireInstance(AcquireSingleInstance) {}
 
@@ -60,8 +61,9 @@ bool RunStartup(const StartupSteps& steps, WindowSettings* settings) {
     if (!steps.acquireInstance()) {
         return false;
     }
-    *settings = LoadWindowSettings(steps.iniPath, steps.programDir);
+    *settings = LoadWindowSettings(steps.iniPath, steps.programDir, steps.bConfigGiven);
     g_bTestMode = settings->bTestMode;
+    SetLogMaxBytes(static_cast<uint64_t>(settings->iLogMaxMiB) << 20);
     InitLog(LogThresholdFor(settings->iLogSwitch), "Upgrade.log");
     return true;
 }

@@ -38,6 +38,7 @@ struct StartupSteps {
 
     std::string iniPath;     // Config.ini
     std::string programDir;  // stands for the program's folder in the settings' defaults
+    bool bConfigGiven;       // --config named iniPath: its folder is never served itself
     std::function<void()> installCrashRecorder;
     std::function<bool()> acquireInstance;
 };

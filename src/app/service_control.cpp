@@ -1,7 +1,6 @@
 #include "app/service_control.h"
 
-#include <filesystem>
-
+#include "app/upgrade_folder_check.h"
 #include "cloud/cloud_query.h"
 #include "platform/clock.h"
 #include "protocol/ip_allocator.h"
@@ -27,6 +26,7 @@ std::string StartRefusalText(const StartResult& result) {
         case StartRefusal::kNoMac:
             return LoadText(kTextNoMac);
         case StartRefusal::kNoThreads:
+        case StartRefusal::kBadFolder:
             break;
     }
     return result.szMessage;
@@ -96,16 +96,21 @@ void ServiceControl::Stop() {
     }
 }
 
-// The upgrade folder must exist before the TFTP service and the catalogue use it.
+// The upgrade folder must exist before the TFTP service and the catalogue use it, and must be
+// one that may be given to every host of the LAN.
 bool ServiceControl::PrepareUpgradeFolder(const StartSettings& settings, StartResult* result) {
     if (settings.szUpgradeFolder.empty()) {
         result->eRefusal = StartRefusal::kNoFolder;
         return false;
     }
-    // One level only; a folder that cannot be made leaves an empty catalogue, not a refusal.
-    std::error_code ec;
-    if (!std::filesystem::exists(settings.szUpgradeFolder, ec)) {
-        std::filesystem::create_directory(settings.szUpgradeFolder, ec);
+    const FolderRefusal refusal = orvane::PrepareUpgradeFolder(settings.szUpgradeFolder);
+    if (refusal != FolderRefusal::kNone) {
+        WriteLog(kLogMajor, "%s upgrade folder %s refused (%s)", kStartName,
+                 settings.szUpgradeFolder.c_str(),
+                 refusal == FolderRefusal::kSystemFolder ? "a system folder" : "not a folder");
+        result->eRefusal = StartRefusal::kBadFolder;
+        result->szMessage = FolderRefusalText(refusal, settings.szUpgradeFolder);
+        return false;
     }
     return true;
 }

@@ -21,7 +21,7 @@ struct StartSettings {
     bool bForcedUpgrade = false;   // "Forcibly upgrade to an earlier version"
     bool bIpCheck = false;         // "IP occupancy detection"
     bool bShowAllDevices = false;  // "Display devices with the same version"
-    bool bTftpWrite = true;        // whether the TFTP server takes uploads
+    bool bTftpWrite = false;       // whether the TFTP server takes uploads
 };
 
 // Why Start did not start the service.
@@ -30,12 +30,13 @@ enum class StartRefusal {
     kNoFolder,   // no upgrade folder chosen (kTextNoFolder)
     kNoMac,      // no MAC for the chosen address (kTextNoMac)
     kNoThreads,  // the service's threads could not be started (szMessage)
+    kBadFolder,  // a system folder, or no folder even after Start's creation (szMessage)
 };
 
 struct StartResult {
     bool bStarted = false;
     StartRefusal eRefusal = StartRefusal::kNone;
-    std::string szMessage;  // kNoThreads: what to tell the operator
+    std::string szMessage;  // kNoThreads, kBadFolder: what to tell the operator
     // The reachability check ran (Start got past the folder) and what it found; the
     // front-end shows or hides the network-failure note accordingly, also when Start stops
     // later on.

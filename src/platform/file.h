@@ -116,6 +116,16 @@ int64_t FileSize(std::FILE* file);
 
 bool IsDirectory(const std::string& path);
 
+// Whether anything (a link too, even a dangling one) has this name.
+bool PathExists(const std::string& path);
+
+// Size of the file at `path` in bytes; -1 when it cannot be read.
+int64_t PathSize(const std::string& path);
+
+// Bytes an unprivileged writer may still put on the file system that holds `path`; -1 when
+// unknown.
+int64_t FreeDiskBytes(const std::string& path);
+
 // Text of a system error code.
 std::string SystemErrorText(int err);
 

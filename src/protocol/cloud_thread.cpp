@@ -61,6 +61,15 @@ void OrvaneEngine::ShowCloudStatus(const CloudRequest& request, const std::strin
     Devices().UpdateDeviceTable(record);
 }
 
+namespace {
+// Stop gave up the request in hand: no failure of the device's, so its row keeps its last text
+// and nothing is raised.
+void LogAbandoned(const std::string& model) {
+    WriteLog(kLogSuggestive, "CloudFirmwareProc szModel=%s abandoned: the service stops",
+             model.c_str());
+}
+}  // namespace
+
 void OrvaneEngine::ServeCloudRequest(const CloudRequest& request, RunState& run) {
     const std::string& model = request.szModel;
     if (!m_cloudRequests.IsDownloaded(model)) {
@@ -68,6 +77,10 @@ void OrvaneEngine::ServeCloudRequest(const CloudRequest& request, RunState& run)
         std::string message;
         int result = QueryCloudFirmware(model, CloudQueryType(model), LanguageCode(g_iLanguage),
                                         &info, &message, &run.running);
+        if (result != kCloudQueryOk && !run.IsRunning()) {
+            LogAbandoned(model);
+            return;
+        }
         ++(result == kCloudQueryOk ? m_counters.cloudQueriesOk : m_counters.cloudQueriesFailed);
         if (result != kCloudQueryOk) {
             ShowCloudStatus(request, LoadText(kTextCloudQueryFailed) + message);
@@ -77,7 +90,18 @@ void OrvaneEngine::ServeCloudRequest(const CloudRequest& request, RunState& run)
         }
         const std::string folder = m_view.GetUpgradeFolder();
         std::string name;
-        result = FetchCloudFirmware(info, folder, m_cloudDownloadLimits, &run.running, &name);
+        // Only firmware of the model asked for is kept, and it replaces only firmware of that
+        // model: the service's answer names the file, the operator's files stay theirs.
+        const FirmwareCheck isWanted = [&model](const std::string& path) {
+            std::string found;
+            return ReadFirmwareModel(path, &found) && found == model;
+        };
+        result =
+            FetchCloudFirmware(info, folder, m_cloudDownloadLimits, &run.running, isWanted, &name);
+        if (result != kDownloadOk && !run.IsRunning()) {
+            LogAbandoned(model);
+            return;
+        }
         ++(result == kDownloadOk ? m_counters.cloudDownloadsOk : m_counters.cloudDownloadsFailed);
         if (result != kDownloadOk && result != kDownloadMd5Error) {
             WriteLog(kLogMajor, "Failed to query firmware szModel=%s\n %s", model.c_str(),

@@ -59,39 +59,51 @@ int OrvaneEngine::GetIPCStateText(int event, int state, std::string& text) {
     return 0;
 }
 
+namespace {
+// Malformed reports are anyone's to send, as many as they like: one line a second per failure.
+LogRateLimit g_reportErrorLines[8];
+}  // namespace
+
 int OrvaneEngine::ReportMsgProc(int event, const std::string& text) {
     WriteLog(kLogInfo, "#QMDebug ReportMsgProc() event=%d, pMsg=%s", event, text.c_str());
     // One past the last stage passes here and is refused by the status lookup (-6).
     if (static_cast<unsigned>(event) > kReportStageCount || text.empty()) {
-        WriteLog(kLogMajor, "ReportMsgProc() event=%d, event param error, return -1", event);
+        WriteLogLimited(g_reportErrorLines[1], kLogMajor,
+                        "ReportMsgProc() event=%d, event param error, return -1", event);
         return -1;
     }
     IpcInfo info;
     if (ReadFlagValue(info.szIpAddr, kAddrLimit, text, "Ipaddr:") != 0) {
-        WriteLog(kLogMajor, "ReportMsgProc() read IPC_ADDR error, return -2");
+        WriteLogLimited(g_reportErrorLines[2], kLogMajor,
+                        "ReportMsgProc() read IPC_ADDR error, return -2");
         return -2;
     }
     if (ReadFlagValue(info.szMac, kMacLimit, text, "IPCMac:") != 0) {
-        WriteLog(kLogMajor, "ReportMsgProc() read IPC_MAC error, return -3");
+        WriteLogLimited(g_reportErrorLines[3], kLogMajor,
+                        "ReportMsgProc() read IPC_MAC error, return -3");
         return -3;
     }
     if (ReadFlagValue(info.szSchedule, kScheduleLimit, text, "Schedule:") != 0) {
-        WriteLog(kLogMajor, "ReportMsgProc() read IPC_SCHEDULE error, return -4");
+        WriteLogLimited(g_reportErrorLines[4], kLogMajor,
+                        "ReportMsgProc() read IPC_SCHEDULE error, return -4");
         return -4;
     }
     info.szSchedule += '%';
     if (ReadFlagValue(info.szState, kStateLimit, text, "State:") != 0) {
-        WriteLog(kLogMajor, "ReportMsgProc() read IPC_STATE error, return -5");
+        WriteLogLimited(g_reportErrorLines[5], kLogMajor,
+                        "ReportMsgProc() read IPC_STATE error, return -5");
         return -5;
     }
     // Looked up before "Version:" is read: a failure report without it still raises the
     // window before it is dropped.
     if (GetIPCStateText(event, ProtocolAtoi(info.szState), info.szStatus) != 0) {
-        WriteLog(kLogMajor, "ReportMsgProc() GetIPCStateText() error, return -6");
+        WriteLogLimited(g_reportErrorLines[6], kLogMajor,
+                        "ReportMsgProc() GetIPCStateText() error, return -6");
         return -6;
     }
     if (ReadFlagValue(info.szPreVersion, kVersionLimit, text, "Version:") != 0) {
-        WriteLog(kLogMajor, "ReportMsgProc() read IPC_VERSION error, return -7");
+        WriteLogLimited(g_reportErrorLines[7], kLogMajor,
+                        "ReportMsgProc() read IPC_VERSION error, return -7");
         return -7;
     }
     std::string verNum;  // not used by the table

@@ -17,11 +17,16 @@ constexpr int kVersionLimit = 256;
 constexpr int kCseqLimit = 16;
 constexpr int kMacLimit = 64;
 
+// Lines that any host can repeat at will by sending requests: one a second per kind.
+LogRateLimit g_malformedRequestLines;
+LogRateLimit g_cloudQueueFullLines;
+
 }  // namespace
 
 void OrvaneEngine::RequestIpaddrProc(const std::string& text, int sequence) {
     if (text.empty()) {
-        WriteLog(kLogSuggestive, "*%d* %s pMsgType == NULL, return", sequence, kRequestName);
+        WriteLogLimited(g_malformedRequestLines, kLogSuggestive, "*%d* %s pMsgType == NULL, return",
+                        sequence, kRequestName);
         return;
     }
     std::string version;
@@ -29,20 +34,23 @@ void OrvaneEngine::RequestIpaddrProc(const std::string& text, int sequence) {
     std::string mac;
     int ret = ReadFlagValue(version, kVersionLimit, text, "Version:");
     if (ret != 0) {
-        WriteLog(kLogSuggestive, "*%d* %s ReadFlagValue(IPC_VERSION) error, iRet=%d", sequence,
-                 kRequestName, ret);
+        WriteLogLimited(g_malformedRequestLines, kLogSuggestive,
+                        "*%d* %s ReadFlagValue(IPC_VERSION) error, iRet=%d", sequence, kRequestName,
+                        ret);
         return;
     }
     ret = ReadFlagValue(cseq, kCseqLimit, text, "Cseq:");
     if (ret != 0) {
-        WriteLog(kLogSuggestive, "*%d* %s ReadFlagValue(IPC_CSEQ) error, iRet=%d", sequence,
-                 kRequestName, ret);
+        WriteLogLimited(g_malformedRequestLines, kLogSuggestive,
+                        "*%d* %s ReadFlagValue(IPC_CSEQ) error, iRet=%d", sequence, kRequestName,
+                        ret);
         return;
     }
     ret = ReadFlagValue(mac, kMacLimit, text, "IPCMac:");
     if (ret != 0) {
-        WriteLog(kLogSuggestive, "*%d* %s ReadFlagValue(IPC_MAC) error, iRet=%d", sequence,
-                 kRequestName, ret);
+        WriteLogLimited(g_malformedRequestLines, kLogSuggestive,
+                        "*%d* %s ReadFlagValue(IPC_MAC) error, iRet=%d", sequence, kRequestName,
+                        ret);
         return;
     }
     std::string model;
@@ -149,8 +157,9 @@ void OrvaneEngine::ParkCloudRequest(int sequence, int cseq, const std::string& v
                                     const std::string& mac) {
     if (!m_cloudRequests.Park(CloudRequest{model, version, model, verNum, mac, sequence, cseq})) {
         // The queue never holds more than its bound, so a refusal means it is full.
-        WriteLog(kLogMajor, "*%d* %s %zu cloud requests waiting, request of %s dropped", sequence,
-                 kAssignName, kMaxCloudRequests, mac.c_str());
+        WriteLogLimited(g_cloudQueueFullLines, kLogMajor,
+                        "*%d* %s %zu cloud requests waiting, request of %s dropped", sequence,
+                        kAssignName, kMaxCloudRequests, mac.c_str());
         return;
     }
     IpcInfo info;

@@ -156,15 +156,17 @@ TEST(HeadlessSettingsTest, ConfigOptionNamesTheSettingsFile) {
     // LogSwitch=1 came from the named file: the failed check's warning is in the log.
     EXPECT_NE(test::ReadWholeFile(dir.File("Upgrade.log")).find("[General]"), std::string::npos);
 
-    // Without a history the settings' folder is served, never the program's.
+    // Without a history the Firmware folder beside the settings is served (made at Start),
+    // never the program's folder nor the settings' own, which holds Config.ini.
     std::filesystem::create_directories(dir.File("new"));
     ASSERT_EQ(
         RunUntilReady({program, "--headless", "--ip", "127.0.0.1", "--config", "new/Config.ini"},
                       dir.Path(), &line),
         0);
-    EXPECT_NE(
-        test::ReadWholeFile(dir.File("new/Config.ini")).find("Path=" + dir.File("new") + "\n"),
-        std::string::npos);
+    EXPECT_NE(test::ReadWholeFile(dir.File("new/Config.ini"))
+                  .find("Path=" + dir.File("new/Firmware") + "\n"),
+              std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_directory(dir.File("new/Firmware")));
 }
 
 }  // namespace

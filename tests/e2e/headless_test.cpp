@@ -11,6 +11,7 @@
 #include "common/netns.h"
 #include "common/peer_namespace.h"
 #include "common/temp_dir.h"
+#include "common/update_service.h"
 #include "platform/udp_socket.h"
 
 namespace orvane {
@@ -106,6 +107,33 @@ TEST(HeadlessTest, PortInUseIsReported) {
     EXPECT_FALSE(orvane.ReadLine(&line, 100)) << line;
     orvane.Signal(SIGTERM);
     EXPECT_EQ(orvane.Wait(kWaitMs), 0);
+}
+
+// Catches a signal during Start held until Start ends: with an update host that takes the
+// connection and never answers, Start's check waits up to its deadline, and SIGTERM must end
+// the process at once with status 0 meanwhile.
+TEST(HeadlessTest, SignalDuringStartEndsAtOnce) {
+    ORVANE_REQUIRE_PRIVATE_NETWORK();
+    test::TempDir dir;
+    test::TempDir serviceDir;
+    test::UpdateService service;
+    ASSERT_TRUE(service.Start(serviceDir.Path()));
+    service.Reply("");
+    service.RootStatus("silent");
+    test::ChildProcess orvane;
+    ASSERT_TRUE(orvane.Start({test::InstallProgram("orvane", dir.Path()), "--headless", "--ip",
+                              "127.0.0.1", "--folder", dir.File("Firmware")},
+                             dir.Path()));
+    for (int i = 0; i < kWaitMs / 20 && service.Requests().empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_EQ(service.Requests().size(), 1u);  // Start is inside its check now
+    orvane.Signal(SIGTERM);
+    // Well inside the check's own 4 s: only a signal taken at once ends it this soon.
+    EXPECT_EQ(orvane.Wait(1500), 0);
+    service.Release();
+    unsetenv("CURL_CA_BUNDLE");
+    unsetenv("ORVANE_UPDATE_HOST");
 }
 
 }  // namespace

@@ -78,9 +78,10 @@ int RunHeadless(const HeadlessOptions& options) {
     start.bShowAllDevices = BoxState(options.iShowAllDevices, settings.bShowAllDevices);
     start.bIpCheck = BoxState(options.iIpCheck, settings.bIpCheck);
     start.bTftpWrite = BoxState(options.iTftpWrite, settings.bTftpWrite);
-    // From here signals are taken by this thread alone, after an orderly Stop; every service
-    // thread inherits the mask. Until here they end the process at once (main).
-    platform::BlockTerminationSignals();
+    // From here signals are taken by a watching thread; every service thread inherits the
+    // mask. Until the service runs they still end the process at once (Start may wait seconds
+    // for the update service); then they bring an orderly Stop.
+    platform::WatchTerminationSignals();
     OrvaneEngine engine(view);
     ServiceControl control(engine, view);
     // The web view's port is taken before the service starts, so a port in use ends the
@@ -104,6 +105,7 @@ int RunHeadless(const HeadlessOptions& options) {
         std::fprintf(stderr, "%s\n", StartRefusalText(started).c_str());
         return 1;
     }
+    platform::HandOverTerminationSignals();
     std::string ready;
     if (engine.WaitListening(kListenWaitMs) == 1) {
         ready = "ready\t" + engine.LocalIP() + "\t" + engine.LocalMac();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "support/display_text.h"
 #include "support/language.h"
 
 namespace orvane {
@@ -76,29 +77,11 @@ std::string CountersLine(const TableScreen& screen) {
 
 }  // namespace
 
-std::string SafeCellText(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
-        if (b < 0x20 || b == 0x7F) {
-            out += '?';
-        } else if (b == 0xC2 && next >= 0x80 && next <= 0x9F) {
-            out += '?';  // U+0080..U+009F
-            ++i;
-        } else {
-            out += static_cast<char>(b);
-        }
-    }
-    return out;
-}
-
 std::string FormatRowLine(const DeviceRow& row) {
     std::string line = "row";
     for (const std::string& cell : row) {
         line += '\t';
-        line += SafeCellText(cell);
+        line += SafeDisplayText(cell);
     }
     line += '\n';
     return line;
@@ -124,7 +107,7 @@ std::vector<std::string> RenderTableLines(const TableScreen& screen, int height,
     for (size_t i = screen.rows.size() - shown; i < screen.rows.size(); ++i) {
         DeviceRow safe;
         for (int c = 0; c < kDeviceColumns; ++c) {
-            safe[c] = SafeCellText(screen.rows[i][c]);
+            safe[c] = SafeDisplayText(screen.rows[i][c]);
         }
         rows.push_back(safe);
     }

@@ -7,11 +7,8 @@
 
 namespace orvane {
 
-// A cell's text made safe for one line of output: control characters (C0, DEL and the C1
-// range) become '?', so a value a device sent can neither break a line nor steer a terminal.
-std::string SafeCellText(const std::string& text);
-
-// The line of one row: "row", then the seven texts, TAB-separated, and a line feed.
+// The line of one row: "row", then the seven texts made safe (SafeDisplayText), TAB-separated,
+// and a line feed.
 std::string FormatRowLine(const DeviceRow& row);
 
 // Columns a UTF-8 text takes on a terminal (East Asian wide characters take two).

@@ -1,5 +1,6 @@
 #include "ui/wx/device_list_ctrl.h"
 
+#include "support/display_text.h"
 #include "support/language.h"
 #include "ui/wx/dlg_layout.h"
 
@@ -42,7 +43,8 @@ wxString DeviceListCtrl::OnGetItemText(long item, long column) const {
         m_cachedRow = m_model.Row(static_cast<int>(item));
         m_lCachedItem = item;
     }
-    return wxString::FromUTF8(m_cachedRow[static_cast<size_t>(column)]);
+    // A device's own texts are shown as the terminal shows them: no hidden formatting.
+    return wxString::FromUTF8(SafeDisplayText(m_cachedRow[static_cast<size_t>(column)]));
 }
 
 }  // namespace orvane::ui

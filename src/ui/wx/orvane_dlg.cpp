@@ -268,10 +268,16 @@ void COrvaneDlg::StartCloudCheck() {
     auto reachable = std::make_shared<bool>(false);
     m_cloudTask.Run([reachable] { *reachable = IsCloudReachable(); },
                     [this, check, reachable] {
-                        if (check == m_iCloudCheck) {  // no Start has checked again since
-                            m_engine.SetNetConnected(*reachable);
-                            ShowNetworkState(*reachable);
+                        if (check != m_iCloudCheck) {
+                            return;  // a Start has checked again since
                         }
+                        if (m_state == ServiceState::kStarting) {
+                            // That Start may be checking again: it decides (FinishStart).
+                            m_optPendingCloudCheck = *reachable;
+                            return;
+                        }
+                        m_engine.SetNetConnected(*reachable);
+                        ShowNetworkState(*reachable);
                     });
 }
 

@@ -3,6 +3,7 @@
 #include <wx/dialog.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "app/app_config.h"
@@ -104,14 +105,16 @@ class COrvaneDlg : public wxDialog {
     WindowView m_view;
     OrvaneEngine m_engine;
     ServiceControl m_control;
-    FolderHistory m_folders;   // the folder box's entries, selection and text
-    bool m_bTftpWrite = true;  // Config.ini's TftpWrite: the window has no control for it
+    FolderHistory m_folders;    // the folder box's entries, selection and text
+    bool m_bTftpWrite = false;  // Config.ini's TftpWrite: the window has no control for it
     ServiceState m_state = ServiceState::kStopped;
     bool m_bCloseAfterStop = false;   // the close waits for a Stop to end
     bool m_bCloseAfterStart = false;  // the close is asked again once a Start has settled
     bool m_bClosed = false;
     // Each reachability check gets a number; only the newest one's answer is shown.
     int m_iCloudCheck = 0;
+    // The start-up check's answer when it came while a Start was under way.
+    std::optional<bool> m_optPendingCloudCheck;
 
     wxComboBox* m_comboLocalIp = nullptr;
     wxComboBox* m_comboFolder = nullptr;

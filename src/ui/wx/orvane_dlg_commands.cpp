@@ -70,15 +70,21 @@ void COrvaneDlg::BeginStart() {
     m_state = ServiceState::kStarting;
     m_btnBeginUpgrade->Disable();
     EnableSettingControls(false);
-    ++m_iCloudCheck;  // the answer of a check still running from the start-up no longer counts
     m_serviceTask.Run([this, settings, result] { *result = m_control.Start(settings); },
                       [this, folders, result] { FinishStart(*result, *folders); });
 }
 
 void COrvaneDlg::FinishStart(const StartResult& result, const FolderHistory& folders) {
+    // Only a Start that checked the update service again outdates the start-up check's answer
+    // (one still on its way is then dropped); a Start refused before its check leaves it be.
     if (result.bCloudChecked) {
+        ++m_iCloudCheck;
         ShowNetworkState(result.bNetConnected);
+    } else if (m_optPendingCloudCheck) {
+        m_engine.SetNetConnected(*m_optPendingCloudCheck);
+        ShowNetworkState(*m_optPendingCloudCheck);
     }
+    m_optPendingCloudCheck.reset();
     if (!result.bStarted) {
         m_state = ServiceState::kStopped;
         EnableSettingControls(true);
