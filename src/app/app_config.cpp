@@ -102,6 +102,13 @@ int GetAppLanguage(const std::string& iniPath) {
     return ReadInt(iniPath, "AppLanguage", 0);
 }
 
+int TftpMaxTransfersFor(int value) {
+    if (value <= 0) {
+        return kDefaultTftpMaxTransfers;
+    }
+    return value > kMaxTftpMaxTransfers ? kMaxTftpMaxTransfers : value;
+}
+
 WindowSettings LoadWindowSettings(const std::string& iniPath, const std::string& programDir,
                                   bool settingsFolderGiven) {
     WindowSettings s;
@@ -131,6 +138,8 @@ WindowSettings LoadWindowSettings(const std::string& iniPath, const std::string&
     const int logMax = ReadInt(iniPath, "LogMaxMiB", kDefaultLogMaxMiB);
     s.iLogMaxMiB = logMax < 1 ? kDefaultLogMaxMiB : std::min(logMax, kMaxLogMaxMiB);
     s.bTftpWrite = ReadInt(iniPath, "TftpWrite", 0) != 0;
+    s.iTftpMaxTransfers =
+        TftpMaxTransfersFor(ReadInt(iniPath, "TftpMaxTransfers", kDefaultTftpMaxTransfers));
     return s;
 }
 

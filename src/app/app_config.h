@@ -42,6 +42,14 @@ int LogThresholdFor(int logSwitch);
 int GetAppLanguage();
 int GetAppLanguage(const std::string& iniPath);
 
+// TftpMaxTransfers: 1..4096 transfer records, 1000 without the key or the file.
+constexpr int kDefaultTftpMaxTransfers = 1000;
+constexpr int kMaxTftpMaxTransfers = 4096;
+
+// The transfer limit a TftpMaxTransfers value gives: a value above 4096 is cut to 4096, and 0
+// (what a negative or non-numeric value reads as) gives the default, 1000.
+int TftpMaxTransfersFor(int value);
+
 constexpr int kDefaultLogMaxMiB = 64;
 constexpr int kMaxLogMaxMiB = 1 << 20;  // 1 TiB: larger values are taken as this
 
@@ -61,6 +69,8 @@ struct WindowSettings {
     // TftpWrite: whether the TFTP server takes uploads; without the key (or the file) it does
     // not, since any host of the LAN could then replace the firmware devices fetch.
     bool bTftpWrite = false;
+    // TftpMaxTransfers: TFTP transfers at once (TftpMaxTransfersFor).
+    int iTftpMaxTransfers = kDefaultTftpMaxTransfers;
 };
 
 // Reads Config.ini as the window's initialisation does. A missing (or unreadable) file gives

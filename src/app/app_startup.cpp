@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "cloud/cloud_query.h"
 #include "platform/crash_handler.h"
@@ -37,7 +38,25 @@ void InitStartupLanguage() {
 }
 
 bool InstallCrashRecorder() {
-    return platform::InstallCrashHandler(ConfigIniDir() + "/CrashDir");
+    return platform::InstallCrashHandler(CrashRecordDir());
+}
+
+std::string CrashRecordDir() {
+    return ConfigIniDir() + "/CrashDir";
+}
+
+std::vector<std::string> OwnFilePaths(const std::string& iniPath) {
+    std::vector<std::string> paths;
+    for (const std::string& p :
+         {iniPath, ConfigIniPath(), std::string(kLogFileName), std::string(kLogRotatedFileName),
+          CrashRecordDir(), platform::ExecutablePath()}) {
+        std::error_code ec;
+        std::filesystem::path absolute = std::filesystem::absolute(p, ec);
+        if (!p.empty() && !ec) {
+            paths.push_back(absolute.lexically_normal().string());
+        }
+    }
+    return paths;
 }
 
 bool AcquireSingleInstance() {
@@ -64,7 +83,7 @@ bool RunStartup(const StartupSteps& steps, WindowSettings* settings) {
     *settings = LoadWindowSettings(steps.iniPath, steps.programDir, steps.bConfigGiven);
     g_bTestMode = settings->bTestMode;
     SetLogMaxBytes(static_cast<uint64_t>(settings->iLogMaxMiB) << 20);
-    InitLog(LogThresholdFor(settings->iLogSwitch), "Upgrade.log");
+    InitLog(LogThresholdFor(settings->iLogSwitch), kLogFileName);
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/app_config.h"
 
@@ -27,6 +28,16 @@ void InitStartupLanguage();
 // Crash records go to CrashDir beside Config.ini (beside the program unless --config moved it).
 // False when it could not be installed.
 bool InstallCrashRecorder();
+std::string CrashRecordDir();
+
+// The log, in the current folder, and the copy it is rotated to.
+constexpr const char* kLogFileName = "Upgrade.log";
+constexpr const char* kLogRotatedFileName = "Upgrade.log.1";
+
+// The program's own files, as absolute paths: the settings file `iniPath` (and Config.ini
+// wherever start-up took it from), the log and its rotated copy, the crash records' folder
+// and the program file. The TFTP service never serves nor replaces them.
+std::vector<std::string> OwnFilePaths(const std::string& iniPath);
 
 // Takes the process's single-instance lock ("OrvaneDlg" in the runtime folder) for the life of
 // the process. False when another instance holds it: the caller shows kTextAlreadyRunning and ends.

@@ -1,5 +1,6 @@
 #include "app/service_control.h"
 
+#include "app/app_startup.h"
 #include "app/upgrade_folder_check.h"
 #include "cloud/cloud_query.h"
 #include "platform/clock.h"
@@ -79,6 +80,8 @@ StartResult ServiceControl::Start(const StartSettings& settings) {
     m_view.SetIpCheck(settings.bIpCheck);
     m_view.SetUpgradeFolder(settings.szUpgradeFolder);
     config.tftp.writeAllowed = settings.bTftpWrite;
+    config.tftp.maxTransfers = static_cast<size_t>(settings.iTftpMaxTransfers);
+    config.tftp.protectedPaths = OwnFilePaths(m_szIniPath);
     if (!m_engine.StartService(config)) {
         result.eRefusal = StartRefusal::kNoThreads;
         result.szMessage = "the service threads could not be started";

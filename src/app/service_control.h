@@ -18,10 +18,11 @@ struct StartSettings {
     std::string szUpgradeFolder;  // the folder box's text (may be typed by hand)
     // The folder box, saved (and trimmed to its limit) at Start; null saves no folders.
     FolderHistory* pFolderBox = nullptr;
-    bool bForcedUpgrade = false;   // "Forcibly upgrade to an earlier version"
-    bool bIpCheck = false;         // "IP occupancy detection"
-    bool bShowAllDevices = false;  // "Display devices with the same version"
-    bool bTftpWrite = false;       // whether the TFTP server takes uploads
+    bool bForcedUpgrade = false;                       // "Forcibly upgrade to an earlier version"
+    bool bIpCheck = false;                             // "IP occupancy detection"
+    bool bShowAllDevices = false;                      // "Display devices with the same version"
+    bool bTftpWrite = false;                           // whether the TFTP server takes uploads
+    int iTftpMaxTransfers = kDefaultTftpMaxTransfers;  // TFTP transfers at once
 };
 
 // Why Start did not start the service.

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -197,7 +198,7 @@ bool ReplacementFile::Open(const std::string& target) {
     std::mt19937 pick(seed());
     // Bounded: a clash needs another file of the same random name.
     for (int attempt = 0; attempt < 16 && m_iFd < 0; ++attempt) {
-        m_szTempName = ".upload-" + std::to_string(pick() % 1000000000u) + ".part";
+        m_szTempName = kUploadTempPrefix + std::to_string(pick() % 1000000000u) + kUploadTempSuffix;
         m_iFd = ::openat(m_iDirFd, m_szTempName.c_str(),
                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         m_iLastError = m_iFd < 0 ? errno : 0;
@@ -252,6 +253,24 @@ void ReplacementFile::Discard() {
         m_iDirFd = -1;
     }
     m_szTempName.clear();
+}
+
+bool IsReplacementTempName(const std::string& name) {
+    const size_t prefix = std::strlen(kUploadTempPrefix);
+    const size_t suffix = std::strlen(kUploadTempSuffix);
+    return name.size() >= prefix + suffix &&
+           ::strncasecmp(name.c_str(), kUploadTempPrefix, prefix) == 0 &&
+           ::strcasecmp(name.c_str() + name.size() - suffix, kUploadTempSuffix) == 0;
+}
+
+bool IdentifyFile(const std::string& path, FileIdentity* out) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return false;
+    }
+    out->device = static_cast<uint64_t>(st.st_dev);
+    out->inode = static_cast<uint64_t>(st.st_ino);
+    return true;
 }
 
 bool IsPathInsideRoot(const std::string& realRoot, const std::string& realPath) {
@@ -332,13 +351,17 @@ std::string SystemErrorText(int err) {
     return text ? text : "";
 }
 
-std::string ExecutableDir() {
+std::string ExecutablePath() {
     char buf[4096];
     ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) {
+    return n <= 0 ? "" : std::string(buf, static_cast<size_t>(n));
+}
+
+std::string ExecutableDir() {
+    const std::string path = ExecutablePath();
+    if (path.empty()) {
         return ".";
     }
-    std::string path(buf, static_cast<size_t>(n));
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
 }

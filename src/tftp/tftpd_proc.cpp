@@ -37,10 +37,18 @@ bool Fail(TftpTransfer& t, int code) {
     return false;
 }
 
+// The time-out in force. Until the client's first answer (the ACK of the OACK or of DATA 1, an
+// upload's first DATA) a longer time-out than the service's own is not: a request asking
+// 255 s and never answering would hold its record for twenty minutes. A shorter one is, since
+// such a client resends and gives up on its own short clock. The asked one applies after.
+int TimeoutInForce(const TftpTransfer& t) {
+    return t.answered ? t.timeoutSeconds : std::min(t.timeoutSeconds, TftpConfig::kTimeoutSeconds);
+}
+
 // How long a packet is waited for: it grows with the consecutive time-outs, a quarter, a
 // half, then the whole time-out.
 int WaitMs(const TftpTransfer& t) {
-    const int whole = t.timeoutSeconds;
+    const int whole = TimeoutInForce(t);
     const int seconds =
         t.timeouts == 0 ? (whole + 3) / 4 : (t.timeouts == 1 ? (whole + 1) / 2 : whole);
     return seconds * t.settings->secondMs;
@@ -165,6 +173,7 @@ bool TakeAck(TftpTransfer& t, const uint8_t* pkt, long n) {
     const uint16_t block = GetShort(pkt + 2);
     const uint16_t awaited = static_cast<uint16_t>(t.awaitedBlock);
     if (block == awaited) {
+        t.answered = true;
         t.resent += static_cast<uint32_t>(t.timeouts);
         t.timeouts = 0;
         t.unacked = 0;
@@ -272,6 +281,7 @@ DataStep TakeData(TftpTransfer& t, long n, bool* zeroTaken, bool* gotData) {
     if (!take) {
         return DataStep::kAcknowledge;  // a repeat: acknowledge the last block again
     }
+    t.answered = true;
     t.resent += static_cast<uint32_t>(t.timeouts);
     t.timeouts = 0;
     if (t.bytes + len >= platform::kMaxServedFileSize) {

@@ -97,6 +97,10 @@ void RoadTest::SetUp() {
     ORVANE_REQUIRE_PRIVATE_NETWORK();
     ASSERT_TRUE(m_peer.Ok());
     ASSERT_TRUE(WaitInterfaceUp(m_peer.LocalInterface()));
+    // Gone with the peer's namespace and its link, so the next test meets neither.
+    ASSERT_EQ(m_peer.Exec({SystemTool("ip"), "route", "add", "local", kDeviceRange, "dev", "lo"}),
+              0);
+    ASSERT_EQ(RunCommand({SystemTool("ip"), "route", "add", kDeviceRange, "via", "10.77.0.2"}), 0);
     std::filesystem::create_directory(m_dir.File("fw"));
     InstallProgram("orvane", m_dir.Path());
 }
@@ -133,8 +137,8 @@ void RoadTest::StartOrvane(const std::string& configIni) {
 
 int RoadTest::Devsim(const std::vector<std::string>& args, std::string* out, int timeoutMs) {
     std::vector<std::string> argv = {
-        SystemTool("ip"), "netns", "exec", m_peer.Name(), BinDir() + "/orvane-devsim",
-        "--server",       kServer};
+        SystemTool("ip"), "netns", "exec",          m_peer.Name(), BinDir() + "/orvane-devsim",
+        "--server",       kServer, "--source-from", kFirstDevice};
     argv.insert(argv.end(), args.begin(), args.end());
     return RunCommand(argv, out, timeoutMs);
 }

@@ -192,7 +192,11 @@ bool DeviceRun::Fetch(const platform::Endpoint& server, const std::string& name,
         }
         return true;
     };
-    TftpFetchResult r = TftpFetch(server, name, m_config.fetch, sink);
+    TftpFetchOptions fetch = m_config.fetch;
+    if (m_config.uSourceFrom != 0) {
+        fetch.uSourceAddr = m_config.uSourceFrom + static_cast<uint32_t>(m_id.index);
+    }
+    TftpFetchResult r = TftpFetch(server, name, fetch, sink);
     m_outcome.uTftpResends += r.uResends;
     m_outcome.uTftpDupAcks += r.uDupAcks;
     m_outcome.uBytes += r.uBytes;

@@ -42,6 +42,9 @@ struct RoadConfig {
     int iRequestTries = 5;
     int iReportGapMs = 0;  // pause between two reports of one device
     TftpFetchOptions fetch;
+    // When not 0: device N (from 0) fetches from this address plus N, as devices that each
+    // took an address of their own would (host order).
+    uint32_t uSourceFrom = 0;
     std::string szFetchName;         // RoadMode::kFetchOnly: the file every device fetches
     bool bExpectNoFirmware = false;  // the short reply is the intended answer
     int iFailEvent = -1;             // stage at which devices chosen to fail report it

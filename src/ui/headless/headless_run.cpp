@@ -78,6 +78,8 @@ int RunHeadless(const HeadlessOptions& options) {
     start.bShowAllDevices = BoxState(options.iShowAllDevices, settings.bShowAllDevices);
     start.bIpCheck = BoxState(options.iIpCheck, settings.bIpCheck);
     start.bTftpWrite = BoxState(options.iTftpWrite, settings.bTftpWrite);
+    start.iTftpMaxTransfers =
+        options.iTftpMaxTransfers > 0 ? options.iTftpMaxTransfers : settings.iTftpMaxTransfers;
     // From here signals are taken by a watching thread; every service thread inherits the
     // mask. Until the service runs they still end the process at once (Start may wait seconds
     // for the update service); then they bring an orderly Stop.

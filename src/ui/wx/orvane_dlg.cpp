@@ -217,6 +217,7 @@ bool COrvaneDlg::Initialise() {
     // The folder box and the check boxes as Config.ini has them.
     m_folders = settings.folders;
     m_bTftpWrite = settings.bTftpWrite;
+    m_iTftpMaxTransfers = settings.iTftpMaxTransfers;
     FillFolderBox();
     m_checkForced->SetValue(settings.bForcedUpgrade);
     m_checkShowAll->SetValue(settings.bShowAllDevices);

@@ -57,6 +57,7 @@ StartSettings COrvaneDlg::ReadStartSettings() {
     settings.bIpCheck = m_checkIpOccupancy->GetValue();
     settings.bShowAllDevices = m_checkShowAll->GetValue();
     settings.bTftpWrite = m_bTftpWrite;
+    settings.iTftpMaxTransfers = m_iTftpMaxTransfers;
     return settings;
 }
 
