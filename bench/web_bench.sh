@@ -46,6 +46,7 @@ cleanup() {
 trap cleanup EXIT
 
 netns_pair "$srv" "$dev" "ows$$" "owd$$" 10.254.1.1/24 10.254.1.2/24
+netns_device_addresses "$srv" "$dev" 10.254.1.2 10.79.0.0/16
 # Orvane serves from a running interface only: wait for the link to be marked so.
 for _ in $(seq 50); do
     ip -n "$srv" link show dev "ows$$" | grep -q 'state UP' && break
@@ -80,7 +81,7 @@ status_kib() {
     awk -v f="$1:" '$1 == f {print $2}' "/proc/$orvane_pid/status"
 }
 devsim() {
-    ip netns exec "$dev" "$bindir/orvane-devsim" --server 10.254.1.1 "$@"
+    ip netns exec "$dev" "$bindir/orvane-devsim" --server 10.254.1.1 --source-from 10.79.0.1 "$@"
 }
 rows() {
     grep '^row' "$work/orvane.out" | cut -f2 | sort -u | wc -l

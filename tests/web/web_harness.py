@@ -43,19 +43,23 @@ class Site:
         self.pump = subprocess.Popen(["cat"], stdin=self.proc.stdout, stdout=self.out)
         wait_for(lambda: get("/healthz")[0] == 200, 10, "the web view to answer")
 
-    def devices(self, count, mac, *args, model="M100"):
-        """Runs count simulated devices to their end; their exit status."""
+    def devices(self, count, mac, source, *args, model="M100"):
+        """Runs count simulated devices to their end, fetching from loopback addresses of
+        their own from `source` on (Orvane holds few transfers per address); their exit
+        status."""
         return subprocess.run(
             [os.path.join(self.bin, "orvane-devsim"), "--server", "127.0.0.1", "--devices",
-             str(count), "--mac", mac, "--model", model, "--version", "1.0.0.0", *args],
+             str(count), "--mac", mac, "--source-from", source, "--model", model, "--version",
+             "1.0.0.0", *args],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120).returncode
 
     def road(self):
         """17 devices upgraded, 2 failing at the kernel, one named with markup (no firmware)."""
-        assert self.devices(17, "02:00:00:00:01:00") == 0
-        assert self.devices(2, "02:00:00:00:02:00", "--fail-share", "1", "--fail-stage",
-                            "kernel", "--fail-state", "6") == 0
-        assert self.devices(1, "02:00:00:00:03:00", "--expect-no-firmware", model=HOSTILE) == 0
+        assert self.devices(17, "02:00:00:00:01:00", "127.1.1.1") == 0
+        assert self.devices(2, "02:00:00:00:02:00", "127.1.2.1", "--fail-share", "1",
+                            "--fail-stage", "kernel", "--fail-state", "6") == 0
+        assert self.devices(1, "02:00:00:00:03:00", "127.1.3.1", "--expect-no-firmware",
+                            model=HOSTILE) == 0
         # A device ends with its last report sent; Orvane counts it when that report is handled.
         wait_for(lambda: counts() == (20, 17, 2), 10, "20 rows, 17 successes and 2 failures")
 
