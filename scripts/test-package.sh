@@ -49,7 +49,8 @@ MANPATH="$root/usr/share/man" systemd-analyze verify "$root/orvane.service"
 systemd-analyze security --offline=yes "$root/orvane.service" | tail -n 1
 
 # The unit's command line with /etc/default/orvane, its paths moved into the throwaway root:
-# ${NAME} is one argument, even when empty; $NAME is split into words.
+# ${NAME} is one argument, even when empty; $NAME is split into words (none when unset, as
+# ORVANE_HTTP is while the default file has it commented out).
 set -a
 # shellcheck disable=SC1091
 . "$root/etc/default/orvane"
@@ -60,8 +61,8 @@ args=()
 read -ra words <<<"$(sed -n 's/^ExecStart=//p' "$unit")"
 for w in "${words[@]}"; do
     case "$w" in
-        '${'*'}') v=${w:2:-1} && args+=("${!v}") ;;
-        '$'*) v=${w:1} && read -ra split <<<"${!v}" && args+=("${split[@]}") ;;
+        '${'*'}') v=${w:2:-1} && args+=("${!v-}") ;;
+        '$'*) v=${w:1} && read -ra split <<<"${!v-}" && args+=("${split[@]}") ;;
         *) args+=("$w") ;;
     esac
 done

@@ -66,9 +66,19 @@ int main(int argc, char** argv) {
     app.add_option("--config", configPath,
                    "Settings file to read and save (default: Config.ini beside the program); "
                    "crash records go to CrashDir beside it");
+    std::string recordPath;
+    app.add_option("--record", recordPath,
+                   "Upgrade record to append to (default: RecordFile of the settings, else "
+                   "upgrades.csv in the current folder)");
+    app.add_option("--http", options.szHttp,
+                   "Serve the web view and /metrics on ADDR:PORT (e.g. 127.0.0.1:8069)")
+        ->needs(headlessFlag);
     CLI11_PARSE(app, argc, argv);
     if (!configPath.empty()) {
         orvane::SetConfigIniPath(configPath);
+    }
+    if (!recordPath.empty()) {
+        orvane::SetRecordFilePath(recordPath);
     }
 
     // The language is fixed before any text is shown, whichever front-end runs.

@@ -17,6 +17,9 @@ constexpr size_t kMaxFolder = 255;
 
 // Set once by start-up before any other thread exists; read-only afterwards.
 std::string g_szConfigIniPath;
+std::string g_szRecordFilePath;
+
+constexpr size_t kMaxRecordPath = 4095;
 
 int ReadInt(const std::string& iniPath, const char* key, int defaultValue) {
     return ReadProfileInt(iniPath, kConfigSection, key, defaultValue);
@@ -55,6 +58,24 @@ void SetConfigIniPath(const std::string& path) {
     std::error_code ec;
     std::filesystem::path absolute = std::filesystem::absolute(path, ec);
     g_szConfigIniPath = ec ? path : absolute.lexically_normal().string();
+}
+
+void SetRecordFilePath(const std::string& path) {
+    g_szRecordFilePath = path;
+}
+
+std::string RecordFilePath(const std::string& iniPath) {
+    std::string path = g_szRecordFilePath;
+    if (path.empty()) {
+        path =
+            ReadProfileString(iniPath, kConfigSection, "RecordFile", kMaxRecordPath).value_or("");
+    }
+    if (path.empty()) {
+        path = "upgrades.csv";
+    }
+    std::error_code ec;
+    std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    return ec ? path : absolute.lexically_normal().string();
 }
 
 bool ConfigIniPathGiven() {

@@ -17,6 +17,12 @@ std::string ConfigIniPath();
 // current folder now. Call at start-up, before anything reads the settings.
 void SetConfigIniPath(const std::string& path);
 
+// Names the upgrade record's file for every run (--record), over Config.ini's RecordFile.
+void SetRecordFilePath(const std::string& path);
+// The upgrade record's file: --record, else RecordFile of `iniPath`, else upgrades.csv in the
+// current folder (beside Upgrade.log); a relative name is taken from the current folder.
+std::string RecordFilePath(const std::string& iniPath);
+
 // Folder of ConfigIniPath(): crash records are kept beside the settings.
 std::string ConfigIniDir();
 

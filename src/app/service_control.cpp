@@ -3,6 +3,7 @@
 #include "app/app_startup.h"
 #include "app/upgrade_folder_check.h"
 #include "cloud/cloud_query.h"
+#include "platform/clock.h"
 #include "protocol/ip_allocator.h"
 #include "support/language.h"
 #include "support/log.h"
@@ -13,6 +14,8 @@ namespace orvane {
 namespace {
 constexpr const char* kStartName = "COrvaneDlg::OnBnClickedBtnBeginUpgrade";
 constexpr size_t kMaxIpText = 63;
+// How long Stop waits for the record's last lines to reach the disk.
+constexpr int kRecordWaitMs = 5000;
 }  // namespace
 
 std::string StartRefusalText(const StartResult& result) {
@@ -28,6 +31,19 @@ std::string StartRefusalText(const StartResult& result) {
             break;
     }
     return result.szMessage;
+}
+
+ServiceControl::ServiceControl(OrvaneEngine& engine, CopiedSettingsView& view, std::string iniPath,
+                               AdapterLister lister)
+    : m_engine(engine),
+      m_view(view),
+      m_szIniPath(std::move(iniPath)),
+      m_adapterLister(std::move(lister)) {
+    m_engine.Devices().AddObserver(&m_record);
+}
+
+ServiceControl::~ServiceControl() {
+    m_engine.Devices().RemoveObserver(&m_record);
 }
 
 StartResult ServiceControl::Start(const StartSettings& settings) {
@@ -56,6 +72,7 @@ StartResult ServiceControl::Start(const StartSettings& settings) {
     SaveSettings(settings);
 
     m_engine.Devices().ResetCounters();
+    m_record.BeginRun(RecordFilePath(m_szIniPath), platform::WallClockSeconds());
 
     // The run's settings, as the engine's threads will read them.
     m_view.SetForcedUpgrade(settings.bForcedUpgrade);
@@ -75,7 +92,11 @@ StartResult ServiceControl::Start(const StartSettings& settings) {
 }
 
 void ServiceControl::Stop() {
+    const bool wasRunning = m_engine.IsRunning();
     m_engine.StopService();
+    if (wasRunning) {
+        m_record.EndRun(m_engine.Devices().Records(), kRecordWaitMs);
+    }
 }
 
 // The upgrade folder must exist before the TFTP service and the catalogue use it, and must be

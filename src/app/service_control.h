@@ -7,6 +7,7 @@
 #include "app/folder_history.h"
 #include "protocol/orvane_engine.h"
 #include "protocol/service_view.h"
+#include "record/upgrade_record.h"
 #include "support/adapters.h"
 
 namespace orvane {
@@ -57,14 +58,17 @@ class ServiceControl {
     // adapter's MAC is looked up (tests pass fabricated ones).
     ServiceControl(OrvaneEngine& engine, CopiedSettingsView& view,
                    std::string iniPath = ConfigIniPath(),
-                   AdapterLister lister = platform::ListNetInterfaces)
-        : m_engine(engine),
-          m_view(view),
-          m_szIniPath(std::move(iniPath)),
-          m_adapterLister(std::move(lister)) {}
+                   AdapterLister lister = platform::ListNetInterfaces);
+    ~ServiceControl();
+    ServiceControl(const ServiceControl&) = delete;
+    ServiceControl& operator=(const ServiceControl&) = delete;
 
     StartResult Start(const StartSettings& settings);
+    // Stops the engine, then records the devices left without an outcome.
     void Stop();
+
+    // The upgrade record both front-ends keep (RecordFilePath of the Config.ini).
+    UpgradeRecord& Record() { return m_record; }
 
   private:
     bool PrepareUpgradeFolder(const StartSettings& settings, StartResult* result);
@@ -78,6 +82,7 @@ class ServiceControl {
     CopiedSettingsView& m_view;
     std::string m_szIniPath;
     AdapterLister m_adapterLister;
+    UpgradeRecord m_record;
 };
 
 }  // namespace orvane

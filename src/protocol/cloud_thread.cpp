@@ -82,6 +82,7 @@ void OrvaneEngine::ServeCloudRequest(const CloudRequest& request, RunState& run)
             LogAbandoned(model);
             return;
         }
+        ++(result == kCloudQueryOk ? m_counters.cloudQueriesOk : m_counters.cloudQueriesFailed);
         if (result != kCloudQueryOk) {
             ShowCloudStatus(request, LoadText(kTextCloudQueryFailed) + message);
             m_view.ShowMainWindow();
@@ -102,6 +103,7 @@ void OrvaneEngine::ServeCloudRequest(const CloudRequest& request, RunState& run)
             LogAbandoned(model);
             return;
         }
+        ++(result == kDownloadOk ? m_counters.cloudDownloadsOk : m_counters.cloudDownloadsFailed);
         if (result != kDownloadOk && result != kDownloadMd5Error) {
             WriteLog(kLogMajor, "Failed to query firmware szModel=%s\n %s", model.c_str(),
                      GetCloudErrorText(result).c_str());

@@ -1,8 +1,10 @@
 #include "protocol/device_table.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <utility>
 
+#include "platform/clock.h"
 #include "protocol/device_message.h"
 #include "protocol/report_stage.h"
 #include "protocol/service_view.h"
@@ -19,6 +21,13 @@ constexpr size_t kTrimAbove = 100;
 // States that end nothing: the stage is under way, or the device repairs its boot loader.
 bool IsOngoingState(int state) {
     return state == 0 || state == 1 || state == 7;
+}
+
+// The record and the web view measure a device's time from here.
+void StampFirstSeen(IpcInfo& record) {
+    if (record.iFirstSeenMs == 0) {
+        record.iFirstSeenMs = platform::MonotonicMs();
+    }
 }
 
 // Its device has ended: counted, or a report without a MAC that no later report can find by
@@ -61,6 +70,7 @@ int DeviceTable::FindRecord(const std::string& mac) const {
 
 void DeviceTable::AppendRecord(const IpcInfo& record) {
     m_vecIpcInfo.push_back(record);
+    StampFirstSeen(m_vecIpcInfo.back());
     TrimRecords();
 }
 
@@ -120,6 +130,9 @@ void DeviceTable::Notify(DeviceTableChange::Kind kind, int row) {
         change.failCount = m_iFailCount;
     }
     m_view.OnDeviceTableChanged(change);
+    for (DeviceTableObserver* observer : m_vecObservers) {
+        observer->OnDeviceTableChanged(change);
+    }
 }
 
 // Counts the stored record's outcome once: success when its last stage finished (the row
@@ -141,6 +154,9 @@ bool DeviceTable::CountOutcome(IpcInfo& stored, bool finished, int state, Device
         } else {
             ++m_iFailCount;
         }
+    }
+    for (DeviceTableObserver* observer : m_vecObservers) {
+        observer->OnDeviceOutcome(stored, finished);
     }
     stored.szMac.clear();
     stored.bCounted = true;
@@ -181,6 +197,7 @@ void DeviceTable::UpdateDeviceTable(IpcInfo r) {
         stored.szStatus = r.szStatus;
         stored.szSchedule = r.szSchedule;
         stored.szState = r.szState;
+        stored.iEvent = r.iEvent;
         if (IsLastStage(stored.iDeviceKind, r.iEvent) && state == 0) {
             stored.bFinished = true;
         }
@@ -287,6 +304,17 @@ void DeviceTable::ResetCounters() {
         m_iFailCount = 0;
     }
     Notify(DeviceTableChange::kCounters);
+}
+
+void DeviceTable::AddObserver(DeviceTableObserver* observer) {
+    std::lock_guard<std::recursive_mutex> lock(m_csDeviceTable);
+    m_vecObservers.push_back(observer);
+}
+
+void DeviceTable::RemoveObserver(DeviceTableObserver* observer) {
+    std::lock_guard<std::recursive_mutex> lock(m_csDeviceTable);
+    m_vecObservers.erase(std::remove(m_vecObservers.begin(), m_vecObservers.end(), observer),
+                         m_vecObservers.end());
 }
 
 int DeviceTable::RowCount() const {

@@ -31,6 +31,9 @@ struct IpcInfo {
     bool bCounted = false;
     // The request handling answered (or parked) the device: its one row is never refused.
     bool bAnswered = false;
+    // Monotonic milliseconds when the table first held this device (its first request, or
+    // the first report of a device it did not know); set by the table.
+    int64_t iFirstSeenMs = 0;
 };
 
 // Devices the request handling answers between two clears of the list, and rows that reports
@@ -62,6 +65,19 @@ struct DeviceTableChange {
     DeviceRow row;         // kRowAdded, kRowChanged: the row's texts after the change
     int successCount = 0;  // both counters after the change, for every kind
     int failCount = 0;
+};
+
+// A reader of the model beyond the front-end's view (the upgrade record, the web view, the
+// metrics). Told of everything with the table's lock held, like the view: copy what is needed
+// and return; never write a file or a socket from here, never call back into the model.
+class DeviceTableObserver {
+  public:
+    virtual ~DeviceTableObserver() = default;
+    // Every change, in order, as the view gets it.
+    virtual void OnDeviceTableChanged(const DeviceTableChange& /*change*/) {}
+    // A device's outcome was counted: `record` as it stood then (MAC not yet emptied, nIndex
+    // its row, iEvent the report that decided it).
+    virtual void OnDeviceOutcome(const IpcInfo& /*record*/, bool /*success*/) {}
 };
 
 // The device table (records) and the device list (rows of seven texts) with the two
@@ -109,6 +125,11 @@ class DeviceTable {
     // Start: both counters back to 0.
     void ResetCounters();
 
+    // Observers are added and removed under the table's lock, so one removed is never told
+    // anything afterwards. Not owned.
+    void AddObserver(DeviceTableObserver* observer);
+    void RemoveObserver(DeviceTableObserver* observer);
+
     // Reads for the front-ends and tests; any thread.
     int RowCount() const;
     // Texts of row `row`; empty texts when there is no such row.
@@ -134,6 +155,7 @@ class DeviceTable {
     void Notify(DeviceTableChange::Kind kind, int row = -1);
 
     ServiceView& m_view;
+    std::vector<DeviceTableObserver*> m_vecObservers;  // guarded by m_csDeviceTable
     const int m_iMaxRows;
     // Re-entrant: the cloud path shows its row while it holds the lock.
     mutable std::recursive_mutex m_csDeviceTable;

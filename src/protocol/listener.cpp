@@ -91,6 +91,7 @@ void OrvaneEngine::StartRequestWorker(RunState& run, const char* text) {
     }
     if (run.workers.size() >= kMaxRequestWorkers) {
         ++run.iDroppedRequests;
+        ++m_counters.requestsDropped;
         LogDroppedRequests(run);
         return;
     }
@@ -120,6 +121,7 @@ void OrvaneEngine::StartRequestWorker(RunState& run, const char* text) {
         WriteLog(kLogMajor, "Create RequestIpMsgProc Thread fail");
         return;
     }
+    ++m_counters.requests;
     WriteLog(kLogInfo, "Create RequestIpMsgProc Thread, handle %p", static_cast<void*>(info));
     if (run.iDroppedRequests > 0) {
         LogDroppedRequests(run);  // the tail of the last burst
@@ -162,6 +164,7 @@ void OrvaneEngine::PostDatagram(RunState& run, const char* text) {
         posted = false;  // the queue could not grow; the record went with the message
     }
     if (!posted) {
+        ++m_counters.reportsDropped;
         WriteLogLimited(g_postFailedLines, kLogGeneral, "PostThreadMessage fail");
     }
 }

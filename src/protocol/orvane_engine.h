@@ -16,6 +16,7 @@
 #include "protocol/cloud_request_queue.h"
 #include "protocol/device_message.h"
 #include "protocol/device_table.h"
+#include "protocol/engine_counters.h"
 #include "protocol/ip_allocator.h"
 #include "protocol/run_state.h"
 #include "tftp/tftp_service.h"
@@ -167,6 +168,9 @@ class OrvaneEngine final {
     // Time-outs of cloud firmware downloads; set before Start.
     void SetCloudDownloadLimits(const DownloadLimits& limits) { m_cloudDownloadLimits = limits; }
 
+    // Totals of requests, drops and cloud work since the process began (metrics).
+    const EngineCounters& Counters() const { return m_counters; }
+
     ServiceView& View() const { return m_view; }
     const std::string& LocalIP() const { return m_szLocalIP; }
     const std::string& LocalMac() const { return m_szLocalMac; }
@@ -208,6 +212,7 @@ class OrvaneEngine final {
 
     ServiceView& m_view;
     DeviceTable m_deviceTable;
+    EngineCounters m_counters;
     TftpService m_tftpService;
 
     std::atomic<int> m_bStartUpgrade{0};

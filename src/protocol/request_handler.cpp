@@ -147,12 +147,10 @@ bool OrvaneEngine::assignIPAndFirmware(int sequence, int cseq, bool cloudAllowed
         return false;
     }
     WriteLog(kLogInfo, "*%d* %s GetNotUseIp success, szNewIp=%s", sequence, kAssignName, szNewIp);
-    const std::string reply = BuildAssignReply(AssignReply{
-        cseq, m_szLocalMac, m_szLocalIP, szNewIp, mac, chosen.szVersion, chosen.szFileName});
-    SendToIPC(reply.c_str(), reply.size());
-    WriteLog(kLogSuggestive, "*%d* %s SendToIPC szBuildMsg=%s\n", sequence, kAssignName,
-             reply.c_str());
-    // No row yet: the device's first report shows it.
+    // No row yet: the device's first report shows it. Recorded before the reply leaves: a
+    // worker held up after its send would otherwise let the device's reports find no record,
+    // and its outcome would be counted without the version sent (and a recorder at the file
+    // system stage).
     IpcInfo info;
     info.szPreVersion = version;
     info.szModel = model;
@@ -161,6 +159,11 @@ bool OrvaneEngine::assignIPAndFirmware(int sequence, int cseq, bool cloudAllowed
     info.szUpgradedVersion = chosen.szVersion;
     info.iDeviceKind = chosen.iNvrFirmware;
     m_deviceTable.RecordAssignment(info);
+    const std::string reply = BuildAssignReply(AssignReply{
+        cseq, m_szLocalMac, m_szLocalIP, szNewIp, mac, chosen.szVersion, chosen.szFileName});
+    SendToIPC(reply.c_str(), reply.size());
+    WriteLog(kLogSuggestive, "*%d* %s SendToIPC szBuildMsg=%s\n", sequence, kAssignName,
+             reply.c_str());
     return true;
 }
 

@@ -6,6 +6,7 @@
 
 #include "platform/clock.h"
 #include "support/log.h"
+#include "tftp/tftp_counters.h"
 #include "tftp/tftp_decode.h"
 
 namespace orvane {
@@ -143,6 +144,7 @@ bool SendNextBlock(TftpTransfer& t) {
         t.LogSystemCall(t.socket.LastError(), "send");
         return Fail(t, kTftpErrUndefined);
     }
+    GetTftpCounters().bytesSent += static_cast<uint64_t>(n);
     t.sentAtMs = platform::MonotonicMs();
     t.lastBlockLength = static_cast<uint32_t>(n);
     ++t.unacked;
@@ -385,6 +387,7 @@ void RunTftpTransfer(TftpTransfer& t) {
     t.socket.LocalAddress(&local);
     WriteLog(kLogDebug0, "Using local port %s", local.NumericPort().c_str());
     t.result = kTftpResultRunning;
+    TftpTransferCount counted;
     bool ok = false;
     switch (decoded) {
         case TftpDecodeResult::kReadWithOack:
@@ -405,6 +408,7 @@ void RunTftpTransfer(TftpTransfer& t) {
     t.upload.Discard();  // an upload that did not complete leaves nothing behind
     WriteLog(kLogInfo, "return from thread\n");
     t.result = ok ? kTftpResultSuccess : kTftpResultFailure;
+    counted.SetOk(ok);
 }
 
 }  // namespace orvane

@@ -1,7 +1,9 @@
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 
 #include "app/app_startup.h"
+#include "app/product_version.h"
 #include "app/service_control.h"
 #include "firmware/fmw_trace.h"
 #include "platform/service_notify.h"
@@ -12,6 +14,7 @@
 #include "support/language.h"
 #include "support/text_ids.h"
 #include "ui/headless/headless_view.h"
+#include "web/web_view.h"
 
 namespace orvane {
 
@@ -83,6 +86,17 @@ int RunHeadless(const HeadlessOptions& options) {
     platform::WatchTerminationSignals();
     OrvaneEngine engine(view);
     ServiceControl control(engine, view);
+    // The web view's port is taken before the service starts, so a port in use ends the
+    // program before any device is answered.
+    std::unique_ptr<WebView> web;
+    if (!options.szHttp.empty()) {
+        web = std::make_unique<WebView>(engine, control.Record(), GetProductVersionText());
+        std::string error;
+        if (!web->Bind(options.szHttp, &error)) {
+            std::fprintf(stderr, "orvane: --http: %s\n", error.c_str());
+            return 1;
+        }
+    }
 
     StartResult started = control.Start(start);
     if (started.bCloudChecked && !started.bNetConnected) {
@@ -99,12 +113,18 @@ int RunHeadless(const HeadlessOptions& options) {
         ready = "ready\t" + engine.LocalIP() + "\t" + engine.LocalMac();
     }
     view.Table().Start(ready);
+    if (web) {
+        web->Start();
+    }
     if (!ready.empty()) {
         platform::NotifyServiceManager("READY=1");
     }
     platform::WaitForTerminationSignal();
     platform::NotifyServiceManager("STOPPING=1");
     control.Stop();
+    if (web) {
+        web->Stop();
+    }
     view.Table().Stop(kDrainMs);
     return 0;
 }

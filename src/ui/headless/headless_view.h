@@ -32,6 +32,7 @@ struct HeadlessOptions {
     int iIpCheck = -1;
     int iTftpWrite = -1;        // -1 as Config.ini's TftpWrite, 0 uploads refused, 1 taken
     int iTftpMaxTransfers = 0;  // 0 as Config.ini's TftpMaxTransfers, else 1..4096
+    std::string szHttp;         // ADDR:PORT of the web view; empty: none
 };
 
 // Runs the service until SIGINT or SIGTERM; the process's exit status.

@@ -6,6 +6,7 @@
 #include <wx/checkbox.h>
 #include <wx/combobox.h>
 #include <wx/dirdlg.h>
+#include <wx/filedlg.h>
 #include <wx/hyperlink.h>
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
@@ -15,6 +16,7 @@
 #include "app/product_version.h"
 #include "cloud/cloud_query.h"
 #include "platform/file.h"
+#include "record/device_list_csv.h"
 #include "support/language.h"
 #include "support/text_ids.h"
 #include "ui/wx/about_dlg.h"
@@ -27,7 +29,8 @@ namespace orvane::ui {
 
 namespace {
 
-constexpr int kIdAbout = 16;  // the About item of the window's menu
+constexpr int kIdAbout = 16;    // the About item of the window's menu
+constexpr int kIdSaveCsv = 17;  // "Save list as CSV…", beside it
 
 // GTK draws a check box's indicator no smaller than its theme says and further from its
 // text, and its fonts are not the layouts' own: a check box or one-line text that needs more
@@ -186,6 +189,8 @@ void COrvaneDlg::BindEvents() {
     Bind(wxEVT_CONTEXT_MENU, &COrvaneDlg::OnContextMenu, this);
     Bind(
         wxEVT_MENU, [this](wxCommandEvent&) { ShowAboutBox(); }, kIdAbout);
+    Bind(
+        wxEVT_MENU, [this](wxCommandEvent&) { SaveListAsCsv(); }, kIdSaveCsv);
     Bind(wxEVT_CHAR_HOOK, &COrvaneDlg::OnCharHook, this);
 }
 
@@ -284,6 +289,9 @@ void COrvaneDlg::ShowNetworkState(bool connected) {
 void COrvaneDlg::OnContextMenu(wxContextMenuEvent& event) {
     wxMenu menu;
     menu.Append(kIdAbout, Text(kTextAbout));
+    const bool chinese = g_iLanguage == kLanguageChinese;
+    menu.Append(kIdSaveCsv,
+                wxString::FromUTF8(chinese ? "将列表另存为 CSV…" : "Save list as CSV…"));
     wxPoint at = event.GetPosition();
     PopupMenu(&menu, at == wxDefaultPosition ? wxDefaultPosition : ScreenToClient(at));
 }
@@ -305,6 +313,23 @@ void COrvaneDlg::OnCharHook(wxKeyEvent& event) {
 void COrvaneDlg::ShowAboutBox() {
     CAboutDlg about(this);
     about.ShowModal();
+}
+
+// The rows as the list shows them, in the upgrade record's columns, to a file the operator
+// names.
+void COrvaneDlg::SaveListAsCsv() {
+    const bool chinese = g_iLanguage == kLanguageChinese;
+    wxFileDialog dialog(this, wxString::FromUTF8(chinese ? "将列表另存为 CSV" : "Save list as CSV"),
+                        wxEmptyString, "devices.csv", "CSV (*.csv)|*.csv",
+                        wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+    if (dialog.ShowModal() != wxID_OK) {
+        return;
+    }
+    const std::string path = dialog.GetPath().utf8_string();
+    if (!SaveDeviceListCsv(path, m_engine.Devices(), m_control.Record())) {
+        wxMessageBox(wxString::FromUTF8((chinese ? "无法写入 " : "Cannot write ") + path), "Orvane",
+                     wxOK | wxICON_ERROR, this);
+    }
 }
 
 // Restores, activates and raises the window (a device failed).

@@ -71,6 +71,7 @@ class COrvaneDlg : public wxDialog {
     void ShowNetworkState(bool connected);
     void StartCloudCheck();
     void ShowAboutBox();
+    void SaveListAsCsv();
     void RaiseWindow();
     void ShowErrorBox(int textId);
     void RefreshDevices(int addedRow);

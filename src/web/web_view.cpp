@@ -1,0 +1,369 @@
+#include "web/web_view.h"
+
+#include <httplib.h>
+#include <json/json.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <sstream>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/file.h"
+#include "protocol/orvane_engine.h"
+#include "record/record_text.h"
+#include "record/upgrade_record.h"
+#include "support/language.h"
+#include "support/log.h"
+#include "support/string_table.h"
+#include "support/text_ids.h"
+#include "web/web_assets.h"
+#include "web/web_metrics.h"
+
+namespace orvane {
+
+namespace {
+
+// Scripts and styles come from Orvane alone and never from the page itself, so even text that
+// slipped into the markup could not run.
+constexpr const char* kSecurityPolicy =
+    "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; "
+    "connect-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
+constexpr size_t kCsvChunk = 64 * 1024;
+constexpr int kStartWaitMs = 2000;
+constexpr int64_t kRebuildMs = 250;  // the page polls once a second
+
+// httplib's own pool queues connections without limit; this one makes the accepting thread
+// wait once `queued` connections wait, so the kernel's backlog holds the rest.
+class BoundedTaskQueue : public httplib::TaskQueue {
+  public:
+    BoundedTaskQueue(int workers, int queued) : m_uMaxQueued(static_cast<size_t>(queued)) {
+        for (int i = 0; i < workers; ++i) {
+            m_vecThreads.emplace_back([this] { Work(); });
+        }
+    }
+    ~BoundedTaskQueue() override { shutdown(); }
+
+    void enqueue(std::function<void()> fn) override {
+        std::unique_lock<std::mutex> lock(m_cs);
+        m_cvSpace.wait(lock, [this] { return m_bShutdown || m_queJobs.size() < m_uMaxQueued; });
+        m_queJobs.push_back(std::move(fn));
+        m_cvJobs.notify_one();
+    }
+
+    void shutdown() override {
+        {
+            std::lock_guard<std::mutex> lock(m_cs);
+            if (m_bShutdown) {
+                return;
+            }
+            m_bShutdown = true;
+        }
+        m_cvJobs.notify_all();
+        m_cvSpace.notify_all();
+        for (std::thread& t : m_vecThreads) {
+            t.join();
+        }
+    }
+
+  private:
+    // Each job serves one connection and closes it, so every queued job runs, also at the end.
+    void Work() {
+        for (;;) {
+            std::function<void()> job;
+            {
+                std::unique_lock<std::mutex> lock(m_cs);
+                m_cvJobs.wait(lock, [this] { return m_bShutdown || !m_queJobs.empty(); });
+                if (m_queJobs.empty()) {
+                    return;
+                }
+                job = std::move(m_queJobs.front());
+                m_queJobs.pop_front();
+                m_cvSpace.notify_one();
+            }
+            try {
+                job();
+            } catch (const std::exception& e) {
+                WriteLog(kLogMajor, "WebView request failed: %s", e.what());
+            } catch (...) {
+                WriteLog(kLogMajor, "WebView request failed");
+            }
+        }
+    }
+
+    const size_t m_uMaxQueued;
+    std::mutex m_cs;
+    std::condition_variable m_cvJobs;
+    std::condition_variable m_cvSpace;
+    std::deque<std::function<void()>> m_queJobs;
+    bool m_bShutdown = false;
+    std::vector<std::thread> m_vecThreads;
+};
+
+// Labels of the page in the program's language.
+Json::Value PageLabels(int language) {
+    const bool chinese = language == kLanguageChinese;
+    Json::Value labels;
+    Json::Value columns(Json::arrayValue);
+    for (int id = kTextColumnId; id <= kTextColumnUpgradedVersion; ++id) {
+        columns.append(LookupStringTable(language, id));
+    }
+    labels["columns"] = columns;
+    labels["successes"] = chinese ? "成功：" : "Successes:";
+    labels["failures"] = chinese ? "失败：" : "Failed:";
+    labels["filter"] = chinese ? "筛选" : "Filter";
+    labels["running"] = chinese ? "升级服务运行中" : "Service running";
+    labels["stopped"] = chinese ? "升级服务已停止" : "Service stopped";
+    return labels;
+}
+
+void Serve(httplib::Response& res, const std::string& body, const char* type) {
+    res.set_content(body, type);
+}
+
+}  // namespace
+
+bool ParseHostPort(const std::string& text, std::string* host, int* port) {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon + 1 >= text.size() || colon + 6 < text.size()) {
+        return false;
+    }
+    int value = 0;
+    for (size_t i = colon + 1; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return false;
+        }
+        value = value * 10 + (text[i] - '0');
+    }
+    if (value > 65535) {
+        return false;
+    }
+    std::string name = text.substr(0, colon);
+    if (name.size() >= 2 && name.front() == '[' && name.back() == ']') {
+        name = name.substr(1, name.size() - 2);
+    }
+    if (name.empty()) {
+        return false;
+    }
+    *host = name;
+    *port = value;
+    return true;
+}
+
+WebView::WebView(OrvaneEngine& engine, const UpgradeRecord& record, const std::string& version,
+                 WebLimits limits)
+    : m_engine(engine),
+      m_record(record),
+      m_limits(limits),
+      m_metrics(std::make_unique<WebMetrics>(engine, record, version)),
+      m_server(std::make_unique<httplib::Server>()) {
+    m_engine.Devices().AddObserver(this);
+}
+
+WebView::~WebView() {
+    Stop();
+    m_engine.Devices().RemoveObserver(this);
+}
+
+bool WebView::Bind(const std::string& addrPort, std::string* error) {
+    std::string host;
+    int port = 0;
+    if (!ParseHostPort(addrPort, &host, &port)) {
+        *error = "expected ADDR:PORT, got \"" + addrPort + "\"";
+        return false;
+    }
+    const WebLimits limits = m_limits;
+    m_server->new_task_queue = [limits] {
+        return new BoundedTaskQueue(limits.iWorkers, limits.iQueued);
+    };
+    m_server->set_read_timeout(limits.iTimeoutSeconds, 0);
+    m_server->set_write_timeout(limits.iTimeoutSeconds, 0);
+    // Every request on a connection of its own: a browser that keeps one open between polls
+    // would hold a worker for nothing.
+    m_server->set_keep_alive_max_count(1);
+    m_server->set_payload_max_length(limits.uMaxBody);
+    m_server->set_default_headers({{"Content-Security-Policy", kSecurityPolicy},
+                                   {"X-Content-Type-Options", "nosniff"},
+                                   {"Referrer-Policy", "no-referrer"},
+                                   {"Cache-Control", "no-cache"}});
+    m_server->set_exception_handler([](const httplib::Request&, httplib::Response& res,
+                                       std::exception_ptr) { res.status = 500; });
+    AddRoutes();
+    if (port == 0) {
+        m_iPort = m_server->bind_to_any_port(host);
+    } else if (m_server->bind_to_port(host, port)) {
+        m_iPort = port;
+    }
+    if (m_iPort <= 0) {
+        *error = "cannot listen on " + addrPort;
+        return false;
+    }
+    return true;
+}
+
+void WebView::Start() {
+    m_thread = std::thread([this] {
+        try {
+            m_server->listen_after_bind();
+        } catch (const std::exception& e) {
+            WriteLog(kLogMajor, "WebView ended: %s", e.what());
+        }
+    });
+    // The server ignores a stop that comes before its loop has begun: wait for that loop.
+    for (int i = 0; i < kStartWaitMs && !m_server->is_running(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+void WebView::Stop() {
+    if (m_thread.joinable()) {
+        m_server->stop();
+        m_thread.join();
+    }
+}
+
+void WebView::OnDeviceTableChanged(const DeviceTableChange& change) {
+    if (change.kind == DeviceTableChange::kRowsCleared) {
+        std::lock_guard<std::mutex> lock(m_csOutcome);
+        m_mapOutcome.clear();
+    }
+    ++m_uChanges;
+}
+
+void WebView::OnDeviceOutcome(const IpcInfo& record, bool success) {
+    std::lock_guard<std::mutex> lock(m_csOutcome);
+    if (record.nIndex >= 0) {
+        m_mapOutcome[record.nIndex] = success;
+    }
+}
+
+std::shared_ptr<const std::string> WebView::DevicesJson(uint64_t* version) {
+    // Read before the copy: a change made meanwhile moves it again and the next poll rebuilds.
+    const uint64_t now = m_uChanges.load() * 2 + (m_engine.IsRunning() ? 1 : 0);
+    const int64_t nowMs = platform::MonotonicMs();
+    std::lock_guard<std::mutex> lock(m_csCache);
+    // While devices report, the table changes between any two polls: one copy per
+    // kRebuildMs, however many browsers poll, keeps their cost off the service's cores.
+    if (!m_cachedJson || (m_uCachedVersion != now && nowMs - m_iCachedAtMs >= kRebuildMs)) {
+        m_cachedJson = std::make_shared<const std::string>(BuildDevicesJson(now));
+        m_uCachedVersion = now;
+        m_iCachedAtMs = nowMs;
+    }
+    *version = m_uCachedVersion;
+    return m_cachedJson;
+}
+
+std::string WebView::BuildDevicesJson(uint64_t version) {
+    static const char* const kKeys[kDeviceColumns] = {"id",       "model",  "ip",   "status",
+                                                      "schedule", "before", "after"};
+    const DeviceTable& table = m_engine.Devices();
+    const std::vector<DeviceRow> rows = table.Rows();
+    std::map<int, bool> outcomes;
+    {
+        std::lock_guard<std::mutex> lock(m_csOutcome);
+        outcomes = m_mapOutcome;
+    }
+    Json::Value root;
+    root["version"] = Json::UInt64(version);
+    root["running"] = m_engine.IsRunning();
+    root["successes"] = table.SuccessCount();
+    root["failures"] = table.FailCount();
+    root["lang"] = g_iLanguage == kLanguageChinese ? "zh" : "en";
+    root["labels"] = PageLabels(g_iLanguage);
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    builder["emitUTF8"] = true;
+    const std::unique_ptr<Json::StreamWriter> writer(builder.newStreamWriter());
+    // Row by row into one stream: a tree of every row would cost each worker thread that
+    // ever rebuilds a megabyte of its own heap.
+    std::ostringstream out;
+    writer->write(root, &out);
+    std::string head = out.str();
+    head.pop_back();  // the closing brace: the rows follow
+    out.str(std::string());
+    out << head << ",\"rows\":[";
+    for (size_t i = 0; i < rows.size(); ++i) {
+        Json::Value row(Json::objectValue);
+        for (int c = 0; c < kDeviceColumns; ++c) {
+            row[kKeys[c]] = PrintableText(rows[i][c]);
+        }
+        auto outcome = outcomes.find(static_cast<int>(i));
+        row["result"] = outcome == outcomes.end() ? "" : outcome->second ? "success" : "failure";
+        if (i > 0) {
+            out << ',';
+        }
+        writer->write(row, &out);
+    }
+    out << "]}";
+    return out.str();
+}
+
+std::string WebView::MetricsText() {
+    return m_metrics->Scrape();
+}
+
+void WebView::AddRoutes() {
+    httplib::Server& s = *m_server;
+    s.Get("/", [](const httplib::Request&, httplib::Response& res) {
+        Serve(res, kWebIndexHtml, "text/html; charset=utf-8");
+    });
+    s.Get("/app.js", [](const httplib::Request&, httplib::Response& res) {
+        Serve(res, kWebAppJs, "text/javascript; charset=utf-8");
+    });
+    s.Get("/style.css", [](const httplib::Request&, httplib::Response& res) {
+        Serve(res, kWebStyleCss, "text/css; charset=utf-8");
+    });
+    s.Get("/api/devices", [this](const httplib::Request& req, httplib::Response& res) {
+        uint64_t version = 0;
+        std::shared_ptr<const std::string> body = DevicesJson(&version);
+        const std::string tag = "\"" + std::to_string(version) + "\"";
+        res.set_header("ETag", tag);
+        if (req.get_header_value("If-None-Match") == tag) {
+            res.status = 304;
+            return;
+        }
+        // Sent from the shared copy, not a copy per response (fifty browsers would hold fifty
+        // copies of a thousand rows). A response with a provider is never compressed here:
+        // brotli at its default quality would cost more per poll than the whole rebuild.
+        res.set_content_provider(body->size(), "application/json; charset=utf-8",
+                                 [body](size_t offset, size_t length, httplib::DataSink& sink) {
+                                     return sink.write(body->data() + offset,
+                                                       std::min(length, body->size() - offset));
+                                 });
+    });
+    s.Get("/healthz", [this](const httplib::Request&, httplib::Response& res) {
+        const bool running = m_engine.IsRunning();
+        res.status = running ? 200 : 503;
+        Serve(res, running ? "ok\n" : "stopped\n", "text/plain; charset=utf-8");
+    });
+    s.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
+        Serve(res, MetricsText(), "text/plain; version=0.0.4; charset=utf-8");
+    });
+    s.Get("/upgrades.csv", [this](const httplib::Request&, httplib::Response& res) {
+        auto file = std::make_shared<platform::DataFile>();
+        const std::string path = m_record.Path();
+        if (path.empty() || !file->OpenRead(path)) {
+            res.status = 404;
+            Serve(res, "no upgrade record yet\n", "text/plain; charset=utf-8");
+            return;
+        }
+        // The length as it is now: lines appended meanwhile come with the next request.
+        const int64_t size = file->Size();
+        res.set_header("Content-Disposition", "attachment; filename=\"upgrades.csv\"");
+        res.set_content_provider(
+            static_cast<size_t>(size < 0 ? 0 : size), "text/csv; charset=utf-8",
+            [file](size_t offset, size_t length, httplib::DataSink& sink) {
+                std::vector<char> buf(std::min(length, kCsvChunk));
+                const long n = file->ReadAt(static_cast<int64_t>(offset), buf.data(), buf.size());
+                if (n <= 0) {
+                    return false;
+                }
+                return sink.write(buf.data(), static_cast<size_t>(n));
+            });
+    });
+}
+
+}  // namespace orvane
