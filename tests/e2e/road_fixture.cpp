@@ -2,10 +2,8 @@
 
 #include <signal.h>
 
-#include <chrono>
 #include <filesystem>
 #include <sstream>
-#include <thread>
 
 #include "common/netns.h"
 #include "platform/net_interfaces.h"
@@ -29,13 +27,9 @@ std::vector<std::string> SplitTabs(const std::string& line) {
 
 }  // namespace
 
-std::map<std::string, std::string> DevsimFields(const std::string& out, int index) {
-    std::stringstream lines(out);
-    std::string line;
-    for (int i = 0; i <= index && std::getline(lines, line); ++i) {
-    }
+std::map<std::string, std::string> DevsimFields(const std::string& out) {
     std::map<std::string, std::string> fields;
-    std::stringstream in(line);
+    std::stringstream in(out.substr(0, out.find('\n')));
     std::string kv;
     while (in >> kv) {
         size_t eq = kv.find('=');
@@ -96,12 +90,6 @@ void RoadTest::TearDown() {
     if (m_orvane.Pid() > 0) {
         EXPECT_EQ(m_orvane.Wait(kWaitMs), 0);
     }
-    // The test program's namespace outlives this test: later tests must not meet its rules.
-    for (const auto& rule : m_vecRules) {
-        std::vector<std::string> argv = {SystemTool("iptables"), "-D"};
-        argv.insert(argv.end(), rule.begin(), rule.end());
-        EXPECT_EQ(RunCommand(argv), 0);
-    }
 }
 
 void RoadTest::MakeFirmware(const std::vector<std::string>& args, const std::string& name) {
@@ -136,16 +124,6 @@ int RoadTest::StopOrvane(TableLines* table) {
         EXPECT_TRUE(table->Take(line)) << "unexpected line: " << line;
     }
     return m_orvane.Wait(kWaitMs);
-}
-
-bool RoadTest::AddRuleOnBothSides(const std::vector<std::string>& rule) {
-    std::vector<std::string> argv = {SystemTool("iptables"), "-A"};
-    argv.insert(argv.end(), rule.begin(), rule.end());
-    if (argv[0].empty() || RunCommand(argv) != 0) {
-        return false;
-    }
-    m_vecRules.push_back(rule);
-    return m_peer.Exec(argv) == 0;
 }
 
 }  // namespace orvane::test

@@ -12,8 +12,8 @@
 
 namespace orvane::test {
 
-// key=value fields of line `index` (0 the summary, 1 the resends) of the simulator's output.
-std::map<std::string, std::string> DevsimFields(const std::string& out, int index = 0);
+// key=value fields of the simulator's summary line.
+std::map<std::string, std::string> DevsimFields(const std::string& out);
 
 // The headless table as its lines leave it: the last texts of every row and the counters.
 struct TableLines {
@@ -51,14 +51,10 @@ class RoadTest : public testing::Test {
     int Devsim(const std::vector<std::string>& args, std::string* out, int timeoutMs);
     // Stops Orvane (SIGTERM) and reads the rest of its table; Orvane's exit status.
     int StopOrvane(TableLines* table);
-    // Appends `rule` (iptables arguments after "-A") in the test's namespace and in the
-    // devices'; TearDown deletes it from the test's namespace (the devices' goes with theirs).
-    bool AddRuleOnBothSides(const std::vector<std::string>& rule);
 
     PeerNamespace m_peer{"10.77.0.1/24", "10.77.0.2/24"};
     TempDir m_dir;
     ChildProcess m_orvane;
-    std::vector<std::vector<std::string>> m_vecRules;
 };
 
 }  // namespace orvane::test
