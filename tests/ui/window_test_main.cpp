@@ -14,18 +14,13 @@
 #include "common/netns.h"
 #include "common/temp_dir.h"
 
-// Sanitizer builds: fontconfig keeps its font patterns, which Pango and cairo hold for the
-// life of the process, in allocations it never frees; the leak checker reports them at exit.
-// Nothing of ours is suppressed.
+// Sanitizer builds: fontconfig never frees the font patterns Pango and cairo hold for good.
 extern "C" const char* __lsan_default_suppressions() {
     return "leak:libfontconfig.so\n";
 }
 
-// Thread sanitizer builds: GLib and fontconfig are not instrumented, and GLib's locks are
-// futex-based, invisible to the race detector. Their own memory traffic (Pango initialising
-// fontconfig on a thread of its own, GLib's slice allocator handing blocks between threads)
-// then looks unsynchronised. Calls made from inside those two libraries are left out; our
-// code, the toolkit's C++ layer and every other library stay checked.
+// Thread sanitizer builds: GLib and fontconfig are not instrumented (GLib's futex locks are
+// invisible to it); calls from inside those two are left out, everything else stays checked.
 extern "C" const char* __tsan_default_suppressions() {
     return "called_from_lib:libfontconfig.so\n"
            "called_from_lib:libglib-2.0.so\n";
