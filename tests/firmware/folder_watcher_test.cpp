@@ -105,6 +105,38 @@ TEST(FolderWatchTest, ReportsChangesDirectlyInsideTheFolder) {
     EXPECT_EQ(missing.LastError(), ENOTDIR);
 }
 
+// Catches a folder removed and created again while watched being watched no longer: its
+// return and everything put in it afterwards went unseen.
+TEST(FolderWatchTest, FolderCreatedAgainIsWatchedAgain) {
+    test::TempDir dir;
+    const std::string folder = dir.File("fw");
+    std::filesystem::create_directory(folder);
+    platform::FolderWatch watch;
+    ASSERT_TRUE(watch.Open(folder));
+    using R = platform::FolderWatch::WaitResult;
+    // A change is already queued when Wait starts; a few waits bound the search for the
+    // folder's return.
+    auto changed = [&watch] {
+        for (int i = 0; i < 4; ++i) {
+            if (watch.Wait(200) == R::kChanged) {
+                return true;
+            }
+        }
+        return false;
+    };
+    std::filesystem::remove(folder);
+    EXPECT_TRUE(changed());
+    EXPECT_EQ(watch.Wait(200), R::kTimeout);  // gone: no failure, no spin
+    std::filesystem::create_directory(folder);
+    EXPECT_TRUE(changed());
+    dir.Write("fw/new.bin", "x");
+    EXPECT_TRUE(changed());
+    std::filesystem::rename(folder, dir.File("old"));  // renamed away: no longer the folder
+    EXPECT_TRUE(changed());
+    dir.Write("old/x.bin", "x");
+    EXPECT_EQ(watch.Wait(200), R::kTimeout);
+}
+
 // Catches a watcher that only notices Stop at the next change in the folder, or that does not
 // fail on a folder it cannot watch.
 TEST(WatchDirectoryTest, EndsSoonAfterStopAndReportsMissingFolder) {
