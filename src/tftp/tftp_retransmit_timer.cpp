@@ -39,12 +39,9 @@ void TftpRetransmitTimer::TimedOut() {
 }
 
 int64_t TftpRetransmitTimer::WaitMs(int64_t boundMs) const {
-    if (!m_bSampled) {
-        return boundMs;
-    }
-    // RFC 6298 2.3: SRTT + 4 RTTVAR (RTTVAR is kept in quarters, so 4 RTTVAR is that value).
-    // Rounded up so that a sample of a whole ms never gives a wait below it.
-    const int64_t estimate = (m_iSrttMs8 + 7) / 8 + m_iRttvarMs4;
+    // RFC 6298 2.3: SRTT + 4 RTTVAR (RTTVAR is kept in quarters, so 4 RTTVAR is that value),
+    // rounded up so that a sample of a whole ms never gives a wait below it.
+    const int64_t estimate = m_bSampled ? (m_iSrttMs8 + 7) / 8 + m_iRttvarMs4 : kInitialMs;
     const int64_t wait = std::max(estimate, kFloorMs) << m_iBackoff;
     return std::min(wait, boundMs);
 }

@@ -16,6 +16,8 @@ class TftpRetransmitTimer {
     // the stalls of a device between two blocks that its samples have not shown yet, and below
     // the ~100 ms after which quick clients repeat their last packet themselves.
     static constexpr int64_t kFloorMs = 50;
+    // The wait before anything is measured (RFC 6298 2.1).
+    static constexpr int64_t kInitialMs = 1000;
 
     // A packet that awaits an answer left at nowMs; `resend` when it repeats the one before.
     void Sent(int64_t nowMs, bool resend);
@@ -24,8 +26,7 @@ class TftpRetransmitTimer {
     // A wait ran out: the next one is twice as long.
     void TimedOut();
 
-    // How long to wait for the answer of the packet outstanding: at most `boundMs`, and
-    // exactly `boundMs` until a first sample was taken (nothing is known of the peer yet).
+    // How long to wait for the answer of the packet outstanding: at most `boundMs`.
     int64_t WaitMs(int64_t boundMs) const;
 
   private:

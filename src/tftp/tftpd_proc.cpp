@@ -82,9 +82,13 @@ void NoteTimeout(TftpTransfer& t, bool scheduleTimeout) {
 }
 
 // The packet outstanding was answered: the round trip is sampled (unless it was resent) and
-// the next packet starts a fresh schedule.
+// the next packet starts a fresh schedule. The acknowledgement of an OACK is no sample: a
+// device answers it at once, while each block may cost it a flash write, and a wait learnt
+// from the OACK would resend the first blocks to every slow device.
 void NoteAnswered(TftpTransfer& t) {
-    t.rtt.Answered(platform::MonotonicMs());
+    if (!(t.opcode == kTftpRrq && t.awaitedBlock == 0)) {
+        t.rtt.Answered(platform::MonotonicMs());
+    }
     t.resent += t.resendsOfPacket;
     t.resendsOfPacket = 0;
     t.timeouts = 0;

@@ -25,8 +25,8 @@ TEST(TftpRetransmitTimerTest, WaitsFollowTheRoundTripWithinFloorAndBound) {
         std::string name;
         std::vector<Step> steps;
     } cases[] = {
-        {"nothing measured yet: the schedule's wait",
-         {{'W', 2000, 2000}, {'T', 0}, {'W', 3000, 3000}}},
+        {"nothing measured yet: 1 s, doubled, within the bound",
+         {{'W', 2000, 1000}, {'T', 0}, {'W', 3000, 2000}, {'W', 500, 500}}},
         {"a LAN's round trip is held up to the floor", {{'S', 0}, {'A', 1}, {'W', 2000, floor}}},
         {"each time-out doubles, up to the bound",
          {{'S', 0},
@@ -44,7 +44,7 @@ TEST(TftpRetransmitTimerTest, WaitsFollowTheRoundTripWithinFloorAndBound) {
         {"a long stall raises the wait at once",
          {{'S', 0}, {'A', 1}, {'S', 10}, {'A', 410}, {'W', 5000, 452}}},
         {"Karn: the answer to a copy is no sample",
-         {{'S', 0}, {'T', 0}, {'R', 2000}, {'A', 2001}, {'W', 3000, 3000}}},
+         {{'S', 0}, {'T', 0}, {'R', 1000}, {'A', 1001}, {'W', 5000, 2000}}},
         {"Karn: the doubling stays until a clean sample",
          {{'S', 0},
           {'A', 10},
