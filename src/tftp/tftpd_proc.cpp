@@ -49,10 +49,12 @@ int64_t ScheduleWaitMs(const TftpTransfer& t, int timeouts) {
 // When the wait for the packet outstanding ends (monotonic ms), and in `scheduleTimeout`
 // whether that end is one of the schedule's time-outs (six of them end the transfer) rather
 // than an earlier resend on the client's measured round trip. The schedule bounds every wait,
-// so a client that stops answering is given up after the same time as with fixed waits.
-int64_t ResendDeadlineMs(const TftpTransfer& t, bool* scheduleTimeout) {
+// so a client that stops answering is given up after the same time as with fixed waits. An
+// OACK (`oackOutstanding`) is resent on the schedule alone: some clients (atftp) abort on a
+// second OACK, and an early one would cross their own repeat of ACK 0 after 1 s.
+int64_t ResendDeadlineMs(const TftpTransfer& t, bool oackOutstanding, bool* scheduleTimeout) {
     int64_t deadline = t.scheduleDeadlineMs;
-    if (t.adaptiveWaits) {
+    if (t.adaptiveWaits && !oackOutstanding) {
         deadline = std::min(deadline, t.sentAtMs + t.rtt.WaitMs(ScheduleWaitMs(t, t.timeouts)));
     }
     *scheduleTimeout = deadline == t.scheduleDeadlineMs;
@@ -285,7 +287,7 @@ bool SendFileLoop(TftpTransfer& t, bool oackSent) {
         // repeats its last ACK on its own clock while a DATA is lost would otherwise hold the
         // resend off for as long as it repeats, and give up first.
         bool scheduleTimeout = false;
-        const int64_t deadline = ResendDeadlineMs(t, &scheduleTimeout);
+        const int64_t deadline = ResendDeadlineMs(t, t.awaitedBlock == 0, &scheduleTimeout);
         long n = AwaitPacket(t, pkt, sizeof pkt, deadline - platform::MonotonicMs());
         if (t.cancelled.load() || n == -1) {
             return false;
@@ -385,7 +387,7 @@ bool ReceiveFileLoop(TftpTransfer& t, bool oackSent) {
     const int retransmitLimit = 6;
     while (t.timeouts < retransmitLimit) {
         bool scheduleTimeout = false;
-        const int64_t deadline = ResendDeadlineMs(t, &scheduleTimeout);
+        const int64_t deadline = ResendDeadlineMs(t, oackSent && !gotData, &scheduleTimeout);
         long n = AwaitPacket(t, t.data.data(), t.data.size(), deadline - platform::MonotonicMs());
         if (t.cancelled.load() || n == -1) {
             return false;
