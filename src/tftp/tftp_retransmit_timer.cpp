@@ -38,12 +38,15 @@ void TftpRetransmitTimer::TimedOut() {
     m_iBackoff = std::min(m_iBackoff + 1, kMaxBackoff);
 }
 
-int64_t TftpRetransmitTimer::WaitMs(int64_t boundMs) const {
+int64_t TftpRetransmitTimer::EstimateMs() const {
     // RFC 6298 2.3: SRTT + 4 RTTVAR (RTTVAR is kept in quarters, so 4 RTTVAR is that value),
     // rounded up so that a sample of a whole ms never gives a wait below it.
     const int64_t estimate = m_bSampled ? (m_iSrttMs8 + 7) / 8 + m_iRttvarMs4 : kInitialMs;
-    const int64_t wait = std::max(estimate, kFloorMs) << m_iBackoff;
-    return std::min(wait, boundMs);
+    return std::max(estimate, kFloorMs);
+}
+
+int64_t TftpRetransmitTimer::WaitMs(int64_t boundMs) const {
+    return std::min(EstimateMs() << m_iBackoff, boundMs);
 }
 
 }  // namespace orvane

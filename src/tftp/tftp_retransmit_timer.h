@@ -26,6 +26,9 @@ class TftpRetransmitTimer {
     // A wait ran out: the next one is twice as long.
     void TimedOut();
 
+    // The round trip's estimate without the doublings: at least the floor, kInitialMs before
+    // any sample.
+    int64_t EstimateMs() const;
     // How long to wait for the answer of the packet outstanding: at most `boundMs`.
     int64_t WaitMs(int64_t boundMs) const;
 

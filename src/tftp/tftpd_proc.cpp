@@ -235,9 +235,19 @@ bool TakeAck(TftpTransfer& t, const uint8_t* pkt, long n) {
         }
         ++t.awaitedBlock;
         t.nextBlock = t.awaitedBlock;
-    } else if (block == static_cast<uint16_t>(awaited - 1) && t.unacked < 3 &&
-               t.awaitedBlock != 1) {
-        WriteLog(kLogGeneral, "Ack block %d ignored (received twice)", block);
+    } else if (block == static_cast<uint16_t>(awaited - 1)) {
+        if (t.unacked < 3 && t.awaitedBlock != 1) {
+            WriteLog(kLogGeneral, "Ack block %d ignored (received twice)", block);
+        }
+        // After a time-out the client's own repeat may bring one more copy, but only when
+        // it left after our last copy would have reached the client: a repeat that crossed
+        // that copy is ignored, so no loss is answered twice. It speeds clients that asked
+        // long waits and repeat sooner themselves.
+        if (t.resendsOfPacket > 0 && t.awaitedBlock != 0 &&
+            platform::MonotonicMs() - t.sentAtMs >= t.rtt.EstimateMs()) {
+            t.nextBlock = t.awaitedBlock;
+            ++t.resendsOfPacket;
+        }
     } else if (block > awaited) {
         WriteLog(kLogGeneral, "Ack of block #%d received (last block sent #%d !)", block,
                  static_cast<int>(t.awaitedBlock));
@@ -258,9 +268,7 @@ bool SendFileLoop(TftpTransfer& t, bool oackSent) {
     }
     uint8_t pkt[kTftpPacketSize];
     const int retransmitLimit = 6;
-    // Only a time-out resends, never a repeated ACK (RFC 1123 4.2.3.1): such a repeat is most
-    // often the client's own resend crossing ours, and answering it too would send every lost
-    // block twice.
+    // A time-out resends; a repeated ACK alone never does (RFC 1123 4.2.3.1, see TakeAck).
     bool resendDue = false;
     while (t.timeouts < retransmitLimit) {
         if (resendDue) {
