@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
 
 #include "platform/clock.h"
 #include "support/log.h"
@@ -101,7 +100,7 @@ bool OackAsksTimeout(const TftpTransfer& t) {
     const char* p = reinterpret_cast<const char*>(t.control.data()) + 2;
     const char* end = p + t.oackLength;
     for (bool name = true; p < end; name = !name) {
-        const size_t len = strnlen(p, static_cast<size_t>(end - p));
+        const size_t len = static_cast<size_t>(std::find(p, end, '\0') - p);
         if (name && len == 7 && std::equal(p, p + len, "timeout", [](char a, char b) {
                 return std::tolower(static_cast<unsigned char>(a)) == b;
             })) {
