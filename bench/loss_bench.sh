@@ -48,6 +48,7 @@ cleanup() {
 trap cleanup EXIT
 
 netns_pair "$srv" "$dev" "ols$$" "old$$" 10.253.0.1/24 10.253.0.2/24
+netns_device_addresses "$srv" "$dev" 10.253.0.2 10.78.0.0/16
 
 cp "$bindir/orvane" "$work/orvane"
 printf '[CNFINFO]\r\nAppLanguage=2\r\nLogSwitch=1\r\n' > "$work/Config.ini"  # resends logged
@@ -105,7 +106,7 @@ for run in ${ORVANE_LOSS_RUNS:-tftp_only all_udp}; do
     start_orvane
     if [ "$run" = tftp_only ]; then drop 10010,10011; else drop ""; fi
     rcvbuf0=$(udp_rcvbuf_errors "$srv")
-    out=$(ip netns exec "$dev" "$bindir/orvane-devsim" --server 10.253.0.1 --devices "$devices" \
+    out=$(ip netns exec "$dev" "$bindir/orvane-devsim" --server 10.253.0.1 --source-from 10.78.0.1 --devices "$devices" \
         --compare "$work/fw/M100.bin" --ask-timeout "$ask" --tftp-timeout 1000 \
         --tftp-tries "$tries" 2> "$work/devsim.err") || true
     drops=$(dropped)

@@ -19,3 +19,12 @@ netns_pair_delete() {
     ip netns delete "$1" 2>/dev/null || true
     ip netns delete "$2" 2>/dev/null || true
 }
+
+# netns_device_addresses SRV CLI CLI_ADDR RANGE: every address of RANGE (CIDR) becomes local in
+# CLI and is routed there from SRV (through CLI_ADDR, without its prefix), so the devices
+# orvane-devsim plays in CLI fetch from addresses of their own (--source-from): Orvane holds
+# only a few transfers per client address at once.
+netns_device_addresses() {
+    ip -n "$2" route add local "$4" dev lo
+    ip -n "$1" route add "$4" via "$3"
+}

@@ -11,7 +11,8 @@
 #                    checked byte for byte, IPC stages reported), 3 times
 #   plain_100dev     100 plain TFTP downloads of the same file from the same server with the
 #                    same client, started together, 3 times; ratio = road / plain (medians)
-#   curl_100dev      the same 100 downloads by curl (blksize 1468), for reference
+#   curl_100dev      the same 100 downloads by curl (blksize 1468), for reference; curl
+#                    cannot choose its address, so these come from one, 8 at a time
 #   ratio            road / plain of each run, the median of the three
 #   rss              Orvane's resident memory once ready (idle), and its peak after the first
 #                    100-device road (the reply rows before it had 100 devices asking too)
@@ -39,6 +40,7 @@ cleanup() {
 trap cleanup EXIT
 
 netns_pair "$srv" "$dev" "obs$$" "obd$$" 10.254.0.1/24 10.254.0.2/24
+netns_device_addresses "$srv" "$dev" 10.254.0.2 10.78.0.0/16
 
 # The program finds Config.ini beside itself: run a copy in the work folder. Without a
 # Config.ini it logs failures only.
@@ -67,7 +69,7 @@ result() {
 }
 
 devsim() {
-    ip netns exec "$dev" "$bindir/orvane-devsim" --server 10.254.0.1 "$@"
+    ip netns exec "$dev" "$bindir/orvane-devsim" --server 10.254.0.1 --source-from 10.78.0.1 "$@"
 }
 # field NAME LINE: the value of NAME=... in a summary line
 field() {
@@ -121,7 +123,11 @@ for i in 1 2 3; do
     t0=$(date +%s.%N)
     ip netns exec "$dev" bash -c '
         for n in $(seq 100); do
-            curl -s --tftp-blksize 1468 -o "$1/c$n.bin" "tftp://10.254.0.1/M100.bin" &
+            # All from one address, of which Orvane serves 8 at once: a refused one asks again.
+            (for _ in $(seq 600); do
+                curl -s --tftp-blksize 1468 -o "$1/c$n.bin" "tftp://10.254.0.1/M100.bin" && break
+                sleep 0.1
+            done) &
         done
         wait' _ "$work"
     t1=$(date +%s.%N)

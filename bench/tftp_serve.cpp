@@ -17,6 +17,8 @@ int main(int argc, char** argv) {
     orvane::TftpSettings settings;
     settings.bindAddress = argv[1];
     settings.root = argv[2];
+    // The benchmarks' clients all share one address, where devices have one each.
+    settings.transfersPerAddress = settings.maxTransfers;
     orvane::TftpService service;
     service.Start(settings);
     std::printf("ready\n");

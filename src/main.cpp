@@ -56,6 +56,11 @@ int main(int argc, char** argv) {
            "--no-tftp-write", [&options] { options.iTftpWrite = 0; },
            "Refuse every TFTP upload (write request)")
         ->needs(headlessFlag);
+    app.add_option("--tftp-max-transfers", options.iTftpMaxTransfers,
+                   "TFTP transfers at once, 1..4096 (default: Config.ini's TftpMaxTransfers, "
+                   "else 1000)")
+        ->check(CLI::Range(1, 4096))
+        ->needs(headlessFlag);
     // Both front-ends keep their settings there: the window saves at Start and at a language
     // change, the headless mode at Start.
     app.add_option("--config", configPath,

@@ -1,5 +1,6 @@
 #include "app/app_config.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "app/profile_file.h"
@@ -56,6 +57,10 @@ void SetConfigIniPath(const std::string& path) {
     g_szConfigIniPath = ec ? path : absolute.lexically_normal().string();
 }
 
+bool ConfigIniPathGiven() {
+    return !g_szConfigIniPath.empty();
+}
+
 std::string ConfigIniDir() {
     return std::filesystem::path(ConfigIniPath()).parent_path().string();
 }
@@ -76,7 +81,15 @@ int GetAppLanguage(const std::string& iniPath) {
     return ReadInt(iniPath, "AppLanguage", 0);
 }
 
-WindowSettings LoadWindowSettings(const std::string& iniPath, const std::string& programDir) {
+int TftpMaxTransfersFor(int value) {
+    if (value <= 0) {
+        return kDefaultTftpMaxTransfers;
+    }
+    return value > kMaxTftpMaxTransfers ? kMaxTftpMaxTransfers : value;
+}
+
+WindowSettings LoadWindowSettings(const std::string& iniPath, const std::string& programDir,
+                                  bool settingsFolderGiven) {
     WindowSettings s;
     s.bConfigFound = ReadProfileText(iniPath).has_value();
     if (s.bConfigFound) {
@@ -96,12 +109,16 @@ WindowSettings LoadWindowSettings(const std::string& iniPath, const std::string&
         s.bTestMode = ReadInt(iniPath, "TestMode", 0) != 0;
         s.bShowAllDevices = ReadInt(iniPath, "ShowAllDev", 1) != 0;
     } else {
-        s.folders.Add(programDir);
+        s.folders.Add(settingsFolderGiven ? programDir + "/Firmware" : programDir);
     }
     s.folders.Select(ReadInt(iniPath, "CurSelPath", 0));
     CreateFolderIfMissing(s.folders.Text());
     s.iLogSwitch = ReadInt(iniPath, "LogSwitch", 0);
-    s.bTftpWrite = ReadInt(iniPath, "TftpWrite", 1) != 0;
+    const int logMax = ReadInt(iniPath, "LogMaxMiB", kDefaultLogMaxMiB);
+    s.iLogMaxMiB = logMax < 1 ? kDefaultLogMaxMiB : std::min(logMax, kMaxLogMaxMiB);
+    s.bTftpWrite = ReadInt(iniPath, "TftpWrite", 0) != 0;
+    s.iTftpMaxTransfers =
+        TftpMaxTransfersFor(ReadInt(iniPath, "TftpMaxTransfers", kDefaultTftpMaxTransfers));
     return s;
 }
 

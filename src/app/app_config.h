@@ -20,6 +20,10 @@ void SetConfigIniPath(const std::string& path);
 // Folder of ConfigIniPath(): crash records are kept beside the settings.
 std::string ConfigIniDir();
 
+// Whether SetConfigIniPath named the settings file (an installed program's settings folder,
+// which holds the settings, crash records and perhaps the log, and is never served itself).
+bool ConfigIniPathGiven();
+
 // LogSwitch of section CNFINFO: 1 turns on the "Info" level; anything else, or no file,
 // leaves only "Major" lines.
 int ReadLogSwitch(const std::string& iniPath);
@@ -32,6 +36,17 @@ int LogThresholdFor(int logSwitch);
 int GetAppLanguage();
 int GetAppLanguage(const std::string& iniPath);
 
+// TftpMaxTransfers: 1..4096 transfer records, 1000 without the key or the file.
+constexpr int kDefaultTftpMaxTransfers = 1000;
+constexpr int kMaxTftpMaxTransfers = 4096;
+
+// The transfer limit a TftpMaxTransfers value gives: a value above 4096 is cut to 4096, and 0
+// (what a negative or non-numeric value reads as) gives the default, 1000.
+int TftpMaxTransfersFor(int value);
+
+constexpr int kDefaultLogMaxMiB = 64;
+constexpr int kMaxLogMaxMiB = 1 << 20;  // 1 TiB: larger values are taken as this
+
 // What window initialisation takes from Config.ini.
 struct WindowSettings {
     bool bConfigFound = false;
@@ -42,15 +57,24 @@ struct WindowSettings {
     int iLanguageSelection = -1;  // entry of the language box; -1 selects none
     bool bTestMode = false;
     int iLogSwitch = 0;
-    // TftpWrite: whether the TFTP server takes uploads (1, also without the key or the file).
-    bool bTftpWrite = true;
+    // LogMaxMiB: the size at which Upgrade.log is renamed Upgrade.log.1 and started anew
+    // (below 1, or absent: 64).
+    int iLogMaxMiB = kDefaultLogMaxMiB;
+    // TftpWrite: whether the TFTP server takes uploads; without the key (or the file) it does
+    // not, since any host of the LAN could then replace the firmware devices fetch.
+    bool bTftpWrite = false;
+    // TftpMaxTransfers: TFTP transfers at once (TftpMaxTransfersFor).
+    int iTftpMaxTransfers = kDefaultTftpMaxTransfers;
 };
 
 // Reads Config.ini as the window's initialisation does. A missing (or unreadable) file gives
 // the program's folder as the only entry and all three boxes unticked. A file with an empty
-// Path gives the folder Firmware beside the program, created if missing. The folder that ends
-// up selected is created when missing (one level; a failure is ignored).
-WindowSettings LoadWindowSettings(const std::string& iniPath, const std::string& programDir);
+// Path gives the folder Firmware beside the program, created if missing. With
+// `settingsFolderGiven` (--config), `programDir` is the settings' own folder, which is never
+// served: a file that names no folder, or no file, gives its Firmware folder instead. The folder
+// that ends up selected is created when missing (one level; a failure is ignored).
+WindowSettings LoadWindowSettings(const std::string& iniPath, const std::string& programDir,
+                                  bool settingsFolderGiven = false);
 
 // Saves the settings of a Start: the folder history (after dropping the oldest of more than
 // ten entries) and its selected entry (-1 for none), unless `folders` is null, and the three

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "cloud/cloud_query.h"
 #include "platform/crash_handler.h"
@@ -37,7 +38,25 @@ void InitStartupLanguage() {
 }
 
 bool InstallCrashRecorder() {
-    return platform::InstallCrashHandler(ConfigIniDir() + "/CrashDir");
+    return platform::InstallCrashHandler(CrashRecordDir());
+}
+
+std::string CrashRecordDir() {
+    return ConfigIniDir() + "/CrashDir";
+}
+
+std::vector<std::string> OwnFilePaths(const std::string& iniPath) {
+    std::vector<std::string> paths;
+    for (const std::string& p :
+         {iniPath, ConfigIniPath(), std::string(kLogFileName), std::string(kLogRotatedFileName),
+          CrashRecordDir(), platform::ExecutablePath()}) {
+        std::error_code ec;
+        std::filesystem::path absolute = std::filesystem::absolute(p, ec);
+        if (!p.empty() && !ec) {
+            paths.push_back(absolute.lexically_normal().string());
+        }
+    }
+    return paths;
 }
 
 bool AcquireSingleInstance() {
@@ -46,18 +65,26 @@ bool AcquireSingleInstance() {
     return lock.TryAcquire(platform::RuntimeDir() + "/OrvaneDlg");
 }
 
-WindowSettings InitialiseSettings() {
-    // The settings' folder stands for the program's own folder in the defaults (the folder
-    // served without a history, Firmware beside it): the same folder unless --config moved the
-    // settings, and then the program's folder is a system one that is never to be served.
-    return InitialiseSettings(ConfigIniPath(), ConfigIniDir());
-}
+// The settings' folder stands for the program's own folder in the defaults (the folder served
+// without a history, Firmware beside it): the same folder unless --config moved the settings,
+// and then the program's folder is a system one that is never to be served.
+StartupSteps::StartupSteps()
+    : iniPath(ConfigIniPath()),
+      programDir(ConfigIniDir()),
+      bConfigGiven(ConfigIniPathGiven()),
+      installCrashRecorder([] { InstallCrashRecorder(); }),
+      acquireInstance(AcquireSingleInstance) {}
 
-WindowSettings InitialiseSettings(const std::string& iniPath, const std::string& programDir) {
-    WindowSettings settings = LoadWindowSettings(iniPath, programDir);
-    g_bTestMode = settings.bTestMode;
-    InitLog(LogThresholdFor(settings.iLogSwitch), "Upgrade.log");
-    return settings;
+bool RunStartup(const StartupSteps& steps, WindowSettings* settings) {
+    steps.installCrashRecorder();
+    if (!steps.acquireInstance()) {
+        return false;
+    }
+    *settings = LoadWindowSettings(steps.iniPath, steps.programDir, steps.bConfigGiven);
+    g_bTestMode = settings->bTestMode;
+    SetLogMaxBytes(static_cast<uint64_t>(settings->iLogMaxMiB) << 20);
+    InitLog(LogThresholdFor(settings->iLogSwitch), kLogFileName);
+    return true;
 }
 
 const char* NetworkFailureNote() {

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/app_config.h"
 
@@ -27,17 +28,38 @@ void InitStartupLanguage();
 // Crash records go to CrashDir beside Config.ini (beside the program unless --config moved it).
 // False when it could not be installed.
 bool InstallCrashRecorder();
+std::string CrashRecordDir();
+
+// The log, in the current folder, and the copy it is rotated to.
+constexpr const char* kLogFileName = "Upgrade.log";
+constexpr const char* kLogRotatedFileName = "Upgrade.log.1";
+
+// The program's own files, as absolute paths: the settings file `iniPath` (and Config.ini
+// wherever start-up took it from), the log and its rotated copy, the crash records' folder
+// and the program file. The TFTP service never serves nor replaces them.
+std::vector<std::string> OwnFilePaths(const std::string& iniPath);
 
 // Takes the process's single-instance lock ("OrvaneDlg" in the runtime folder) for the life of
-// the process. False when another instance holds it: the caller shows text 102 and ends.
+// the process. False when another instance holds it: the caller shows kTextAlreadyRunning and ends.
 bool AcquireSingleInstance();
 
-// Window initialisation's reading of Config.ini (its folder standing for the program's folder
-// in the defaults), then g_bTestMode and the log (Upgrade.log in the current folder, threshold
-// by LogSwitch).
-WindowSettings InitialiseSettings();
-// The same with another Config.ini and program folder (tests).
-WindowSettings InitialiseSettings(const std::string& iniPath, const std::string& programDir);
+// What the start-up sequence works with; the defaults are the real ones (tests replace them).
+struct StartupSteps {
+    StartupSteps();
+
+    std::string iniPath;     // Config.ini
+    std::string programDir;  // stands for the program's folder in the settings' defaults
+    bool bConfigGiven;       // --config named iniPath: its folder is never served itself
+    std::function<void()> installCrashRecorder;
+    std::function<bool()> acquireInstance;
+};
+
+// The start-up both front-ends run before they show anything, in this order: the crash
+// recorder, the single-instance rule, then Config.ini, g_bTestMode and the log (Upgrade.log in
+// the current folder, threshold by LogSwitch). False when another instance runs: nothing is
+// read, and the caller tells the operator kTextAlreadyRunning and ends. The boxes of
+// `settings` reach the engine through the Start command (ServiceControl).
+bool RunStartup(const StartupSteps& steps, WindowSettings* settings);
 
 // The network-failure note shown while the update service cannot be reached, in the calling
 // thread's language.

@@ -1,18 +1,34 @@
 #include "app/service_control.h"
 
-#include <filesystem>
-
+#include "app/app_startup.h"
+#include "app/upgrade_folder_check.h"
 #include "cloud/cloud_query.h"
 #include "protocol/ip_allocator.h"
+#include "support/language.h"
 #include "support/log.h"
+#include "support/text_ids.h"
 
 namespace orvane {
 
 namespace {
 constexpr const char* kStartName = "COrvaneDlg::OnBnClickedBtnBeginUpgrade";
-constexpr int kNoMacText = 153;  // "Failed to get native MAC!!!"
 constexpr size_t kMaxIpText = 63;
 }  // namespace
+
+std::string StartRefusalText(const StartResult& result) {
+    switch (result.eRefusal) {
+        case StartRefusal::kNone:
+            return std::string();
+        case StartRefusal::kNoFolder:
+            return LoadText(kTextNoFolder);
+        case StartRefusal::kNoMac:
+            return LoadText(kTextNoMac);
+        case StartRefusal::kNoThreads:
+        case StartRefusal::kBadFolder:
+            break;
+    }
+    return result.szMessage;
+}
 
 StartResult ServiceControl::Start(const StartSettings& settings) {
     StartResult result;
@@ -41,8 +57,16 @@ StartResult ServiceControl::Start(const StartSettings& settings) {
 
     m_engine.Devices().ResetCounters();
 
+    // The run's settings, as the engine's threads will read them.
+    m_view.SetForcedUpgrade(settings.bForcedUpgrade);
+    m_view.SetShowAllDevices(settings.bShowAllDevices);
+    m_view.SetIpCheck(settings.bIpCheck);
+    m_view.SetUpgradeFolder(settings.szUpgradeFolder);
     config.tftp.writeAllowed = settings.bTftpWrite;
+    config.tftp.maxTransfers = static_cast<size_t>(settings.iTftpMaxTransfers);
+    config.tftp.protectedPaths = OwnFilePaths(m_szIniPath);
     if (!m_engine.StartService(config)) {
+        result.eRefusal = StartRefusal::kNoThreads;
         result.szMessage = "the service threads could not be started";
         return result;
     }
@@ -54,16 +78,21 @@ void ServiceControl::Stop() {
     m_engine.StopService();
 }
 
-// The upgrade folder must exist before the TFTP service and the catalogue use it.
+// The upgrade folder must exist before the TFTP service and the catalogue use it, and must be
+// one that may be given to every host of the LAN.
 bool ServiceControl::PrepareUpgradeFolder(const StartSettings& settings, StartResult* result) {
     if (settings.szUpgradeFolder.empty()) {
-        result->iTextId = 161;
+        result->eRefusal = StartRefusal::kNoFolder;
         return false;
     }
-    // One level only; a folder that cannot be made leaves an empty catalogue, not a refusal.
-    std::error_code ec;
-    if (!std::filesystem::exists(settings.szUpgradeFolder, ec)) {
-        std::filesystem::create_directory(settings.szUpgradeFolder, ec);
+    const FolderRefusal refusal = orvane::PrepareUpgradeFolder(settings.szUpgradeFolder);
+    if (refusal != FolderRefusal::kNone) {
+        WriteLog(kLogMajor, "%s upgrade folder %s refused (%s)", kStartName,
+                 settings.szUpgradeFolder.c_str(),
+                 refusal == FolderRefusal::kSystemFolder ? "a system folder" : "not a folder");
+        result->eRefusal = StartRefusal::kBadFolder;
+        result->szMessage = FolderRefusalText(refusal, settings.szUpgradeFolder);
+        return false;
     }
     return true;
 }
@@ -85,7 +114,7 @@ bool ServiceControl::PrepareLocalAddress(const StartSettings& settings, ServiceC
         // A text without "." has no subnet to walk, and no adapter carries it, so the MAC
         // lookup would refuse it anyway: refuse it the same way before forming a cursor.
         WriteLog(kLogSuggestive, "%s GetMacAddress error, return", kStartName);
-        result->iTextId = kNoMacText;
+        result->eRefusal = StartRefusal::kNoMac;
         return false;
     }
     m_engine.SetNextIP(cursor);
@@ -97,7 +126,7 @@ bool ServiceControl::ReadServingMac(ServiceConfig* config, StartResult* result) 
     std::string mac = ReadServingMacText(config->szLocalIP, m_adapterLister);
     if (mac.empty()) {
         WriteLog(kLogSuggestive, "%s GetMacAddress error, return", kStartName);
-        result->iTextId = kNoMacText;
+        result->eRefusal = StartRefusal::kNoMac;
         return false;
     }
     config->szLocalMac = mac;

@@ -6,6 +6,7 @@
 #include "app/app_config.h"
 #include "app/folder_history.h"
 #include "protocol/orvane_engine.h"
+#include "protocol/service_view.h"
 #include "support/adapters.h"
 
 namespace orvane {
@@ -16,17 +17,26 @@ struct StartSettings {
     std::string szUpgradeFolder;  // the folder box's text (may be typed by hand)
     // The folder box, saved (and trimmed to its limit) at Start; null saves no folders.
     FolderHistory* pFolderBox = nullptr;
-    bool bForcedUpgrade = false;   // "Forcibly upgrade to an earlier version"
-    bool bIpCheck = false;         // "IP occupancy detection"
-    bool bShowAllDevices = false;  // "Display devices with the same version"
-    bool bTftpWrite = true;        // whether the TFTP server takes uploads
+    bool bForcedUpgrade = false;                       // "Forcibly upgrade to an earlier version"
+    bool bIpCheck = false;                             // "IP occupancy detection"
+    bool bShowAllDevices = false;                      // "Display devices with the same version"
+    bool bTftpWrite = false;                           // whether the TFTP server takes uploads
+    int iTftpMaxTransfers = kDefaultTftpMaxTransfers;  // TFTP transfers at once
 };
 
 // Why Start did not start the service.
+enum class StartRefusal {
+    kNone,       // it started
+    kNoFolder,   // no upgrade folder chosen (kTextNoFolder)
+    kNoMac,      // no MAC for the chosen address (kTextNoMac)
+    kNoThreads,  // the service's threads could not be started (szMessage)
+    kBadFolder,  // a system folder, or no folder even after Start's creation (szMessage)
+};
+
 struct StartResult {
     bool bStarted = false;
-    int iTextId = 0;        // string-table text to show the operator, 0 for none
-    std::string szMessage;  // plain text for the terminal when there is no text id
+    StartRefusal eRefusal = StartRefusal::kNone;
+    std::string szMessage;  // kNoThreads, kBadFolder: what to tell the operator
     // The reachability check ran (Start got past the folder) and what it found; the
     // front-end shows or hides the network-failure note accordingly, also when Start stops
     // later on.
@@ -34,15 +44,24 @@ struct StartResult {
     bool bNetConnected = false;
 };
 
+// What to tell the operator about a refused Start, in the calling thread's language.
+std::string StartRefusalText(const StartResult& result);
+
 // The Start and Stop commands' sequences, shared by the window and the headless front-end:
 // the checks and steps before the engine starts, in their order, then the engine itself.
 class ServiceControl {
   public:
-    // `iniPath` is the Config.ini that Start saves to; `lister` is where the serving adapter's
-    // MAC is looked up (tests pass fabricated ones).
-    explicit ServiceControl(OrvaneEngine& engine, std::string iniPath = ConfigIniPath(),
-                            AdapterLister lister = platform::ListNetInterfaces)
-        : m_engine(engine), m_szIniPath(std::move(iniPath)), m_adapterLister(std::move(lister)) {}
+    // `view` is the engine's view: Start gives it the run's boxes and folder, which the
+    // engine's threads read while it runs (the front-ends disable their setting controls
+    // then). `iniPath` is the Config.ini that Start saves to; `lister` is where the serving
+    // adapter's MAC is looked up (tests pass fabricated ones).
+    ServiceControl(OrvaneEngine& engine, CopiedSettingsView& view,
+                   std::string iniPath = ConfigIniPath(),
+                   AdapterLister lister = platform::ListNetInterfaces)
+        : m_engine(engine),
+          m_view(view),
+          m_szIniPath(std::move(iniPath)),
+          m_adapterLister(std::move(lister)) {}
 
     StartResult Start(const StartSettings& settings);
     void Stop();
@@ -56,6 +75,7 @@ class ServiceControl {
     void SaveSettings(const StartSettings& settings);
 
     OrvaneEngine& m_engine;
+    CopiedSettingsView& m_view;
     std::string m_szIniPath;
     AdapterLister m_adapterLister;
 };

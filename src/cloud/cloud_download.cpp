@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -27,12 +28,14 @@ constexpr int kPollMs = 100;
 struct ReplySink {
     CURL* curl = nullptr;
     const std::string* path = nullptr;
+    long long minFreeBytes = kMinFreeAfterDownload;
     platform::DataFile file;
     long long written = 0;
     Clock::time_point lastByte;
     bool rejected = false;   // a status other than 200: no body is kept
     bool fileError = false;  // the local file could not be created or written
     bool oversized = false;
+    bool noRoom = false;  // the announced length would leave too little free space
 };
 
 bool OpenLocalFile(ReplySink* sink) {
@@ -51,6 +54,32 @@ long ResponseStatus(CURL* curl) {
     return status;
 }
 
+// Whether the body the server announced may be written: an announced length the file could
+// not be served at, or one that would fill the disk, is refused before its first byte.
+bool AnnouncedLengthFits(ReplySink* sink) {
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(sink->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK ||
+        length < 0) {
+        return true;  // not announced: the body is stopped at the bound as it arrives
+    }
+    if (length > kMaxDownloadBytes) {
+        sink->oversized = true;
+        return false;
+    }
+    const std::string folder = sink->path->substr(0, sink->path->rfind('/') + 1);
+    const int64_t free = platform::FreeDiskBytes(folder.empty() ? "." : folder);
+    if (free >= 0 && free - static_cast<int64_t>(length) < sink->minFreeBytes) {
+        WriteLog(kLogMajor,
+                 "DownloadCloudFile %lld bytes announced, %lld free in %s: refused to keep "
+                 "%lld free",
+                 static_cast<long long>(length), static_cast<long long>(free), folder.c_str(),
+                 sink->minFreeBytes);
+        sink->noRoom = true;
+        return false;
+    }
+    return true;
+}
+
 size_t OnHeader(char*, size_t size, size_t count, void* user) {
     static_cast<ReplySink*>(user)->lastByte = Clock::now();
     return size * count;
@@ -66,7 +95,7 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
             sink->rejected = true;
             return 0;
         }
-        if (!OpenLocalFile(sink)) {
+        if (!AnnouncedLengthFits(sink) || !OpenLocalFile(sink)) {
             return 0;
         }
     }
@@ -84,23 +113,37 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
     return n;
 }
 
-// The address as a plain-HTTP one for the same server and port; false when it has no
-// server or no port (an unknown scheme without a port).
-bool PlainHttpAddress(const std::string& address, CurlUrl* url) {
+// The address to fetch: an https one as it is (TLS to its own host), any other as a
+// plain-HTTP one for the same server and port. False when it has no server or no port (an
+// unknown scheme without a port).
+bool DownloadAddress(const std::string& address, CurlUrl* url, bool* tls) {
     url->reset(curl_url());
     if (!*url || curl_url_set(url->get(), CURLUPART_URL, address.c_str(),
                               CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
         return false;
     }
+    char* scheme = nullptr;
     char* host = nullptr;
     char* port = nullptr;
-    bool ok = curl_url_get(url->get(), CURLUPART_HOST, &host, 0) == CURLUE_OK &&
+    bool ok = curl_url_get(url->get(), CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+              curl_url_get(url->get(), CURLUPART_HOST, &host, 0) == CURLUE_OK &&
               curl_url_get(url->get(), CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK;
+    CurlText schemeText(scheme);
     CurlText hostText(host);
     CurlText portText(port);
-    // The port is set before the scheme changes, so an https address keeps 443.
-    return ok && hostText && *hostText &&
-           curl_url_set(url->get(), CURLUPART_PORT, portText.get(), 0) == CURLUE_OK &&
+    if (!ok || !hostText || !*hostText) {
+        return false;
+    }
+    std::string lowerScheme = schemeText ? schemeText.get() : "";
+    std::transform(lowerScheme.begin(), lowerScheme.end(), lowerScheme.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    *tls = lowerScheme == "https";
+    if (*tls) {
+        return true;
+    }
+    // The port is set before the scheme changes, so an address of another scheme keeps its
+    // default port.
+    return curl_url_set(url->get(), CURLUPART_PORT, portText.get(), 0) == CURLUE_OK &&
            curl_url_set(url->get(), CURLUPART_SCHEME, "http", 0) == CURLUE_OK;
 }
 
@@ -116,7 +159,8 @@ bool SameHeaderName(const char* a, const char* b, size_t nameLength) {
 }
 
 // The download header lines in their order, each added only when the list has no header of
-// that name yet.
+// that name yet. Without `updateHost` (a TLS download) Host is left to the client library,
+// which names the address's own host, the one the certificate is checked for.
 bool BuildHeaders(const std::string& updateHost, CurlHeaders* headers) {
     const std::string lines[] = {
         "Accept-Language: zh-cn",
@@ -128,6 +172,9 @@ bool BuildHeaders(const std::string& updateHost, CurlHeaders* headers) {
         "Connection: Keep-Alive",
     };
     for (const std::string& line : lines) {
+        if (updateHost.empty() && line.compare(0, 5, "Host:") == 0) {
+            continue;
+        }
         const size_t nameLength = line.find(':') + 1;
         bool present = false;
         for (const curl_slist* h = headers->get(); h && !present; h = h->next) {
@@ -140,7 +187,7 @@ bool BuildHeaders(const std::string& updateHost, CurlHeaders* headers) {
     return true;
 }
 
-CurlHandle OpenRequest(CURLU* url, curl_slist* headers, const DownloadLimits& limits,
+CurlHandle OpenRequest(CURLU* url, bool tls, curl_slist* headers, const DownloadLimits& limits,
                        ReplySink* sink) {
     CurlHandle curl(curl_easy_init());
     if (!curl) {
@@ -150,7 +197,17 @@ CurlHandle OpenRequest(CURLU* url, curl_slist* headers, const DownloadLimits& li
     sink->curl = c;
     curl_easy_setopt(c, CURLOPT_CURLU, url);
     curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http");
+    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, tls ? "https" : "http");
+    if (tls) {
+        // The library's defaults, said out loud: the chain is checked against the CA store and
+        // the certificate must name the address's host.
+        curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+        const char* caBundle = std::getenv("CURL_CA_BUNDLE");
+        if (caBundle && *caBundle) {
+            curl_easy_setopt(c, CURLOPT_CAINFO, caBundle);
+        }
+    }
     curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.iConnectTimeoutMs));
@@ -242,6 +299,9 @@ int TransferResult(CURLcode rc, ReplySink* sink) {
         WriteLog(kLogMajor, "DownloadCloudFile body larger than %lld bytes", kMaxDownloadBytes);
         return kDownloadError;
     }
+    if (sink->noRoom) {
+        return kDownloadError;
+    }
     const long status = ResponseStatus(sink->curl);
     if (rc == CURLE_OK) {
         if (status != 200) {
@@ -258,6 +318,9 @@ int TransferResult(CURLcode rc, ReplySink* sink) {
         case CURLE_COULDNT_RESOLVE_HOST:
         case CURLE_COULDNT_CONNECT:
         case CURLE_OPERATION_TIMEDOUT:
+        case CURLE_SSL_CONNECT_ERROR:  // no TLS session, or a certificate that does not verify
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CACERT_BADFILE:
             return status == 0 && sink->lastByte == Clock::time_point{} ? kDownloadConnectFailed
                                                                         : kDownloadRequestFailed;
         default:
@@ -294,17 +357,19 @@ int DownloadCloudFile(const std::string& address, const std::string& localPath,
         WriteLog(kLogInfo, "DownloadCloudFile url=%s path=%s", url.c_str(), localPath.c_str());
         EnsureCurlInitialised();
         CurlUrl parsed;
-        if (!PlainHttpAddress(url, &parsed)) {
+        bool tls = false;
+        if (!DownloadAddress(url, &parsed, &tls)) {
             WriteLog(kLogMajor, "DownloadCloudFile address refused: %s", url.c_str());
             return kDownloadUrlError;
         }
         CurlHeaders headers;
-        if (!BuildHeaders(GetUpdateHost(), &headers)) {
+        if (!BuildHeaders(tls ? std::string() : GetUpdateHost(), &headers)) {
             return kDownloadRequestFailed;
         }
         ReplySink sink;
         sink.path = &localPath;
-        CurlHandle curl = OpenRequest(parsed.get(), headers.get(), limits, &sink);
+        sink.minFreeBytes = limits.llMinFreeBytes;
+        CurlHandle curl = OpenRequest(parsed.get(), tls, headers.get(), limits, &sink);
         if (!curl) {
             return kDownloadConnectFailed;
         }
@@ -313,7 +378,7 @@ int DownloadCloudFile(const std::string& address, const std::string& localPath,
             case Ending::kDone:
                 return TransferResult(rc, &sink);
             case Ending::kAbandoned:
-                WriteLog(kLogGeneral, "DownloadCloudFile abandoned: the service stops");
+                WriteLog(kLogInfo, "DownloadCloudFile abandoned: the service stops");
                 return kDownloadError;
             case Ending::kSendStalled:
                 WriteLog(kLogMajor, "DownloadCloudFile request not sent within %d ms",

@@ -11,6 +11,7 @@
 #include "platform/file.h"
 #include "support/language.h"
 #include "support/log.h"
+#include "support/text_ids.h"
 
 namespace orvane {
 
@@ -85,29 +86,39 @@ std::string GetCloudErrorText(int code) {
         case kDownloadOk:
             return "";
         case kDownloadEmptyParameter:
+            return LoadText(kTextCloudEmptyParameter);
         case kDownloadUrlError:
+            return LoadText(kTextCloudUrlError);
         case kDownloadConnectFailed:
+            return LoadText(kTextCloudConnectFailed);
         case kDownloadRequestFailed:
+            return LoadText(kTextCloudRequestFailed);
         case kDownloadServerReject:
+            return LoadText(kTextCloudServerReject);
         case kDownloadFileError:
-            return LoadText(167 + code);
+            return LoadText(kTextCloudFileError);
         case kDownloadMd5Error:
-            return LoadText(174);
+            return LoadText(kTextCloudMd5Error);
         default:
-            return LoadText(175);
+            return LoadText(kTextCloudDownloadError);
     }
 }
 
 bool IsSafeFirmwareIdentifier(const std::string& identifier) {
+    const bool control = std::any_of(identifier.begin(), identifier.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+    });
+    // The TFTP server refuses "%" (and control bytes) in a name: such a file could never be
+    // fetched, only fill the folder.
     return !identifier.empty() && identifier.size() + 4 <= kMaxFileName &&
-           identifier.front() != '.' &&
-           identifier.find_first_of(std::string("/\\\0", 3)) == std::string::npos &&
+           identifier.front() != '.' && !control &&
+           identifier.find_first_of("/\\%") == std::string::npos &&
            identifier.find("..") == std::string::npos;
 }
 
 int FetchCloudFirmware(const CloudFirmwareInfo& info, const std::string& folder,
                        const DownloadLimits& limits, const std::atomic<int>* running,
-                       std::string* fileName) {
+                       const FirmwareCheck& isWanted, std::string* fileName) {
     fileName->clear();
     try {
         if (!IsSafeFirmwareIdentifier(info.device_identify)) {
@@ -125,9 +136,24 @@ int FetchCloudFirmware(const CloudFirmwareInfo& info, const std::string& folder,
         if (!GetFileMd5(temporary.path, &md5) || md5 != LowerCase(info.file_md5)) {
             return kDownloadMd5Error;
         }
+        // The digest proves only that the file is what the service meant to send; what it
+        // meant must still be firmware of the model asked for, and must not take the name of
+        // the operator's own file of another kind.
+        const std::string target = folder + "/" + name;
+        if (isWanted && !isWanted(temporary.path)) {
+            WriteLog(kLogMajor, "FetchCloudFirmware %s is no firmware of the model asked for",
+                     name.c_str());
+            return kDownloadError;
+        }
+        if (isWanted && platform::PathExists(target) && !isWanted(target)) {
+            WriteLog(kLogMajor,
+                     "FetchCloudFirmware %s in the folder is no firmware of that model: kept",
+                     name.c_str());
+            return kDownloadError;
+        }
         // Renaming replaces a file of the same name in one step: a device never sees a
         // partly written one.
-        if (std::rename(temporary.path.c_str(), (folder + "/" + name).c_str()) != 0) {
+        if (std::rename(temporary.path.c_str(), target.c_str()) != 0) {
             WriteLog(kLogMajor, "FetchCloudFirmware cannot name the file %s: %s", name.c_str(),
                      platform::SystemErrorText(errno).c_str());
             return kDownloadFileError;

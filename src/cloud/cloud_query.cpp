@@ -122,6 +122,9 @@ bool IsCloudReachable() {
         return false;
     }
     curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, StopAtBody);
+    // Start waits for this answer: a host that accepts the connection and then stalls (in the
+    // TLS handshake, or dripping its headers) must not hold Start beyond the connect time-out.
+    curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT_MS, kConnectTimeoutMs);
     CURLcode rc = curl_easy_perform(curl.get());
     long status = ResponseStatus(curl.get());
     // Stopping at the first body byte is how the body is left unread, not a failure.

@@ -26,8 +26,8 @@ std::string BuildCloudQueryUrl(const std::string& host, const std::string& model
 std::string CloudQueryHeaderBlock(const std::string& host);
 
 // True when the update host answers https://HOST:443/ with status 200 (the body is not
-// read). Connecting may take up to 4 s; a host that stops answering is given up after 30 s
-// without a byte. Any thread; builds and closes its own connection.
+// read). The whole check (connection, TLS, status and headers) takes at most 4 s. Any thread;
+// builds and closes its own connection.
 bool IsCloudReachable();
 
 // Asks the update service for the newest firmware of `model`. Returns kCloudQueryOk with

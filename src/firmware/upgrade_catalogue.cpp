@@ -89,6 +89,24 @@ bool ReadVersionText(std::FILE* f, const std::string& path, const char magic[8],
     return false;
 }
 
+// The model and version of an open firmware file, read by its kind; false when it is none.
+bool ReadFirmwareRecord(std::FILE* f, const std::string& path, UpgradeFileInfo* info) {
+    char magic[8];
+    if (std::fread(magic, 1, sizeof magic, f) != sizeof magic) {
+        return false;
+    }
+    std::rewind(f);
+    std::string text;
+    int kind = kFirmwareIpc;
+    if (!ReadVersionText(f, path, magic, &text, &kind)) {
+        return false;
+    }
+    ParseFirmwareVersion(text.c_str(), kind, info);
+    std::snprintf(info->szVersion, sizeof info->szVersion, "%s-%s", info->szModel, info->szVerNum);
+    info->iNvrFirmware = kind;
+    return true;
+}
+
 // Whether the TFTP server would serve the open file: it must lie inside the folder once links
 // are resolved, and stay below 2 GiB. Checked before anything is read, so a large file costs
 // no CRC pass either.
@@ -131,24 +149,25 @@ void AddUpgradeFileInfo(std::vector<UpgradeFileInfo>& catalogue, const std::stri
     if (!IsServedFile(f.get(), folder, path)) {
         return;
     }
-    char magic[8];
-    if (std::fread(magic, 1, sizeof magic, f.get()) != sizeof magic) {
-        return;
-    }
-    std::rewind(f.get());
-    std::string text;
-    int kind = kFirmwareIpc;
-    if (!ReadVersionText(f.get(), path, magic, &text, &kind)) {
-        return;
-    }
     UpgradeFileInfo info;
-    ParseFirmwareVersion(text.c_str(), kind, &info);
-    std::snprintf(info.szVersion, sizeof info.szVersion, "%s-%s", info.szModel, info.szVerNum);
+    if (!ReadFirmwareRecord(f.get(), path, &info)) {
+        return;
+    }
     std::strncpy(info.szFileName, name.c_str(), sizeof info.szFileName - 1);
     info.iHighestVersion = 1;
-    info.iNvrFirmware = kind;
     catalogue.push_back(info);
     LogUpgradeFileInfo("m_vecUpgradeFileInfo.push_back(fileInfo)", info);
+}
+
+bool ReadFirmwareModel(const std::string& path, std::string* model) {
+    model->clear();
+    std::unique_ptr<std::FILE, FileCloser> f(platform::OpenRegularFileForRead(path));
+    UpgradeFileInfo info;
+    if (!f || !ReadFirmwareRecord(f.get(), path, &info)) {
+        return false;
+    }
+    *model = info.szModel;
+    return true;
 }
 
 void SaveUpgradeFileInfo(std::vector<UpgradeFileInfo>& catalogue, std::mutex& lock,

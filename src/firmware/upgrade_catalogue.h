@@ -14,6 +14,11 @@ namespace orvane {
 void AddUpgradeFileInfo(std::vector<UpgradeFileInfo>& catalogue, const std::string& folder,
                         const std::string& name);
 
+// The model of the firmware file at `path` ("QVRFMW22" package, fully validated, or "FIRMWARE"
+// / "FIRMWNVR" header), read as the catalogue reads it. False (and `model` empty) for a file
+// that is no firmware, or cannot be read.
+bool ReadFirmwareModel(const std::string& path, std::string* model);
+
 // Rebuilds the catalogue from the files of `folder` (with or without a trailing "/"), in the
 // order the folder lists them, then drops outranked versions. Holds `lock` for the whole
 // rebuild, so a reader never sees a half-built catalogue. A folder that cannot be listed

@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <strings.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstdlib>
@@ -196,7 +198,7 @@ bool ReplacementFile::Open(const std::string& target) {
     std::mt19937 pick(seed());
     // Bounded: a clash needs another file of the same random name.
     for (int attempt = 0; attempt < 16 && m_iFd < 0; ++attempt) {
-        m_szTempName = ".upload-" + std::to_string(pick() % 1000000000u) + ".part";
+        m_szTempName = kUploadTempPrefix + std::to_string(pick() % 1000000000u) + kUploadTempSuffix;
         m_iFd = ::openat(m_iDirFd, m_szTempName.c_str(),
                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         m_iLastError = m_iFd < 0 ? errno : 0;
@@ -253,6 +255,24 @@ void ReplacementFile::Discard() {
     m_szTempName.clear();
 }
 
+bool IsReplacementTempName(const std::string& name) {
+    const size_t prefix = std::strlen(kUploadTempPrefix);
+    const size_t suffix = std::strlen(kUploadTempSuffix);
+    return name.size() >= prefix + suffix &&
+           ::strncasecmp(name.c_str(), kUploadTempPrefix, prefix) == 0 &&
+           ::strcasecmp(name.c_str() + name.size() - suffix, kUploadTempSuffix) == 0;
+}
+
+bool IdentifyFile(const std::string& path, FileIdentity* out) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return false;
+    }
+    out->device = static_cast<uint64_t>(st.st_dev);
+    out->inode = static_cast<uint64_t>(st.st_ino);
+    return true;
+}
+
 bool IsPathInsideRoot(const std::string& realRoot, const std::string& realPath) {
     if (realRoot.empty() || realPath.empty()) {
         return false;
@@ -306,6 +326,24 @@ bool IsDirectory(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool PathExists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+int64_t PathSize(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+}
+
+int64_t FreeDiskBytes(const std::string& path) {
+    struct statvfs st {};
+    if (::statvfs(path.c_str(), &st) != 0) {
+        return -1;
+    }
+    return static_cast<int64_t>(st.f_bavail) * static_cast<int64_t>(st.f_frsize);
+}
+
 std::string SystemErrorText(int err) {
     char buf[512] = {};
     // GNU strerror_r may return a static string instead of filling buf.
@@ -313,13 +351,17 @@ std::string SystemErrorText(int err) {
     return text ? text : "";
 }
 
-std::string ExecutableDir() {
+std::string ExecutablePath() {
     char buf[4096];
     ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) {
+    return n <= 0 ? "" : std::string(buf, static_cast<size_t>(n));
+}
+
+std::string ExecutableDir() {
+    const std::string path = ExecutablePath();
+    if (path.empty()) {
         return ".";
     }
-    std::string path(buf, static_cast<size_t>(n));
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
 }

@@ -61,6 +61,23 @@ class DataFile {
     int m_iLastError = 0;
 };
 
+// The temporary name of a ReplacementFile: the prefix, a number, the suffix.
+constexpr const char* kUploadTempPrefix = ".upload-";
+constexpr const char* kUploadTempSuffix = ".part";
+// Whether a file name (without its folder) has the form of such a temporary name, in any
+// letter case.
+bool IsReplacementTempName(const std::string& name);
+
+// Which file a path names (links followed): the same file under another name, through a
+// link or in another letter case has the same identity.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    bool operator==(const FileIdentity& o) const { return device == o.device && inode == o.inode; }
+};
+// False (and `out` untouched) when the path names nothing.
+bool IdentifyFile(const std::string& path, FileIdentity* out);
+
 // A file written under a temporary name in the folder of the file it replaces, and put in that
 // file's place by one rename only at Commit: a reader of the old file keeps reading it whole,
 // and a write that fails or is abandoned leaves nothing behind. The temporary name begins
@@ -116,11 +133,23 @@ int64_t FileSize(std::FILE* file);
 
 bool IsDirectory(const std::string& path);
 
+// Whether anything (a link too, even a dangling one) has this name.
+bool PathExists(const std::string& path);
+
+// Size of the file at `path` in bytes; -1 when it cannot be read.
+int64_t PathSize(const std::string& path);
+
+// Bytes an unprivileged writer may still put on the file system that holds `path`; -1 when
+// unknown.
+int64_t FreeDiskBytes(const std::string& path);
+
 // Text of a system error code.
 std::string SystemErrorText(int err);
 
 // Folder of the running executable, without a trailing separator.
 std::string ExecutableDir();
+// The running executable's own path (links resolved); empty when unknown.
+std::string ExecutablePath();
 
 // Reads up to `len` bytes at `offset` of an open stream without moving it, so several threads
 // may read their own parts of one file at once. The bytes read (less only at the end of the

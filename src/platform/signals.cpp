@@ -2,7 +2,10 @@
 
 #include <pthread.h>
 #include <unistd.h>
+#include <condition_variable>
 #include <csignal>
+#include <mutex>
+#include <thread>
 
 namespace orvane::platform {
 
@@ -32,12 +35,56 @@ void BlockTerminationSignals() {
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
-int WaitForTerminationSignal() {
+namespace {
+// Shared by the watching thread and the waiter; never destroyed, so a signal taken while the
+// process exits never finds them gone.
+struct Watch {
+    std::mutex lock;
+    std::condition_variable taken;
+    bool bHandedOver = false;
+    int iSignal = 0;
+};
+Watch* g_pWatch = nullptr;
+
+int TakeSignal() {
     sigset_t set = TerminationSet();
     int sig = 0;
     while (sigwait(&set, &sig) != 0) {
     }
     return sig;
+}
+}  // namespace
+
+void WatchTerminationSignals() {
+    BlockTerminationSignals();
+    g_pWatch = new Watch;
+    std::thread([watch = g_pWatch] {
+        for (;;) {
+            const int sig = TakeSignal();
+            std::lock_guard<std::mutex> guard(watch->lock);
+            if (!watch->bHandedOver) {
+                ::_exit(0);
+            }
+            watch->iSignal = sig;
+            watch->taken.notify_all();
+        }
+    }).detach();
+}
+
+void HandOverTerminationSignals() {
+    if (g_pWatch) {
+        std::lock_guard<std::mutex> guard(g_pWatch->lock);
+        g_pWatch->bHandedOver = true;
+    }
+}
+
+int WaitForTerminationSignal() {
+    if (!g_pWatch) {
+        return TakeSignal();
+    }
+    std::unique_lock<std::mutex> guard(g_pWatch->lock);
+    g_pWatch->taken.wait(guard, [] { return g_pWatch->iSignal != 0; });
+    return g_pWatch->iSignal;
 }
 
 void IgnoreBrokenPipe() {

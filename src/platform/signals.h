@@ -11,7 +11,15 @@ void ExitOnTerminationSignals();
 // they can be taken synchronously with WaitForTerminationSignal. Call before starting threads.
 void BlockTerminationSignals();
 
-// Waits for SIGINT or SIGTERM; returns the signal number.
+// Blocks SIGINT and SIGTERM like BlockTerminationSignals and takes them on a thread of its own:
+// until HandOverTerminationSignals, a signal ends the process at once with status 0 (a Start
+// that waits for the network has nothing to stop yet, and must end as asked); afterwards it is
+// kept for WaitForTerminationSignal. Call once, before starting threads.
+void WatchTerminationSignals();
+void HandOverTerminationSignals();
+
+// Waits for SIGINT or SIGTERM (after WatchTerminationSignals: one taken after the hand-over);
+// returns the signal number.
 int WaitForTerminationSignal();
 
 // A write to a pipe whose reader has gone then fails with an error instead of ending the

@@ -67,6 +67,26 @@ SocketAddress SocketAddress::Unmapped() const {
     return out;
 }
 
+bool SocketAddress::SameHost(const SocketAddress& o) const {
+    const SocketAddress a = Unmapped();
+    const SocketAddress b = o.Unmapped();
+    if (a.IsIPv4() && b.IsIPv4()) {
+        sockaddr_in x{};
+        sockaddr_in y{};
+        std::memcpy(&x, a.storage.data(), sizeof x);
+        std::memcpy(&y, b.storage.data(), sizeof y);
+        return x.sin_addr.s_addr == y.sin_addr.s_addr;
+    }
+    if (a.IsIPv6() && b.IsIPv6()) {
+        sockaddr_in6 x{};
+        sockaddr_in6 y{};
+        std::memcpy(&x, a.storage.data(), sizeof x);
+        std::memcpy(&y, b.storage.data(), sizeof y);
+        return std::memcmp(&x.sin6_addr, &y.sin6_addr, sizeof x.sin6_addr) == 0;
+    }
+    return false;
+}
+
 uint16_t SocketAddress::Port() const {
     if (IsIPv4()) {
         return ntohs(reinterpret_cast<const sockaddr_in*>(storage.data())->sin_port);
@@ -409,6 +429,12 @@ long UdpSocket::SendTo(const void* buf, size_t len, const Endpoint& to) {
     sockaddr_in sa = ToSockaddr(to);
     ssize_t n =
         ::sendto(m_iFd, buf, len, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    return n < 0 ? Fail() : static_cast<long>(n);
+}
+
+long UdpSocket::SendToAddress(const void* buf, size_t len, const SocketAddress& to) {
+    ssize_t n = ::sendto(m_iFd, buf, len, MSG_NOSIGNAL,
+                         reinterpret_cast<const sockaddr*>(to.storage.data()), to.length);
     return n < 0 ? Fail() : static_cast<long>(n);
 }
 

@@ -36,6 +36,8 @@ struct SocketAddress {
     std::string NumericHost() const;
     std::string NumericPort() const;
     bool operator==(const SocketAddress& o) const { return storage == o.storage; }
+    // The same host, whatever the ports (a mapped IPv4 address is its plain one).
+    bool SameHost(const SocketAddress& o) const;
 
     static SocketAddress FromEndpoint(const Endpoint& ep);
 };
@@ -119,6 +121,7 @@ class UdpSocket {
     static constexpr long kTimedOut = -2;
     long ReceiveWithin(void* buf, size_t len, int timeoutMs);
     long SendTo(const void* buf, size_t len, const Endpoint& to);
+    long SendToAddress(const void* buf, size_t len, const SocketAddress& to);
     long Send(const void* buf, size_t len);
 
     int LastError() const { return m_iLastError.load(); }

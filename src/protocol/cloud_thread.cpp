@@ -1,6 +1,5 @@
 // The cloud thread: serves parked requests one at a time (query, download, digest, catalogue)
 // and then answers the device through the request handling.
-#include <algorithm>
 #include <exception>
 
 #include "cloud/cloud_firmware_file.h"
@@ -11,16 +10,12 @@
 #include "protocol/service_view.h"
 #include "support/language.h"
 #include "support/log.h"
+#include "support/text_ids.h"
 
 namespace orvane {
 
 namespace {
 constexpr int kIdlePollMs = 50;
-
-// Row texts of the cloud path.
-constexpr int kTextCloudDownloaded = 112;
-constexpr int kTextCloudDownloadFailed = 113;
-constexpr int kTextCloudQueryFailed = 114;
 }  // namespace
 
 void OrvaneEngine::StartCloudThread() {
@@ -34,16 +29,14 @@ void OrvaneEngine::StartCloudThread() {
 // short; the lists are emptied even if it is missed, under their lock.
 void OrvaneEngine::StopCloudThread() {
     WaitRunThread(m_hCloudThread, "CloudFirmwareProc");
-    std::lock_guard<std::mutex> lock(m_csCloudRequest);
-    m_vecCloudRequest.clear();
-    m_vecDownloadedModel.clear();
+    m_cloudRequests.Clear();
 }
 
 int OrvaneEngine::CloudFirmwareProc(RunState& run) {
     SetThreadUiLanguage(g_iLanguage == kLanguageChinese ? kLanguageChinese : kLanguageEnglish);
     while (run.IsRunning()) {
         CloudRequest request;
-        if (!TakeCloudRequest(&request)) {
+        if (!m_cloudRequests.Take(&request)) {
             platform::SleepMs(kIdlePollMs);
             continue;
         }
@@ -59,16 +52,6 @@ int OrvaneEngine::CloudFirmwareProc(RunState& run) {
     return 0;
 }
 
-bool OrvaneEngine::TakeCloudRequest(CloudRequest* request) {
-    std::lock_guard<std::mutex> lock(m_csCloudRequest);
-    if (m_vecCloudRequest.empty()) {
-        return false;
-    }
-    *request = std::move(m_vecCloudRequest.front());
-    m_vecCloudRequest.pop_front();
-    return true;
-}
-
 void OrvaneEngine::ShowCloudStatus(const CloudRequest& request, const std::string& status) {
     IpcInfo record;
     record.szModel = request.szModel;
@@ -78,19 +61,26 @@ void OrvaneEngine::ShowCloudStatus(const CloudRequest& request, const std::strin
     Devices().UpdateDeviceTable(record);
 }
 
+namespace {
+// Stop gave up the request in hand: no failure of the device's, so its row keeps its last text
+// and nothing is raised.
+void LogAbandoned(const std::string& model) {
+    WriteLog(kLogSuggestive, "CloudFirmwareProc szModel=%s abandoned: the service stops",
+             model.c_str());
+}
+}  // namespace
+
 void OrvaneEngine::ServeCloudRequest(const CloudRequest& request, RunState& run) {
     const std::string& model = request.szModel;
-    bool downloaded = false;
-    {
-        std::lock_guard<std::mutex> lock(m_csCloudRequest);
-        downloaded = std::find(m_vecDownloadedModel.begin(), m_vecDownloadedModel.end(), model) !=
-                     m_vecDownloadedModel.end();
-    }
-    if (!downloaded) {
+    if (!m_cloudRequests.IsDownloaded(model)) {
         CloudFirmwareInfo info;
         std::string message;
         int result = QueryCloudFirmware(model, CloudQueryType(model), LanguageCode(g_iLanguage),
                                         &info, &message, &run.running);
+        if (result != kCloudQueryOk && !run.IsRunning()) {
+            LogAbandoned(model);
+            return;
+        }
         if (result != kCloudQueryOk) {
             ShowCloudStatus(request, LoadText(kTextCloudQueryFailed) + message);
             m_view.ShowMainWindow();
@@ -99,7 +89,18 @@ void OrvaneEngine::ServeCloudRequest(const CloudRequest& request, RunState& run)
         }
         const std::string folder = m_view.GetUpgradeFolder();
         std::string name;
-        result = FetchCloudFirmware(info, folder, m_cloudDownloadLimits, &run.running, &name);
+        // Only firmware of the model asked for is kept, and it replaces only firmware of that
+        // model: the service's answer names the file, the operator's files stay theirs.
+        const FirmwareCheck isWanted = [&model](const std::string& path) {
+            std::string found;
+            return ReadFirmwareModel(path, &found) && found == model;
+        };
+        result =
+            FetchCloudFirmware(info, folder, m_cloudDownloadLimits, &run.running, isWanted, &name);
+        if (result != kDownloadOk && !run.IsRunning()) {
+            LogAbandoned(model);
+            return;
+        }
         if (result != kDownloadOk && result != kDownloadMd5Error) {
             WriteLog(kLogMajor, "Failed to query firmware szModel=%s\n %s", model.c_str(),
                      GetCloudErrorText(result).c_str());
@@ -111,10 +112,7 @@ void OrvaneEngine::ServeCloudRequest(const CloudRequest& request, RunState& run)
             return;
         }
         ShowCloudStatus(request, LoadText(kTextCloudDownloaded));
-        {
-            std::lock_guard<std::mutex> lock(m_csCloudRequest);
-            m_vecDownloadedModel.push_back(model);
-        }
+        m_cloudRequests.MarkDownloaded(model);
         WithUpgradeFileInfo([&](std::vector<UpgradeFileInfo>& catalogue) {
             AddUpgradeFileInfo(catalogue, folder + "/", name);
             EraseLowerVersionFiles(catalogue);

@@ -1,6 +1,5 @@
 #include "protocol/device_message.h"
 
-#include <array>
 #include <cctype>
 #include <climits>
 #include <cstdio>
@@ -14,13 +13,6 @@ constexpr const char* kMsgKey = "Msg:";
 constexpr const char* kLineEnd = "\r\n";
 constexpr size_t kMaxField = 64;
 constexpr size_t kReplyBuffer = 1024;
-
-// Keywords in the order they are tried; the index is the type.
-constexpr std::array<const char*, 13> kMsgKeywords = {
-    "Request_ipaddr",    "Report_Downloading",    "Report_Uboot",        "Report_Kernel",
-    "Report_Filesystem", "Report_Config",         "Report_Logoboot",     "Report_App",
-    "Report_User",       "Report_LogoUpgradeing", "Report_LogoUpgraded", "Report_Param",
-    "Report_Update"};
 
 std::string Truncated(std::string s, size_t maxLen) {
     if (s.size() > maxLen) {
@@ -61,15 +53,22 @@ int GetMsgType(const std::string& msg) {
     if (end == std::string::npos) {
         return kMsgUnknown;
     }
-    // Only the first 63 bytes of the word matter: the longest keyword has 21.
-    std::string word = msg.substr(begin, std::min<size_t>(end - begin, kMaxField - 1));
-    for (size_t i = 0; i < kMsgKeywords.size(); ++i) {
-        if (word.compare(0, std::char_traits<char>::length(kMsgKeywords[i]), kMsgKeywords[i]) ==
-            0) {
-            return static_cast<int>(i);
+    // Only the first kMaxMsgWord bytes of the word matter; no keyword is longer.
+    std::string word = msg.substr(begin, std::min<size_t>(end - begin, kMaxMsgWord));
+    if (word.compare(0, std::char_traits<char>::length(kRequestKeyword), kRequestKeyword) == 0) {
+        return kMsgRequestIpaddr;
+    }
+    for (int event = 0; event < kReportStageCount; ++event) {
+        const char* keyword = kReportStages[event].szKeyword;
+        if (word.compare(0, std::char_traits<char>::length(keyword), keyword) == 0) {
+            return event + 1;
         }
     }
     return kMsgUnknown;
+}
+
+int ReportEventOfType(int type) {
+    return type > kMsgRequestIpaddr && type <= kReportStageCount ? type - 1 : -1;
 }
 
 bool IsRequestMsg(const std::string& msg) {
@@ -137,7 +136,7 @@ std::string BuildAssignReply(const AssignReply& r) {
     // Cseq + 1 in 64 bits: a device sending INT_MAX gets 2147483648 rather than a wrap.
     std::snprintf(buf, sizeof buf,
                   "%s%s\r\n%s%lld\r\n%s%s\r\n%s%s\r\n%s%s\r\n%s%s\r\n%s%s\r\n%s%s\r\n",
-                  "Msg:", "Request_ipaddr", "Cseq:", static_cast<long long>(r.iCseq) + 1,
+                  "Msg:", kRequestKeyword, "Cseq:", static_cast<long long>(r.iCseq) + 1,
                   "ServerMac:", r.szLocalMac.c_str(), "ServerIP:", r.szLocalIP.c_str(),
                   "Ipaddr:", r.szNewIp.c_str(), "IPCMac:", r.szIpcMac.c_str(),
                   "Version:", r.szVersion.c_str(), "FilePath:", r.szFileName.c_str());
@@ -146,7 +145,7 @@ std::string BuildAssignReply(const AssignReply& r) {
 
 std::string BuildNoNewVersionReply(int iCseq, const std::string& szIpcMac) {
     char buf[kReplyBuffer];
-    std::snprintf(buf, sizeof buf, "%s%s\r\n%s%lld\r\n%s%s\r\n", "Msg:", "Request_ipaddr",
+    std::snprintf(buf, sizeof buf, "%s%s\r\n%s%lld\r\n%s%s\r\n", "Msg:", kRequestKeyword,
                   "Cseq:", static_cast<long long>(iCseq) + 1, "IPCMac:", szIpcMac.c_str());
     return buf;
 }

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string>
 
+#include "protocol/report_stage.h"
+
 namespace orvane {
 
 // Devices send to this port of the chosen address; replies are broadcast to kReplyPort.
@@ -11,31 +13,25 @@ constexpr unsigned short kReplyPort = 10010;
 // Receive buffer of one datagram; texts are at most kMaxDatagram - 1 bytes.
 constexpr size_t kMaxDatagram = 2048;
 
-// Message types of the "Msg:" line, in the order the keywords are tried.
-enum MsgType {
-    kMsgRequestIpaddr = 0,
-    kMsgReportDownloading = 1,
-    kMsgReportUboot = 2,
-    kMsgReportKernel = 3,
-    kMsgReportFilesystem = 4,
-    kMsgReportConfig = 5,
-    kMsgReportLogoboot = 6,
-    kMsgReportApp = 7,
-    kMsgReportUser = 8,
-    kMsgReportLogoUpgradeing = 9,
-    kMsgReportLogoUpgraded = 10,
-    kMsgReportParam = 11,
-    kMsgReportUpdate = 12,
-    kMsgUnknown = 13,
-};
+// The "Msg:" value of an address request.
+constexpr const char* kRequestKeyword = "Request_ipaddr";
+// Bytes of the "Msg:" value that are compared with the keywords.
+constexpr int kMaxMsgWord = 63;
+
+// Message types of the "Msg:" line: the address request, then the report stages in their order
+// (type = report event + 1), then kMsgUnknown for a text that matches no keyword.
+constexpr int kMsgRequestIpaddr = 0;
+constexpr int kMsgUnknown = kReportStageCount + 1;
 
 // Reads the bytes between the first occurrence of `key` and the next CR LF into `value`.
 // 0 read; -1 maxLen <= 0; -2 the value has maxLen bytes or more; -3 no CR LF after the key;
 // -4 no key. On failure `value` is left as it was.
 int ReadFlagValue(std::string& value, int maxLen, const std::string& msg, const std::string& key);
 
-// Classifies a message by the start of its "Msg:" value (0..12), 13 when nothing matches.
+// Classifies a message by the start of its "Msg:" value, kMsgUnknown when nothing matches.
 int GetMsgType(const std::string& msg);
+// The report event of message type `type`; -1 when it is no report.
+int ReportEventOfType(int type);
 
 // True when the message is an address request (type 0).
 bool IsRequestMsg(const std::string& msg);

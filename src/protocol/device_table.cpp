@@ -1,6 +1,7 @@
 #include "protocol/device_table.h"
 
 #include "protocol/device_message.h"
+#include "protocol/report_stage.h"
 #include "protocol/service_view.h"
 #include "support/log.h"
 
@@ -52,13 +53,13 @@ void DeviceTable::Notify(DeviceTableChange::Kind kind, int row) {
     DeviceTableChange change;
     change.kind = kind;
     if (row >= 0) {
-        change.iRow = row;
+        change.rowIndex = row;
         change.row = m_vecRows[row];
     }
     {
         std::lock_guard<std::mutex> count(m_csCount);
-        change.iSuccessCount = m_iSuccessCount;
-        change.iFailCount = m_iFailCount;
+        change.successCount = m_iSuccessCount;
+        change.failCount = m_iFailCount;
     }
     m_view.OnDeviceTableChanged(change);
 }
@@ -88,6 +89,13 @@ bool DeviceTable::CountOutcome(IpcInfo& stored, bool finished, int state, Device
     return true;
 }
 
+namespace {
+// Every report merges, and anyone can send reports: these lines come one a second per kind.
+LogRateLimit g_mergeLines;
+LogRateLimit g_listFullLines;
+LogRateLimit g_newRowLines;
+}  // namespace
+
 // The whole merge runs under the table's lock, the row count included: two threads merging
 // at once can then neither give one device two rows nor two rows one number.
 void DeviceTable::UpdateDeviceTable(IpcInfo r) {
@@ -95,13 +103,15 @@ void DeviceTable::UpdateDeviceTable(IpcInfo r) {
     const int found = FindRecord(r.szMac);
     const int itemCount = static_cast<int>(m_vecRows.size());
     const int shownAt = found >= 0 ? m_vecIpcInfo[found].nIndex : -1;
-    WriteLog(kLogMajor, "#####1111 mac=%s, bFindInfo=%d, stIpcInfo.nIndex=%d, iItemCount=%d",
-             r.szMac.c_str(), found >= 0 ? 1 : 0, shownAt, itemCount);
+    WriteLogLimited(g_mergeLines, kLogMajor,
+                    "#####1111 mac=%s, bFindInfo=%d, stIpcInfo.nIndex=%d, iItemCount=%d",
+                    r.szMac.c_str(), found >= 0 ? 1 : 0, shownAt, itemCount);
     const bool firstRow = found >= 0 && itemCount == 0;
     const bool ownRow = found >= 0 && shownAt >= 0 && shownAt < itemCount;
     if (!firstRow && !ownRow && itemCount >= m_iMaxRows) {
-        WriteLog(kLogMajor, "UpdateDeviceTable device list full (%d rows), mac=%s dropped",
-                 itemCount, r.szMac.c_str());
+        WriteLogLimited(g_listFullLines, kLogMajor,
+                        "UpdateDeviceTable device list full (%d rows), mac=%s dropped", itemCount,
+                        r.szMac.c_str());
         return;
     }
 
@@ -113,10 +123,7 @@ void DeviceTable::UpdateDeviceTable(IpcInfo r) {
         stored.szStatus = r.szStatus;
         stored.szSchedule = r.szSchedule;
         stored.szState = r.szState;
-        // Recorders end with the update stage, cameras (and devices of unknown kind) with
-        // the file system.
-        const int lastEvent = stored.iDeviceKind == 1 ? 11 : 3;
-        if (r.iEvent == lastEvent && state == 0) {
+        if (IsLastStage(stored.iDeviceKind, r.iEvent) && state == 0) {
             stored.bFinished = true;
         }
         st = stored;
@@ -142,9 +149,9 @@ void DeviceTable::UpdateDeviceTable(IpcInfo r) {
         counted =
             CountOutcome(m_vecIpcInfo[found], st.bFinished && IsOngoingState(state), state, texts);
     } else {
-        WriteLog(kLogMajor,
-                 "#####2222 mac=%s, bFindInfo=%d, stIpcInfo.nIndex=%d, iItemCount=%d\r\n",
-                 r.szMac.c_str(), found >= 0 ? 1 : 0, shownAt, itemCount);
+        WriteLogLimited(g_newRowLines, kLogMajor,
+                        "#####2222 mac=%s, bFindInfo=%d, stIpcInfo.nIndex=%d, iItemCount=%d\r\n",
+                        r.szMac.c_str(), found >= 0 ? 1 : 0, shownAt, itemCount);
         m_vecRows.push_back(DeviceRow{std::to_string(itemCount + 1), r.szModel, r.szIpAddr,
                                       r.szStatus, r.szSchedule, r.szPreVersion, std::string()});
         if (found >= 0) {

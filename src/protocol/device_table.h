@@ -6,15 +6,17 @@
 #include <string>
 #include <vector>
 
+#include "protocol/report_stage.h"
+
 namespace orvane {
 
 class ServiceView;
 
 // One device record of the device table.
 struct IpcInfo {
-    int32_t iDeviceKind = 2;  // 0 camera firmware, 1 recorder firmware, 2 not known yet
-    bool bFinished = false;   // the last stage reported success
-    int32_t nIndex = -1;      // row of the device list showing this record, -1 for none
+    int32_t iDeviceKind = kDeviceKindUnknown;  // decides the last stage (report_stage.h)
+    bool bFinished = false;                    // the last stage reported success
+    int32_t nIndex = -1;  // row of the device list showing this record, -1 for none
     std::string szModel;
     std::string szMac;  // the key records are found by; emptied once the outcome is counted
     std::string szIpAddr;
@@ -23,7 +25,7 @@ struct IpcInfo {
     std::string szStatus;
     std::string szPreVersion;       // the device's whole "Version:" value
     std::string szUpgradedVersion;  // version of the firmware sent, shown on success only
-    int32_t iEvent = 0;             // report event 0..11 the record was made from
+    int32_t iEvent = 0;             // report event the record was made from
     // Its outcome has been counted. A report with an empty MAC still finds a retired record;
     // this keeps such a report from counting that device a second time.
     bool bCounted = false;
@@ -38,21 +40,25 @@ constexpr int kMaxDeviceRows = 10000;
 // upgraded version.
 constexpr int kDeviceColumns = 7;
 using DeviceRow = std::array<std::string, kDeviceColumns>;
+// The columns' header texts.
+constexpr int kDeviceColumnTexts[kDeviceColumns] = {
+    kTextColumnId,       kTextColumnModel,      kTextColumnIpAddress,      kTextColumnStatus,
+    kTextColumnSchedule, kTextColumnPreVersion, kTextColumnUpgradedVersion};
 
 // What changed in the model, as a value a front-end can keep: the texts are copies taken
 // when the change was made.
 struct DeviceTableChange {
     enum Kind {
-        kRowAdded,     // row iRow appended (or inserted as row 0 into an empty list)
-        kRowChanged,   // texts of row iRow rewritten
+        kRowAdded,     // row rowIndex appended (or inserted as row 0 into an empty list)
+        kRowChanged,   // texts of row rowIndex rewritten
         kRowsCleared,  // every row deleted (Clear List, Start)
         kCounters,     // a counter changed or both were reset
     };
     Kind kind = kRowChanged;
-    int iRow = -1;          // kRowAdded, kRowChanged
-    DeviceRow row;          // kRowAdded, kRowChanged: the row's texts after the change
-    int iSuccessCount = 0;  // both counters after the change, for every kind
-    int iFailCount = 0;
+    int rowIndex = -1;     // kRowAdded, kRowChanged
+    DeviceRow row;         // kRowAdded, kRowChanged: the row's texts after the change
+    int successCount = 0;  // both counters after the change, for every kind
+    int failCount = 0;
 };
 
 // The device table (records) and the device list (rows of seven texts) with the two

@@ -39,11 +39,12 @@ void OrvaneEngine::HandleDispatchMessage(DispatchMessage& msg) {
             const std::string text(p->szRecvBuf);
             int type = GetMsgType(text);
             WriteLog(kLogInfo, "#QMDebug GetMsgType %d start======", type);
-            if (type >= kMsgReportDownloading && type <= kMsgReportUpdate) {
+            const int event = ReportEventOfType(type);
+            if (event >= 0) {
                 if (m_hooks.report) {
-                    m_hooks.report(type - 1, text);
+                    m_hooks.report(event, text);
                 } else {
-                    ReportMsgProc(type - 1, text);
+                    ReportMsgProc(event, text);
                 }
             }
             WriteLog(kLogInfo, "#QMDebug GetMsgType %d end======", type);

@@ -9,14 +9,19 @@
 #include "protocol/service_view.h"
 #include "support/language.h"
 #include "support/log.h"
+#include "support/text_ids.h"
 
 namespace orvane {
 
 namespace {
 constexpr int kListenWaitMs = 2000;
-constexpr int kBindFailedText = 165;
 constexpr int64_t kDropLineIntervalMs = 1000;
 constexpr int kFailedWaitPauseMs = 200;
+// Empty datagrams, a full report queue and stray types are anyone's to cause: one line a
+// second per kind.
+LogRateLimit g_receiveErrorLines;
+LogRateLimit g_postFailedLines;
+LogRateLimit g_notRequestLines;
 }  // namespace
 
 int OrvaneEngine::ListenIPCPortProc(RunState& run) {
@@ -34,7 +39,7 @@ int OrvaneEngine::ListenIPCPortProc(RunState& run) {
                  sock.LastError());
         sock.Close();
         SetListenState(-1);
-        m_view.ShowErrorText(kBindFailedText);
+        m_view.ShowErrorText(kTextBindFailed);
         return -3;
     }
     SetListenState(1);
@@ -55,8 +60,9 @@ int OrvaneEngine::ListenIPCPortProc(RunState& run) {
         // One byte stays zero so the text is always terminated; a longer datagram is cut.
         long n = sock.ReceiveFrom(szRecvBuf, sizeof szRecvBuf - 1, nullptr);
         if (n <= 0) {
-            WriteLog(kLogMajor, "ListenIPCPortProc recvfrom error, iRet=%d, WSAGetLastError=%d", 1,
-                     n < 0 ? sock.LastError() : 0);
+            WriteLogLimited(g_receiveErrorLines, kLogMajor,
+                            "ListenIPCPortProc recvfrom error, iRet=%d, WSAGetLastError=%d", 1,
+                            n < 0 ? sock.LastError() : 0);
             continue;
         }
         WriteLog(kLogInfo, "#QMDebug ListenIPCPortProc recvfrom szRecvBuf=%s", szRecvBuf);
@@ -156,7 +162,7 @@ void OrvaneEngine::PostDatagram(RunState& run, const char* text) {
         posted = false;  // the queue could not grow; the record went with the message
     }
     if (!posted) {
-        WriteLog(kLogGeneral, "PostThreadMessage fail");
+        WriteLogLimited(g_postFailedLines, kLogGeneral, "PostThreadMessage fail");
     }
 }
 
@@ -171,7 +177,8 @@ int OrvaneEngine::RequestIpMsgProc(ThreadInfo* info) {
             WriteLog(kLogInfo, "*%d* Enter RequestIpMsgProc,message %s!", seq, text.c_str());
         }
         if (!IsRequestMsg(text)) {
-            WriteLog(kLogGeneral, "*%d* RequestIpMsgProc pMsgType not Request_ipaddr", seq);
+            WriteLogLimited(g_notRequestLines, kLogGeneral,
+                            "*%d* RequestIpMsgProc pMsgType not Request_ipaddr", seq);
             info->running = 0;
             return -3;
         }

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <deque>
 #include <functional>
 #include <list>
 #include <map>
@@ -14,6 +13,7 @@
 #include "cloud/cloud_download.h"
 #include "firmware/upgrade_file_info.h"
 #include "platform/thread.h"
+#include "protocol/cloud_request_queue.h"
 #include "protocol/device_message.h"
 #include "protocol/device_table.h"
 #include "protocol/ip_allocator.h"
@@ -29,18 +29,6 @@ class OrvaneEngine;
 constexpr unsigned WM_OTHRE_MSG = 0x0400 + 100;      // a datagram for the report handling
 constexpr unsigned WM_QUIT_DISPATCH = 0x0400 + 101;  // leave the dispatch loop
 constexpr unsigned WM_RESCAN_FOLDER = 0x0400 + 102;  // rebuild the firmware catalogue
-
-// A device request parked for the cloud thread: the deferred arguments of
-// assignIPAndFirmware, keyed by the model.
-struct CloudRequest {
-    std::string szKey;  // the model once more
-    std::string szVersion;
-    std::string szModel;
-    std::string szVerNum;
-    std::string szMac;
-    int iSequence = 0;
-    int iCseq = 0;
-};
 
 // What Start hands the engine.
 struct ServiceConfig {
@@ -133,9 +121,9 @@ class OrvaneEngine final {
     void RequestIpaddrProc(const std::string& text, int sequence);
     // Handles one report on the dispatcher thread: 0, or -1 to -7 for a report dropped.
     int ReportMsgProc(int event, const std::string& text);
-    // The status text of report event 0..11 and state code 0..7 in the calling thread's
-    // language (left as it was where the stage has none); raises the window for a failure.
-    // -1 for an event or state out of range.
+    // The status text of a report event (kReportStages) and state code 0..7 in the calling
+    // thread's language (left as it was where the stage has none); raises the window for a
+    // failure. -1 for an event or state out of range.
     int GetIPCStateText(int event, int state, std::string& text);
 
     // Looks the model up in the catalogue and copies the chosen record into `out`: 0 chosen;
@@ -149,8 +137,8 @@ class OrvaneEngine final {
     // The device table and list with the counters, shared by both front-ends.
     DeviceTable& Devices() { return m_deviceTable; }
     const DeviceTable& Devices() const { return m_deviceTable; }
-    // A copy of the requests parked for the cloud thread, oldest first.
-    std::deque<CloudRequest> PendingCloudRequests();
+    // The requests parked for the cloud thread.
+    const CloudRequestQueue& CloudRequests() const { return m_cloudRequests; }
 
     // Waits until the listener has bound port 10011: 1 listening, -1 it failed, 0 still
     // pending after timeoutMs.
@@ -189,8 +177,8 @@ class OrvaneEngine final {
     size_t LiveThreadCount() const;
 
   private:
-    // Appends the request to m_vecCloudRequest (dropped, logged, when 1000 wait already)
-    // and shows the device's "Cloud firmware download" row.
+    // Parks the request for the cloud thread (dropped, logged, when the queue is full) and
+    // shows the device's "Cloud firmware download" row.
     void ParkCloudRequest(int sequence, int cseq, const std::string& version,
                           const std::string& model, const std::string& verNum,
                           const std::string& mac);
@@ -200,7 +188,6 @@ class OrvaneEngine final {
     void RebuildCatalogue();
     void StartCloudThread();
     void StopCloudThread();
-    bool TakeCloudRequest(CloudRequest* request);
     void ServeCloudRequest(const CloudRequest& request, RunState& run);
     void ShowCloudStatus(const CloudRequest& request, const std::string& status);
     void StartFolderWatcher();
@@ -246,11 +233,7 @@ class OrvaneEngine final {
     mutable std::condition_variable m_cvCatalogueRebuilt;
     unsigned m_uCatalogueRebuilds = 0;  // guarded by m_csUpgradeFileInfo
 
-    // Requests parked for the cloud thread (FIFO) and the models it downloaded this run; held
-    // only to append or take one element, never together with another engine lock.
-    std::mutex m_csCloudRequest;
-    std::deque<CloudRequest> m_vecCloudRequest;
-    std::vector<std::string> m_vecDownloadedModel;
+    CloudRequestQueue m_cloudRequests;
     DownloadLimits m_cloudDownloadLimits;
 
     HandlerHooks m_hooks;

@@ -3,6 +3,7 @@
 #include "protocol/service_view.h"
 #include "support/language.h"
 #include "support/log.h"
+#include "support/text_ids.h"
 
 namespace orvane {
 
@@ -16,19 +17,16 @@ constexpr int kVersionLimit = 256;
 constexpr int kCseqLimit = 16;
 constexpr int kMacLimit = 64;
 
-constexpr int kCloudDownloadText = 111;  // "Cloud firmware download"
-constexpr int kLatestText = 166;         // "It is already the latest version"
-constexpr int kLowerText = 167;          // "The target firmware version is lower"
-
-// Requests wait here until the cloud thread takes them one download at a time; devices ask
-// again every few seconds, so without a bound a busy network would grow the queue for good.
-constexpr size_t kMaxCloudRequests = 1000;
+// Lines that any host can repeat at will by sending requests: one a second per kind.
+LogRateLimit g_malformedRequestLines;
+LogRateLimit g_cloudQueueFullLines;
 
 }  // namespace
 
 void OrvaneEngine::RequestIpaddrProc(const std::string& text, int sequence) {
     if (text.empty()) {
-        WriteLog(kLogSuggestive, "*%d* %s pMsgType == NULL, return", sequence, kRequestName);
+        WriteLogLimited(g_malformedRequestLines, kLogSuggestive, "*%d* %s pMsgType == NULL, return",
+                        sequence, kRequestName);
         return;
     }
     std::string version;
@@ -36,20 +34,23 @@ void OrvaneEngine::RequestIpaddrProc(const std::string& text, int sequence) {
     std::string mac;
     int ret = ReadFlagValue(version, kVersionLimit, text, "Version:");
     if (ret != 0) {
-        WriteLog(kLogSuggestive, "*%d* %s ReadFlagValue(IPC_VERSION) error, iRet=%d", sequence,
-                 kRequestName, ret);
+        WriteLogLimited(g_malformedRequestLines, kLogSuggestive,
+                        "*%d* %s ReadFlagValue(IPC_VERSION) error, iRet=%d", sequence, kRequestName,
+                        ret);
         return;
     }
     ret = ReadFlagValue(cseq, kCseqLimit, text, "Cseq:");
     if (ret != 0) {
-        WriteLog(kLogSuggestive, "*%d* %s ReadFlagValue(IPC_CSEQ) error, iRet=%d", sequence,
-                 kRequestName, ret);
+        WriteLogLimited(g_malformedRequestLines, kLogSuggestive,
+                        "*%d* %s ReadFlagValue(IPC_CSEQ) error, iRet=%d", sequence, kRequestName,
+                        ret);
         return;
     }
     ret = ReadFlagValue(mac, kMacLimit, text, "IPCMac:");
     if (ret != 0) {
-        WriteLog(kLogSuggestive, "*%d* %s ReadFlagValue(IPC_MAC) error, iRet=%d", sequence,
-                 kRequestName, ret);
+        WriteLogLimited(g_malformedRequestLines, kLogSuggestive,
+                        "*%d* %s ReadFlagValue(IPC_MAC) error, iRet=%d", sequence, kRequestName,
+                        ret);
         return;
     }
     std::string model;
@@ -112,7 +113,7 @@ bool OrvaneEngine::assignIPAndFirmware(int sequence, int cseq, bool cloudAllowed
             info.szPreVersion = version;
             info.szModel = model;
             info.szMac = mac;
-            info.szStatus = LoadText(found == 2 ? kLatestText : kLowerText);
+            info.szStatus = LoadText(found == 2 ? kTextLatestVersion : kTextLowerVersion);
             m_deviceTable.UpdateDeviceTable(info);
         }
         return true;
@@ -151,31 +152,19 @@ bool OrvaneEngine::assignIPAndFirmware(int sequence, int cseq, bool cloudAllowed
 void OrvaneEngine::ParkCloudRequest(int sequence, int cseq, const std::string& version,
                                     const std::string& model, const std::string& verNum,
                                     const std::string& mac) {
-    size_t waiting = 0;
-    {
-        std::lock_guard<std::mutex> lock(m_csCloudRequest);
-        waiting = m_vecCloudRequest.size();
-        if (waiting < kMaxCloudRequests) {
-            m_vecCloudRequest.push_back(
-                CloudRequest{model, version, model, verNum, mac, sequence, cseq});
-        }
-    }
-    if (waiting >= kMaxCloudRequests) {
-        WriteLog(kLogMajor, "*%d* %s %zu cloud requests waiting, request of %s dropped", sequence,
-                 kAssignName, waiting, mac.c_str());
+    if (!m_cloudRequests.Park(CloudRequest{model, version, model, verNum, mac, sequence, cseq})) {
+        // The queue never holds more than its bound, so a refusal means it is full.
+        WriteLogLimited(g_cloudQueueFullLines, kLogMajor,
+                        "*%d* %s %zu cloud requests waiting, request of %s dropped", sequence,
+                        kAssignName, kMaxCloudRequests, mac.c_str());
         return;
     }
     IpcInfo info;
     info.szPreVersion = version;
-    info.szStatus = LoadText(kCloudDownloadText);
+    info.szStatus = LoadText(kTextCloudDownloading);
     info.szModel = model;
     info.szMac = mac;
     m_deviceTable.AddCloudDevice(info);
-}
-
-std::deque<CloudRequest> OrvaneEngine::PendingCloudRequests() {
-    std::lock_guard<std::mutex> lock(m_csCloudRequest);
-    return m_vecCloudRequest;
 }
 
 }  // namespace orvane

@@ -19,7 +19,7 @@ class ServiceView {
     virtual void OnDeviceTableChanged(const DeviceTableChange& change) = 0;
     // Bring the window to the front (a device reported a failure).
     virtual void ShowMainWindow() = 0;
-    // Show an error box with a string-table text (e.g. 165, port bind failed).
+    // Show an error box with a string-table text (e.g. kTextBindFailed).
     virtual void ShowErrorText(int textId) = 0;
 
     // The three check boxes, read live at the moment of use.

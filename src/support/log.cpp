@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "platform/clock.h"
 #include "platform/file.h"
@@ -25,6 +26,8 @@ std::atomic<int> g_iLogThreshold{0};
 std::mutex g_csLogFile;
 char g_szLogPath[260] = {};
 
+std::atomic<uint64_t> g_llLogMaxBytes{0};
+
 }  // namespace
 
 void InitLog(int level, const char* path) {
@@ -38,10 +41,26 @@ void InitLog(int level, const char* path) {
     }
 }
 
-void WriteLog(int level, const char* format, ...) {
-    if (level > g_iLogThreshold.load() || level >= kLevelCount || level < 0) {
+namespace {
+
+bool IsLogged(int level) {
+    return level <= g_iLogThreshold.load() && level < kLevelCount && level >= 0;
+}
+
+// Called with g_csLogFile held, before a line of `length` bytes is appended.
+void RotateIfFull(const char* path, size_t length) {
+    const uint64_t cap = g_llLogMaxBytes.load();
+    if (cap == 0) {
         return;
     }
+    const int64_t size = platform::PathSize(path);
+    if (size > 0 && static_cast<uint64_t>(size) + length + 2 > cap) {
+        const std::string kept = std::string(path) + ".1";
+        std::rename(path, kept.c_str());  // a failure leaves the file growing, not lost lines
+    }
+}
+
+void WriteLine(int level, const char* suffix, const char* format, va_list args) {
     platform::LocalTime t = platform::GetLocalTime();
     char line[kMaxLogLine + 2] = {};
     int prefix =
@@ -52,16 +71,63 @@ void WriteLog(int level, const char* format, ...) {
     }
     // The line is cut at kMaxLogLine characters: the formatter stops there and terminates.
     size_t room = kMaxLogLine + 1 - static_cast<size_t>(prefix);
-    va_list args;
-    va_start(args, format);
     FormatLogMessage(line + prefix, room, format, args);
-    va_end(args);
+    if (suffix) {
+        const size_t used = std::strlen(line);
+        std::snprintf(line + used, sizeof line - 1 - used, "%s", suffix);
+    }
 
     std::lock_guard<std::mutex> lock(g_csLogFile);
     if (g_szLogPath[0] == '\0') {
         return;
     }
-    AppendLogLine(g_szLogPath, line, std::strlen(line));
+    const size_t length = std::strlen(line);
+    RotateIfFull(g_szLogPath, length);
+    AppendLogLine(g_szLogPath, line, length);
+}
+
+}  // namespace
+
+void WriteLog(int level, const char* format, ...) {
+    if (!IsLogged(level)) {
+        return;
+    }
+    va_list args;
+    va_start(args, format);
+    WriteLine(level, nullptr, format, args);
+    va_end(args);
+}
+
+void SetLogMaxBytes(uint64_t maxBytes) {
+    g_llLogMaxBytes = maxBytes;
+}
+
+bool LogRateLimit::Allow(int64_t nowMs, int* leftOut) {
+    std::lock_guard<std::mutex> lock(m_csLimit);
+    if (m_bWritten && nowMs - m_iLastMs < 1000) {
+        ++m_iLeftOut;
+        return false;
+    }
+    *leftOut = m_iLeftOut;
+    m_iLeftOut = 0;
+    m_iLastMs = nowMs;
+    m_bWritten = true;
+    return true;
+}
+
+void WriteLogLimited(LogRateLimit& kind, int level, const char* format, ...) {
+    int leftOut = 0;
+    if (!IsLogged(level) || !kind.Allow(platform::MonotonicMs(), &leftOut)) {
+        return;
+    }
+    char suffix[64] = {};
+    if (leftOut > 0) {
+        std::snprintf(suffix, sizeof suffix, " (%d more like it left out)", leftOut);
+    }
+    va_list args;
+    va_start(args, format);
+    WriteLine(level, suffix[0] ? suffix : nullptr, format, args);
+    va_end(args);
 }
 
 void AppendLogLine(const char* path, const char* text, size_t length) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <mutex>
 
 namespace orvane {
 
@@ -32,5 +34,30 @@ void WriteLog(int level, const char* format, ...) __attribute__((format(printf, 
 
 // Appends `length` bytes of text and CR LF: three open attempts 50 ms apart, then gives up.
 void AppendLogLine(const char* path, const char* text, size_t length);
+
+// Caps the log file: a line that would take it past `maxBytes` first renames it to the same
+// name with ".1" (replacing the one before) and starts a new file. 0 leaves it uncapped.
+void SetLogMaxBytes(uint64_t maxBytes);
+
+// One kind of log line that anyone on the network can cause at will (a refused or malformed
+// datagram): at most one such line a second is written, and the next one written says how
+// many were left out meanwhile. Define one per kind, usually static at its call site.
+class LogRateLimit {
+  public:
+    // Whether a line may be written at `nowMs` (a monotonic clock); when it may, `leftOut`
+    // receives the count of lines left out since the last one written, and the count starts
+    // again.
+    bool Allow(int64_t nowMs, int* leftOut);
+
+  private:
+    std::mutex m_csLimit;
+    int64_t m_iLastMs = 0;
+    bool m_bWritten = false;
+    int m_iLeftOut = 0;
+};
+
+// WriteLog for a line of a rate-limited kind. A line below the threshold is not counted.
+void WriteLogLimited(LogRateLimit& kind, int level, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
 
 }  // namespace orvane

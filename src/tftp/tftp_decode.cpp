@@ -1,8 +1,11 @@
 #include "tftp/tftp_decode.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "support/log.h"
 #include "tftp/tftpd_proc.h"
@@ -24,6 +27,80 @@ TftpDecodeResult Answer(TftpTransfer& t, int code) {
     return TftpDecodeResult::kAnswered;
 }
 
+bool EqualsNoCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// Whether `realPath` (canonical: the file a read opened, or the folder and name an upload
+// would put in place) is one of the program's own files or lies in one of its folders. Names
+// are compared in any letter case and by identity, so a link, a hard link or a case-folding
+// file system does not lead around it; a protected file that does not exist yet (the log's
+// rotated copy) is compared by its folder and name.
+bool IsOwnFile(const std::vector<std::string>& protectedPaths, const std::string& realPath) {
+    struct Own {
+        std::string real;
+        platform::FileIdentity id;
+        bool exists;
+    };
+    std::vector<Own> own;
+    for (const std::string& p : protectedPaths) {
+        Own o{platform::RealPath(p), {}, false};
+        if (o.real.empty()) {
+            const size_t slash = p.rfind('/');
+            const std::string folder = slash == std::string::npos ? "." : p.substr(0, slash + 1);
+            const std::string realFolder = platform::RealPath(folder);
+            if (realFolder.empty()) {
+                continue;
+            }
+            o.real = realFolder + (realFolder == "/" ? "" : "/") + p.substr(slash + 1);
+        } else {
+            o.exists = platform::IdentifyFile(o.real, &o.id);
+        }
+        own.push_back(o);
+    }
+    // The path itself, then each folder above it: a protected folder covers what lies beneath.
+    std::string at = realPath;
+    while (at.size() > 1) {
+        platform::FileIdentity id;
+        const bool exists = platform::IdentifyFile(at, &id);
+        for (const Own& o : own) {
+            if (EqualsNoCase(at, o.real) || (exists && o.exists && id == o.id)) {
+                return true;
+            }
+        }
+        at = at.substr(0, at.rfind('/'));
+    }
+    return false;
+}
+
+// Lines any host can cause at will: one a second at most, each kind.
+LogRateLimit g_ownFileLines;
+LogRateLimit g_controlNameLines;
+
+TftpDecodeResult RefuseOwnFile(TftpTransfer& t) {
+    WriteLogLimited(g_ownFileLines, kLogGeneral,
+                    "Error EACCESS on file %s: the program's own file is never %s",
+                    t.fileName.c_str(), t.opcode == kTftpRrq ? "served" : "replaced");
+    SendTftpError(t, kTftpErrAccess);
+    return TftpDecodeResult::kAnswered;
+}
+
+// The last part of a normalised name.
+std::string BaseName(const std::string& name) {
+    const size_t slash = name.rfind('/');
+    return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+bool HasControlBytes(const std::string& name) {
+    return std::any_of(name.begin(), name.end(), [](char c) {
+        const auto b = static_cast<unsigned char>(c);
+        return b < 0x20 || b == 0x7F;
+    });
+}
+
 // Opens the temporary file of an upload beside the file it will replace; false when the
 // client has been answered with an ERROR.
 bool OpenUpload(TftpTransfer& t, const std::string& fullName, const std::string& realRoot) {
@@ -34,6 +111,12 @@ bool OpenUpload(TftpTransfer& t, const std::string& fullName, const std::string&
     std::string realParent = platform::RealPath(parent);
     if (!realParent.empty() && !platform::IsPathInsideRoot(realRoot, realParent)) {
         RefuseAccess(t, EACCES);
+        return false;
+    }
+    if (!realParent.empty() &&
+        IsOwnFile(t.settings->protectedPaths,
+                  realParent + (realParent == "/" ? "" : "/") + fullName.substr(slash + 1))) {
+        RefuseOwnFile(t);
         return false;
     }
     if (!t.upload.Open(fullName)) {
@@ -68,6 +151,11 @@ bool OpenRequestedFile(TftpTransfer& t, const std::string& fullName) {
     if (!platform::IsPathInsideRoot(realRoot, realFile)) {
         t.file.Close();
         RefuseAccess(t, EACCES);
+        return false;
+    }
+    if (IsOwnFile(t.settings->protectedPaths, realFile)) {
+        t.file.Close();
+        RefuseOwnFile(t);
         return false;
     }
     int64_t size = t.file.Size();
@@ -117,9 +205,20 @@ TftpDecodeResult DecodeTftpRequest(TftpTransfer& t) {
         return Answer(t, kTftpErrAccess);
     }
 
+    // A name with control bytes would be offered to devices and shown as it is.
+    if (!isRead && HasControlBytes(f.fileName)) {
+        WriteLogLimited(g_controlNameLines, kLogGeneral,
+                        "Write request for file <%s> refused: control character in the name",
+                        f.fileName.c_str());
+        return Answer(t, kTftpErrAccess);
+    }
+
     t.fileName = NormaliseTftpName(f.fileName);
     if (IsRefusedTftpName(t.fileName)) {
         return RefuseAccess(t, ENOTDIR);
+    }
+    if (platform::IsReplacementTempName(BaseName(t.fileName))) {
+        return RefuseOwnFile(t);  // another upload's file before it takes its place
     }
     const std::string fullName = JoinTftpPath(t.settings->root, t.fileName);
     WriteLog(kLogInfo, "final name : <%s>", fullName.c_str());

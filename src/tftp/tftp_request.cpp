@@ -114,7 +114,10 @@ const char* TftpErrorText(int code) {
 }
 
 size_t BuildTftpError(uint8_t* buf, size_t cap, int code) {
-    const char* text = TftpErrorText(code);
+    return BuildTftpError(buf, cap, code, TftpErrorText(code));
+}
+
+size_t BuildTftpError(uint8_t* buf, size_t cap, int code, const char* text) {
     size_t len = 5 + std::strlen(text);
     if (cap < len) {
         return 0;

@@ -42,6 +42,8 @@ const char* TftpErrorText(int code);
 
 // Builds an ERROR packet (opcode, code, text, NUL) in buf; its length, 0 when cap is too small.
 size_t BuildTftpError(uint8_t* buf, size_t cap, int code);
+// The same with a text of the caller's.
+size_t BuildTftpError(uint8_t* buf, size_t cap, int code, const char* text);
 
 struct TftpOption {
     std::string name;

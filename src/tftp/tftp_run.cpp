@@ -21,6 +21,10 @@ constexpr int kReapWaitMs = 10000;
 constexpr int kFailedWaitPauseMs = 200;
 constexpr int kDuplicateDelayMs = 250;
 constexpr int kConnectFailDelayMs = 1000;
+// A worker's stack: a transfer needs a few KiB (its buffers live in its record), and a
+// thousand workers at the system's default would reserve 8 GiB of address space.
+constexpr size_t kWorkerStackBytes = 256 * 1024;
+constexpr const char* kTooManyFromAddress = "too many transfers from this address";
 
 // Steps 4 to 8 of a worker: its own socket connected to the client, then the transfer.
 void ServeRequest(TftpTransfer& t) {
@@ -64,6 +68,41 @@ bool ReleaseRecord(std::unique_ptr<TftpTransfer> record, int waitMs) {
     return true;
 }
 
+// One worker's life: a permanent worker serves one request after another until the run ends,
+// a dynamic one serves one. It touches its record and `shared` only.
+int WorkerThread(TftpRunShared& shared, TftpTransfer& t) {
+    bool lowered = false;
+    for (;;) {
+        if (t.permanent.load()) {
+            t.wake.Wait();
+            // The wait has no time limit, so it only ends signalled (result 0); the system
+            // error is what this thread's last failed call left.
+            WriteLog(kLogDebug0, "tftp permanent thread signalled %d (%d)\n", 0, errno);
+        }
+        if (!shared.Serving()) {
+            break;
+        }
+        if (!lowered) {
+            platform::LowerCurrentThreadPriority();
+            lowered = true;
+        }
+        ServeRequest(t);
+        if (!t.permanent.load()) {
+            break;
+        }
+        t.busy = 0;
+        if (!shared.Serving()) {
+            break;
+        }
+    }
+    WriteLog(kLogDebug0, "tftp worker thread leaving %d\n", t.threadId.load());
+    t.busy = 0;
+    // The main thread removes finished dynamic records when woken. It waits for this thread
+    // to end right after, so nothing that would delay the end follows.
+    shared.wake.Set();
+    return 0;
+}
+
 }  // namespace
 
 TftpRun::TftpRun(std::shared_ptr<const TftpSettings> settings,
@@ -71,12 +110,13 @@ TftpRun::TftpRun(std::shared_ptr<const TftpSettings> settings,
     : m_szBindAddress(settings->bindAddress),
       m_iPort(settings->port),
       m_counters(std::move(counters)),
-      m_settings(std::move(settings)) {}
+      m_settings(std::move(settings)),
+      m_shared(std::make_shared<TftpRunShared>()) {}
 
 TftpRun::~TftpRun() = default;
 
 bool TftpRun::Begin() {
-    return m_wake.IsValid() && m_hMainThread.Start([this] { return MainThread(); });
+    return m_shared->wake.IsValid() && m_hMainThread.Start([this] { return MainThread(); });
 }
 
 bool TftpRun::WaitStarted(int waitMs) {
@@ -96,47 +136,16 @@ std::shared_ptr<const TftpSettings> TftpRun::Settings() {
 }
 
 bool TftpRun::End(int waitMs) {
-    m_bRunning = false;
-    m_wake.Set();
+    m_shared->running = false;
+    m_shared->wake.Set();
     return m_hMainThread.Wait(waitMs);
-}
-
-int TftpRun::WorkerThread(TftpTransfer& t) {
-    bool lowered = false;
-    for (;;) {
-        if (t.permanent.load()) {
-            t.wake.Wait();
-            // The wait has no time limit, so it only ends signalled (result 0); the system
-            // error is what this thread's last failed call left.
-            WriteLog(kLogDebug0, "tftp permanent thread signalled %d (%d)\n", 0, errno);
-        }
-        if (!Serving()) {
-            break;
-        }
-        if (!lowered) {
-            platform::LowerCurrentThreadPriority();
-            lowered = true;
-        }
-        ServeRequest(t);
-        if (!t.permanent.load()) {
-            break;
-        }
-        t.busy = 0;
-        if (!Serving()) {
-            break;
-        }
-    }
-    WriteLog(kLogDebug0, "tftp worker thread leaving %d\n", t.threadId.load());
-    t.busy = 0;
-    // The main thread removes finished dynamic records when woken. It waits for this thread
-    // to end right after, so nothing that would delay the end follows.
-    m_wake.Set();
-    return 0;
 }
 
 bool TftpRun::StartWorker(TftpTransfer* t) {
     t->threadId = ++m_counters->threadNumber;
-    return t->thread.Start([this, t] { return WorkerThread(*t); });
+    platform::ThreadOptions options;
+    options.stackBytes = kWorkerStackBytes;
+    return t->thread.Start([shared = m_shared, t] { return WorkerThread(*shared, *t); }, options);
 }
 
 void TftpRun::PublishRecordCount() {
@@ -188,6 +197,47 @@ const TftpTransfer* TftpRun::RunningTransferOf(const TftpTransfer& t) const {
     return nullptr;
 }
 
+// Records that hold a transfer or a thread not yet collected: every one but the idle
+// permanent ones, which a limit below the permanent workers' number would otherwise fill.
+size_t TftpRun::RecordsInUse() const {
+    size_t n = 0;
+    for (const auto& r : m_listRecords) {
+        n += r->busy.load() || !r->permanent.load();
+    }
+    return n;
+}
+
+// Transfers under way for the host `t`'s request came from, whatever their ports.
+size_t TftpRun::TransfersFrom(const TftpTransfer& t) const {
+    size_t n = 0;
+    for (const auto& r : m_listRecords) {
+        n += r.get() != &t && r->busy.load() && r->requestFrom.SameHost(t.requestFrom);
+    }
+    return n;
+}
+
+// A request beyond the record limit is read and dropped unanswered: the device asks again, and
+// a slot has usually freed by then.
+void TftpRun::DropRequest(platform::UdpSocket& listen) {
+    uint8_t discard[kTftpPacketSize];
+    platform::SocketAddress from;
+    listen.ReceiveFromAddress(discard, sizeof discard, &from);
+    WriteLogLimited(m_dropLines, kLogMajor,
+                    "max number of threads reached, connection from %s dropped",
+                    from.Unmapped().NumericHost().c_str());
+}
+
+// A request beyond the transfers one address may hold is answered at once from the listening
+// socket: no record, no thread, and the client stops asking.
+void TftpRun::RefuseRequest(platform::UdpSocket& listen, const TftpTransfer& t) {
+    uint8_t packet[64];
+    const size_t len =
+        BuildTftpError(packet, sizeof packet, kTftpErrUndefined, kTooManyFromAddress);
+    listen.SendToAddress(packet, len, t.requestFrom);
+    WriteLogLimited(m_refuseLines, kLogMajor, "%s %s: request refused", kTooManyFromAddress,
+                    t.requestFrom.Unmapped().NumericHost().c_str());
+}
+
 TftpTransfer* TftpRun::PickRecord() {
     for (auto& r : m_listRecords) {
         if (r->permanent.load() && !r->busy.load()) {
@@ -209,12 +259,8 @@ void TftpRun::DropRecord(TftpTransfer* t) {
 
 void TftpRun::AcceptRequest(platform::UdpSocket& listen) {
     std::shared_ptr<const TftpSettings> settings = Settings();
-    if (m_listRecords.size() >= settings->maxTransfers) {
-        uint8_t discard[kTftpPacketSize];
-        platform::SocketAddress from;
-        listen.ReceiveFromAddress(discard, sizeof discard, &from);
-        WriteLog(kLogGeneral, "max number of threads reached, connection from %s dropped",
-                 from.Unmapped().NumericHost().c_str());
+    if (RecordsInUse() >= settings->maxTransfers) {
+        DropRequest(listen);
         return;
     }
     TftpTransfer* t = PickRecord();
@@ -236,6 +282,11 @@ void TftpRun::AcceptRequest(platform::UdpSocket& listen) {
                  peer.NumericHost().c_str(), peer.NumericPort().c_str());
         WriteLog(kLogInfo, "transfer %d answers it already, request dropped",
                  running->transferNumber);
+        DropRecord(t);
+        return;
+    }
+    if (TransfersFrom(*t) >= t->settings->transfersPerAddress) {
+        RefuseRequest(listen, *t);
         DropRecord(t);
         return;
     }
@@ -281,7 +332,7 @@ void TftpRun::CreatePermanentWorkers() {
 
 void TftpRun::StopWorkers() {
     WriteLog(kLogInfo, "signalling worker threads\n");
-    m_bWorkersEnd = true;
+    m_shared->workersEnd = true;
     for (auto& r : m_listRecords) {
         if (r->busy.load()) {
             CancelTftpTransfer(*r);
@@ -317,10 +368,10 @@ int TftpRun::MainThread() {
     }
     m_cvStarted.notify_all();
 
-    while (listening && m_bRunning.load()) {
-        int ready =
-            platform::WaitForAny({listen.Handle(), m_wake.Handle()}, TftpConfig::kMainWaitMs);
-        if (!m_bRunning.load()) {
+    while (listening && m_shared->running.load()) {
+        int ready = platform::WaitForAny({listen.Handle(), m_shared->wake.Handle()},
+                                         TftpConfig::kMainWaitMs);
+        if (!m_shared->running.load()) {
             break;
         }
         if (ready == 0) {
@@ -329,7 +380,7 @@ int TftpRun::MainThread() {
         // Looked at on every pass, not only when the socket is quiet: under a stream of
         // requests the socket is always ready first, and finished workers would then hold
         // their records (and the record limit) for as long as the stream lasts.
-        if (ready >= 0 && m_wake.Consume()) {
+        if (ready >= 0 && m_shared->wake.Consume()) {
             RemoveFinishedRecords();
         }
         if (ready == -2) {

@@ -15,6 +15,7 @@
 #include "platform/thread.h"
 #include "platform/udp_socket.h"
 #include "platform/wake_event.h"
+#include "support/log.h"
 #include "tftp/tftp_request.h"
 #include "tftp/tftp_settings.h"
 
@@ -30,10 +31,25 @@ struct TftpCounters {
     std::atomic<size_t> records{0};
 };
 
+// What the workers share with their run's main thread. Each worker holds it, so one that misses
+// its stop wait still finds it after the run is freed.
+struct TftpRunShared {
+    std::atomic<bool> running{true};
+    // Set when the main thread collects its workers, also when it ends without a listening
+    // socket while `running` stays set: a woken worker must then end, not serve an empty
+    // record.
+    std::atomic<bool> workersEnd{false};
+    // Wakes the main thread: a stop, or a finished dynamic worker to remove.
+    platform::WakeEvent wake;
+
+    bool Serving() const { return running.load() && !workersEnd.load(); }
+};
+
 // The main thread that accepts requests on the listening socket, the transfer records and the
-// worker threads (the permanent ones, and dynamic ones up to the record limit). Everything the
-// main thread and the workers use lives here: a run whose main thread misses the stop wait is
-// never freed, so a late thread never touches released memory.
+// worker threads (the permanent ones, and dynamic ones up to the record limit). A run whose
+// main thread misses the stop wait is never freed; a worker that misses its wait keeps its
+// record for good and holds the shared part of the run, so a late thread never touches
+// released memory.
 class TftpRun {
   public:
     TftpRun(std::shared_ptr<const TftpSettings> settings, std::shared_ptr<TftpCounters> counters);
@@ -61,10 +77,8 @@ class TftpRun {
         int64_t second = -1;
     };
 
-    bool Serving() const { return m_bRunning.load() && !m_bWorkersEnd.load(); }
     std::shared_ptr<const TftpSettings> Settings();
     int MainThread();
-    int WorkerThread(TftpTransfer& t);
     bool StartWorker(TftpTransfer* t);
     void CreatePermanentWorkers();
     void StopWorkers();
@@ -75,6 +89,10 @@ class TftpRun {
     void PublishRecordCount();
     bool RememberRequest(const TftpTransfer& t);
     const TftpTransfer* RunningTransferOf(const TftpTransfer& t) const;
+    size_t RecordsInUse() const;
+    size_t TransfersFrom(const TftpTransfer& t) const;
+    void DropRequest(platform::UdpSocket& listen);
+    void RefuseRequest(platform::UdpSocket& listen, const TftpTransfer& t);
 
     const std::string m_szBindAddress;
     const int m_iPort;
@@ -83,19 +101,16 @@ class TftpRun {
     std::mutex m_csSettings;  // guards m_settings, replaced by a Start on a running service
     std::shared_ptr<const TftpSettings> m_settings;
 
-    std::atomic<bool> m_bRunning{true};
-    // Set when the main thread collects its workers, also when it ends without a listening
-    // socket while m_bRunning stays set: a woken worker must then end, not serve an empty
-    // record.
-    std::atomic<bool> m_bWorkersEnd{false};
+    const std::shared_ptr<TftpRunShared> m_shared;
     std::mutex m_csStarted;
     std::condition_variable m_cvStarted;
     bool m_bStarted = false;
-    platform::WakeEvent m_wake;
 
     // Changed by the main thread only.
     std::list<std::unique_ptr<TftpTransfer>> m_listRecords;
     DuplicateMemory m_duplicate;
+    LogRateLimit m_dropLines;    // requests beyond the record limit
+    LogRateLimit m_refuseLines;  // requests beyond the transfers of one address
 
     // Last: started after everything above exists.
     platform::Thread m_hMainThread;

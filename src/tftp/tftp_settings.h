@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace orvane {
 
@@ -12,7 +13,12 @@ struct TftpConfig {
     static constexpr int kPort = 69;
     static constexpr int kTimeoutSeconds = 5;
     static constexpr int kRetransmitLimit = 6;
-    static constexpr size_t kRecordLimit = 100;
+    // Transfer records at most unless told otherwise: a shelf of devices powered on at once.
+    static constexpr size_t kRecordLimit = 1000;
+    static constexpr size_t kMinRecordLimit = 1;
+    static constexpr size_t kMaxRecordLimit = 4096;
+    // Transfers at once from one client address: one host must not take every record.
+    static constexpr size_t kTransfersPerAddress = 8;
     static constexpr int kPermanentWorkers = 30;
     static constexpr int kMainWaitMs = 2000;
     static constexpr size_t kMaxRoot = 259;
@@ -36,8 +42,17 @@ struct TftpSettings {
     // Length in ms of one second of the transfers' time-outs; tests shorten it so that a
     // silent client's six waits pass in a moment.
     int secondMs = 1000;
-    // Transfer records at most, idle permanent ones included; a request beyond is dropped.
+    // Transfers at once (finished ones whose thread is not yet collected included); a request
+    // beyond is dropped.
     size_t maxTransfers = TftpConfig::kRecordLimit;
+    // Transfers at once from one client address; a request beyond gets ERROR 0. Benchmarks
+    // whose clients all share one address raise it.
+    size_t transfersPerAddress = TftpConfig::kTransfersPerAddress;
+    // Files and folders never served nor replaced: the program's own (its settings, its log,
+    // its crash records, the program file). A folder covers everything beneath it. Compared
+    // with what a request really reaches (links resolved, the same file under another name
+    // or letter case included), so the names may be given as the program knows them.
+    std::vector<std::string> protectedPaths;
 };
 
 }  // namespace orvane

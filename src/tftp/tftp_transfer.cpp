@@ -10,6 +10,7 @@ void TftpTransfer::Reset(std::shared_ptr<const TftpSettings> serviceSettings, in
                          int number, int64_t now) {
     settings = std::move(serviceSettings);
     timeoutSeconds = timeout;
+    answered = false;
     transferNumber = number;
     blockSize = kTftpSegment;
     file.Close();

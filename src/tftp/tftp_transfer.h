@@ -77,7 +77,10 @@ struct TftpTransfer {
     TftpRetransmitTimer rtt;
     int unacked = 0;
     uint32_t blockSize = kTftpSegment;
-    int timeoutSeconds = 5;
+    int timeoutSeconds = 5;  // as negotiated; see `answered`
+    // The client has acknowledged (or, uploading, sent) its first block: until then a time-out
+    // longer than the service's own is not in force.
+    bool answered = false;
     int mode = kTftpModeOctet;
     uint32_t fileSize = 0;
     std::array<uint8_t, kTftpDataBuffer> data{};

@@ -37,10 +37,18 @@ bool Fail(TftpTransfer& t, int code) {
     return false;
 }
 
+// The time-out in force. Until the client's first answer (the ACK of the OACK or of DATA 1, an
+// upload's first DATA) a longer time-out than the service's own is not: a request asking
+// 255 s and never answering would hold its record for twenty minutes. A shorter one is, since
+// such a client resends and gives up on its own short clock. The asked one applies after.
+int TimeoutInForce(const TftpTransfer& t) {
+    return t.answered ? t.timeoutSeconds : std::min(t.timeoutSeconds, TftpConfig::kTimeoutSeconds);
+}
+
 // The time-out schedule's wait after `timeouts` consecutive time-outs: a quarter, a half,
 // then the whole time-out.
 int64_t ScheduleWaitMs(const TftpTransfer& t, int timeouts) {
-    const int whole = t.timeoutSeconds;
+    const int whole = TimeoutInForce(t);
     const int seconds = timeouts == 0 ? (whole + 3) / 4 : (timeouts == 1 ? (whole + 1) / 2 : whole);
     return int64_t{seconds} * t.settings->secondMs;
 }
@@ -87,6 +95,7 @@ void NoteTimeout(TftpTransfer& t, bool scheduleTimeout) {
 // device answers it at once, while each block may cost it a flash write, and a wait learnt
 // from the OACK would resend the first blocks to every slow device.
 void NoteAnswered(TftpTransfer& t) {
+    t.answered = true;
     if (!(t.opcode == kTftpRrq && t.awaitedBlock == 0)) {
         t.rtt.Answered(platform::MonotonicMs());
     }

@@ -37,42 +37,56 @@ std::string Summary(const WindowSettings& s) {
            " all=" + std::to_string(s.bShowAllDevices) +
            " lang=" + std::to_string(s.iLanguageSelection) +
            " test=" + std::to_string(s.bTestMode) + " log=" + std::to_string(s.iLogSwitch) +
-           " tftp=" + std::to_string(s.bTftpWrite);
+           " tftp=" + std::to_string(s.bTftpWrite) + " max=" + std::to_string(s.iTftpMaxTransfers);
 }
 
 // Catches the rules of window initialisation: a missing file must give the program's folder
 // and unticked boxes (not the keys' defaults) and create nothing; a present one defaults two
 // boxes to 1, takes the Firmware folder for an empty Path, skips empty pieces, ignores a
 // CurSelPath beyond the list and an AppLanguage outside 0..2, honours TestMode and LogSwitch
-// although never written, and takes uploads (TftpWrite) unless turned off.
+// although never written, takes uploads only with TftpWrite=1, and keeps TftpMaxTransfers
+// within 1..4096 (0, negative or not a number: the default 1000). With --config, a file that
+// names no folder (or none) gives the Firmware folder beside it, never the settings' folder.
 TEST(AppConfigTest, InitialisationRules) {
     struct Case {
         const char* content;  // null: no Config.ini
         const char* expected;
+        bool configGiven = false;
     } cases[] = {
-        {nullptr, "found=0 folders=@ sel=0 forced=0 ip=0 all=0 lang=-1 test=0 log=0 tftp=1"},
+        {nullptr,
+         "found=0 folders=@ sel=0 forced=0 ip=0 all=0 lang=-1 test=0 log=0 tftp=0 max=1000"},
         {"[CNFINFO]\n",
-         "found=1 folders=@/Firmware sel=0 forced=1 ip=0 all=1 lang=0 test=0 log=0 tftp=1"},
+         "found=1 folders=@/Firmware sel=0 forced=1 ip=0 all=1 lang=0 test=0 log=0 tftp=0 "
+         "max=1000"},
         {"[CNFINFO]\nPath=|@/a||@/b|@/c|\nCurSelPath=2\nForcedUpgradeVerison=0\nIPCheck=1\n"
-         "ShowAllDev=0\nAppLanguage=2\n",
-         "found=1 folders=@/a|@/b|@/c sel=2 forced=0 ip=1 all=0 lang=2 test=0 log=0 tftp=1"},
-        {"[CNFINFO]\nPath=@/a|@/b|@/c\nCurSelPath=5\n",
-         "found=1 folders=@/a|@/b|@/c sel=-1 forced=1 ip=0 all=1 lang=0 test=0 log=0 tftp=1"},
-        {"[CNFINFO]\nPath=@/a\nAppLanguage=7\nTestMode=1\nLogSwitch=1\nTftpWrite=0\n",
-         "found=1 folders=@/a sel=0 forced=1 ip=0 all=1 lang=-1 test=1 log=1 tftp=0"},
+         "ShowAllDev=0\nAppLanguage=2\nTftpMaxTransfers=250\n",
+         "found=1 folders=@/a|@/b|@/c sel=2 forced=0 ip=1 all=0 lang=2 test=0 log=0 tftp=0 "
+         "max=250"},
+        {"[CNFINFO]\nPath=@/a|@/b|@/c\nCurSelPath=5\nTftpMaxTransfers=99999\n",
+         "found=1 folders=@/a|@/b|@/c sel=-1 forced=1 ip=0 all=1 lang=0 test=0 log=0 tftp=0 "
+         "max=4096"},
+        {"[CNFINFO]\nPath=@/a\nAppLanguage=7\nTestMode=1\nLogSwitch=1\nTftpWrite=0\n"
+         "TftpMaxTransfers=-5\n",
+         "found=1 folders=@/a sel=0 forced=1 ip=0 all=1 lang=-1 test=1 log=1 tftp=0 max=1000"},
+        {"[CNFINFO]\nPath=@/a\nTftpWrite=1\n",
+         "found=1 folders=@/a sel=0 forced=1 ip=0 all=1 lang=0 test=0 log=0 tftp=1 max=1000"},
+        {nullptr,
+         "found=0 folders=@/Firmware sel=0 forced=0 ip=0 all=0 lang=-1 test=0 log=0 tftp=0 "
+         "max=1000",
+         true},
         {"[CNFINFO]\nPath=@/a|@/b\nCurSelPath=-1\n",  // a saved -1 reads as the first entry
-         "found=1 folders=@/a|@/b sel=0 forced=1 ip=0 all=1 lang=0 test=0 log=0 tftp=1"},
+         "found=1 folders=@/a|@/b sel=0 forced=1 ip=0 all=1 lang=0 test=0 log=0 tftp=0 max=1000"},
     };
     for (const Case& c : cases) {
         test::TempDir dir;
         if (c.content != nullptr) {
             dir.Write("Config.ini", At(c.content, dir.Path()));
         }
-        WindowSettings s = LoadWindowSettings(dir.File("Config.ini"), dir.Path());
+        WindowSettings s = LoadWindowSettings(dir.File("Config.ini"), dir.Path(), c.configGiven);
         EXPECT_EQ(Summary(s), At(c.expected, dir.Path()));
         EXPECT_EQ(fs::exists(dir.File("Config.ini")), c.content != nullptr);
         EXPECT_EQ(fs::exists(dir.File("Firmware")),
-                  c.content && std::string(c.content) == "[CNFINFO]\n");
+                  c.configGiven || (c.content && std::string(c.content) == "[CNFINFO]\n"));
     }
 }
 

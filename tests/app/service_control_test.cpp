@@ -29,7 +29,7 @@ TEST(ServiceControlTest, StartCreatesFolderAndRecordsReachability) {
         test::RecordingView view;
         OrvaneEngine engine(view);
         engine.SetNetConnected(std::string(status) != "200");  // the opposite of what is due
-        ServiceControl control(engine, dir.File("Config.ini"));
+        ServiceControl control(engine, view, dir.File("Config.ini"));
         StartSettings settings;
         settings.szLocalIP = "127.0.0.1";
         settings.szUpgradeFolder = folder;
@@ -43,42 +43,59 @@ TEST(ServiceControlTest, StartCreatesFolderAndRecordsReachability) {
     unsetenv("CURL_CA_BUNDLE");
 }
 
-// Catches Start going on without a folder (text 161, and nothing checked, saved or started)
-// or without a MAC, Start keeping the last run's rows, records or counts, and a refused Start
+// Catches Start going on without a folder (text 161, and nothing checked, saved or started),
+// with a folder every LAN host must not be given ("/", a system folder, also through a link)
+// or one that is no folder (a file, a missing nested path; never replaced by another), or
+// without a MAC; Start keeping the last run's rows, records or counts, and a refused Start
 // clearing them: both front-ends rely on the shared sequence for this.
 TEST(ServiceControlTest, RefusedStartKeepsTheDevicesAStartedOneClearsThem) {
     ORVANE_REQUIRE_PRIVATE_NETWORK();
     test::TempDir dir;
     test::RecordingView view;
     OrvaneEngine engine(view);
-    ServiceControl control(engine, dir.File("Config.ini"));
+    ServiceControl control(engine, view, dir.File("Config.ini"));
     IpcInfo failed;
     failed.szMac = "aa";
     failed.szState = "6";
     engine.Devices().UpdateDeviceTable(failed);  // a row and a record
     engine.Devices().UpdateDeviceTable(failed);  // a failure counted
     ASSERT_EQ(engine.Devices().FailCount(), 1);
+    dir.Write("file.bin", "x");
+    fs::create_symlink("/etc", dir.File("etc-link"));
     struct Case {
         const char* ip;
-        const char* folder;
+        const char* folder;  // inside the test's folder unless absolute
         bool started;
         bool checked;
-        int textId;
+        StartRefusal refusal;
+        const char* message;  // the start of the refusal's text
     } cases[] = {
-        {"127.0.0.1", "", false, false, 161},
-        {"192.0.2.1", "fw", false, true, 0},  // no MAC for this address
-        {"127.0.0.1", "fw", true, true, 0},
+        {"127.0.0.1", "", false, false, StartRefusal::kNoFolder, ""},
+        {"127.0.0.1", "/", false, false, StartRefusal::kBadFolder,
+         "The upgrade file directory / is a system folder"},
+        {"127.0.0.1", "/etc", false, false, StartRefusal::kBadFolder,
+         "The upgrade file directory /etc is a system"},
+        {"127.0.0.1", "/usr/share/x", false, false, StartRefusal::kBadFolder,
+         "The upgrade file directory /usr/share/x is a system"},
+        {"127.0.0.1", "etc-link", false, false, StartRefusal::kBadFolder,
+         "The upgrade file directory /"},
+        {"127.0.0.1", "file.bin", false, false, StartRefusal::kBadFolder,
+         "The upgrade file directory /"},
+        {"127.0.0.1", "a/b/c", false, false, StartRefusal::kBadFolder,
+         "The upgrade file directory /"},
+        {"192.0.2.1", "fw", false, true, StartRefusal::kNoMac, ""},  // no MAC for this address
+        {"127.0.0.1", "fw", true, true, StartRefusal::kNone, ""},
     };
     for (const Case& c : cases) {
         StartSettings settings;
         settings.szLocalIP = c.ip;
-        settings.szUpgradeFolder = *c.folder ? dir.File(c.folder) : "";
+        settings.szUpgradeFolder = *c.folder == '/' || !*c.folder ? c.folder : dir.File(c.folder);
         const StartResult result = control.Start(settings);
-        EXPECT_EQ(result.bStarted, c.started) << c.ip;
-        EXPECT_EQ(result.bCloudChecked, c.checked) << c.ip;
-        if (c.textId != 0) {
-            EXPECT_EQ(result.iTextId, c.textId);
-        }
+        EXPECT_EQ(result.bStarted, c.started) << c.folder;
+        EXPECT_EQ(result.bCloudChecked, c.checked) << c.folder;
+        EXPECT_EQ(result.eRefusal, c.refusal) << c.folder;
+        EXPECT_EQ(result.szMessage.rfind(c.message, 0), 0u) << result.szMessage;
+        EXPECT_NE(result.szMessage.empty(), *c.message != 0) << c.folder;
         EXPECT_EQ(engine.IsRunning(), c.started) << c.ip;
         EXPECT_EQ(fs::exists(dir.File("Config.ini")), c.started) << c.ip;
         EXPECT_EQ(engine.Devices().RowCount(), c.started ? 0 : 1) << c.ip;
@@ -86,6 +103,9 @@ TEST(ServiceControlTest, RefusedStartKeepsTheDevicesAStartedOneClearsThem) {
         EXPECT_EQ(engine.Devices().FailCount(), c.started ? 0 : 1) << c.ip;
     }
     control.Stop();
+    EXPECT_FALSE(fs::exists("/usr/share/x"));
+    EXPECT_FALSE(fs::exists(dir.File("a")));
+    EXPECT_TRUE(fs::is_regular_file(dir.File("file.bin")));
 }
 
 }  // namespace

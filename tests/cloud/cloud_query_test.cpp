@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -127,6 +128,19 @@ TEST_F(UpdateServiceTest, TransportFailures) {
     EXPECT_EQ(Query("M100"), kCloudConnectFailed);
     EXPECT_FALSE(IsCloudReachable());
     setenv("ORVANE_UPDATE_HOST", "127.0.0.1", 1);
+}
+
+// Catches a reachability check that holds Start for as long as a host that took the
+// connection (TLS included) stays silent: the whole check has a 4 s deadline.
+TEST_F(UpdateServiceTest, SilentHostIsGivenUpWithinTheDeadline) {
+    m_service.Reply(kGoodReply);  // starts the request log afresh
+    m_service.RootStatus("silent");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(IsCloudReachable());
+    // Generous: the deadline is 4 s, a check without one waits 30 s or more.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(m_service.Requests().size(), 1u);  // the check got as far as its request
+    m_service.Release();
 }
 
 // Catches a reachability check that accepts any status, or one that ignores the CA file.

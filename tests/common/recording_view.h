@@ -11,7 +11,7 @@
 namespace orvane::test {
 
 // A ServiceView that records what the engine told it and lets tests set the check boxes.
-class RecordingView : public ServiceView {
+class RecordingView : public CopiedSettingsView {
   public:
     void OnDeviceTableChanged(const DeviceTableChange&) override { ++m_iTableChanges; }
     void ShowMainWindow() override { ++m_iRaises; }
@@ -19,18 +19,6 @@ class RecordingView : public ServiceView {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_vecErrors.push_back(textId);
         m_cv.notify_all();
-    }
-    bool IsForcedUpgrade() const override { return m_bForced.load(); }
-    bool IsShowAllDevices() const override { return m_bShowAll.load(); }
-    bool IsIpCheck() const override { return m_bIpCheck.load(); }
-    std::string GetUpgradeFolder() const override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_szFolder;
-    }
-
-    void SetFolder(const std::string& folder) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_szFolder = folder;
     }
     // Waits up to timeoutMs for an error box; its text id, or 0.
     int WaitError(int timeoutMs) {
@@ -40,9 +28,6 @@ class RecordingView : public ServiceView {
         return m_vecErrors.empty() ? 0 : m_vecErrors.front();
     }
 
-    std::atomic<bool> m_bForced{false};
-    std::atomic<bool> m_bShowAll{false};
-    std::atomic<bool> m_bIpCheck{false};
     std::atomic<int> m_iTableChanges{0};
     std::atomic<int> m_iRaises{0};
 
@@ -50,7 +35,6 @@ class RecordingView : public ServiceView {
     mutable std::mutex m_mutex;
     std::condition_variable m_cv;
     std::vector<int> m_vecErrors;
-    std::string m_szFolder;
 };
 
 }  // namespace orvane::test

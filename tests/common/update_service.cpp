@@ -12,15 +12,17 @@ namespace {
 constexpr int kStartWaitMs = 15000;
 }
 
-bool UpdateService::Start(const std::string& folder, int port) {
+bool UpdateService::Start(const std::string& folder, int port, const std::string& address) {
     m_szFolder = folder;
-    if (RunCommand({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+    // A second service on the same folder shares the first one's certificate.
+    if (!std::ifstream(CertificatePath()).good() &&
+        RunCommand({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
                     "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", KeyPath(), "-out",
                     CertificatePath(), "-days", "2", "-subj", "/CN=127.0.0.1", "-addext",
                     "subjectAltName=IP:127.0.0.1"}) != 0) {
         return false;
     }
-    if (!Launch({std::to_string(port), CertificatePath(), KeyPath(), folder})) {
+    if (!Launch({std::to_string(port), CertificatePath(), KeyPath(), folder, address})) {
         return false;
     }
     setenv("ORVANE_UPDATE_HOST", "127.0.0.1", 1);

@@ -15,7 +15,9 @@ namespace orvane::test {
 class UpdateService {
   public:
     // False when the certificate could not be made or the service did not start listening.
-    bool Start(const std::string& folder, int port = 443);
+    // `address` is where it listens; its certificate always names 127.0.0.1 (made once per
+    // folder: services started on one folder share it, and their replies).
+    bool Start(const std::string& folder, int port = 443, const std::string& address = "127.0.0.1");
     // The same replies as plain HTTP on `address`:`port` (a download server); the client's
     // settings are left alone.
     bool StartPlain(const std::string& folder, const std::string& address, int port);

@@ -2,12 +2,13 @@
 """A stand-in update service for tests: HTTPS on 127.0.0.1, keep-alive, replies from files.
 With CERT "-" it is a plain HTTP server instead (a download server), on ADDR.
 
-Usage: update_service.py PORT CERT KEY DIR [ADDR]
+Usage: update_service.py PORT CERT KEY DIR [ADDR]  (ADDR defaults to 127.0.0.1)
 
 Every request head is appended to DIR/requests.log as received, followed by a line "----".
-Requests for "/" get DIR/root_status (default 200). Other requests get status DIR/status
+Requests for "/" get DIR/root_status (default 200; "silent": no answer at all). Other requests get status DIR/status
 (default 200) and the bytes of DIR/reply; DIR/mode may say "hangup" (close without a reply),
-"truncate" (announce more body than is sent, then close), "hold" (send half the body, then
+"truncate" (announce more body than is sent, then close), "huge" (announce 3 GiB, send the
+body, then close), "hold" (send half the body, then
 wait until DIR/release exists or the client goes) or "reset" (send half the body, then
 reset the connection). Prints "listening" once bound.
 """
@@ -54,6 +55,9 @@ def serve(conn, folder):
             if target == b"/":
                 status = read_file(folder, "root_status", b"200").strip()
                 body = b"ok"
+                if status == b"silent":  # the request read, never an answer
+                    hold(conn, folder)
+                    return
             else:
                 if mode == b"hangup":
                     return
@@ -62,6 +66,8 @@ def serve(conn, folder):
             if target == b"/":
                 mode = b""
             length = len(body) + (1000 if mode == b"truncate" else 0)
+            if mode == b"huge":
+                length = 3 << 30
             head = (b"HTTP/1.1 " + status + b" X\r\nContent-Type: application/json\r\n"
                     + b"Content-Length: " + str(length).encode() + b"\r\n\r\n")
             if mode in (b"hold", b"reset"):
@@ -75,7 +81,7 @@ def serve(conn, folder):
                 conn.sendall(body[half:])
                 continue
             conn.sendall(head + body)
-            if mode == b"truncate":
+            if mode in (b"truncate", b"huge"):
                 return
     except (OSError, ssl.SSLError):
         pass

@@ -29,20 +29,6 @@ std::vector<std::string> SplitTabs(const std::string& line) {
 
 }  // namespace
 
-bool WaitInterfaceUp(const std::string& name) {
-    for (int i = 0; i < 300; ++i) {
-        std::vector<platform::NetInterface> all;
-        platform::ListNetInterfaces(&all);
-        for (const auto& nif : all) {
-            if (nif.szName == name && nif.bUp) {
-                return true;
-            }
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-
 std::map<std::string, std::string> DevsimFields(const std::string& out, int index) {
     std::stringstream lines(out);
     std::string line;
@@ -96,7 +82,11 @@ int TableLines::CompleteRows() const {
 void RoadTest::SetUp() {
     ORVANE_REQUIRE_PRIVATE_NETWORK();
     ASSERT_TRUE(m_peer.Ok());
-    ASSERT_TRUE(WaitInterfaceUp(m_peer.LocalInterface()));
+    ASSERT_TRUE(m_peer.WaitLocalRunning());
+    // Gone with the peer's namespace and its link, so the next test meets neither.
+    ASSERT_EQ(m_peer.Exec({SystemTool("ip"), "route", "add", "local", kDeviceRange, "dev", "lo"}),
+              0);
+    ASSERT_EQ(RunCommand({SystemTool("ip"), "route", "add", kDeviceRange, "via", "10.77.0.2"}), 0);
     std::filesystem::create_directory(m_dir.File("fw"));
     InstallProgram("orvane", m_dir.Path());
 }
@@ -133,8 +123,8 @@ void RoadTest::StartOrvane(const std::string& configIni) {
 
 int RoadTest::Devsim(const std::vector<std::string>& args, std::string* out, int timeoutMs) {
     std::vector<std::string> argv = {
-        SystemTool("ip"), "netns", "exec", m_peer.Name(), BinDir() + "/orvane-devsim",
-        "--server",       kServer};
+        SystemTool("ip"), "netns", "exec",          m_peer.Name(), BinDir() + "/orvane-devsim",
+        "--server",       kServer, "--source-from", kFirstDevice};
     argv.insert(argv.end(), args.begin(), args.end());
     return RunCommand(argv, out, timeoutMs);
 }

@@ -12,10 +12,6 @@
 
 namespace orvane::test {
 
-// Waits (bounded) until the interface is up: a veth's carrier follows its peer a moment later,
-// and a start before it would be refused.
-bool WaitInterfaceUp(const std::string& name);
-
 // key=value fields of line `index` (0 the summary, 1 the resends) of the simulator's output.
 std::map<std::string, std::string> DevsimFields(const std::string& out, int index = 0);
 
@@ -34,10 +30,14 @@ struct TableLines {
 };
 
 // Orvane --headless serving 10.77.0.1 in the test's namespace, its firmware in fw/, the
-// devices (orvane-devsim) in a peer namespace at 10.77.0.2.
+// devices (orvane-devsim) in a peer namespace at 10.77.0.2. Each device fetches its file from
+// an address of its own in 10.78.0.0/16 (routed to the peer), as devices that took the
+// addresses Orvane gave them do: Orvane holds only a few transfers per address at once.
 class RoadTest : public testing::Test {
   protected:
     static constexpr const char* kServer = "10.77.0.1";
+    static constexpr const char* kDeviceRange = "10.78.0.0/16";
+    static constexpr const char* kFirstDevice = "10.78.0.1";
     static constexpr int kWaitMs = 10000;
 
     void SetUp() override;

@@ -33,7 +33,7 @@ class CatalogueEngineTest : public ::testing::Test {
         SetFmwTraceOutput(nullptr);
         InitLog(kLogInfo, m_dir.File("Upgrade.log").c_str());
         std::filesystem::create_directory(Folder());
-        m_view.SetFolder(Folder());
+        m_view.SetUpgradeFolder(Folder());
     }
     void TearDown() override {
         m_engine.StopService();

@@ -9,6 +9,7 @@
 #include "common/netns.h"
 #include "common/temp_dir.h"
 #include "common/update_service.h"
+#include "common/wait_until.h"
 #include "engine_harness.h"
 #include "platform/udp_socket.h"
 #include "protocol/orvane_engine.h"
@@ -54,7 +55,7 @@ class CloudThreadTest : public ::testing::Test {
         ASSERT_TRUE(m_device.Open() && m_device.SetReuseAddress() &&
                     m_device.Bind(Endpoint{0, 10010}));
         fs::create_directory(m_folder);
-        m_view.SetFolder(m_folder);
+        m_view.SetUpgradeFolder(m_folder);
         m_engine.SetCloudDownloadLimits(DownloadLimits{2000, 2000, 500});
         m_engine.SetNetConnected(true);
         ASSERT_TRUE(m_engine.StartService(ServiceConfig{"127.0.0.1", kServerMac, m_folder}));
@@ -101,10 +102,7 @@ class CloudThreadTest : public ::testing::Test {
     }
     // Waits up to kWaitMs for the download server to see a request.
     bool WaitDownloadRequest() const {
-        for (int i = 0; i < kWaitMs / 20 && m_files.Requests().empty(); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return !m_files.Requests().empty();
+        return test::WaitUntil([this] { return !m_files.Requests().empty(); }, kWaitMs);
     }
     std::vector<std::string> FolderNames() const {
         std::vector<std::string> names;
@@ -144,9 +142,11 @@ TEST_F(CloudThreadTest, FailuresAreShownAndTheThreadServesTheNextRequest) {
          "Cloud firmware query failed:no firmware"},
         {"D1", QueryReply("D1", firmware), "gone", "404", "", failed + "Server reject"},
         {"D3", QueryReply("D3", firmware), "tampered firmware", "200", "", failed + "MD5 error"},
-        {"D4", QueryReply("D4", firmware), firmware, "200", "hold", failed + "Request failed"},
         {"D5", QueryReply("D5", firmware), firmware, "200", "reset", failed + "Request failed"},
         {"D6", QueryReply("../x", firmware), firmware, "200", "", failed + "downlaod error"},
+        {"D7", QueryReply("D7%41", firmware), firmware, "200", "", failed + "downlaod error"},
+        // Verified, but firmware of M200 where Z9 was asked for: not kept, not catalogued.
+        {"Z9", QueryReply("Z9_V2", firmware), firmware, "200", "", failed + "downlaod error"},
         {"M200", QueryReply("M200_V2", firmware), firmware, "200", "",
          "The cloud firmware is downloaded successfully."},
     };
@@ -185,7 +185,8 @@ TEST_F(CloudThreadTest, TwoDevicesOfOneModelShareOneDownload) {
     EXPECT_EQ(m_files.Requests().size(), 1u);
 }
 
-// Catches a Stop that waits out a download in hand, or one that leaves its partial file.
+// Catches a Stop that waits out a download in hand, leaves its partial file, or shows the
+// abandoned download as the device's failure (a row text, a raised window).
 TEST_F(CloudThreadTest, StopAbandonsARunningDownload) {
     m_engine.StopService();
     m_engine.SetCloudDownloadLimits(DownloadLimits{});  // 30 s for each next byte
@@ -195,11 +196,14 @@ TEST_F(CloudThreadTest, StopAbandonsARunningDownload) {
     m_files.Reply(firmware, "200", "hold");
     Ask("M400", "mac-a");
     ASSERT_TRUE(WaitDownloadRequest());
+    const int raises = m_view.m_iRaises.load();
     const auto start = std::chrono::steady_clock::now();
     m_engine.StopService();
     // Generous: an abandoned download takes a fraction of a second, a waited-out one 10 s.
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_TRUE(FolderNames().empty());
+    EXPECT_TRUE(WaitStatus("M400", "Cloud firmware download"));
+    EXPECT_EQ(m_view.m_iRaises.load(), raises);
 }
 
 }  // namespace

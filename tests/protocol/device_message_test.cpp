@@ -13,24 +13,24 @@ TEST(GetMsgTypeTest, ClassifiesByKeywordPrefixInTableOrder) {
         int type;
     } cases[] = {
         {"Msg:Request_ipaddr\r\n", 0},
-        {"Msg:Request_ipaddrXYZ\r\n", 0},  // trailing letters ignored
-        {"msg:Request_ipaddr\r\n", 13},    // key is case-sensitive
-        {"Msg:Request_ipaddr", 13},        // no CR LF after the value
+        {"Msg:Request_ipaddrXYZ\r\n", 0},         // trailing letters ignored
+        {"msg:Request_ipaddr\r\n", kMsgUnknown},  // key is case-sensitive
+        {"Msg:Request_ipaddr", kMsgUnknown},      // no CR LF after the value
         {"Msg:Report_Downloading\r\n", 1},
         {"Msg:Report_Uboot\r\n", 2},
         {"Msg:Report_Update\r\n", 12},
         {"Msg:Report_LogoUpgraded\r\n", 10},
         {"Msg:Report_LogoUpgradeing\r\n", 9},
         {"Msg:Report_Appx\r\n", 7},
-        {"Msg:Report_\r\n", 13},
-        {"Msg:\r\n", 13},
-        {"Version:A-1\r\n", 13},                              // no Msg: at all
+        {"Msg:Report_\r\n", kMsgUnknown},
+        {"Msg:\r\n", kMsgUnknown},
+        {"Version:A-1\r\n", kMsgUnknown},                     // no Msg: at all
         {"X\r\nMsg:Report_Param\r\nMsg:Report_App\r\n", 11},  // first Msg: wins
     };
     for (const Case& c : cases) {
         EXPECT_EQ(GetMsgType(c.msg), c.type) << c.msg;
     }
-    EXPECT_EQ(GetMsgType("Msg:" + std::string(500, 'R') + "\r\n"), 13);
+    EXPECT_EQ(GetMsgType("Msg:" + std::string(500, 'R') + "\r\n"), kMsgUnknown);
     EXPECT_EQ(GetMsgType("Msg:Report_Kernel" + std::string(500, 'k') + "\r\n"), 3);
     EXPECT_TRUE(IsRequestMsg("Cseq:1\r\nMsg:Request_ipaddr\r\n"));
     EXPECT_FALSE(IsRequestMsg("Msg:Report_App\r\n"));

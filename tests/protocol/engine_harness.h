@@ -27,12 +27,12 @@ class RowsView : public RecordingView {
         if (c.kind == DeviceTableChange::kRowsCleared) {
             m_vecRows.clear();
         } else if (c.kind == DeviceTableChange::kRowAdded) {
-            EXPECT_EQ(c.iRow, static_cast<int>(m_vecRows.size()));
+            EXPECT_EQ(c.rowIndex, static_cast<int>(m_vecRows.size()));
             m_vecRows.push_back(c.row);
         } else if (c.kind == DeviceTableChange::kRowChanged) {
-            m_vecRows.at(c.iRow) = c.row;
+            m_vecRows.at(c.rowIndex) = c.row;
         }
-        m_iSuccesses = c.iSuccessCount;
+        m_iSuccesses = c.successCount;
         m_cv.notify_all();
     }
     void ShowMainWindow() override {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <thread>
@@ -15,7 +17,10 @@ namespace {
 class LogTest : public ::testing::Test {
   protected:
     void SetUp() override { InitLog(kLogMajor, m_dir.File("Upgrade.log").c_str()); }
-    void TearDown() override { InitLog(kLogMajor, ""); }
+    void TearDown() override {
+        SetLogMaxBytes(0);
+        InitLog(kLogMajor, "");
+    }
 
     std::string Content() const { return test::ReadWholeFile(m_dir.File("Upgrade.log")); }
 
@@ -104,6 +109,60 @@ TEST_F(LogTest, ConcurrentWritersNeverInterleaveWithinALine) {
         EXPECT_EQ((*it)[2].str()[0], 'a' + std::stoi((*it)[1].str()));
     }
     EXPECT_EQ(lines, kThreads * kLinesEach);
+}
+
+// Catches a flood of one kind of line reaching the disk (each line costs a flush), a second
+// kind silenced by the first, a count of left-out lines lost or counted twice, and a line
+// below the threshold counted as left out.
+TEST_F(LogTest, RateLimitedKindsWriteOneLineASecondWithTheCountLeftOut) {
+    LogRateLimit kind;
+    struct Step {
+        int64_t ms;
+        bool allowed;
+        int leftOut;  // reported when allowed
+    } steps[] = {
+        {5000, true, 0},  {5001, false, 0}, {5999, false, 0}, {6000, true, 2},
+        {6500, false, 0}, {9000, true, 1},  {9000, false, 0},
+    };
+    for (const Step& step : steps) {
+        int leftOut = -1;
+        EXPECT_EQ(kind.Allow(step.ms, &leftOut), step.allowed) << step.ms;
+        if (step.allowed) {
+            EXPECT_EQ(leftOut, step.leftOut) << step.ms;
+        }
+    }
+    LogRateLimit flood;
+    LogRateLimit other;
+    for (int i = 0; i < 1000; ++i) {
+        WriteLogLimited(flood, kLogMajor, "malformed %d", i);
+        WriteLogLimited(other, kLogInfo, "below the threshold %d", i);
+    }
+    WriteLogLimited(other, kLogMajor, "other kind");
+    const std::string all = Content();
+    EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 2) << all;
+    EXPECT_NE(all.find("malformed 0\r\n"), std::string::npos) << all;
+    EXPECT_NE(all.find("other kind\r\n"), std::string::npos) << all;  // nothing left out
+}
+
+// Catches a log that grows past its cap, a rotation that loses the lines it moves aside, or
+// one that keeps more than one older file.
+TEST_F(LogTest, CappedLogMovesAsideToDotOne) {
+    SetLogMaxBytes(2000);
+    for (int i = 0; i < 200; ++i) {
+        WriteLog(kLogMajor, "line %03d", i);  // 41 bytes each with prefix and CR LF
+    }
+    const std::string current = Content();
+    const std::string older = test::ReadWholeFile(m_dir.File("Upgrade.log.1"));
+    EXPECT_LE(current.size(), 2000u);
+    EXPECT_GT(older.size(), 2000u - 41);
+    EXPECT_LE(older.size(), 2000u);
+    EXPECT_NE(current.find("line 199\r\n"), std::string::npos);
+    // The newest lines are all there, in order, across the two files.
+    const std::string both = older + current;
+    const size_t first = both.find("]line ");
+    const int firstKept = std::stoi(both.substr(first + 6, 3));
+    EXPECT_EQ(std::count(both.begin(), both.end(), '\n'), 200 - firstKept);
+    EXPECT_FALSE(std::filesystem::exists(m_dir.File("Upgrade.log.2")));
 }
 
 }  // namespace

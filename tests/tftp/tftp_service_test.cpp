@@ -217,7 +217,8 @@ TEST_F(TftpServiceTest, LostDataIsResentAfterTheMeasuredWait) {
     EXPECT_EQ(LogCount("s. 1 blk resent"), 2u);  // one copy each, no more
 }
 
-// Catches block numbers that stop, or restart the file, when they roll over past 65535.
+// Catches block numbers that stop, or restart the file, when they roll over past 65535 (the
+// devices download the large files; an upload of 32 MiB in 512-byte blocks is not theirs).
 TEST_F(TftpServiceTest, BlockNumbersRollOverInLongTransfers) {
     const std::string content = Pattern(65536 * 8 + 20, 65);
     m_root.Write("long.bin", content);
@@ -226,17 +227,6 @@ TEST_F(TftpServiceTest, BlockNumbersRollOverInLongTransfers) {
     std::string received;
     ASSERT_TRUE(client.Download(&received, 8));
     EXPECT_TRUE(received == content);
-
-    TftpTestClient writer;
-    ASSERT_TRUE(writer.SendRequest(TftpRequest(2, "long-up.bin", "octet", {{"blksize", "8"}})));
-    ASSERT_EQ(writer.Next(), "OACK blksize=8,");
-    for (uint32_t block = 1; block <= 65539; ++block) {
-        const uint16_t number = static_cast<uint16_t>(block);
-        ASSERT_TRUE(writer.SendData(number, content.substr((block - 1) * 8, 8)));
-        ASSERT_EQ(writer.Next(), "ACK " + std::to_string(number));
-    }
-    ASSERT_TRUE(WaitLog("<long-up.bin>: rcvd"));
-    EXPECT_TRUE(ReadWholeFile(m_root.File("long-up.bin")) == content);
 }
 
 // Catches an upload written over the served file in place (cutting a download under way, and
@@ -379,13 +369,29 @@ TEST_F(TftpServiceTest, StopCancelsRunningTransfers) {
     EXPECT_TRUE(content == Pattern(5000));
 }
 
-// Catches the record limit not being enforced, or finished transfers left unreaped while
-// requests keep arriving on port 69: the limit then refuses everyone for as long as they do.
+// Catches the record limit not being enforced (or counting idle workers, so that a limit below
+// their number serves nobody), or finished transfers left unreaped while requests keep
+// arriving on port 69: the limit then refuses everyone for as long as they do.
 TEST_F(TftpServiceTest, RecordLimitHoldsAndFinishedRecordsAreReapedUnderAFlood) {
     m_root.Write("h.bin", Pattern(2000));
+    // A limit below the 30 idle permanent workers still serves that many.
+    m_settings.maxTransfers = 1;
+    m_service.Start(m_settings);
+    TftpTestClient first;
+    ASSERT_TRUE(first.SendRequest(TftpRequest(1, "h.bin")));
+    EXPECT_EQ(first.Next(), "DATA 1");
+    TftpTestClient second(platform::Endpoint{0x7F000001u, 69}, 0x7F000002u);
+    ASSERT_TRUE(second.SendRequest(TftpRequest(1, "h.bin")));
+    EXPECT_EQ(second.Next(300), "");
+    first.SendError(0, "done");
+    m_settings.maxTransfers = 100;
+    m_service.Start(m_settings);
+    ASSERT_TRUE(WaitLog("Peer returns ERROR <done>"));
     std::vector<std::unique_ptr<TftpTestClient>> clients;
     for (int i = 0; i < 100; ++i) {
-        clients.push_back(std::make_unique<TftpTestClient>());
+        // Eight from each address, the most one address may hold.
+        clients.push_back(std::make_unique<TftpTestClient>(platform::Endpoint{0x7F000001u, 69},
+                                                           0x7F000001u + i / 8));
         ASSERT_TRUE(clients.back()->SendRequest(TftpRequest(1, "h.bin")));
         ASSERT_EQ(clients.back()->Next(), "DATA 1") << i;  // never acknowledged
     }
@@ -423,6 +429,123 @@ TEST_F(TftpServiceTest, RecordLimitHoldsAndFinishedRecordsAreReapedUnderAFlood) 
     flooding = false;
     flooder.join();
     EXPECT_TRUE(served);
+}
+
+// Catches one host taking every transfer record: a ninth transfer from one address served
+// (or dropped unanswered), another address turned away with it, a client that asks a long
+// time-out and never answers held on that time-out (255 s a wait) instead of the service's
+// own, or the asked time-out not applying once the client has answered.
+TEST_F(TftpServiceTest, OneAddressHoldsEightTransfersAndSilenceIsGivenUpOnTheOwnClock) {
+    m_root.Write("h.bin", Pattern(3000));
+    ShortSeconds();
+    const platform::Endpoint server{0x7F000001u, 69};
+    const std::vector<uint8_t> patient = TftpRequest(1, "h.bin", "octet", {{"timeout", "255"}});
+    std::vector<std::unique_ptr<TftpTestClient>> silent;
+    for (int i = 0; i < 8; ++i) {
+        silent.push_back(std::make_unique<TftpTestClient>(server, 0x7F000001u));
+        ASSERT_TRUE(silent.back()->SendRequest(patient));
+        ASSERT_EQ(silent.back()->Next(), "OACK timeout=255,") << i;
+    }
+    TftpTestClient ninth(server, 0x7F000001u);
+    ASSERT_TRUE(ninth.SendRequest(TftpRequest(1, "h.bin")));
+    EXPECT_EQ(ninth.Next(), "ERROR 0");
+    EXPECT_EQ(ninth.Payload(), std::string("too many transfers from this address") + '\0');
+    EXPECT_TRUE(WaitLog("too many transfers from this address 127.0.0.1: request refused"));
+    TftpTestClient other(server, 0x7F000002u);
+    ASSERT_TRUE(other.SendRequest(TftpRequest(1, "h.bin")));
+    EXPECT_EQ(other.Next(), "DATA 1");
+
+    // Answered: from here the asked 255 s (51 s at this pace) are the first wait.
+    silent[0]->SendAck(0);
+    std::string reply = silent[0]->Next();
+    // Bounded: skips the copies of the OACK sent before the ACK arrived.
+    for (int i = 0; i < 5 && reply == "OACK timeout=255,"; ++i) {
+        reply = silent[0]->Next();
+    }
+    EXPECT_EQ(reply, "DATA 1");
+    EXPECT_EQ(silent[0]->Next(3000), "");
+    // Never answered: the OACK again on the service's own 5 s clock (1 s here), then given up.
+    std::vector<std::string> expected(5, "OACK timeout=255,");
+    expected.push_back("ERROR 0");
+    for (size_t i = 1; i < silent.size(); ++i) {
+        std::vector<std::string> replies;
+        // Bounded: six packets at most, each waited for 3 s at most.
+        for (std::string r; replies.size() < 6 && !(r = silent[i]->Next(3000)).empty();) {
+            replies.push_back(r);
+        }
+        EXPECT_EQ(replies, expected) << i;
+    }
+    silent[0]->SendError(0, "done");
+    ASSERT_TRUE(WaitLog("TIMEOUT waiting for Ack block #0", 7));
+    TftpTestClient again(server, 0x7F000001u);
+    ASSERT_TRUE(again.SendRequest(TftpRequest(1, "h.bin")));
+    std::string content;
+    EXPECT_TRUE(again.Download(&content, 512));
+}
+
+// Catches the program's own files served or replaced over TFTP: the settings file, the log
+// (and its rotated copy, before it exists), a crash record, the program, an upload's temporary
+// file, reached by name, through a link, under another letter case or as a hard link; and an
+// upload name with control bytes, which would be offered to devices as it is.
+TEST_F(TftpServiceTest, OwnFilesAreNeverServedNorReplaced) {
+    m_root.Write("Config.ini", "[CNFINFO]\n");
+    m_root.Write("Upgrade.log", "log");
+    m_root.Write("orvane", "program");
+    m_root.Write("fw.bin", "firmware");
+    m_root.Write(".upload-12.part", "half");
+    ASSERT_TRUE(std::filesystem::create_directories(m_root.File("CrashDir/2026-12-07")));
+    m_root.Write("CrashDir/2026-12-07/20261207_101010.dmp", "crash");
+    ASSERT_EQ(symlink(m_root.File("Config.ini").c_str(), m_root.File("cfg.bin").c_str()), 0);
+    ASSERT_EQ(link(m_root.File("orvane").c_str(), m_root.File("hard.bin").c_str()), 0);
+    m_settings.protectedPaths = {m_root.File("Config.ini"), m_root.File("Upgrade.log"),
+                                 m_root.File("Upgrade.log.1"), m_root.File("CrashDir"),
+                                 m_root.File("orvane")};
+    struct Case {
+        uint16_t opcode;
+        const char* name;
+        bool writeAllowed;
+        const char* reply;
+    };
+    const Case cases[] = {
+        {kTftpRrq, "fw.bin", false, "DATA 1"},
+        {kTftpRrq, "Config.ini", false, "ERROR 2"},
+        {kTftpRrq, "./Config.ini", false, "ERROR 2"},
+        {kTftpRrq, "cfg.bin", false, "ERROR 2"},  // a link to it
+        {kTftpRrq, "Upgrade.log", false, "ERROR 2"},
+        {kTftpRrq, "CrashDir/2026-12-07/20261207_101010.dmp", false, "ERROR 2"},
+        {kTftpRrq, "orvane", false, "ERROR 2"},
+        {kTftpRrq, "hard.bin", false, "ERROR 2"},  // the program under another name
+        {kTftpRrq, ".upload-12.part", false, "ERROR 2"},
+        {kTftpWrq, "new.bin", true, "ACK 0"},
+        {kTftpWrq, "new.bin", false, "ERROR 2"},
+        {kTftpWrq, "Config.ini", true, "ERROR 2"},
+        {kTftpWrq, "CONFIG.INI", true, "ERROR 2"},  // the same file on a case-folding disk
+        {kTftpWrq, "upgrade.log", true, "ERROR 2"},
+        {kTftpWrq, "Upgrade.log.1", true, "ERROR 2"},  // not there yet
+        {kTftpWrq, "CrashDir/new.dmp", true, "ERROR 2"},
+        {kTftpWrq, "orvane", true, "ERROR 2"},
+        {kTftpWrq, "hard.bin", true, "ERROR 2"},
+        {kTftpWrq, ".UPLOAD-12.part", true, "ERROR 2"},
+        {kTftpWrq, "esc\x1b[2J.bin", true, "ERROR 2"},
+        {kTftpWrq, "bell\a.bin", true, "ERROR 2"},
+        {kTftpWrq, "line\nbreak.bin", true, "ERROR 2"},
+        {kTftpWrq, "del\x7f.bin", true, "ERROR 2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.opcode == kTftpRrq ? "read " : "write ") + c.name);
+        m_settings.writeAllowed = c.writeAllowed;
+        m_service.Start(m_settings);
+        TftpTestClient client;
+        ASSERT_TRUE(client.SendRequest(TftpRequest(c.opcode, c.name)));
+        EXPECT_EQ(client.Next(), c.reply);
+        client.SendError(0, "done");
+    }
+    EXPECT_EQ(ReadWholeFile(m_root.File("Config.ini")), "[CNFINFO]\n");
+    EXPECT_EQ(ReadWholeFile(m_root.File("orvane")), "program");
+    EXPECT_FALSE(std::filesystem::exists(m_root.File("Upgrade.log.1")));
+    EXPECT_FALSE(std::filesystem::exists(m_root.File("CrashDir/new.dmp")));
+    EXPECT_TRUE(
+        WaitLog("Error EACCESS on file Config.ini: the program's own file is never served"));
 }
 
 // Catches a bind address being ignored (serving every address), a port conflict passing

@@ -11,9 +11,9 @@ std::vector<uint8_t> TftpRequest(uint16_t opcode, const std::string& name, const
     return std::vector<uint8_t>(text.begin(), text.end());
 }
 
-TftpTestClient::TftpTestClient(platform::Endpoint server) : m_server(server) {
+TftpTestClient::TftpTestClient(platform::Endpoint server, uint32_t source) : m_server(server) {
     m_socket.Open();
-    m_socket.Bind(platform::Endpoint{});
+    m_socket.Bind(platform::Endpoint{source, 0});
 }
 
 uint16_t TftpTestClient::Port() const {

@@ -21,7 +21,9 @@ std::vector<uint8_t> TftpRequest(uint16_t opcode, const std::string& name,
 // transfer port, where the Send calls go unless told otherwise.
 class TftpTestClient {
   public:
-    explicit TftpTestClient(platform::Endpoint server = platform::Endpoint{0x7F000001u, 69});
+    // Sends from `source` (host order; 0 any local address).
+    explicit TftpTestClient(platform::Endpoint server = platform::Endpoint{0x7F000001u, 69},
+                            uint32_t source = 0);
 
     bool SendRequest(const std::vector<uint8_t>& request);
     bool SendAck(uint16_t block, const platform::Endpoint* to = nullptr);

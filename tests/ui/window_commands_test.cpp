@@ -2,6 +2,7 @@
 #include <wx/checkbox.h>
 
 #include "app/profile_file.h"
+#include "common/update_service.h"
 #include "window_fixture.h"
 
 namespace orvane::test {
@@ -62,18 +63,44 @@ TEST_F(CommandsTest, StartRefusalsLeaveTheWindowStopped) {
     EXPECT_FALSE(fs::exists(m_dir.File("Config.ini")));  // neither got as far as saving
 }
 
-// Catches wrong captions or states through Start, Pause, Continue and Stop, and a pause that
-// survives a Stop into the next run.
+// Catches a refused Start discarding the answer of the reachability check that runs since the
+// window opened: with an update service that never answers, the network note must show once
+// that check gives up, although a Start was refused meanwhile.
+TEST_F(CommandsTest, RefusedStartKeepsTheStartupCheck) {
+    TempDir serviceDir;
+    UpdateService service;
+    ASSERT_TRUE(service.Start(serviceDir.Path()));
+    service.RootStatus("silent");
+    OpenWindow(kLanguageEnglish);
+    Combo(ui::IDC_COMBO_UPGRADE_FOLDER)->SetValue("");
+    BoxSeen seen;
+    wxTEST_DIALOG(ClickOn(Control(ui::IDC_BTN_BEGIN_UPGRADE), [&] { return seen.iCount > 0; }),
+                  ExpectBox(wxID_OK, &seen));
+    EXPECT_TRUE(WaitSettled());
+    EXPECT_FALSE(Control(ui::IDC_STATIC_NET_FAILED)->IsShown());  // the check still runs
+    EXPECT_TRUE(PumpUntil([this] { return Control(ui::IDC_STATIC_NET_FAILED)->IsShown(); }));
+    service.Release();
+    unsetenv("CURL_CA_BUNDLE");
+    unsetenv("ORVANE_UPDATE_HOST");
+}
+
+// Catches wrong captions or states through Start, Pause, Continue and Stop, a pause that
+// survives a Stop into the next run, and the engine not reading the folder and boxes of the
+// run.
 TEST_F(CommandsTest, StartPauseContinueStop) {
     OpenWindow(kLanguageEnglish);
     const std::string folder = m_dir.File("fw");
     wxWindow* startStop = Control(ui::IDC_BTN_BEGIN_UPGRADE);
     wxWindow* pause = Control(ui::IDC_BTN_PAUSE_TEST);
 
+    auto* forced = wxStaticCast(Control(ui::IDC_CHECK_FORCED_UPGRADE), wxCheckBox);
+    forced->SetValue(!forced->GetValue());
     ASSERT_TRUE(StartOnLoopback(folder));
     EXPECT_TRUE(fs::is_directory(folder));
     ExpectControls(true, "Stop upgrade");
     EXPECT_EQ(Label(ui::IDC_BTN_PAUSE_TEST), "Suspend upgrade");
+    EXPECT_EQ(m_pDlg->Engine().View().GetUpgradeFolder(), folder);
+    EXPECT_EQ(m_pDlg->Engine().View().IsForcedUpgrade(), forced->GetValue());
     // A folder typed by hand is used but not saved; nothing of the box is selected.
     EXPECT_EQ(ReadProfileString(m_dir.File("Config.ini"), "CNFINFO", "CurSelPath", 16), "-1");
 
@@ -94,32 +121,45 @@ TEST_F(CommandsTest, StartPauseContinueStop) {
 }
 
 // Catches Browse not reaching the folder history: the picker is preset to the box's text, a
-// cancelled picker changes nothing, a chosen folder is added last and selected, the oldest
-// going when ten are listed (the history's own rules are tested on FolderHistory).
+// cancelled picker changes nothing, a chosen folder is added last and selected (cut to 259
+// characters), the oldest going when ten are listed (the history's own rules are tested on
+// FolderHistory); and the history's first folder not shown selected.
 TEST_F(CommandsTest, BrowseKeepsTheFolderHistory) {
     std::string path;
     for (int i = 0; i < 10; ++i) {
         path += (i ? "|" : "") + m_dir.File("f" + std::to_string(i));
     }
-    m_dir.Write("Config.ini", "[CNFINFO]\nPath=" + path + "\nCurSelPath=2\n");
+    m_dir.Write("Config.ini", "[CNFINFO]\nPath=" + path + "\nCurSelPath=0\n");
     OpenWindow(kLanguageEnglish);
     wxComboBox* box = Combo(ui::IDC_COMBO_UPGRADE_FOLDER);
-    for (const std::string& answer : {std::string(), m_dir.File("new")}) {
-        SCOPED_TRACE(answer);
-        m_szPickerAnswer = answer;
+    const std::string longPath = m_dir.File(std::string(300, 'n'));
+    struct Step {
+        std::string answer;  // "": cancelled
+        std::string value;
+        std::string first;
+        int selection;
+    } steps[] = {
+        {"", m_dir.File("f0"), m_dir.File("f0"), 0},
+        {m_dir.File("new"), m_dir.File("new"), m_dir.File("f1"), 9},
+        {longPath, longPath.substr(0, 259), m_dir.File("f2"), 9},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.answer);
+        const std::string preset = box->GetValue().utf8_string();
+        m_szPickerAnswer = s.answer;
         m_szPickerPreset.clear();
         ASSERT_TRUE(
             ClickOn(Control(ui::IDC_BTN_BROWSE), [&] { return !m_szPickerPreset.empty(); }));
-        EXPECT_EQ(m_szPickerPreset, m_dir.File("f2"));
-        EXPECT_EQ(box->GetValue().utf8_string(), answer.empty() ? m_dir.File("f2") : answer);
+        EXPECT_EQ(m_szPickerPreset, preset);
+        EXPECT_EQ(box->GetValue().utf8_string(), s.value);
         EXPECT_EQ(box->GetCount(), 10u);
-        EXPECT_EQ(box->GetString(0).utf8_string(), m_dir.File(answer.empty() ? "f0" : "f1"));
-        EXPECT_EQ(box->GetSelection(), answer.empty() ? 2 : 9);
+        EXPECT_EQ(box->GetString(0).utf8_string(), s.first);
+        EXPECT_EQ(box->GetSelection(), s.selection);
     }
 }
 
 // Catches the IP occupancy notice missing when the box is ticked, or shown when it is
-// cleared, and the engine reading a stale state of the box.
+// cleared.
 TEST_F(CommandsTest, IpNoticeOnlyWhenTicking) {
     OpenWindow(kLanguageEnglish);
     auto* box = wxStaticCast(Control(ui::IDC_CHECK_IP_OCCUPANCY), wxCheckBox);
@@ -129,11 +169,9 @@ TEST_F(CommandsTest, IpNoticeOnlyWhenTicking) {
     EXPECT_EQ(seen.caption, Text(159));
     EXPECT_TRUE(seen.style & wxICON_INFORMATION);
     EXPECT_TRUE(box->GetValue());
-    EXPECT_TRUE(m_pDlg->Engine().View().IsIpCheck());
     // Clearing it shows nothing (an unexpected box would fail the test).
     ASSERT_TRUE(ClickOn(box, [box] { return !box->GetValue(); }));
     EXPECT_EQ(seen.iCount, 1);
-    EXPECT_FALSE(m_pDlg->Engine().View().IsIpCheck());
 }
 
 // Catches the language choice not being saved at once, the question's buttons not reading

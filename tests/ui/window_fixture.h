@@ -118,10 +118,10 @@ class WindowTest : public testing::Test {
         g_iLanguage = language;
         SetThreadUiLanguage(language);
         ui::WindowHooks hooks;
-        hooks.szIniPath = m_dir.File("Config.ini");
-        hooks.szProgramDir = m_dir.Path();
-        hooks.acquireInstance = [] { return true; };
-        hooks.installCrashRecorder = [] {};
+        hooks.startup.iniPath = m_dir.File("Config.ini");
+        hooks.startup.programDir = m_dir.Path();
+        hooks.startup.acquireInstance = [] { return true; };
+        hooks.startup.installCrashRecorder = [] {};
         hooks.pickFolder = [this](const std::string& preset, std::string* chosen) {
             m_szPickerPreset = preset;
             *chosen = m_szPickerAnswer;

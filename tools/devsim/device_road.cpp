@@ -1,6 +1,5 @@
 #include "tools/devsim/device_road.h"
 
-#include <array>
 #include <cstring>
 #include <fstream>
 #include <thread>
@@ -11,14 +10,6 @@
 namespace orvane::devsim {
 
 namespace {
-
-constexpr std::array<const char*, 12> kKeywords = {
-    "Report_Downloading",    "Report_Uboot",        "Report_Kernel", "Report_Filesystem",
-    "Report_Config",         "Report_Logoboot",     "Report_App",    "Report_User",
-    "Report_LogoUpgradeing", "Report_LogoUpgraded", "Report_Param",  "Report_Update"};
-constexpr std::array<const char*, 12> kStageNames = {
-    "download", "uboot", "kernel",         "filesystem",    "config", "logoboot",
-    "app",      "user",  "logo-upgrading", "logo-upgraded", "param",  "update"};
 
 constexpr int kStateDone = 0;
 constexpr int kStateBusy = 1;
@@ -187,7 +178,7 @@ bool DeviceRun::Fetch(const platform::Endpoint& server, const std::string& name,
     bool mismatch = false;
     auto sink = [&](uint64_t offset, const char* data, size_t len, std::string* reason) {
         if (offset == 0 && !reportIp.empty()) {
-            Report(reportTo, kEventDownload, reportIp, 0, kStateBusy);
+            Report(reportTo, kDownloadEvent, reportIp, 0, kStateBusy);
         }
         if (ref && (offset + len > ref->size() || std::memcmp(ref->data() + offset, data, len))) {
             mismatch = true;
@@ -201,7 +192,11 @@ bool DeviceRun::Fetch(const platform::Endpoint& server, const std::string& name,
         }
         return true;
     };
-    TftpFetchResult r = TftpFetch(server, name, m_config.fetch, sink);
+    TftpFetchOptions fetch = m_config.fetch;
+    if (m_config.uSourceFrom != 0) {
+        fetch.uSourceAddr = m_config.uSourceFrom + static_cast<uint32_t>(m_id.index);
+    }
+    TftpFetchResult r = TftpFetch(server, name, fetch, sink);
     m_outcome.uTftpResends += r.uResends;
     m_outcome.uTftpDupAcks += r.uDupAcks;
     m_outcome.uBytes += r.uBytes;
@@ -214,7 +209,7 @@ bool DeviceRun::Fetch(const platform::Endpoint& server, const std::string& name,
     if (!r.bOk) {
         // What a device tells the server when its download fails or does not check out.
         if (!reportIp.empty()) {
-            Report(reportTo, kEventDownload, reportIp, 0, mismatch ? kStateCrc : kStateFailed);
+            Report(reportTo, kDownloadEvent, reportIp, 0, mismatch ? kStateCrc : kStateFailed);
         }
         return End(mismatch ? Ending::kMismatch : Ending::kFetchFailed, false,
                    "TFTP " + name + ": " + r.szError);
@@ -226,10 +221,10 @@ bool DeviceRun::ReportStages(const Assignment& a) {
     const platform::Endpoint to{a.server.addr, kListenPort};
     for (int event : StagesOf(m_config.kind)) {
         const bool fail = m_id.bInjectFailure && event == m_config.iFailEvent;
-        if (event != kEventDownload) {
+        if (event != kDownloadEvent) {
             Report(to, event, a.szIp, 50, kStateBusy);
         }
-        Report(to, event, a.szIp, event == kEventDownload || !fail ? 100 : 50,
+        Report(to, event, a.szIp, event == kDownloadEvent || !fail ? 100 : 50,
                fail ? m_config.iFailState : kStateDone);
         if (fail) {
             return End(Ending::kInjectedFailure, true);
@@ -250,27 +245,10 @@ void DeviceRun::Report(const platform::Endpoint& to, int event, const std::strin
 
 }  // namespace
 
-const char* ReportKeyword(int event) {
-    return event >= 0 && event < static_cast<int>(kKeywords.size()) ? kKeywords[event] : "";
-}
-
-const char* StageName(int event) {
-    return event >= 0 && event < static_cast<int>(kStageNames.size()) ? kStageNames[event] : "";
-}
-
-int StageEvent(const std::string& name) {
-    for (size_t i = 0; i < kStageNames.size(); ++i) {
-        if (name == kStageNames[i]) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
-}
-
 std::vector<int> StagesOf(DeviceKind kind) {
     std::vector<int> stages;
-    const int last = kind == DeviceKind::kIpc ? kEventFilesystem : kEventUpdate;
-    for (int e = kEventDownload; e <= last; ++e) {
+    const int last = LastStageOf(kind == DeviceKind::kNvr ? kDeviceKindNvr : kDeviceKindIpc);
+    for (int e = kDownloadEvent; e <= last; ++e) {
         stages.push_back(e);
     }
     return stages;
@@ -326,7 +304,7 @@ std::string BuildRequest(const std::string& versionField, int cseq, const std::s
 
 std::string BuildReport(int event, const std::string& ip, const std::string& mac, int schedule,
                         int state, const std::string& versionField) {
-    return std::string("Msg:") + ReportKeyword(event) +
+    return std::string("Msg:") + kReportStages[event].szKeyword +
            "\r\n"
            "Ipaddr:" +
            ip +

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/udp_socket.h"
+#include "protocol/report_stage.h"
 #include "tools/devsim/tftp_fetch.h"
 
 namespace orvane::devsim {
@@ -19,14 +20,6 @@ enum class DeviceKind { kIpc, kNvr };
 // download the whole road is compared with).
 enum class RoadMode { kFull, kRequestOnly, kFetchOnly };
 
-// Report events 0..11 in stage order, and their "Msg:" keywords.
-constexpr int kEventDownload = 0;
-constexpr int kEventFilesystem = 3;
-constexpr int kEventUpdate = 11;
-const char* ReportKeyword(int event);
-// The stage name used on the command line ("download", "uboot", ..., "update"); -1 if none.
-int StageEvent(const std::string& name);
-const char* StageName(int event);
 // The stages a device of this kind reports, in order: an IPC ends with the file system, an
 // NVR goes on through every stage to the update.
 std::vector<int> StagesOf(DeviceKind kind);
@@ -35,6 +28,7 @@ std::vector<int> StagesOf(DeviceKind kind);
 // a "-" and the version number.
 std::string DeviceVersionField(const std::string& model, const std::string& version);
 std::string BuildRequest(const std::string& versionField, int cseq, const std::string& mac);
+// `event` is one of kReportStages.
 std::string BuildReport(int event, const std::string& ip, const std::string& mac, int schedule,
                         int state, const std::string& versionField);
 
@@ -48,6 +42,9 @@ struct RoadConfig {
     int iRequestTries = 5;
     int iReportGapMs = 0;  // pause between two reports of one device
     TftpFetchOptions fetch;
+    // When not 0: device N (from 0) fetches from this address plus N, as devices that each
+    // took an address of their own would (host order).
+    uint32_t uSourceFrom = 0;
     std::string szFetchName;         // RoadMode::kFetchOnly: the file every device fetches
     bool bExpectNoFirmware = false;  // the short reply is the intended answer
     int iFailEvent = -1;             // stage at which devices chosen to fail report it

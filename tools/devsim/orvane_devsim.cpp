@@ -2,6 +2,7 @@
 // running Orvane: ask for an address, fetch the firmware over TFTP, report every stage.
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -48,6 +49,7 @@ constexpr const char* kDescription =
 
 struct Options {
     std::string szServer = "127.0.0.1";
+    std::string szSourceFrom;
     size_t uDevices = 1;
     std::string szModel = "M100";
     std::string szVersion = "1.0.0.0";
@@ -77,6 +79,10 @@ struct Options {
 
 void AddOptions(CLI::App& app, Options& o) {
     app.add_option("--server", o.szServer, "Orvane's address (requests, default 127.0.0.1)");
+    app.add_option("--source-from", o.szSourceFrom,
+                   "Device N (from 0) fetches its file from this IPv4 address plus N, as "
+                   "devices with addresses of their own do (the addresses must be local, e.g. "
+                   "ip route add local 10.78.0.0/16 dev lo); default: any local address");
     app.add_option("-n,--devices", o.uDevices, "Number of devices (default 1)")
         ->check(CLI::Range(size_t{1}, kMaxDevices));
     app.add_option("--model", o.szModel, "Model the devices claim (default M100)");
@@ -127,8 +133,7 @@ void AddOptions(CLI::App& app, Options& o) {
                    "Share of devices (0..1, spread evenly) that report a failure (default 0)")
         ->check(CLI::Range(0.0, 1.0));
     app.add_option("--fail-stage", o.szFailStage,
-                   "Stage of that failure: download, uboot, kernel, filesystem, config, logoboot, "
-                   "app, user, logo-upgrading, logo-upgraded, param, update (default filesystem)");
+                   "Stage of that failure: " + orvane::StageNameList() + " (default filesystem)");
     app.add_option("--fail-state", o.iFailState,
                    "State code reported: 2 CRC, 3 magic, 4 size, 5 version, 6 stage failed "
                    "(default 6)")
@@ -155,10 +160,19 @@ std::string MakePlan(const Options& o, const std::string* reference, RunPlan* pl
         return "--devices times --rounds may be at most 1000000";
     }
     const auto kind = o.szKind == "nvr" ? DeviceKind::kNvr : DeviceKind::kIpc;
-    const int failEvent = StageEvent(o.szFailStage);
+    const int failEvent = orvane::StageEventByName(o.szFailStage);
     const auto stages = StagesOf(kind);
     if (failEvent < 0 || std::find(stages.begin(), stages.end(), failEvent) == stages.end()) {
         return "--fail-stage '" + o.szFailStage + "' is not a stage of an " + o.szKind;
+    }
+    if (!o.szSourceFrom.empty()) {
+        orvane::platform::Endpoint from;
+        if (!orvane::platform::Endpoint::Parse(o.szSourceFrom, 0, &from) || from.addr == 0 ||
+            from.addr > UINT32_MAX - o.uDevices) {
+            return "--source-from '" + o.szSourceFrom + "' is no address for " +
+                   std::to_string(o.uDevices) + " devices";
+        }
+        road.uSourceFrom = from.addr;
     }
     road.uTftpPort = static_cast<uint16_t>(o.iTftpPort);
     road.szVersionField = DeviceVersionField(o.szModel, o.szVersion);

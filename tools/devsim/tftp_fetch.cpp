@@ -92,6 +92,7 @@ class FetchSession {
     TftpFetchResult Run(const std::string& name);
 
   private:
+    bool OpenSocket();
     void Send(const std::string& packet, const platform::Endpoint& to);
     void SendNew(const std::string& packet);
     bool Fail(const std::string& why);
@@ -137,8 +138,16 @@ bool FetchSession::Fail(const std::string& why) {
     return false;
 }
 
+bool FetchSession::OpenSocket() {
+    if (!m_socket.Open()) {
+        return false;
+    }
+    return m_options.uSourceAddr != 0 ? m_socket.Bind(platform::Endpoint{m_options.uSourceAddr, 0})
+                                      : m_socket.BindAnyPort();
+}
+
 TftpFetchResult FetchSession::Run(const std::string& name) {
-    if (!m_socket.Open() || !m_socket.BindAnyPort()) {
+    if (!OpenSocket()) {
         Fail("cannot open a TFTP socket: " + platform::SocketErrorText(m_socket.LastError()));
         return m_result;
     }

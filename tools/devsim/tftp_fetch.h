@@ -35,6 +35,7 @@ struct TftpFetchOptions {
     int iTimeoutMs = 1000;            // silence after which the last packet is sent again
     int iTries = 5;                   // sends of one packet before giving up
     uint64_t uMaxBytes = 0x7FFFFFFF;  // a longer file is abandoned
+    uint32_t uSourceAddr = 0;         // local IPv4 address to fetch from (host order); 0 any
 };
 
 // What an OACK settled.

@@ -10,6 +10,7 @@
 #include "protocol/orvane_engine.h"
 #include "support/adapters.h"
 #include "support/language.h"
+#include "support/text_ids.h"
 #include "ui/headless/headless_view.h"
 
 namespace orvane {
@@ -44,12 +45,11 @@ std::string ChosenFolder(const std::string& given) {
 }  // namespace
 
 int RunHeadless(const HeadlessOptions& options) {
-    InstallCrashRecorder();
-    if (!AcquireSingleInstance()) {
-        std::fprintf(stderr, "%s\n", LoadText(102));
+    WindowSettings settings;
+    if (!RunStartup(StartupSteps(), &settings)) {
+        std::fprintf(stderr, "%s\n", LoadText(kTextAlreadyRunning));
         return 1;
     }
-    WindowSettings settings = InitialiseSettings();
     // Standard output carries this mode's own lines; the package reader's trace goes beside
     // the error texts instead.
     SetFmwTraceOutput(stderr);
@@ -62,7 +62,6 @@ int RunHeadless(const HeadlessOptions& options) {
     HeadlessView view(platform::kStdoutFd, platform::IsTerminal(platform::kStdoutFd)
                                                ? HeadlessTable::Mode::kTerminal
                                                : HeadlessTable::Mode::kLines);
-    view.SetUpgradeFolder(settings.folders.Text());
     StartSettings start;
     start.szLocalIP = options.szIp.empty() ? FirstLocalIp() : options.szIp;
     if (start.szLocalIP.empty()) {
@@ -76,14 +75,14 @@ int RunHeadless(const HeadlessOptions& options) {
     start.bShowAllDevices = BoxState(options.iShowAllDevices, settings.bShowAllDevices);
     start.bIpCheck = BoxState(options.iIpCheck, settings.bIpCheck);
     start.bTftpWrite = BoxState(options.iTftpWrite, settings.bTftpWrite);
-    view.SetForcedUpgrade(start.bForcedUpgrade);
-    view.SetShowAllDevices(start.bShowAllDevices);
-    view.SetIpCheck(start.bIpCheck);
-    // From here signals are taken by this thread alone, after an orderly Stop; every service
-    // thread inherits the mask. Until here they end the process at once (main).
-    platform::BlockTerminationSignals();
+    start.iTftpMaxTransfers =
+        options.iTftpMaxTransfers > 0 ? options.iTftpMaxTransfers : settings.iTftpMaxTransfers;
+    // From here signals are taken by a watching thread; every service thread inherits the
+    // mask. Until the service runs they still end the process at once (Start may wait seconds
+    // for the update service); then they bring an orderly Stop.
+    platform::WatchTerminationSignals();
     OrvaneEngine engine(view);
-    ServiceControl control(engine);
+    ServiceControl control(engine, view);
 
     StartResult started = control.Start(start);
     if (started.bCloudChecked && !started.bNetConnected) {
@@ -91,10 +90,10 @@ int RunHeadless(const HeadlessOptions& options) {
         std::fflush(stderr);
     }
     if (!started.bStarted) {
-        std::fprintf(stderr, "%s\n",
-                     started.iTextId ? LoadText(started.iTextId) : started.szMessage.c_str());
+        std::fprintf(stderr, "%s\n", StartRefusalText(started).c_str());
         return 1;
     }
+    platform::HandOverTerminationSignals();
     std::string ready;
     if (engine.WaitListening(kListenWaitMs) == 1) {
         ready = "ready\t" + engine.LocalIP() + "\t" + engine.LocalMac();

@@ -26,18 +26,18 @@ void HeadlessTable::Apply(const DeviceTableChange& change) {
     if (change.kind == DeviceTableChange::kRowsCleared) {
         m_vecRows.clear();
         m_setDirtyRows.clear();
-    } else if (change.kind != DeviceTableChange::kCounters && change.iRow >= 0 &&
-               change.iRow < kMaxDeviceRows) {
-        if (change.iRow >= static_cast<int>(m_vecRows.size())) {
-            m_vecRows.resize(change.iRow + 1);
+    } else if (change.kind != DeviceTableChange::kCounters && change.rowIndex >= 0 &&
+               change.rowIndex < kMaxDeviceRows) {
+        if (change.rowIndex >= static_cast<int>(m_vecRows.size())) {
+            m_vecRows.resize(change.rowIndex + 1);
         }
-        m_vecRows[change.iRow] = change.row;
+        m_vecRows[change.rowIndex] = change.row;
         if (m_bOverflow) {
-            m_setDirtyRows.insert(change.iRow);
+            m_setDirtyRows.insert(change.rowIndex);
         }
     }
-    m_iSuccessCount = change.iSuccessCount;
-    m_iFailCount = change.iFailCount;
+    m_iSuccessCount = change.successCount;
+    m_iFailCount = change.failCount;
 }
 
 void HeadlessTable::Post(const DeviceTableChange& change) {
@@ -116,18 +116,18 @@ std::string HeadlessTable::NextLines(std::unique_lock<std::mutex>& lock) {
             if (row < static_cast<int>(m_vecRows.size())) {
                 DeviceTableChange c;
                 c.kind = DeviceTableChange::kRowChanged;
-                c.iRow = row;
+                c.rowIndex = row;
                 c.row = m_vecRows[row];
-                c.iSuccessCount = m_iSuccessCount;
-                c.iFailCount = m_iFailCount;
+                c.successCount = m_iSuccessCount;
+                c.failCount = m_iFailCount;
                 changes.push_back(std::move(c));
             }
         }
         if (changes.empty()) {
             DeviceTableChange counters;
             counters.kind = DeviceTableChange::kCounters;
-            counters.iSuccessCount = m_iSuccessCount;
-            counters.iFailCount = m_iFailCount;
+            counters.successCount = m_iSuccessCount;
+            counters.failCount = m_iFailCount;
             changes.push_back(counters);
         }
         m_setDirtyRows.clear();
@@ -139,13 +139,13 @@ std::string HeadlessTable::NextLines(std::unique_lock<std::mutex>& lock) {
         if (c.kind == DeviceTableChange::kRowAdded || c.kind == DeviceTableChange::kRowChanged) {
             text += FormatRowLine(c.row);
         }
-        if (c.iSuccessCount != m_iPrintedSuccess) {
-            m_iPrintedSuccess = c.iSuccessCount;
-            text += "successes\t" + std::to_string(c.iSuccessCount) + "\n";
+        if (c.successCount != m_iPrintedSuccess) {
+            m_iPrintedSuccess = c.successCount;
+            text += "successes\t" + std::to_string(c.successCount) + "\n";
         }
-        if (c.iFailCount != m_iPrintedFail) {
-            m_iPrintedFail = c.iFailCount;
-            text += "failures\t" + std::to_string(c.iFailCount) + "\n";
+        if (c.failCount != m_iPrintedFail) {
+            m_iPrintedFail = c.failCount;
+            text += "failures\t" + std::to_string(c.failCount) + "\n";
         }
     }
     lock.lock();
@@ -185,9 +185,9 @@ void HeadlessTable::PrintTerminal() {
         TableScreen screen;
         const size_t shown = std::min(m_vecRows.size(), static_cast<size_t>(VisibleRows(height)));
         screen.rows.assign(m_vecRows.end() - shown, m_vecRows.end());
-        screen.iTotalRows = static_cast<int>(m_vecRows.size());
-        screen.iSuccessCount = m_iSuccessCount;
-        screen.iFailCount = m_iFailCount;
+        screen.totalRows = static_cast<int>(m_vecRows.size());
+        screen.successCount = m_iSuccessCount;
+        screen.failCount = m_iFailCount;
         m_bChanged = false;
         lock.unlock();
 

@@ -30,7 +30,8 @@ struct HeadlessOptions {
     int iForcedUpgrade = -1;
     int iShowAllDevices = -1;
     int iIpCheck = -1;
-    int iTftpWrite = -1;  // -1 as Config.ini's TftpWrite, 0 uploads refused, 1 taken
+    int iTftpWrite = -1;        // -1 as Config.ini's TftpWrite, 0 uploads refused, 1 taken
+    int iTftpMaxTransfers = 0;  // 0 as Config.ini's TftpMaxTransfers, else 1..4096
 };
 
 // Runs the service until SIGINT or SIGTERM; the process's exit status.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "support/display_text.h"
 #include "support/language.h"
 
 namespace orvane {
@@ -9,7 +10,6 @@ namespace orvane {
 namespace {
 
 constexpr int kMaxColumnWidth = 32;
-constexpr int kHeaderIds[kDeviceColumns] = {103, 104, 105, 106, 107, 108, 109};
 // Lines besides the rows: counters, headers, and the one the cursor waits on.
 constexpr int kFixedLines = 3;
 
@@ -71,35 +71,17 @@ std::string Padded(const std::string& text, int width) {
 
 std::string CountersLine(const TableScreen& screen) {
     const bool chinese = GetThreadUiLanguage() == kLanguageChinese;
-    return std::string(chinese ? "成功：" : "Successes:") + std::to_string(screen.iSuccessCount) +
-           "   " + (chinese ? "失败：" : "Failed:") + std::to_string(screen.iFailCount);
+    return std::string(chinese ? "成功：" : "Successes:") + std::to_string(screen.successCount) +
+           "   " + (chinese ? "失败：" : "Failed:") + std::to_string(screen.failCount);
 }
 
 }  // namespace
-
-std::string SafeCellText(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
-        if (b < 0x20 || b == 0x7F) {
-            out += '?';
-        } else if (b == 0xC2 && next >= 0x80 && next <= 0x9F) {
-            out += '?';  // U+0080..U+009F
-            ++i;
-        } else {
-            out += static_cast<char>(b);
-        }
-    }
-    return out;
-}
 
 std::string FormatRowLine(const DeviceRow& row) {
     std::string line = "row";
     for (const std::string& cell : row) {
         line += '\t';
-        line += SafeCellText(cell);
+        line += SafeDisplayText(cell);
     }
     line += '\n';
     return line;
@@ -118,14 +100,14 @@ int VisibleRows(int height) {
 std::vector<std::string> RenderTableLines(const TableScreen& screen, int height, int width) {
     DeviceRow header;
     for (int c = 0; c < kDeviceColumns; ++c) {
-        header[c] = LoadText(kHeaderIds[c]);
+        header[c] = LoadText(kDeviceColumnTexts[c]);
     }
     std::vector<DeviceRow> rows;
     const size_t shown = std::min(screen.rows.size(), static_cast<size_t>(VisibleRows(height)));
     for (size_t i = screen.rows.size() - shown; i < screen.rows.size(); ++i) {
         DeviceRow safe;
         for (int c = 0; c < kDeviceColumns; ++c) {
-            safe[c] = SafeCellText(screen.rows[i][c]);
+            safe[c] = SafeDisplayText(screen.rows[i][c]);
         }
         rows.push_back(safe);
     }
@@ -144,7 +126,7 @@ std::vector<std::string> RenderTableLines(const TableScreen& screen, int height,
         return line;
     };
     std::vector<std::string> lines{CountersLine(screen), tableLine(header)};
-    const int above = screen.iTotalRows - static_cast<int>(rows.size());
+    const int above = screen.totalRows - static_cast<int>(rows.size());
     if (above > 0) {
         lines.push_back("... (+" + std::to_string(above) + ")");
     }

@@ -7,11 +7,8 @@
 
 namespace orvane {
 
-// A cell's text made safe for one line of output: control characters (C0, DEL and the C1
-// range) become '?', so a value a device sent can neither break a line nor steer a terminal.
-std::string SafeCellText(const std::string& text);
-
-// The line of one row: "row", then the seven texts, TAB-separated, and a line feed.
+// The line of one row: "row", then the seven texts made safe (SafeDisplayText), TAB-separated,
+// and a line feed.
 std::string FormatRowLine(const DeviceRow& row);
 
 // Columns a UTF-8 text takes on a terminal (East Asian wide characters take two).
@@ -20,9 +17,9 @@ int DisplayWidth(const std::string& text);
 // What a terminal shows of the device list.
 struct TableScreen {
     std::vector<DeviceRow> rows;  // the last rows of the list
-    int iTotalRows = 0;           // rows of the whole list
-    int iSuccessCount = 0;
-    int iFailCount = 0;
+    int totalRows = 0;            // rows of the whole list
+    int successCount = 0;
+    int failCount = 0;
 };
 
 // How many of the last rows a terminal `height` lines high shows.

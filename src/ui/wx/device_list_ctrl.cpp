@@ -1,13 +1,10 @@
 #include "ui/wx/device_list_ctrl.h"
 
+#include "support/display_text.h"
 #include "support/language.h"
 #include "ui/wx/dlg_layout.h"
 
 namespace orvane::ui {
-
-namespace {
-constexpr int kFirstHeaderText = 103;  // "ID" .. "Upgraded version" are 103..109
-}  // namespace
 
 DeviceListCtrl::DeviceListCtrl(wxWindow* parent, wxWindowID id, const wxPoint& pos,
                                const wxSize& size, const DeviceTable& model)
@@ -17,7 +14,7 @@ DeviceListCtrl::DeviceListCtrl(wxWindow* parent, wxWindowID id, const wxPoint& p
 
 void DeviceListCtrl::InsertDeviceColumns(bool chinese) {
     for (int column = 0; column < kDeviceColumns; ++column) {
-        InsertColumn(column, wxString::FromUTF8(LoadText(kFirstHeaderText + column)),
+        InsertColumn(column, wxString::FromUTF8(LoadText(kDeviceColumnTexts[column])),
                      wxLIST_FORMAT_LEFT, DeviceColumnWidth(column, chinese));
     }
 }
@@ -46,7 +43,8 @@ wxString DeviceListCtrl::OnGetItemText(long item, long column) const {
         m_cachedRow = m_model.Row(static_cast<int>(item));
         m_lCachedItem = item;
     }
-    return wxString::FromUTF8(m_cachedRow[static_cast<size_t>(column)]);
+    // A device's own texts are shown as the terminal shows them: no hidden formatting.
+    return wxString::FromUTF8(SafeDisplayText(m_cachedRow[static_cast<size_t>(column)]));
 }
 
 }  // namespace orvane::ui

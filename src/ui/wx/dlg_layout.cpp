@@ -144,7 +144,7 @@ FreeSpan FreeLineSpan(const ControlLayout& control, bool chinese) {
     for (const ControlLayout& other : kMainWindowControls) {
         const DluRect& r = chinese ? other.chinese : other.english;
         const bool exists =
-            other.kind != K::kStatic || (chinese ? other.szChinese : other.szEnglish);
+            other.kind != K::kStatic || (chinese ? other.chineseText : other.englishText);
         const bool sameLine = r.y < own.y + own.h && own.y < r.y + r.h;
         if (&other == &control || !exists || !sameLine) {
             continue;

@@ -21,10 +21,10 @@ struct DluRect {
 };
 
 struct ControlLayout {
-    int iId;  // 0: a text that nothing refers to
+    int id;  // 0: a text that nothing refers to
     ControlKind kind;
-    const char* szEnglish;  // null: no text (or no such control) in this language
-    const char* szChinese;
+    const char* englishText;  // null: no text (or no such control) in this language
+    const char* chineseText;
     DluRect english;
     DluRect chinese;
 };

@@ -16,6 +16,7 @@
 #include "cloud/cloud_query.h"
 #include "platform/file.h"
 #include "support/language.h"
+#include "support/text_ids.h"
 #include "ui/wx/about_dlg.h"
 #include "ui/wx/app_icon.h"
 #include "ui/wx/device_list_ctrl.h"
@@ -64,11 +65,7 @@ wxString Text(int id) {
 }  // namespace
 
 WindowHooks::WindowHooks()
-    : szIniPath(ConfigIniPath()),
-      szProgramDir(ConfigIniDir()),
-      acquireInstance(AcquireSingleInstance),
-      installCrashRecorder([] { InstallCrashRecorder(); }),
-      pickFolder(PickFolderWithDialog),
+    : pickFolder(PickFolderWithDialog),
       restart(RestartProgram),
       adapterLister(platform::ListNetInterfaces) {}
 
@@ -82,7 +79,7 @@ COrvaneDlg::COrvaneDlg(WindowHooks hooks)
              WindowViewActions{[this](int row) { RefreshDevices(row); }, [this] { RaiseWindow(); },
                                [this](int id) { ShowErrorBox(id); }}),
       m_engine(m_view),
-      m_control(m_engine, m_hooks.szIniPath, m_hooks.adapterLister),
+      m_control(m_engine, m_view, m_hooks.startup.iniPath, m_hooks.adapterLister),
       m_serviceTask(m_poster),
       m_cloudTask(m_poster) {
     Create(nullptr, wxID_ANY, "Orvane", wxDefaultPosition, wxDefaultSize,
@@ -121,13 +118,13 @@ void COrvaneDlg::CreateControls() {
 
 // One control of the layout at its rectangle, in this window's language.
 void COrvaneDlg::CreateControl(const ControlLayout& c) {
-    const char* text = m_bChinese ? c.szChinese : c.szEnglish;
+    const char* text = m_bChinese ? c.chineseText : c.englishText;
     if (c.kind == ControlKind::kStatic && !text) {
         return;  // a text of the other layout only
     }
     const DluRect& rect = m_bChinese ? c.chinese : c.english;
     const wxRect px = DluToPixels(this, rect);
-    const int id = c.iId ? c.iId : wxID_ANY;
+    const int id = c.id ? c.id : wxID_ANY;
     const wxString label = text ? wxString::FromUTF8(text) : wxString();
     const FreeSpan span = FreeLineSpan(c, m_bChinese);
     const int freeLeft = DluPoint(this, span.left, 0).x;
@@ -181,10 +178,8 @@ void COrvaneDlg::BindEvents() {
     Bind(wxEVT_BUTTON, &COrvaneDlg::OnBnClickedBtnPauseTest, this, IDC_BTN_PAUSE_TEST);
     Bind(wxEVT_BUTTON, &COrvaneDlg::OnBnClickedBtnBrowse, this, IDC_BTN_BROWSE);
     Bind(wxEVT_BUTTON, &COrvaneDlg::OnBnClickedBtnClearList, this, IDC_BTN_CLEAR_LIST);
-    Bind(wxEVT_CHECKBOX, &COrvaneDlg::OnCheckBox, this);
+    Bind(wxEVT_CHECKBOX, &COrvaneDlg::OnBnClickedCheckIpOccupancy, this, IDC_CHECK_IP_OCCUPANCY);
     Bind(wxEVT_COMBOBOX, &COrvaneDlg::OnCbnSelchangeComboLanguage, this, IDC_COMBO_LANGUAGE);
-    Bind(wxEVT_TEXT, &COrvaneDlg::OnFolderText, this, IDC_COMBO_UPGRADE_FOLDER);
-    Bind(wxEVT_COMBOBOX, &COrvaneDlg::OnFolderText, this, IDC_COMBO_UPGRADE_FOLDER);
     Bind(wxEVT_CLOSE_WINDOW, &COrvaneDlg::OnClose, this);
     // GTK windows have no system menu to add the About item to: it is in the window's
     // context menu instead, and on F1.
@@ -197,10 +192,10 @@ void COrvaneDlg::BindEvents() {
 // The initialisation sequence, in its order.
 bool COrvaneDlg::Initialise() {
     SetIcons(AppIconBundle());
-    m_hooks.installCrashRecorder();
-
-    if (!m_hooks.acquireInstance()) {
-        wxMessageBox(Text(102), wxMessageBoxCaptionStr, wxOK | wxICON_INFORMATION, nullptr);
+    WindowSettings settings;
+    if (!RunStartup(m_hooks.startup, &settings)) {
+        wxMessageBox(Text(kTextAlreadyRunning), wxMessageBoxCaptionStr, wxOK | wxICON_INFORMATION,
+                     nullptr);
         return false;
     }
 
@@ -214,17 +209,14 @@ bool COrvaneDlg::Initialise() {
         m_comboLanguage->Append(wxString::FromUTF8(entry));
     }
 
-    // Config.ini, the folder box, the check boxes and the log.
-    WindowSettings settings = InitialiseSettings(m_hooks.szIniPath, m_hooks.szProgramDir);
+    // The folder box and the check boxes as Config.ini has them.
     m_folders = settings.folders;
     m_bTftpWrite = settings.bTftpWrite;
+    m_iTftpMaxTransfers = settings.iTftpMaxTransfers;
     FillFolderBox();
     m_checkForced->SetValue(settings.bForcedUpgrade);
     m_checkShowAll->SetValue(settings.bShowAllDevices);
     m_checkIpOccupancy->SetValue(settings.bIpCheck);
-    m_view.SetForcedUpgrade(settings.bForcedUpgrade);
-    m_view.SetShowAllDevices(settings.bShowAllDevices);
-    m_view.SetIpCheck(settings.bIpCheck);
     if (settings.iLanguageSelection >= 0 && settings.iLanguageSelection <= 2) {
         m_comboLanguage->SetSelection(settings.iLanguageSelection);
     }
@@ -262,7 +254,6 @@ void COrvaneDlg::FillFolderBox() {
     } else {
         m_comboFolder->SetValue(wxString::FromUTF8(m_folders.Text()));
     }
-    m_view.SetUpgradeFolder(m_folders.Text());
 }
 
 // The reachability check runs beside the window, which shows at once; until it answers the
@@ -273,10 +264,16 @@ void COrvaneDlg::StartCloudCheck() {
     auto reachable = std::make_shared<bool>(false);
     m_cloudTask.Run([reachable] { *reachable = IsCloudReachable(); },
                     [this, check, reachable] {
-                        if (check == m_iCloudCheck) {  // no Start has checked again since
-                            m_engine.SetNetConnected(*reachable);
-                            ShowNetworkState(*reachable);
+                        if (check != m_iCloudCheck) {
+                            return;  // a Start has checked again since
                         }
+                        if (m_state == ServiceState::kStarting) {
+                            // That Start may be checking again: it decides (FinishStart).
+                            m_optPendingCloudCheck = *reachable;
+                            return;
+                        }
+                        m_engine.SetNetConnected(*reachable);
+                        ShowNetworkState(*reachable);
                     });
 }
 
@@ -286,7 +283,7 @@ void COrvaneDlg::ShowNetworkState(bool connected) {
 
 void COrvaneDlg::OnContextMenu(wxContextMenuEvent& event) {
     wxMenu menu;
-    menu.Append(kIdAbout, Text(101));
+    menu.Append(kIdAbout, Text(kTextAbout));
     wxPoint at = event.GetPosition();
     PopupMenu(&menu, at == wxDefaultPosition ? wxDefaultPosition : ScreenToClient(at));
 }

@@ -3,9 +3,11 @@
 #include <wx/dialog.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "app/app_config.h"
+#include "app/app_startup.h"
 #include "app/folder_history.h"
 #include "app/service_control.h"
 #include "protocol/orvane_engine.h"
@@ -33,10 +35,7 @@ class DeviceListCtrl;
 struct WindowHooks {
     WindowHooks();
 
-    std::string szIniPath;     // Config.ini
-    std::string szProgramDir;  // the program's folder (Config.ini's), the folder box's default
-    std::function<bool()> acquireInstance;
-    std::function<void()> installCrashRecorder;
+    StartupSteps startup;  // Config.ini, the folder box's default, crash recorder, instance
     // Shows a folder picker preset to `preset`; false when the operator cancelled.
     std::function<bool(const std::string& preset, std::string* chosen)> pickFolder;
     // Runs the program again in place of this process; returns only if that failed.
@@ -86,8 +85,6 @@ class COrvaneDlg : public wxDialog {
     void OnBnClickedCheckIpOccupancy(wxCommandEvent& event);
     void OnCbnSelchangeComboLanguage(wxCommandEvent& event);
     void OnClose(wxCloseEvent& event);
-    void OnCheckBox(wxCommandEvent& event);
-    void OnFolderText(wxCommandEvent& event);
     void OnContextMenu(wxContextMenuEvent& event);
     void OnCharHook(wxKeyEvent& event);
 
@@ -107,14 +104,17 @@ class COrvaneDlg : public wxDialog {
     WindowView m_view;
     OrvaneEngine m_engine;
     ServiceControl m_control;
-    FolderHistory m_folders;   // the folder box's entries, selection and text
-    bool m_bTftpWrite = true;  // Config.ini's TftpWrite: the window has no control for it
+    FolderHistory m_folders;    // the folder box's entries, selection and text
+    bool m_bTftpWrite = false;  // Config.ini's TftpWrite: the window has no control for it
+    int m_iTftpMaxTransfers = kDefaultTftpMaxTransfers;  // Config.ini's TftpMaxTransfers
     ServiceState m_state = ServiceState::kStopped;
     bool m_bCloseAfterStop = false;   // the close waits for a Stop to end
     bool m_bCloseAfterStart = false;  // the close is asked again once a Start has settled
     bool m_bClosed = false;
     // Each reachability check gets a number; only the newest one's answer is shown.
     int m_iCloudCheck = 0;
+    // The start-up check's answer when it came while a Start was under way.
+    std::optional<bool> m_optPendingCloudCheck;
 
     wxComboBox* m_comboLocalIp = nullptr;
     wxComboBox* m_comboFolder = nullptr;

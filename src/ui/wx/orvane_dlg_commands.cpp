@@ -9,6 +9,7 @@
 
 #include "app/profile_file.h"
 #include "support/language.h"
+#include "support/text_ids.h"
 #include "ui/wx/device_list_ctrl.h"
 #include "ui/wx/dlg_layout.h"
 #include "ui/wx/orvane_dlg.h"
@@ -56,6 +57,7 @@ StartSettings COrvaneDlg::ReadStartSettings() {
     settings.bIpCheck = m_checkIpOccupancy->GetValue();
     settings.bShowAllDevices = m_checkShowAll->GetValue();
     settings.bTftpWrite = m_bTftpWrite;
+    settings.iTftpMaxTransfers = m_iTftpMaxTransfers;
     return settings;
 }
 
@@ -69,15 +71,21 @@ void COrvaneDlg::BeginStart() {
     m_state = ServiceState::kStarting;
     m_btnBeginUpgrade->Disable();
     EnableSettingControls(false);
-    ++m_iCloudCheck;  // the answer of a check still running from the start-up no longer counts
     m_serviceTask.Run([this, settings, result] { *result = m_control.Start(settings); },
                       [this, folders, result] { FinishStart(*result, *folders); });
 }
 
 void COrvaneDlg::FinishStart(const StartResult& result, const FolderHistory& folders) {
+    // Only a Start that checked the update service again outdates the start-up check's answer
+    // (one still on its way is then dropped); a Start refused before its check leaves it be.
     if (result.bCloudChecked) {
+        ++m_iCloudCheck;
         ShowNetworkState(result.bNetConnected);
+    } else if (m_optPendingCloudCheck) {
+        m_engine.SetNetConnected(*m_optPendingCloudCheck);
+        ShowNetworkState(*m_optPendingCloudCheck);
     }
+    m_optPendingCloudCheck.reset();
     if (!result.bStarted) {
         m_state = ServiceState::kStopped;
         EnableSettingControls(true);
@@ -89,9 +97,9 @@ void COrvaneDlg::FinishStart(const StartResult& result, const FolderHistory& fol
         m_folders = folders;
         FillFolderBox();
         EnableSettingControls(false);
-        m_btnPauseTest->SetLabel(Text(154));
+        m_btnPauseTest->SetLabel(Text(kTextSuspendUpgrade));
         m_btnPauseTest->Show();
-        m_btnBeginUpgrade->SetLabel(Text(155));
+        m_btnBeginUpgrade->SetLabel(Text(kTextStopUpgrade));
         m_btnBeginUpgrade->Enable();
         RefreshDevices(-1);
     }
@@ -102,14 +110,13 @@ void COrvaneDlg::FinishStart(const StartResult& result, const FolderHistory& fol
 }
 
 void COrvaneDlg::ShowStartRefusal(const StartResult& result) {
-    if (result.iTextId == 161) {
+    const wxString text = wxString::FromUTF8(StartRefusalText(result));
+    if (result.eRefusal == StartRefusal::kNoFolder) {
         // A plain box: no owner, no icon, the same caption in both languages.
-        wxMessageDialog box(nullptr, Text(161), "Error", wxOK | wxICON_NONE);
+        wxMessageDialog box(nullptr, text, "Error", wxOK | wxICON_NONE);
         box.ShowModal();
         return;
     }
-    const wxString text =
-        result.iTextId ? Text(result.iTextId) : wxString::FromUTF8(result.szMessage);
     wxMessageDialog box(this, text, ApplicationName(), wxOK | wxICON_WARNING);
     box.ShowModal();
 }
@@ -132,7 +139,7 @@ void COrvaneDlg::BeginStop() {
 
 void COrvaneDlg::FinishStop() {
     m_state = ServiceState::kStopped;
-    m_btnBeginUpgrade->SetLabel(Text(156));
+    m_btnBeginUpgrade->SetLabel(Text(kTextStartUpgrade));
     EnableSettingControls(true);
     m_btnPauseTest->Hide();
     m_btnBeginUpgrade->Enable();
@@ -145,7 +152,7 @@ void COrvaneDlg::FinishStop() {
 void COrvaneDlg::OnBnClickedBtnPauseTest(wxCommandEvent&) {
     const bool paused = !m_engine.IsPaused();
     m_engine.SetPause(paused);
-    m_btnPauseTest->SetLabel(Text(paused ? 160 : 154));
+    m_btnPauseTest->SetLabel(Text(paused ? kTextContinueUpgrade : kTextSuspendUpgrade));
 }
 
 void COrvaneDlg::OnBnClickedBtnBrowse(wxCommandEvent&) {
@@ -167,43 +174,22 @@ void COrvaneDlg::OnBnClickedBtnClearList(wxCommandEvent&) {
     RefreshDevices(-1);
 }
 
-// The engine reads the boxes from any thread: it reads the view's copies.
-void COrvaneDlg::OnCheckBox(wxCommandEvent& event) {
-    switch (event.GetId()) {
-        case IDC_CHECK_FORCED_UPGRADE:
-            m_view.SetForcedUpgrade(event.IsChecked());
-            break;
-        case IDC_CHECK_SHOW_ALL:
-            m_view.SetShowAllDevices(event.IsChecked());
-            break;
-        case IDC_CHECK_IP_OCCUPANCY:
-            m_view.SetIpCheck(event.IsChecked());
-            OnBnClickedCheckIpOccupancy(event);
-            break;
-        default:
-            event.Skip();
-    }
-}
-
 void COrvaneDlg::OnBnClickedCheckIpOccupancy(wxCommandEvent& event) {
     if (event.IsChecked()) {
-        wxMessageDialog box(nullptr, Text(158), Text(159), wxOK | wxICON_INFORMATION);
+        wxMessageDialog box(nullptr, Text(kTextIpCheckNotice), Text(kTextTips),
+                            wxOK | wxICON_INFORMATION);
         box.ShowModal();
     }
-}
-
-void COrvaneDlg::OnFolderText(wxCommandEvent& event) {
-    m_view.SetUpgradeFolder(m_comboFolder->GetValue().utf8_string());
-    event.Skip();
 }
 
 // The choice is saved at once and takes effect at the next start.
 void COrvaneDlg::OnCbnSelchangeComboLanguage(wxCommandEvent&) {
     const int selected = m_comboLanguage->GetSelection();
-    WriteProfileValues(m_hooks.szIniPath, kConfigSection,
+    WriteProfileValues(m_hooks.startup.iniPath, kConfigSection,
                        {{"AppLanguage", std::to_string(selected)}});
-    wxMessageDialog box(nullptr, Text(162), Text(159), wxYES_NO | wxICON_NONE);
-    box.SetYesNoLabels(Text(163), Text(164));
+    wxMessageDialog box(nullptr, Text(kTextLanguageRestart), Text(kTextTips),
+                        wxYES_NO | wxICON_NONE);
+    box.SetYesNoLabels(Text(kTextOk), Text(kTextRestartNow));
     if (box.ShowModal() == wxID_NO) {
         m_hooks.restart();
     }
@@ -233,7 +219,7 @@ void COrvaneDlg::OnClose(wxCloseEvent& event) {
             m_bCloseAfterStop = true;
             break;
         case ServiceState::kRunning: {
-            wxMessageDialog box(this, Text(157), ApplicationName(),
+            wxMessageDialog box(this, Text(kTextExitWhileRunning), ApplicationName(),
                                 wxOK | wxCANCEL | wxICON_WARNING);
             if (box.ShowModal() == wxID_OK) {
                 m_bCloseAfterStop = true;

@@ -13,7 +13,7 @@ void WindowView::OnDeviceTableChanged(const DeviceTableChange& change) {
     {
         std::lock_guard<std::mutex> lock(m_csPending);
         if (change.kind == DeviceTableChange::kRowAdded) {
-            m_iAddedRow = std::max(m_iAddedRow, change.iRow);
+            m_iAddedRow = std::max(m_iAddedRow, change.rowIndex);
         } else if (change.kind == DeviceTableChange::kRowsCleared) {
             m_iAddedRow = -1;
         }
