@@ -3,6 +3,7 @@
 #include "tftp/tftpd_proc.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "platform/clock.h"
 #include "support/log.h"
@@ -45,13 +46,79 @@ int TimeoutInForce(const TftpTransfer& t) {
     return t.answered ? t.timeoutSeconds : std::min(t.timeoutSeconds, TftpConfig::kTimeoutSeconds);
 }
 
-// How long a packet is waited for: it grows with the consecutive time-outs, a quarter, a
-// half, then the whole time-out.
-int WaitMs(const TftpTransfer& t) {
+// The time-out schedule's wait after `timeouts` consecutive time-outs: a quarter, a half,
+// then the whole time-out.
+int64_t ScheduleWaitMs(const TftpTransfer& t, int timeouts) {
     const int whole = TimeoutInForce(t);
-    const int seconds =
-        t.timeouts == 0 ? (whole + 3) / 4 : (t.timeouts == 1 ? (whole + 1) / 2 : whole);
-    return seconds * t.settings->secondMs;
+    const int seconds = timeouts == 0 ? (whole + 3) / 4 : (timeouts == 1 ? (whole + 1) / 2 : whole);
+    return int64_t{seconds} * t.settings->secondMs;
+}
+
+// When the wait for the packet outstanding ends (monotonic ms), and in `scheduleTimeout`
+// whether that end is one of the schedule's time-outs (six of them end the transfer) rather
+// than an earlier resend on the client's measured round trip. The schedule bounds every wait,
+// so a client that stops answering is given up after the same time as with fixed waits. An
+// OACK (`oackOutstanding`) is resent on the schedule alone: some clients (atftp) abort on a
+// second OACK, and an early one would cross their own repeat of ACK 0 after 1 s.
+int64_t ResendDeadlineMs(const TftpTransfer& t, bool oackOutstanding, bool* scheduleTimeout) {
+    int64_t deadline = t.scheduleDeadlineMs;
+    if (t.adaptiveWaits && !oackOutstanding) {
+        deadline = std::min(deadline, t.sentAtMs + t.rtt.WaitMs(ScheduleWaitMs(t, t.timeouts)));
+    }
+    *scheduleTimeout = deadline == t.scheduleDeadlineMs;
+    return deadline;
+}
+
+// Every send of the packet whose answer is awaited is noted here. A first send, and the
+// first resend after one of the schedule's time-outs, start the schedule's next wait; an
+// earlier resend leaves it running.
+void NoteSent(TftpTransfer& t, bool resend) {
+    const int64_t now = platform::MonotonicMs();
+    t.sentAtMs = now;
+    t.rtt.Sent(now, resend);
+    if (!resend || t.scheduleDeadlineMs == 0) {
+        t.scheduleDeadlineMs = now + ScheduleWaitMs(t, t.timeouts);
+    }
+}
+
+// The wait for the packet outstanding ran out: it is sent again, after a longer wait.
+void NoteTimeout(TftpTransfer& t, bool scheduleTimeout) {
+    t.rtt.TimedOut();
+    ++t.resendsOfPacket;
+    if (scheduleTimeout) {
+        ++t.timeouts;
+        t.scheduleDeadlineMs = 0;  // the next wait of the schedule starts with the resend
+    }
+}
+
+// The packet outstanding was answered: the round trip is sampled (unless it was resent) and
+// the next packet starts a fresh schedule. The acknowledgement of an OACK is no sample: a
+// device answers it at once, while each block may cost it a flash write, and a wait learnt
+// from the OACK would resend the first blocks to every slow device.
+void NoteAnswered(TftpTransfer& t) {
+    t.answered = true;
+    if (!(t.opcode == kTftpRrq && t.awaitedBlock == 0)) {
+        t.rtt.Answered(platform::MonotonicMs());
+    }
+    t.resent += t.resendsOfPacket;
+    t.resendsOfPacket = 0;
+    t.timeouts = 0;
+}
+
+// Whether the client asked the `timeout` option (the OACK carries it only when it was taken).
+bool OackAsksTimeout(const TftpTransfer& t) {
+    const char* p = reinterpret_cast<const char*>(t.control.data()) + 2;
+    const char* end = p + t.oackLength;
+    for (bool name = true; p < end; name = !name) {
+        const size_t len = static_cast<size_t>(std::find(p, end, '\0') - p);
+        if (name && len == 7 && std::equal(p, p + len, "timeout", [](char a, char b) {
+                return std::tolower(static_cast<unsigned char>(a)) == b;
+            })) {
+            return true;
+        }
+        p += len + 1;
+    }
+    return false;
 }
 
 // The next packet's length in `buf`, 0 also when the administrator cancelled, kTimedOut
@@ -115,7 +182,6 @@ bool SendTftpOack(TftpTransfer& t) {
     const size_t len = t.oackLength + 2;
     WriteLog(kLogDebug0, "send OACK %d bytes", static_cast<int>(len));
     long sent = t.Send(t.control.data(), len);
-    t.sentAtMs = platform::MonotonicMs();
     if (sent != static_cast<long>(len)) {
         WriteLog(kLogMajor, "send : Error %d", t.socket.LastError());
         return false;
@@ -145,7 +211,6 @@ bool SendNextBlock(TftpTransfer& t) {
         return Fail(t, kTftpErrUndefined);
     }
     GetTftpCounters().bytesSent += static_cast<uint64_t>(n);
-    t.sentAtMs = platform::MonotonicMs();
     t.lastBlockLength = static_cast<uint32_t>(n);
     ++t.unacked;
     ++t.nextBlock;
@@ -173,18 +238,26 @@ bool TakeAck(TftpTransfer& t, const uint8_t* pkt, long n) {
     const uint16_t block = GetShort(pkt + 2);
     const uint16_t awaited = static_cast<uint16_t>(t.awaitedBlock);
     if (block == awaited) {
-        t.answered = true;
-        t.resent += static_cast<uint32_t>(t.timeouts);
-        t.timeouts = 0;
+        NoteAnswered(t);
         t.unacked = 0;
         if (t.awaitedBlock != 0) {
             t.bytes += t.lastBlockLength;
         }
         ++t.awaitedBlock;
         t.nextBlock = t.awaitedBlock;
-    } else if (block == static_cast<uint16_t>(awaited - 1) && t.unacked < 3 &&
-               t.awaitedBlock != 1) {
-        WriteLog(kLogGeneral, "Ack block %d ignored (received twice)", block);
+    } else if (block == static_cast<uint16_t>(awaited - 1)) {
+        if (t.unacked < 3 && t.awaitedBlock != 1) {
+            WriteLog(kLogGeneral, "Ack block %d ignored (received twice)", block);
+        }
+        // After a time-out the client's own repeat may bring one more copy, but only when
+        // it left after our last copy would have reached the client: a repeat that crossed
+        // that copy is ignored, so no loss is answered twice. It speeds clients that asked
+        // long waits and repeat sooner themselves.
+        if (t.resendsOfPacket > 0 && t.awaitedBlock != 0 &&
+            platform::MonotonicMs() - t.sentAtMs >= t.rtt.EstimateMs()) {
+            t.nextBlock = t.awaitedBlock;
+            ++t.resendsOfPacket;
+        }
     } else if (block > awaited) {
         WriteLog(kLogGeneral, "Ack of block #%d received (last block sent #%d !)", block,
                  static_cast<int>(t.awaitedBlock));
@@ -199,36 +272,49 @@ bool SendFileLoop(TftpTransfer& t, bool oackSent) {
     t.bytes = 0;
     t.unacked = 0;
     t.timeouts = 0;
+    t.resendsOfPacket = 0;
+    if (t.awaitedBlock == 0) {
+        NoteSent(t, false);  // the OACK, just sent
+    }
     uint8_t pkt[kTftpPacketSize];
     const int retransmitLimit = 6;
+    // A time-out resends; a repeated ACK alone never does (RFC 1123 4.2.3.1, see TakeAck).
+    bool resendDue = false;
     while (t.timeouts < retransmitLimit) {
-        if (t.timeouts > 0) {
+        if (resendDue) {
+            resendDue = false;
             if (t.awaitedBlock == 0) {
                 // The OACK or its acknowledgement was lost: the OACK is what is resent, never a
                 // block 0, which the file does not have.
                 if (oackSent && !SendTftpOack(t)) {
                     return false;
                 }
+                NoteSent(t, true);
                 ++t.unacked;
             } else {
                 t.nextBlock = t.awaitedBlock;
             }
         }
-        if (t.awaitedBlock != 0 && t.nextBlock <= t.awaitedBlock && t.nextBlock <= t.blockCount &&
-            !SendNextBlock(t)) {
-            return false;
+        if (t.awaitedBlock != 0 && t.nextBlock <= t.awaitedBlock && t.nextBlock <= t.blockCount) {
+            if (!SendNextBlock(t)) {
+                return false;
+            }
+            NoteSent(t, t.resendsOfPacket > 0);
         }
         // Measured from the last send, not from the last packet received: a client that
         // repeats its last ACK on its own clock while a DATA is lost would otherwise hold the
         // resend off for as long as it repeats, and give up first.
-        long n = AwaitPacket(t, pkt, sizeof pkt, t.sentAtMs + WaitMs(t) - platform::MonotonicMs());
+        bool scheduleTimeout = false;
+        const int64_t deadline = ResendDeadlineMs(t, t.awaitedBlock == 0, &scheduleTimeout);
+        long n = AwaitPacket(t, pkt, sizeof pkt, deadline - platform::MonotonicMs());
         if (t.cancelled.load() || n == -1) {
             return false;
         }
         if (n == platform::UdpSocket::kTimedOut) {
             WriteLog(kLogSuggestive, "timeout while waiting for ack blk #%d",
                      static_cast<int>(t.awaitedBlock));
-            ++t.timeouts;
+            NoteTimeout(t, scheduleTimeout);
+            resendDue = true;
         } else if (!TakeAck(t, pkt, n)) {
             return false;
         }
@@ -247,7 +333,7 @@ bool SendFileLoop(TftpTransfer& t, bool oackSent) {
     if (t.awaitedBlock != 0 && t.nextBlock > t.blockCount) {
         WriteLog(kLogGeneral, "WARNING : Last block #%d not acked for file <%s>",
                  static_cast<int>(t.awaitedBlock), t.fileName.c_str());
-        t.resent += static_cast<uint32_t>(t.timeouts);
+        t.resent += t.resendsOfPacket;
         WriteLog(kLogDebug0, "Count %d, Last pkt %d ", static_cast<int>(t.awaitedBlock),
                  static_cast<int>(t.nextBlock));
         WriteReport(t, t.awaitedBlock - 1);
@@ -281,9 +367,7 @@ DataStep TakeData(TftpTransfer& t, long n, bool* zeroTaken, bool* gotData) {
     if (!take) {
         return DataStep::kAcknowledge;  // a repeat: acknowledge the last block again
     }
-    t.answered = true;
-    t.resent += static_cast<uint32_t>(t.timeouts);
-    t.timeouts = 0;
+    NoteAnswered(t);
     if (t.bytes + len >= platform::kMaxServedFileSize) {
         WriteLog(kLogMajor, "File <%s> : upload reaches 2 GiB, refused", t.fileName.c_str());
         Fail(t, kTftpErrDiskFull);
@@ -313,19 +397,23 @@ bool ReceiveFileLoop(TftpTransfer& t, bool oackSent) {
         return Fail(t, kTftpErrUndefined);
     }
     t.timeouts = 0;
+    t.resendsOfPacket = 0;
     t.awaitedBlock = 0;
+    NoteSent(t, false);  // ACK 0, or the OACK that stands for it
     bool zeroTaken = false;
     bool gotData = false;
     const int retransmitLimit = 6;
     while (t.timeouts < retransmitLimit) {
-        long n = AwaitPacket(t, t.data.data(), t.data.size(), WaitMs(t));
+        bool scheduleTimeout = false;
+        const int64_t deadline = ResendDeadlineMs(t, oackSent && !gotData, &scheduleTimeout);
+        long n = AwaitPacket(t, t.data.data(), t.data.size(), deadline - platform::MonotonicMs());
         if (t.cancelled.load() || n == -1) {
             return false;
         }
         if (n == platform::UdpSocket::kTimedOut) {
             WriteLog(kLogInfo, "timeout while waiting for data blk #%d",
                      static_cast<int>(t.awaitedBlock + 1));
-            ++t.timeouts;
+            NoteTimeout(t, scheduleTimeout);
             if (oackSent && !gotData) {
                 // The OACK stands for ACK 0 here: an ACK 0 would tell the client its options
                 // were refused, and blocks of the default size would then be taken for the
@@ -334,6 +422,7 @@ bool ReceiveFileLoop(TftpTransfer& t, bool oackSent) {
             } else {
                 SendAck(t, t.awaitedBlock);
             }
+            NoteSent(t, true);
             continue;
         }
         if (n < 4) {
@@ -345,6 +434,8 @@ bool ReceiveFileLoop(TftpTransfer& t, bool oackSent) {
             WriteLog(kLogGeneral, "Peer sent unexpected message %d", op);
             return Fail(t, kTftpErrIllegal);
         }
+        const uint32_t ackedBefore = t.awaitedBlock;
+        const bool zeroBefore = zeroTaken;
         DataStep step = TakeData(t, n, &zeroTaken, &gotData);
         if (step == DataStep::kFailed) {
             return false;
@@ -356,7 +447,12 @@ bool ReceiveFileLoop(TftpTransfer& t, bool oackSent) {
             return Fail(t, kTftpErrAccess);
         }
         if (step == DataStep::kAcknowledge) {
+            const bool progressed = t.awaitedBlock != ackedBefore || zeroTaken != zeroBefore;
             SendAck(t, t.awaitedBlock);
+            // Every DATA received starts the schedule's wait again, as a packet from a client
+            // that is still there; an ACK repeated for a repeated DATA gives no sample.
+            t.scheduleDeadlineMs = 0;
+            NoteSent(t, !progressed);
         }
         if (complete) {
             WriteReport(t, t.awaitedBlock);
@@ -388,6 +484,7 @@ void RunTftpTransfer(TftpTransfer& t) {
     WriteLog(kLogDebug0, "Using local port %s", local.NumericPort().c_str());
     t.result = kTftpResultRunning;
     TftpTransferCount counted;
+    t.adaptiveWaits = !OackAsksTimeout(t);
     bool ok = false;
     switch (decoded) {
         case TftpDecodeResult::kReadWithOack:
