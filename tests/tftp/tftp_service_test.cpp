@@ -383,6 +383,7 @@ TEST_F(TftpServiceTest, RecordLimitHoldsAndFinishedRecordsAreReapedUnderAFlood) 
     TftpTestClient second(platform::Endpoint{0x7F000001u, 69}, 0x7F000002u);
     ASSERT_TRUE(second.SendRequest(TftpRequest(1, "h.bin")));
     EXPECT_EQ(second.Next(300), "");
+    EXPECT_TRUE(WaitLog("max number of threads reached, connection from 127.0.0.2 dropped"));
     first.SendError(0, "done");
     m_settings.maxTransfers = 100;
     m_service.Start(m_settings);
@@ -398,8 +399,9 @@ TEST_F(TftpServiceTest, RecordLimitHoldsAndFinishedRecordsAreReapedUnderAFlood) 
     EXPECT_EQ(m_service.RecordCount(), 100u);
     TftpTestClient late;
     ASSERT_TRUE(late.SendRequest(TftpRequest(1, "h.bin")));
-    EXPECT_TRUE(WaitLog("max number of threads reached, connection from 127.0.0.1 dropped"));
+    // Dropped without a line of its own: the one above, within the second, stands for it.
     EXPECT_EQ(late.Next(300), "");
+    EXPECT_EQ(m_service.RecordCount(), 100u);
 
     // A flood from one port while every transfer ends: a flood request served (answered with
     // ERROR 2 for its name) shows that the finished records were reaped meanwhile.
