@@ -31,8 +31,7 @@ bool JoinPath(char* out, size_t size, const char* folder, const char* rest) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    (void)argc;
+int main(int, char** argv) {
     sigset_t termination;
     sigemptyset(&termination);
     sigaddset(&termination, SIGINT);
@@ -41,7 +40,7 @@ int main(int argc, char** argv) {
 
     char self[PATH_MAX];
     const ssize_t len = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (len <= 0) {
+    if (len <= 0 || static_cast<size_t>(len) >= sizeof self - 1) {
         fprintf(stderr, "orvane: cannot find its own path (/proc/self/exe)\n");
         return 127;
     }
