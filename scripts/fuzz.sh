@@ -9,15 +9,17 @@ seconds="${1:-60}"
 shift || true
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DORVANE_BUILD_FUZZ=ON -DORVANE_BUILD_TESTS=OFF -DORVANE_BUILD_BENCH=OFF >/dev/null
-cmake --build build-fuzz -- -j"$(nproc)"
 targets=("$@")
 if [ "${#targets[@]}" -eq 0 ]; then
-    mapfile -t targets < <(cd build-fuzz/bin && ls fuzz_* 2>/dev/null)
+    mapfile -t targets < <(sed -n 's/^orvane_add_fuzzer(\(fuzz_[a-z_]*\) .*/\1/p' fuzz/CMakeLists.txt)
 fi
 if [ "${#targets[@]}" -eq 0 ]; then
-    echo "fuzz.sh: no fuzz targets were built" >&2
+    echo "fuzz.sh: no fuzz targets found in fuzz/CMakeLists.txt" >&2
     exit 1
 fi
+# Only the targets and the libraries they link: the program, its window and the tools are
+# built and tested by the other builds.
+cmake --build build-fuzz --target "${targets[@]}" -- -j"$(nproc)"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 for t in "${targets[@]}"; do

@@ -1,6 +1,8 @@
 #include "app/profile_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <string>
@@ -45,13 +47,21 @@ TEST(ProfileFileTest, IntegerRules) {
     }
 }
 
-// Catches a section looked up with letter case, or a missing file or section read as a value.
+// Catches a section looked up with letter case, a missing file or section read as a value, and
+// a settings "file" that is none stopping the program: a pipe nobody writes (start-up hangs),
+// a link to /dev/zero or a huge file (memory runs out). Each reads as no file.
 TEST(ProfileFileTest, SectionAndFileLookup) {
     test::TempDir dir;
     dir.Write("a.ini", "[other]\nPath=x\n[cnfinfo]\npath=/fw\n");
     EXPECT_EQ(ReadProfileString(dir.File("a.ini"), "CNFINFO", "Path", 100).value_or("?"), "/fw");
     EXPECT_FALSE(ReadProfileString(dir.File("a.ini"), "MISSING", "Path", 100).has_value());
     EXPECT_FALSE(ReadProfileString(dir.File("none.ini"), "CNFINFO", "Path", 100).has_value());
+    ASSERT_EQ(::mkfifo(dir.File("pipe.ini").c_str(), 0644), 0);
+    ASSERT_EQ(::symlink("/dev/zero", dir.File("zero.ini").c_str()), 0);
+    dir.Write("huge.ini", "[CNFINFO]\nPath=/fw\n" + std::string(kMaxProfileBytes, ';'));
+    for (const char* name : {"pipe.ini", "zero.ini", "huge.ini"}) {
+        EXPECT_FALSE(ReadProfileText(dir.File(name)).has_value()) << name;
+    }
 }
 
 // Catches a buffer limit that is ignored or that leaves half a UTF-8 character at the end.
@@ -87,6 +97,8 @@ TEST(ProfileFileTest, WritingAKeyKeepsEveryOtherLine) {
         {"every copy of a repeated key", "[CNFINFO]\nPath=/a\n[CNFINFO]\nPath=/b\n",
          "[CNFINFO]\nPath=/new\n[CNFINFO]\nPath=/new\n"},
         {"empty file", "", "[CNFINFO]\nPath=/new\n"},
+        {"a key before any section is no key of the section", "Path=/top\n",
+         "Path=/top\n[CNFINFO]\nPath=/new\n"},
     };
     for (const Case& c : cases) {
         test::TempDir dir;

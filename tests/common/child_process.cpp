@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "common/wait_until.h"
 #include "platform/file.h"
 
 namespace orvane::test {
@@ -109,16 +110,12 @@ int ChildProcess::Wait(int timeoutMs) {
     if (m_iStatus >= 0) {
         return m_iStatus;
     }
-    for (int waited = 0; waited <= timeoutMs; waited += 10) {
-        int status = 0;
-        pid_t r = waitpid(m_iPid, &status, WNOHANG);
-        if (r == m_iPid) {
-            m_iStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            return m_iStatus;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    int status = 0;
+    if (!WaitUntil([&] { return waitpid(m_iPid, &status, WNOHANG) == m_iPid; }, timeoutMs)) {
+        return -1;
     }
-    return -1;
+    m_iStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return m_iStatus;
 }
 
 int RunCommand(const std::vector<std::string>& argv, std::string* out, int timeoutMs) {

@@ -1,10 +1,9 @@
 #pragma once
 
-#include <chrono>
 #include <string>
-#include <thread>
 
 #include "common/temp_dir.h"
+#include "common/wait_until.h"
 
 namespace orvane::test {
 
@@ -21,15 +20,7 @@ inline size_t CountOf(const std::string& text, const std::string& what) {
 // until it holds `what` `count` times, bounded by timeoutMs.
 inline bool WaitLogCount(const std::string& path, const std::string& what, size_t count = 1,
                          int timeoutMs = 10000) {
-    for (int waited = 0;; waited += 20) {
-        if (CountOf(ReadWholeFile(path), what) >= count) {
-            return true;
-        }
-        if (waited >= timeoutMs) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    return WaitUntil([&] { return CountOf(ReadWholeFile(path), what) >= count; }, timeoutMs);
 }
 
 }  // namespace orvane::test

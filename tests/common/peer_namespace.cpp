@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "common/child_process.h"
+#include "common/wait_until.h"
 #include "platform/net_interfaces.h"
 
 namespace orvane::test {
@@ -68,17 +69,15 @@ int PeerNamespace::Exec(const std::vector<std::string>& argv) const {
 }
 
 bool PeerNamespace::WaitLocalRunning(bool running) const {
-    for (int i = 0; i < 300; ++i) {
-        std::vector<platform::NetInterface> all;
-        platform::ListNetInterfaces(&all);
-        if (std::any_of(all.begin(), all.end(), [&](const platform::NetInterface& nif) {
+    return WaitUntil(
+        [&] {
+            std::vector<platform::NetInterface> all;
+            platform::ListNetInterfaces(&all);
+            return std::any_of(all.begin(), all.end(), [&](const platform::NetInterface& nif) {
                 return nif.szName == m_szLocalIf && nif.bUp == running;
-            })) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+            });
+        },
+        3000);
 }
 
 std::string PeerNamespace::LocalMac() const {

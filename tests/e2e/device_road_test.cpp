@@ -29,7 +29,8 @@ class DeviceRoadTest : public test::RoadTest {
 
 // Catches any break on the whole road between real processes: a device not answered, a file
 // served wrong, a report that lands on the wrong row, a row given twice, a device counted
-// twice or not at all, an NVR counted before its last stage.
+// twice or not at all, an NVR counted before its last stage. What each row says is the device
+// table's rule, tested there.
 TEST_F(DeviceRoadTest, TwentyCamerasAndFourRecordersEndAsTheyReported) {
     std::filesystem::create_directory(m_dir.File("kept"));
     std::string out;
@@ -41,11 +42,10 @@ TEST_F(DeviceRoadTest, TwentyCamerasAndFourRecordersEndAsTheyReported) {
               0)
         << out;
     auto sum = test::DevsimFields(out);
-    EXPECT_EQ(sum["devices"], "20");
-    EXPECT_EQ(sum["answered"], "20");
-    EXPECT_EQ(sum["downloaded"], "20");
-    EXPECT_EQ(sum["failures"], "0");
-    EXPECT_EQ(sum["injected"], "2");
+    EXPECT_EQ(
+        sum["answered"] + " " + sum["downloaded"] + " " + sum["failures"] + " " + sum["injected"],
+        "20 20 0 2")
+        << out;
     const std::string firmware = test::ReadWholeFile(m_dir.File("fw/M100.bin"));
     for (int i = 1; i <= 20; ++i) {
         EXPECT_TRUE(test::ReadWholeFile(m_dir.File("kept/dev" + std::to_string(i) + ".bin")) ==
@@ -65,33 +65,16 @@ TEST_F(DeviceRoadTest, TwentyCamerasAndFourRecordersEndAsTheyReported) {
     EXPECT_EQ(StopOrvane(&table), 0);
     EXPECT_EQ(table.successes, 22);
     EXPECT_EQ(table.failures, 2);
-
-    // Rows 1..20 are the cameras, 21..24 the recorders, each with its last report's texts.
+    // Rows 1..20 are the cameras, 21..24 the recorders, each at its own address.
     ASSERT_EQ(table.rows.size(), 24u);
     std::set<std::string> addresses;
-    int done = 0;
-    int failed = 0;
     for (int id = 1; id <= 24; ++id) {
         const auto& r = table.rows[std::to_string(id)];
         ASSERT_EQ(r.size(), 8u) << "row " << id;
-        const bool camera = id <= 20;
-        EXPECT_EQ(r[2], camera ? "M100" : "N200");
-        EXPECT_EQ(r[3].rfind("10.77.0.", 0), 0u) << r[3];
+        EXPECT_EQ(r[2], id <= 20 ? "M100" : "N200");
         addresses.insert(r[3]);
-        EXPECT_EQ(r[6], camera ? "M100-1.0.0.0" : "N200-2.0.0.6");
-        if (r[4] == "Upgrade complete") {
-            ++done;
-            EXPECT_EQ(r[5], "100%");
-            EXPECT_EQ(r[7], camera ? "M100-2.0.0.0" : "N200-2.0.0.7");
-        } else {
-            ++failed;
-            EXPECT_TRUE(camera);
-            EXPECT_EQ(r[4], "kernel brush fails");
-            EXPECT_EQ(r[7], "");
-        }
     }
-    EXPECT_EQ(done, 22);
-    EXPECT_EQ(failed, 2);
+    EXPECT_EQ(table.CompleteRows(), 22);
     EXPECT_EQ(addresses.size(), 24u) << "every device its own address";
 }
 

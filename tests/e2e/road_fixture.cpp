@@ -29,20 +29,6 @@ std::vector<std::string> SplitTabs(const std::string& line) {
 
 }  // namespace
 
-bool WaitInterfaceUp(const std::string& name) {
-    for (int i = 0; i < 300; ++i) {
-        std::vector<platform::NetInterface> all;
-        platform::ListNetInterfaces(&all);
-        for (const auto& nif : all) {
-            if (nif.szName == name && nif.bUp) {
-                return true;
-            }
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-
 std::map<std::string, std::string> DevsimFields(const std::string& out, int index) {
     std::stringstream lines(out);
     std::string line;
@@ -96,7 +82,7 @@ int TableLines::CompleteRows() const {
 void RoadTest::SetUp() {
     ORVANE_REQUIRE_PRIVATE_NETWORK();
     ASSERT_TRUE(m_peer.Ok());
-    ASSERT_TRUE(WaitInterfaceUp(m_peer.LocalInterface()));
+    ASSERT_TRUE(m_peer.WaitLocalRunning());
     // Gone with the peer's namespace and its link, so the next test meets neither.
     ASSERT_EQ(m_peer.Exec({SystemTool("ip"), "route", "add", "local", kDeviceRange, "dev", "lo"}),
               0);

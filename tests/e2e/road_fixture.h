@@ -12,10 +12,6 @@
 
 namespace orvane::test {
 
-// Waits (bounded) until the interface is up: a veth's carrier follows its peer a moment later,
-// and a start before it would be refused.
-bool WaitInterfaceUp(const std::string& name);
-
 // key=value fields of line `index` (0 the summary, 1 the resends) of the simulator's output.
 std::map<std::string, std::string> DevsimFields(const std::string& out, int index = 0);
 

@@ -35,10 +35,10 @@ TEST(LogFormatTest, NonTextConversionsMatchPrintf) {
     const long long big = -1234567890123LL;
     EXPECT_EQ(Format("%d %i %5d|%-5d|%05d %+d", 1, -2, 3, 4, 5, 6),
               Printf("%d %i %5d|%-5d|%05d %+d", 1, -2, 3, 4, 5, 6));
-    EXPECT_EQ(Format("%u %x %X %#o %lu %llu %zu %lld %hhd %hd %jd %td", 7u, 255u, 255u, 8u, 9ul,
-                     10ull, size_t{11}, big, 12, 13, intmax_t{14}, ptrdiff_t{-15}),
-              Printf("%u %x %X %#o %lu %llu %zu %lld %hhd %hd %jd %td", 7u, 255u, 255u, 8u, 9ul,
-                     10ull, size_t{11}, big, 12, 13, intmax_t{14}, ptrdiff_t{-15}));
+    EXPECT_EQ(Format("%u %x %X %#o %lu %ld %llu %zu %lld %hhd %hd %jd %td", 7u, 255u, 255u, 8u, 9ul,
+                     -16L, 10ull, size_t{11}, big, 12, 13, intmax_t{14}, ptrdiff_t{-15}),
+              Printf("%u %x %X %#o %lu %ld %llu %zu %lld %hhd %hd %jd %td", 7u, 255u, 255u, 8u, 9ul,
+                     -16L, 10ull, size_t{11}, big, 12, 13, intmax_t{14}, ptrdiff_t{-15}));
     EXPECT_EQ(Format("%*d|%-*d|%*d|%.*f|%.*f", 4, 1, 4, 2, -4, 3, 2, 3.14159, -1, 2.5),
               Printf("%*d|%-*d|%*d|%.*f|%.*f", 4, 1, 4, 2, -4, 3, 2, 3.14159, -1, 2.5));
     EXPECT_EQ(Format("%.3f %e %g %10.4f %Lf %p %% %s", 1.5, 2.5, 0.1, 3.0, 4.0L, &x, "end"),

@@ -34,7 +34,7 @@ TEST_F(TftpServiceTest, RealClientsDownloadByteIdenticalFiles) {
         {"/usr/bin/atftp", "-g", "-r", "@name", "-l", "@local", "--option", "blksize 1024",
          "--option", "tsize 0", "--option", "timeout 3", "127.0.0.1"},
     };
-    const std::vector<size_t> sizes = {0, 511, 512, 1024, 1000000};
+    const std::vector<size_t> sizes = {0, 511, 512, 1000000};
     for (size_t size : sizes) {
         m_root.Write("fw" + std::to_string(size) + ".bin", Pattern(size, size));
     }

@@ -127,6 +127,7 @@ TEST(TftpRequestTest, OptionsAreNegotiatedIntoTheOack) {
         {true, "blksize=-1", "16384 5 5000000 blksize=16384,"},  // the largest we take
         {true, "BLKSIZE=65464", "16384 5 5000000 BLKSIZE=16384,"},
         {true, "timeout=0", "512 5 5000000 "},
+        {true, "timeout=1", "512 1 5000000 timeout=1,"},
         {true, "timeout=300", "512 5 5000000 "},
         {true, "Timeout=010", "512 10 5000000 Timeout=010,"},  // echoed as written
         {true, "multicast=", "512 5 5000000 "},

@@ -121,27 +121,40 @@ TEST_F(CommandsTest, StartPauseContinueStop) {
 }
 
 // Catches Browse not reaching the folder history: the picker is preset to the box's text, a
-// cancelled picker changes nothing, a chosen folder is added last and selected, the oldest
-// going when ten are listed (the history's own rules are tested on FolderHistory).
+// cancelled picker changes nothing, a chosen folder is added last and selected (cut to 259
+// characters), the oldest going when ten are listed (the history's own rules are tested on
+// FolderHistory); and the history's first folder not shown selected.
 TEST_F(CommandsTest, BrowseKeepsTheFolderHistory) {
     std::string path;
     for (int i = 0; i < 10; ++i) {
         path += (i ? "|" : "") + m_dir.File("f" + std::to_string(i));
     }
-    m_dir.Write("Config.ini", "[CNFINFO]\nPath=" + path + "\nCurSelPath=2\n");
+    m_dir.Write("Config.ini", "[CNFINFO]\nPath=" + path + "\nCurSelPath=0\n");
     OpenWindow(kLanguageEnglish);
     wxComboBox* box = Combo(ui::IDC_COMBO_UPGRADE_FOLDER);
-    for (const std::string& answer : {std::string(), m_dir.File("new")}) {
-        SCOPED_TRACE(answer);
-        m_szPickerAnswer = answer;
+    const std::string longPath = m_dir.File(std::string(300, 'n'));
+    struct Step {
+        std::string answer;  // "": cancelled
+        std::string value;
+        std::string first;
+        int selection;
+    } steps[] = {
+        {"", m_dir.File("f0"), m_dir.File("f0"), 0},
+        {m_dir.File("new"), m_dir.File("new"), m_dir.File("f1"), 9},
+        {longPath, longPath.substr(0, 259), m_dir.File("f2"), 9},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.answer);
+        const std::string preset = box->GetValue().utf8_string();
+        m_szPickerAnswer = s.answer;
         m_szPickerPreset.clear();
         ASSERT_TRUE(
             ClickOn(Control(ui::IDC_BTN_BROWSE), [&] { return !m_szPickerPreset.empty(); }));
-        EXPECT_EQ(m_szPickerPreset, m_dir.File("f2"));
-        EXPECT_EQ(box->GetValue().utf8_string(), answer.empty() ? m_dir.File("f2") : answer);
+        EXPECT_EQ(m_szPickerPreset, preset);
+        EXPECT_EQ(box->GetValue().utf8_string(), s.value);
         EXPECT_EQ(box->GetCount(), 10u);
-        EXPECT_EQ(box->GetString(0).utf8_string(), m_dir.File(answer.empty() ? "f0" : "f1"));
-        EXPECT_EQ(box->GetSelection(), answer.empty() ? 2 : 9);
+        EXPECT_EQ(box->GetString(0).utf8_string(), s.first);
+        EXPECT_EQ(box->GetSelection(), s.selection);
     }
 }
 

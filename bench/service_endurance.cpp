@@ -21,6 +21,7 @@
 #include "common/recording_view.h"
 #include "common/temp_dir.h"
 #include "common/update_service.h"
+#include "common/wait_until.h"
 #include "e2e/road_fixture.h"
 #include "firmware/fmw_trace.h"
 #include "platform/udp_socket.h"
@@ -104,15 +105,9 @@ class WaitingView : public test::RecordingView {
 };
 
 // Waits up to kWaitMs for the download server to have seen `count` requests. It tells of
-// them only in its request log, so this looks every 20 ms.
+// them only in its request log, so this polls.
 bool WaitDownloads(const test::UpdateService& files, size_t count) {
-    for (int i = 0; i < kWaitMs / 20; ++i) {
-        if (files.Requests().size() >= count) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    return test::WaitUntil([&] { return files.Requests().size() >= count; }, kWaitMs);
 }
 
 // Catches what only a service started and stopped all day shows: a thread, socket, file or
@@ -122,7 +117,7 @@ TEST(ServiceEnduranceTest, StartStopCyclesWithDevicesLeaveNothingBehind) {
     ORVANE_REQUIRE_PRIVATE_NETWORK();
     test::PeerNamespace peer("10.77.0.1/24", "10.77.0.2/24");
     ASSERT_TRUE(peer.Ok());
-    ASSERT_TRUE(test::WaitInterfaceUp(peer.LocalInterface()));
+    ASSERT_TRUE(peer.WaitLocalRunning());
     test::TempDir dir;
     std::filesystem::create_directory(dir.File("fw"));
     ASSERT_EQ(test::RunCommand({test::BinDir() + "/orvane-mkfw", "--version", "X_M100_V2.0.0.0",
