@@ -276,6 +276,11 @@ bool UdpSocket::SetReuseAddress() {
     return Check(::setsockopt(m_iFd, SOL_SOCKET, SO_REUSEADDR, &off, sizeof off));
 }
 
+bool UdpSocket::SetSharedBroadcastPort() {
+    int one = 1;
+    return Check(::setsockopt(m_iFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one));
+}
+
 bool UdpSocket::SetBroadcast() {
     int one = 1;
     return Check(::setsockopt(m_iFd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one));

@@ -92,6 +92,9 @@ class UdpSocket {
     // so a second socket's bind on the same port fails. False only when the option cannot be
     // set.
     bool SetReuseAddress();
+    // Lets other sockets bind the same port: only for receivers of broadcasts, which each get
+    // their own copy (unicast to a shared port reaches just one of them).
+    bool SetSharedBroadcastPort();
     bool SetBroadcast();
     bool SetReceiveBuffer(int bytes);
     bool SetSendBuffer(int bytes);

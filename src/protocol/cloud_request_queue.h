@@ -20,33 +20,52 @@ struct CloudRequest {
     int iCseq = 0;
 };
 
-// Requests wait here until the cloud thread takes them one download at a time; devices ask
-// again every few seconds, so without a bound a busy network would grow the queue for good.
+// Devices wait here until the cloud thread takes them one download at a time; the network
+// can make up MACs, so without a bound it would grow the queue for good.
 constexpr size_t kMaxCloudRequests = 1000;
 
-// The requests parked for the cloud thread (first in, first out) and the models it has
-// downloaded this run. Request workers park, the cloud thread takes, Stop clears; any thread.
-// The lock is held only to change or copy one list, never while calling out, so it is never
-// held together with another engine lock.
+// The requests parked for the cloud thread, one per device (by MAC), first in first out, and
+// the models it has downloaded this run. Request workers park and claim, the cloud thread
+// takes, Stop clears; any thread. A device asks again every few seconds while it waits: its
+// one entry keeps the latest Cseq, so it gets one answer, to the request it made last. The
+// lock is held only to change or copy the lists, never while calling out, so it is never held
+// together with another engine lock.
 class CloudRequestQueue {
   public:
-    // Appends `request`; false (nothing appended) when kMaxCloudRequests wait already.
-    bool Park(CloudRequest request);
-    // Moves the oldest request into `request`; false when none waits.
+    enum class ParkResult {
+        kParked,   // a new entry at the back
+        kUpdated,  // the device's entry (waiting or in hand) took the request's Cseq
+        kFull,     // kMaxCloudRequests devices wait already: nothing changed
+    };
+    ParkResult Park(CloudRequest request);
+    // Moves the oldest request into `request`; false when none waits. It stays the request in
+    // hand, still updated by Park and Claim, until EndInHand.
     bool Take(CloudRequest* request);
-    // A copy of the waiting requests, oldest first.
+    // The cloud thread is done with the request in hand; its latest values go to `latest`
+    // when one is given (and a request is in hand).
+    void EndInHand(CloudRequest* latest = nullptr);
+    // A request worker found the device's firmware and is about to answer the device. True:
+    // answer it (a waiting entry of the device is withdrawn: this answer replaces it). False:
+    // the cloud thread has the device in hand and answers it, now with this request's Cseq.
+    bool Claim(const std::string& mac, int sequence, int cseq);
+    // A copy of the waiting requests, oldest first (not the one in hand).
     std::deque<CloudRequest> Pending() const;
 
     // Whether the cloud thread has downloaded firmware of `model` this run.
     bool IsDownloaded(const std::string& model) const;
     void MarkDownloaded(const std::string& model);
 
-    // Stop: both lists emptied.
+    // Stop: both lists and the request in hand emptied.
     void Clear();
 
   private:
+    // The waiting entry of `mac`, or null.
+    CloudRequest* FindWaiting(const std::string& mac);
+
     mutable std::mutex m_csCloudRequest;
     std::deque<CloudRequest> m_vecCloudRequest;     // guarded by m_csCloudRequest
+    bool m_bInHand = false;                         // guarded by m_csCloudRequest
+    CloudRequest m_inHand;                          // guarded by m_csCloudRequest
     std::vector<std::string> m_vecDownloadedModel;  // guarded by m_csCloudRequest
 };
 

@@ -48,6 +48,7 @@ int OrvaneEngine::CloudFirmwareProc(RunState& run) {
             WriteLog(kLogMajor, "CloudFirmwareProc szModel=%s failed: %s", request.szModel.c_str(),
                      e.what());
         }
+        m_cloudRequests.EndInHand();  // on every way out: a failure answers nobody
     }
     return 0;
 }
@@ -120,9 +121,12 @@ void OrvaneEngine::ServeCloudRequest(const CloudRequest& request, RunState& run)
     } else {
         ShowCloudStatus(request, LoadText(kTextCloudDownloaded));
     }
+    // The device may have asked again meanwhile: it is answered once, to its latest request.
+    CloudRequest latest = request;
+    m_cloudRequests.EndInHand(&latest);
     // After the catalogue lock is released: the lookup takes it again.
-    assignIPAndFirmware(request.iSequence, request.iCseq, false, request.szVersion, model,
-                        request.szVerNum, request.szMac);
+    assignIPAndFirmware(latest.iSequence, latest.iCseq, false, latest.szVersion, model,
+                        latest.szVerNum, latest.szMac);
 }
 
 }  // namespace orvane

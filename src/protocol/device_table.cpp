@@ -1,5 +1,8 @@
 #include "protocol/device_table.h"
 
+#include <cstddef>
+#include <utility>
+
 #include "protocol/device_message.h"
 #include "protocol/report_stage.h"
 #include "protocol/service_view.h"
@@ -9,19 +12,38 @@ namespace orvane {
 
 namespace {
 
-// The request handling keeps the table short: past 100 records its first 10 go.
+// Records of ended devices kept for reports with an empty MAC (they find the first retired
+// record): past this many records the oldest of them go.
 constexpr size_t kTrimAbove = 100;
-constexpr size_t kTrimCount = 10;
 
 // States that end nothing: the stage is under way, or the device repairs its boot loader.
 bool IsOngoingState(int state) {
     return state == 0 || state == 1 || state == 7;
 }
 
-void TrimFront(std::vector<IpcInfo>& records, size_t above) {
-    if (records.size() > above) {
-        records.erase(records.begin(), records.begin() + kTrimCount);
+// Its device has ended: counted, or a report without a MAC that no later report can find by
+// its own.
+bool HasEnded(const IpcInfo& r) {
+    return r.bCounted || r.szMac.empty();
+}
+
+// Erases up to `count` records for which `pick` holds, oldest first, in one pass that keeps
+// the order of the others.
+template <typename Pick>
+void EraseOldest(std::vector<IpcInfo>& records, size_t count, Pick pick) {
+    size_t erased = 0;
+    size_t kept = 0;
+    for (size_t i = 0; i < records.size(); ++i) {
+        if (erased < count && pick(records[i])) {
+            ++erased;
+            continue;
+        }
+        if (kept != i) {
+            records[kept] = std::move(records[i]);
+        }
+        ++kept;
     }
+    records.erase(records.begin() + static_cast<std::ptrdiff_t>(kept), records.end());
 }
 
 }  // namespace
@@ -37,16 +59,52 @@ int DeviceTable::FindRecord(const std::string& mac) const {
     return -1;
 }
 
-// Records the merge appends come with a row each, so the row bound holds them too; after
-// Clear List the old records stay, and this keeps repeated clears from growing the table.
 void DeviceTable::AppendRecord(const IpcInfo& record) {
     m_vecIpcInfo.push_back(record);
-    TrimFront(m_vecIpcInfo, 2 * static_cast<size_t>(m_iMaxRows));
+    TrimRecords();
 }
 
-void DeviceTable::AppendRequestRecord(const IpcInfo& record) {
-    m_vecIpcInfo.push_back(record);
-    TrimFront(m_vecIpcInfo, kTrimAbove);
+// A device on its way keeps its record, whatever else is in flight: dropped, its next report
+// would make a second row, and a recorder would be counted at its file-system stage. What
+// bounds the live records is the number of rows and answers between two clears.
+void DeviceTable::TrimRecords() {
+    if (m_vecIpcInfo.size() > kTrimAbove) {
+        EraseOldest(m_vecIpcInfo, m_vecIpcInfo.size() - kTrimAbove, HasEnded);
+    }
+    // Live records outlive Clear List, so many clears could pile them up: past this bound the
+    // oldest go after all, first those of devices never answered (made up, most likely).
+    const size_t hardBound = 2 * static_cast<size_t>(m_iMaxRows) + kTrimAbove;
+    if (m_vecIpcInfo.size() > hardBound) {
+        EraseOldest(m_vecIpcInfo, m_vecIpcInfo.size() - hardBound,
+                    [](const IpcInfo& r) { return !r.bAnswered; });
+    }
+    if (m_vecIpcInfo.size() > hardBound) {
+        EraseOldest(m_vecIpcInfo, m_vecIpcInfo.size() - hardBound,
+                    [](const IpcInfo&) { return true; });
+    }
+}
+
+bool DeviceTable::TakeRow(int found, const IpcInfo& r) {
+    if (found >= 0 && m_vecIpcInfo[found].bAnswered) {
+        return true;  // its row was promised when it was answered
+    }
+    if (found < 0 && r.bAnswered) {
+        if (m_iAnswered >= m_iMaxRows) {
+            return false;
+        }
+        ++m_iAnswered;
+        return true;
+    }
+    if (m_iReportRows >= m_iMaxRows) {
+        return false;
+    }
+    ++m_iReportRows;
+    return true;
+}
+
+bool DeviceTable::AdmitDevice(const std::string& mac) const {
+    std::lock_guard<std::recursive_mutex> lock(m_csDeviceTable);
+    return FindRecord(mac) >= 0 || m_iAnswered < m_iMaxRows;
 }
 
 void DeviceTable::Notify(DeviceTableChange::Kind kind, int row) {
@@ -108,7 +166,7 @@ void DeviceTable::UpdateDeviceTable(IpcInfo r) {
                     r.szMac.c_str(), found >= 0 ? 1 : 0, shownAt, itemCount);
     const bool firstRow = found >= 0 && itemCount == 0;
     const bool ownRow = found >= 0 && shownAt >= 0 && shownAt < itemCount;
-    if (!firstRow && !ownRow && itemCount >= m_iMaxRows) {
+    if (!ownRow && !TakeRow(found, r)) {
         WriteLogLimited(g_listFullLines, kLogMajor,
                         "UpdateDeviceTable device list full (%d rows), mac=%s dropped", itemCount,
                         r.szMac.c_str());
@@ -169,14 +227,20 @@ void DeviceTable::UpdateDeviceTable(IpcInfo r) {
     }
 }
 
-bool DeviceTable::AddCloudDevice(const IpcInfo& record) {
+DeviceTable::CloudDeviceResult DeviceTable::AddCloudDevice(const IpcInfo& record) {
     std::lock_guard<std::recursive_mutex> lock(m_csDeviceTable);
     if (FindRecord(record.szMac) >= 0) {
-        return false;
+        return kKnown;
     }
-    AppendRequestRecord(record);
-    UpdateDeviceTable(record);
-    return true;
+    if (m_iAnswered >= m_iMaxRows) {
+        return kRefused;
+    }
+    ++m_iAnswered;
+    IpcInfo answered = record;
+    answered.bAnswered = true;
+    AppendRecord(answered);
+    UpdateDeviceTable(answered);
+    return kShown;
 }
 
 void DeviceTable::RecordAssignment(const IpcInfo& record) {
@@ -187,14 +251,20 @@ void DeviceTable::RecordAssignment(const IpcInfo& record) {
         stored.szIpAddr = record.szIpAddr;
         stored.szUpgradedVersion = record.szUpgradedVersion;
         stored.iDeviceKind = record.iDeviceKind;
+        stored.bAnswered = true;
         return;
     }
-    AppendRequestRecord(record);
+    ++m_iAnswered;
+    IpcInfo answered = record;
+    answered.bAnswered = true;
+    AppendRecord(answered);
 }
 
 void DeviceTable::ClearDeviceList() {
     std::lock_guard<std::recursive_mutex> lock(m_csDeviceTable);
     m_vecRows.clear();
+    m_iAnswered = 0;
+    m_iReportRows = 0;
     Notify(DeviceTableChange::kRowsCleared);
     m_vecIpcInfo.clear();
 }
@@ -202,6 +272,8 @@ void DeviceTable::ClearDeviceList() {
 void DeviceTable::ClearList() {
     std::lock_guard<std::recursive_mutex> lock(m_csDeviceTable);
     m_vecRows.clear();
+    m_iAnswered = 0;
+    m_iReportRows = 0;
     Notify(DeviceTableChange::kRowsCleared);
     ResetCounters();
 }

@@ -29,11 +29,14 @@ struct IpcInfo {
     // Its outcome has been counted. A report with an empty MAC still finds a retired record;
     // this keeps such a report from counting that device a second time.
     bool bCounted = false;
+    // The request handling answered (or parked) the device: its one row is never refused.
+    bool bAnswered = false;
 };
 
-// Rows the device list holds at most between two clears: rows are added by the network, so
-// a report that would add one more is dropped (logged). The records the table keeps beside
-// them are bounded at twice that.
+// Devices the request handling answers between two clears of the list, and rows that reports
+// of devices never answered may add in that time: both come from the network, so a request or
+// a report beyond is dropped (logged). Answered devices never lose their row to made-up
+// reports, and the records the table keeps beside the rows are bounded too (see TrimRecords).
 constexpr int kMaxDeviceRows = 10000;
 
 // Columns of the device list: ID, model, IP address, status, schedule, pre-upgrade version,
@@ -77,22 +80,30 @@ class DeviceTable {
     DeviceTable& operator=(const DeviceTable&) = delete;
 
     // Merges one record into the records, the rows and the counters (the three ways of the
-    // device-table merge); counts a device's outcome once and retires its record. A record
-    // that would need a new row while the list holds maxRows rows is dropped (logged) and
-    // changes nothing.
+    // device-table merge); counts a device's outcome once and retires its record. An answered
+    // device always gets its row; a record of a device never answered that would need a new row
+    // once maxRows such rows were added since the list was cleared is dropped (logged) and
+    // changes nothing, and so is a new answered record (record.bAnswered, a same-version row)
+    // once maxRows devices were answered.
     void UpdateDeviceTable(IpcInfo record);
 
     // The request handling's record steps, each one atomic under the table's lock.
-    // Cloud path: when no record carries record.szMac, appends `record` (dropping the first
-    // 10 records once there are more than 100) and shows it as a row. False when a record
-    // with that MAC already existed (nothing changed).
-    bool AddCloudDevice(const IpcInfo& record);
+    // Whether a request of `mac` may be answered: its device has a record, or fewer than
+    // maxRows devices were answered since the list was cleared.
+    bool AdmitDevice(const std::string& mac) const;
+    // Cloud path: when no record carries record.szMac, appends `record` as answered and shows
+    // it as a row (kShown); kKnown when a record with that MAC exists (nothing changed);
+    // kRefused when no more devices are admitted (nothing changed).
+    enum CloudDeviceResult { kShown, kKnown, kRefused };
+    CloudDeviceResult AddCloudDevice(const IpcInfo& record);
     // Assignment path: the record with record.szMac gets its address, upgraded version and
-    // device kind from `record`; without one, `record` is appended (same trim). No row yet.
+    // device kind from `record`; without one, `record` is appended. Either way it is answered.
+    // No row yet. Never refuses: AdmitDevice decides before the device is answered.
     void RecordAssignment(const IpcInfo& record);
 
     // Start: deletes every row, then every record.
     void ClearDeviceList();
+    int MaxRows() const { return m_iMaxRows; }
     // Clear List: deletes every row and resets both counters; the records keep their nIndex.
     void ClearList();
     // Start: both counters back to 0.
@@ -110,8 +121,15 @@ class DeviceTable {
   private:
     // Helpers below run with m_csDeviceTable held.
     int FindRecord(const std::string& mac) const;
+    // Appends a record, then trims the records: past kTrimAbove the records of devices that
+    // have ended (counted, or without a MAC) go, oldest first, and never one of a device on
+    // its way; past 2 * maxRows (only after Clear Lists) the oldest live ones go, those never
+    // answered first.
     void AppendRecord(const IpcInfo& record);
-    void AppendRequestRecord(const IpcInfo& record);
+    void TrimRecords();
+    // Whether the new row a merge needs may be added (found: the record's index or -1); counts
+    // it against its budget when it may.
+    bool TakeRow(int found, const IpcInfo& r);
     bool CountOutcome(IpcInfo& stored, bool finished, int state, DeviceRow& row);
     void Notify(DeviceTableChange::Kind kind, int row = -1);
 
@@ -121,6 +139,10 @@ class DeviceTable {
     mutable std::recursive_mutex m_csDeviceTable;
     std::vector<IpcInfo> m_vecIpcInfo;  // guarded by m_csDeviceTable
     std::vector<DeviceRow> m_vecRows;   // guarded by m_csDeviceTable
+    // Since the list was last cleared (guarded by m_csDeviceTable): devices answered, and rows
+    // added for reports of devices never answered.
+    int m_iAnswered = 0;
+    int m_iReportRows = 0;
     // Taken alone or inside m_csDeviceTable, never the other way round.
     mutable std::mutex m_csCount;
     int m_iSuccessCount = 0;

@@ -177,8 +177,9 @@ class OrvaneEngine final {
     size_t LiveThreadCount() const;
 
   private:
-    // Parks the request for the cloud thread (dropped, logged, when the queue is full) and
-    // shows the device's "Cloud firmware download" row.
+    // Parks the request for the cloud thread (dropped, logged, when the queue is full or the
+    // table takes no more devices) and shows the device's "Cloud firmware download" row; a
+    // device that waits already only has its entry take this request's Cseq.
     void ParkCloudRequest(int sequence, int cseq, const std::string& version,
                           const std::string& model, const std::string& verNum,
                           const std::string& mac);

@@ -20,6 +20,7 @@ constexpr int kMacLimit = 64;
 // Lines that any host can repeat at will by sending requests: one a second per kind.
 LogRateLimit g_malformedRequestLines;
 LogRateLimit g_cloudQueueFullLines;
+LogRateLimit g_tableFullLines;
 
 }  // namespace
 
@@ -103,6 +104,13 @@ bool OrvaneEngine::assignIPAndFirmware(int sequence, int cseq, bool cloudAllowed
         ParkCloudRequest(sequence, cseq, version, model, verNum, mac);
         return false;
     }
+    // A parked device asking again once its firmware is here: answered here or by the cloud
+    // thread, never by both.
+    if (cloudAllowed && !m_cloudRequests.Claim(mac, sequence, cseq)) {
+        WriteLog(kLogInfo, "*%d* %s %s is answered by the cloud thread", sequence, kAssignName,
+                 mac.c_str());
+        return false;
+    }
     if (found != 0) {
         WriteLog(kLogSuggestive, "*%d* %s bHaveNewVersion == false, No New Version!", sequence,
                  kAssignName);
@@ -114,6 +122,7 @@ bool OrvaneEngine::assignIPAndFirmware(int sequence, int cseq, bool cloudAllowed
             info.szModel = model;
             info.szMac = mac;
             info.szStatus = LoadText(found == 2 ? kTextLatestVersion : kTextLowerVersion);
+            info.bAnswered = true;
             m_deviceTable.UpdateDeviceTable(info);
         }
         return true;
@@ -121,6 +130,14 @@ bool OrvaneEngine::assignIPAndFirmware(int sequence, int cseq, bool cloudAllowed
 
     if (m_szLocalIP.empty()) {
         WriteLog(kLogSuggestive, "*%d* %s m_szLocalIP Is Empty", sequence, kAssignName);
+        return false;
+    }
+    // Answered devices keep their records until they end: their number is what bounds the
+    // table, so a device beyond it is not answered (it asks again).
+    if (!m_deviceTable.AdmitDevice(mac)) {
+        WriteLogLimited(g_tableFullLines, kLogMajor,
+                        "*%d* %s %d devices answered since the list was cleared, %s dropped",
+                        sequence, kAssignName, m_deviceTable.MaxRows(), mac.c_str());
         return false;
     }
     WriteLog(kLogInfo, "*%d* %s Begin GetNotUseIp", sequence, kAssignName);
@@ -152,19 +169,28 @@ bool OrvaneEngine::assignIPAndFirmware(int sequence, int cseq, bool cloudAllowed
 void OrvaneEngine::ParkCloudRequest(int sequence, int cseq, const std::string& version,
                                     const std::string& model, const std::string& verNum,
                                     const std::string& mac) {
-    if (!m_cloudRequests.Park(CloudRequest{model, version, model, verNum, mac, sequence, cseq})) {
-        // The queue never holds more than its bound, so a refusal means it is full.
+    const auto parked =
+        m_cloudRequests.Park(CloudRequest{model, version, model, verNum, mac, sequence, cseq});
+    if (parked == CloudRequestQueue::ParkResult::kFull) {
         WriteLogLimited(g_cloudQueueFullLines, kLogMajor,
                         "*%d* %s %zu cloud requests waiting, request of %s dropped", sequence,
                         kAssignName, kMaxCloudRequests, mac.c_str());
         return;
+    }
+    if (parked == CloudRequestQueue::ParkResult::kUpdated) {
+        return;  // it waits already, with its row
     }
     IpcInfo info;
     info.szPreVersion = version;
     info.szStatus = LoadText(kTextCloudDownloading);
     info.szModel = model;
     info.szMac = mac;
-    m_deviceTable.AddCloudDevice(info);
+    if (m_deviceTable.AddCloudDevice(info) == DeviceTable::kRefused) {
+        m_cloudRequests.Claim(mac, sequence, cseq);  // withdrawn: it will not be answered
+        WriteLogLimited(g_tableFullLines, kLogMajor,
+                        "*%d* %s %d devices answered since the list was cleared, %s dropped",
+                        sequence, kAssignName, m_deviceTable.MaxRows(), mac.c_str());
+    }
 }
 
 }  // namespace orvane

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "common/child_process.h"
 #include "common/netns.h"
 #include "common/temp_dir.h"
 #include "common/update_service.h"
@@ -167,20 +169,52 @@ TEST_F(CloudThreadTest, FailuresAreShownAndTheThreadServesTheNextRequest) {
     EXPECT_FALSE(fs::exists(m_dir.Path() + "/x.bin"));
 }
 
-// Catches a second query (and download) for a model whose download is running, or a parked
-// device of that model left without an answer.
-TEST_F(CloudThreadTest, TwoDevicesOfOneModelShareOneDownload) {
+// Catches a second query (or download) for a model whose download is running, and parked
+// devices that ask again while they wait (every 3 s) getting a second row, a second answer or
+// an answer to an old request: 150 devices of one model, its download held until each of them
+// has asked again. A second answer, or one to a request not of the device's last round, would
+// be a stray reply for the simulator.
+TEST_F(CloudThreadTest, ParkedDevicesAskingAgainShareOneDownloadAndGetOneAnswer) {
+    constexpr size_t kDevices = 150;
+    // Failures only: with every progress line flushed to disk, a busy disk holds requests
+    // past the devices' 3 s and they ask again before their answer (two answers, rightly).
+    InitLog(kLogMajor, m_dir.File("Upgrade.log").c_str());
+    m_engine.StopService();
+    m_engine.SetCloudDownloadLimits(DownloadLimits{});  // the hold outlasts 500 ms
+    ASSERT_TRUE(m_engine.StartService(ServiceConfig{"127.0.0.1", kServerMac, m_folder}));
     const std::string firmware = FirmwareFile("M300");
     m_service.Reply(QueryReply("M300_V2", firmware));
     m_files.Reply(firmware, "200", "hold");
-    Ask("M300", "mac-a");
+    m_device.Close();  // the simulated devices take the reply port
+    test::ChildProcess devsim;
+    ASSERT_TRUE(devsim.Start({test::BinDir() + "/orvane-devsim", "--server", "127.0.0.1",
+                              "--devices", std::to_string(kDevices), "--model", "M300", "--version",
+                              "1.0.0.0", "--road", "request", "--request-tries", "20"},
+                             m_dir.Path(), m_dir.File("devsim.err")));
     ASSERT_TRUE(WaitDownloadRequest());
-    Ask("M300", "mac-b");
-    // The second device is parked while the first download is held.
-    ASSERT_TRUE(WaitStatus("M300", "Cloud firmware download", 2));
+    // Every device parked, and each of them asked again (a device's first Cseq is a multiple
+    // of 1000; it counts up when it asks again). Some first requests meet the listener's bound
+    // of request workers and are asked again seconds later.
+    auto allAskedAgain = [this] {
+        const auto waiting = m_engine.CloudRequests().Pending();
+        return m_view.GetRows().size() == kDevices && waiting.size() == kDevices - 1 &&
+               std::all_of(waiting.begin(), waiting.end(),
+                           [](const CloudRequest& r) { return r.iCseq % 1000 != 0; });
+    };
+    for (int i = 0; i < 1500 && !allAskedAgain(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(allAskedAgain()) << m_view.GetRows().size() << " rows";
     m_files.Release();
-    EXPECT_EQ(WaitReplyFile("mac-a"), "M300_V2.bin");
-    EXPECT_EQ(WaitReplyFile("mac-b"), "M300_V2.bin");
+
+    std::string out;
+    for (std::string line; devsim.ReadLine(&line, 60000);) {
+        out += line + "\n";
+    }
+    EXPECT_EQ(devsim.Wait(kWaitMs), 0) << out << test::ReadWholeFile(m_dir.File("devsim.err"));
+    EXPECT_NE(out.find("devices=150 answered=150 "), std::string::npos) << out;
+    EXPECT_NE(out.find(" stray-replies=0"), std::string::npos) << out;
+    EXPECT_EQ(m_view.GetRows().size(), kDevices);
     EXPECT_EQ(m_service.Requests().size(), 2u);  // one query: its opening request, the one read
     EXPECT_EQ(m_files.Requests().size(), 1u);
 }

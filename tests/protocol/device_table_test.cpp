@@ -131,31 +131,76 @@ TEST(DeviceTableTest, EmptyMacFindsTheFirstRetiredRecordButNeverCountsIt) {
     }
 }
 
-// Catches the request paths' trim (the first 10 records go past 100) missing or cutting the
-// wrong end, a second cloud request making a second row, and the list growing without bound.
-TEST(DeviceTableTest, RecordsTrimAt101AndRowsStopAtTheBound) {
+// Catches a record dropped while its device is on its way (its next report makes a second
+// row, and a recorder is counted at its file-system stage), ended records kept for good, or the
+// wrong ones trimmed: 150 devices answered at once go through their stages, then one more comes.
+TEST(DeviceTableTest, TrimTakesOnlyEndedRecordsOldestFirst) {
+    constexpr int kDevices = 150;
+    for (int kind : {kDeviceKindIpc, kDeviceKindNvr}) {
+        SCOPED_TRACE(kind);
+        test::RowsView view;
+        DeviceTable table(view);
+        auto mac = [](int i) { return "d" + std::to_string(i); };
+        for (int i = 0; i < kDevices; ++i) {
+            table.RecordAssignment(Assigned(mac(i), kind));
+        }
+        std::vector<int> events = {0, kFs};
+        if (kind == kDeviceKindNvr) {
+            events.push_back(kUpdate);
+        }
+        for (int event : events) {
+            EXPECT_EQ(table.SuccessCount(), 0) << "before stage " << event;
+            for (int i = 0; i < kDevices; ++i) {
+                table.UpdateDeviceTable(Report(mac(i), event, event == 0 ? "1" : "0"));
+            }
+        }
+        EXPECT_EQ(table.RowCount(), kDevices);
+        EXPECT_EQ(table.SuccessCount(), kDevices);
+        table.RecordAssignment(Assigned("late", kind));
+        const std::vector<IpcInfo> records = table.Records();
+        ASSERT_EQ(records.size(), 100u);
+        EXPECT_EQ(records.front().nIndex, kDevices - 99);  // the 51 oldest ended ones went
+        EXPECT_EQ(records.back().szMac, "late");
+        EXPECT_EQ(view.GetRows(), table.Rows());
+    }
+}
+
+// Catches made-up reports that fill the list and then cost an answered device its row or its
+// count, the list growing without bound, and requests answered beyond the bound: at most
+// maxRows (3 here) rows for reports of unknown MACs and maxRows answered devices (assigned,
+// parked or shown with the same version) between two clears.
+TEST(DeviceTableTest, RowBoundsRefuseMadeUpReportsNeverAnsweredDevices) {
     test::RowsView view;
     DeviceTable table(view, 3);
-    for (int i = 0; i < 100; ++i) {
-        table.RecordAssignment(Assigned("m" + std::to_string(i), 0));
-    }
-    IpcInfo cloud = Assigned("cloud", 2);
-    EXPECT_TRUE(table.AddCloudDevice(cloud));  // the 101st record
-    EXPECT_FALSE(table.AddCloudDevice(cloud));
-    std::vector<IpcInfo> records = table.Records();
-    ASSERT_EQ(records.size(), 91u);
-    EXPECT_EQ(records.front().szMac, "m10");
-    EXPECT_EQ(records.back().nIndex, 0);
-    EXPECT_EQ(table.RowCount(), 1);
-
-    for (const char* mac : {"m20", "m21", "m22"}) {  // the third would be a fourth row
-        table.UpdateDeviceTable(Report(mac, 0, "1"));
+    for (const char* forged : {"f0", "f1", "f2", "f3"}) {  // the fourth is dropped
+        table.UpdateDeviceTable(Report(forged, 0, "1"));
     }
     EXPECT_EQ(table.RowCount(), 3);
-    table.UpdateDeviceTable(Report("m20", 0, "6"));  // shown devices still update
-    EXPECT_EQ(table.Row(1)[3], "0/6");
-    EXPECT_EQ(table.FailCount(), 1);
+    for (const char* mac : {"a0", "a1"}) {
+        ASSERT_TRUE(table.AdmitDevice(mac));
+        table.RecordAssignment(Assigned(mac, 0));
+        table.UpdateDeviceTable(Report(mac, kFs, "0"));
+    }
+    EXPECT_EQ(table.RowCount(), 5);
+    EXPECT_EQ(table.SuccessCount(), 2);
+    IpcInfo sameVersion = Report("s0", 0, "1");
+    sameVersion.bAnswered = true;
+    table.UpdateDeviceTable(sameVersion);  // the third answered device
+    EXPECT_EQ(table.RowCount(), 6);
+    EXPECT_FALSE(table.AdmitDevice("a2"));
+    EXPECT_TRUE(table.AdmitDevice("f1"));  // known: asking again is always answered
+    EXPECT_EQ(table.AddCloudDevice(Assigned("c0", 2)), DeviceTable::kRefused);
+    sameVersion.szMac = "s1";
+    table.UpdateDeviceTable(sameVersion);
+    table.UpdateDeviceTable(Report("f4", 0, "1"));
+    EXPECT_EQ(table.RowCount(), 6);
     EXPECT_EQ(view.GetRows(), table.Rows());
+
+    table.ClearList();  // both bounds start again
+    EXPECT_EQ(table.AddCloudDevice(Assigned("c0", 2)), DeviceTable::kShown);
+    EXPECT_EQ(table.AddCloudDevice(Assigned("c0", 2)), DeviceTable::kKnown);
+    table.UpdateDeviceTable(Report("f4", 0, "1"));
+    EXPECT_EQ(table.RowCount(), 2);
 }
 
 // Catches row numbers decided outside the lock: requests and reports of many devices merged
@@ -163,7 +208,7 @@ TEST(DeviceTableTest, RecordsTrimAt101AndRowsStopAtTheBound) {
 // replay gives the same list.
 TEST(DeviceTableTest, ConcurrentRequestsAndReportsKeepOneRowPerDevice) {
     constexpr int kThreads = 8;
-    constexpr int kDevicesPerThread = 12;  // 96: below the request paths' trim
+    constexpr int kDevicesPerThread = 25;  // 200: past the trim of ended records
     test::RowsView view;
     DeviceTable table(view);
     std::vector<std::thread> threads;

@@ -56,26 +56,40 @@ class DevicesTest : public WindowTest {
     }
 };
 
-// Catches rows or counters that do not reach the window from the engine's threads, and a
-// Clear List that leaves rows or either counter behind: five cameras, one of which fails its
-// kernel stage, give five rows and four successes, each row with its device's texts.
+// Catches rows or counters that do not reach the window from the engine's threads, a window
+// that freezes under a crowd (a repaint queued per change), and a Clear List that leaves rows
+// or either counter behind: a thousand cameras powering on within a few seconds, one in five
+// failing its kernel stage, give a thousand rows, each with its device's texts, and 800
+// successes, and a click on the list while they arrive is handled before the last one is in.
 TEST_F(DevicesTest, DevicesFillRowsAndCountersClearListEmptiesThem) {
+    constexpr int kDevices = 1000;
     OpenWindow(kLanguageEnglish);
     ASSERT_NO_FATAL_FAILURE(StartWithFirmware());
     ChildProcess devsim;
-    ASSERT_NO_FATAL_FAILURE(RunDevices(&devsim, {"--devices", "5", "--fail-share", "0.2",
-                                                 "--fail-stage", "kernel", "--fail-state", "6"}));
-    // The failed camera's last report may come after the others' successes.
+    // At most 8 on the road at once: they all fetch from one address, and the TFTP server
+    // takes only a few transfers from one address at a time.
+    ASSERT_NO_FATAL_FAILURE(RunDevices(
+        &devsim,
+        {"--devices", std::to_string(kDevices), "--start-spread-ms", "4000", "--concurrency", "8",
+         "--fail-share", "0.2", "--fail-stage", "kernel", "--fail-state", "6"}));
     const DeviceTable& model = m_pDlg->Engine().Devices();
+    ASSERT_TRUE(PumpUntil([this] { return List()->GetItemCount() >= 100; }, 60000));
+    ASSERT_TRUE(ClickOn(List(), [this] { return List()->GetSelectedItemCount() > 0; }));
+    EXPECT_LT(model.RowCount(), kDevices) << "the click waited for the whole crowd";
+    // A failed camera's last report may come after the others' successes.
+    const std::string successes = std::to_string(kDevices * 4 / 5);
+    const std::string failures = std::to_string(kDevices / 5);
     ASSERT_TRUE(PumpUntil(
         [&] {
-            return List()->GetItemCount() == 5 && Label(ui::IDC_STATIC_SUCCESS_COUNT) == "4" &&
-                   model.FailCount() == 1;
+            return List()->GetItemCount() == kDevices &&
+                   Label(ui::IDC_STATIC_SUCCESS_COUNT) == successes &&
+                   Label(ui::IDC_STATIC_FAIL_COUNT) == failures;
         },
-        60000))
+        120000))
         << ReadWholeFile(m_dir.File("devsim.err"));
-    EXPECT_EQ(devsim.Wait(30000), 0);
-    for (int row = 0; row < 5; ++row) {
+    EXPECT_EQ(devsim.Wait(60000), 0);
+    EXPECT_EQ(model.RowCount(), kDevices);
+    for (int row = 0; row < kDevices; ++row) {
         EXPECT_EQ(List()->GetItemText(row, 0), wxString::Format("%d", row + 1));
         EXPECT_EQ(List()->GetItemText(row, 1), "M100");
         EXPECT_TRUE(List()->GetItemText(row, 2).StartsWith("127.0.0.")) << row;

@@ -44,8 +44,11 @@ class DeviceRun {
     bool Fetch(const platform::Endpoint& server, const std::string& name,
                const std::string& reportIp);
     bool ReportStages(const Assignment& a);
+    // A report after the --report-gap pause; Send is the report without it.
     void Report(const platform::Endpoint& to, int event, const std::string& ip, int schedule,
                 int state);
+    void Send(const platform::Endpoint& to, int event, const std::string& ip, int schedule,
+              int state);
     bool End(Ending ending, bool intended, const std::string& reason = std::string());
 
     const RoadConfig& m_config;
@@ -178,7 +181,8 @@ bool DeviceRun::Fetch(const platform::Endpoint& server, const std::string& name,
     bool mismatch = false;
     auto sink = [&](uint64_t offset, const char* data, size_t len, std::string* reason) {
         if (offset == 0 && !reportIp.empty()) {
-            Report(reportTo, kDownloadEvent, reportIp, 0, kStateBusy);
+            // On the thread of every transfer: never paced (a pause there would hold them all).
+            Send(reportTo, kDownloadEvent, reportIp, 0, kStateBusy);
         }
         if (ref && (offset + len > ref->size() || std::memcmp(ref->data() + offset, data, len))) {
             mismatch = true;
@@ -238,6 +242,11 @@ void DeviceRun::Report(const platform::Endpoint& to, int event, const std::strin
     if (m_config.iReportGapMs > 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(m_config.iReportGapMs));
     }
+    Send(to, event, ip, schedule, state);
+}
+
+void DeviceRun::Send(const platform::Endpoint& to, int event, const std::string& ip, int schedule,
+                     int state) {
     const std::string report =
         BuildReport(event, ip, m_id.szMac, schedule, state, m_config.szVersionField);
     m_socket.SendTo(report.c_str(), report.size() + 1, to);

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "platform/process_limits.h"
 #include "protocol/device_message.h"
 #include "tools/devsim/reply_inbox.h"
 #include "tools/devsim/road_runner.h"
@@ -61,6 +62,8 @@ struct Options {
     int iTftpTimeoutMs = 1000;
     unsigned uAskTimeout = 0;
     int iTftpTries = 5;
+    int iAckDelayMs = 0;
+    int iStartSpreadMs = 0;
     int iTftpPort = 69;
     int iRequestIntervalMs = 3000;
     int iRequestTries = 5;
@@ -109,6 +112,13 @@ void AddOptions(CLI::App& app, Options& o) {
     app.add_option("--tftp-tries", o.iTftpTries,
                    "Sends of one TFTP packet before giving up (default 5)")
         ->check(CLI::Range(1, 100));
+    app.add_option("--ack-delay-ms", o.iAckDelayMs,
+                   "Acknowledge each DATA after this many ms, as a boot loader that writes flash "
+                   "between blocks (default 0)")
+        ->check(CLI::Range(0, 60000));
+    app.add_option("--start-spread-ms", o.iStartSpreadMs,
+                   "Devices power on spread evenly over this many ms (default 0: all at once)")
+        ->check(CLI::Range(0, 3600000));
     app.add_option("--tftp-port", o.iTftpPort, "TFTP port of the server (default 69)")
         ->check(CLI::Range(1, 65535));
     app.add_option("--request-interval", o.iRequestIntervalMs,
@@ -121,7 +131,7 @@ void AddOptions(CLI::App& app, Options& o) {
     app.add_option("--rounds", o.iRounds, "Each device runs its road this many times (default 1)")
         ->check(CLI::Range(1, 100000));
     app.add_option("-j,--concurrency", o.uConcurrency,
-                   "Devices on the road at once (default and most 256)")
+                   "Devices on the road at once (default: all of them)")
         ->check(CLI::Range(size_t{1}, kMaxConcurrency));
     app.add_option("--compare", o.szCompare, "Every download must equal this file byte for byte");
     app.add_option("--keep", o.szKeep,
@@ -188,6 +198,7 @@ std::string MakePlan(const Options& o, const std::string* reference, RunPlan* pl
     road.fetch.iTimeoutMs = o.iTftpTimeoutMs;
     road.fetch.uAskTimeout = o.uAskTimeout;
     road.fetch.iTries = o.iTftpTries;
+    road.fetch.iAckDelayMs = o.iAckDelayMs;
     road.szFetchName = o.szFetch;
     road.bExpectNoFirmware = o.bExpectNoFirmware;
     road.iFailEvent = o.dFailShare > 0 ? failEvent : -1;
@@ -198,6 +209,7 @@ std::string MakePlan(const Options& o, const std::string* reference, RunPlan* pl
     plan->uDevices = o.uDevices;
     plan->uConcurrency = o.uConcurrency;
     plan->dFailShare = o.dFailShare;
+    plan->iStartSpreadMs = o.iStartSpreadMs;
     return std::string();
 }
 
@@ -227,6 +239,14 @@ int Run(const Options& o) {
     std::string error = MakePlan(o, o.szCompare.empty() ? nullptr : &reference, &plan);
     if (!error.empty()) {
         std::fprintf(stderr, "orvane-devsim: %s\n", error.c_str());
+        return 2;
+    }
+    // Two sockets a device on the road, the reply socket and the standard streams.
+    const size_t onRoad = std::min(plan.uDevices, plan.uConcurrency);
+    const size_t wanted = 2 * onRoad + 32;
+    if (orvane::platform::RaiseOpenFileLimit(wanted) < wanted) {
+        std::fprintf(stderr, "orvane-devsim: the open-file limit is below %zu: lower --devices\n",
+                     wanted);
         return 2;
     }
     std::vector<std::string> macs;

@@ -23,7 +23,9 @@ ReplyInbox::~ReplyInbox() {
 }
 
 bool ReplyInbox::Start(uint16_t port, std::string* error) {
-    if (!m_socket.Open() || !m_socket.SetReuseAddress() ||
+    // Shared: several simulators on one host (a group of cameras beside a group of recorders)
+    // each hear every broadcast reply and keep those for their own devices.
+    if (!m_socket.Open() || !m_socket.SetSharedBroadcastPort() ||
         !m_socket.Bind(platform::Endpoint{0, port})) {
         *error = "cannot listen on 0.0.0.0:" + std::to_string(port) + ": " +
                  platform::SocketErrorText(m_socket.LastError());

@@ -36,7 +36,7 @@ class ReplyInbox {
     ReplyInbox(const ReplyInbox&) = delete;
     ReplyInbox& operator=(const ReplyInbox&) = delete;
 
-    // Binds 0.0.0.0:port (address reuse, so other listeners of the port are not refused) and
+    // Binds 0.0.0.0:port, shared with other listeners of the port (each gets every broadcast), and
     // starts the receiver. False with the reason in `error`.
     bool Start(uint16_t port, std::string* error);
     void Stop();

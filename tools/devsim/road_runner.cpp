@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/thread.h"
 #include "tools/devsim/reply_inbox.h"
 
 namespace orvane::devsim {
@@ -31,6 +32,19 @@ int HexDigit(char c) {
 // The first request of device i carries this Cseq; each device counts on from its own.
 int FirstCseq(size_t index) {
     return static_cast<int>(1000 + 1000 * index);
+}
+
+// A device needs little stack (its buffers are on the heap); with the system's 8 MiB a
+// thousand devices would reserve 8 GiB of address space.
+constexpr size_t kDeviceStackBytes = 256 * 1024;
+constexpr int kJoinPollMs = 60000;
+
+// Device i powers on at i/N of the spread after the start, so the spread is even and the
+// same on every run.
+std::chrono::milliseconds PowerOnDelay(size_t index, const RunPlan& plan) {
+    return std::chrono::milliseconds(static_cast<long long>(plan.iStartSpreadMs) *
+                                     static_cast<long long>(index) /
+                                     static_cast<long long>(plan.uDevices));
 }
 
 }  // namespace
@@ -137,6 +151,7 @@ std::vector<DeviceOutcome> RunRoad(const RunPlan& plan, ReplyInbox* inbox, doubl
     std::mutex startLock;
     std::condition_variable startSignal;
     bool go = false;
+    std::chrono::steady_clock::time_point start;  // written before `go`, read after it
     auto body = [&] {
         try {
             {
@@ -144,32 +159,39 @@ std::vector<DeviceOutcome> RunRoad(const RunPlan& plan, ReplyInbox* inbox, doubl
                 startSignal.wait(lock, [&] { return go; });
             }
             for (size_t i = next++; i < plan.uDevices; i = next++) {
+                if (plan.iStartSpreadMs > 0) {
+                    std::this_thread::sleep_until(start + PowerOnDelay(i, plan));
+                }
                 outcomes[i] = RunDevice(plan.road, ids[i], inbox);  // catches everything itself
             }
         } catch (const std::exception& e) {
             // The devices this thread did not run keep their unfinished outcome.
             std::fprintf(stderr, "orvane-devsim: device thread stopped: %s\n", e.what());
         }
+        return 0;
     };
-    std::vector<std::thread> threads;
+    std::vector<platform::Thread> threads;
     const size_t count = std::max<size_t>(1, std::min(plan.uConcurrency, plan.uDevices));
+    threads.reserve(count);
     for (size_t i = 0; i < count; ++i) {
-        try {
-            threads.emplace_back(body);
-        } catch (const std::system_error& e) {
-            std::fprintf(stderr, "orvane-devsim: %zu device threads only: %s\n", i, e.what());
+        platform::Thread t;
+        if (!t.Start(body, platform::ThreadOptions{kDeviceStackBytes})) {
+            std::fprintf(stderr, "orvane-devsim: %zu device threads only\n", i);
             break;
         }
+        threads.push_back(std::move(t));
     }
     // Every thread is waiting: the devices leave together, and the clock starts with them.
-    auto start = std::chrono::steady_clock::now();
     {
         std::lock_guard<std::mutex> lock(startLock);
+        start = std::chrono::steady_clock::now();
         go = true;
     }
     startSignal.notify_all();
-    for (std::thread& t : threads) {
-        t.join();
+    for (platform::Thread& t : threads) {
+        while (!t.Wait(kJoinPollMs)) {
+            // Every device bounds its own road; this only waits for the slowest.
+        }
     }
     *roadSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return outcomes;

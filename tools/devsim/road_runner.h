@@ -12,7 +12,8 @@ namespace orvane::devsim {
 class ReplyInbox;
 
 constexpr size_t kMaxDevices = 10000;
-constexpr size_t kMaxConcurrency = 256;  // each device on the road holds two sockets
+// Each device on the road has a thread and two sockets.
+constexpr size_t kMaxConcurrency = kMaxDevices;
 
 struct RunPlan {
     RoadConfig road;
@@ -20,6 +21,7 @@ struct RunPlan {
     size_t uConcurrency = kMaxConcurrency;  // devices on the road at once
     uint64_t uFirstMac = 0x020000000001;    // device i gets this + i
     double dFailShare = 0;                  // share of devices that report the failure
+    int iStartSpreadMs = 0;                 // device i powers on at i * this / uDevices ms
 };
 
 // "02:00:00:00:00:01" <-> 48-bit value (higher bits are not shown); upper-case hex pairs
@@ -57,8 +59,9 @@ RoadTotals Summarize(const std::vector<DeviceOutcome>& outcomes, double roadSeco
 std::string SummaryLine(const RoadTotals& t);
 std::string ResendLine(const RoadTotals& t);
 
-// Sends every device down the road, at most uConcurrency at once, all starting together; the
-// whole time from that start to the last device's end goes to `roadSeconds`.
+// Sends every device down the road, at most uConcurrency at once, all starting together (or
+// spread over iStartSpreadMs); the whole time from that start to the last device's end goes to
+// `roadSeconds`.
 std::vector<DeviceOutcome> RunRoad(const RunPlan& plan, ReplyInbox* inbox, double* roadSeconds);
 
 }  // namespace orvane::devsim

@@ -1,8 +1,10 @@
 #include "tools/devsim/tftp_fetch.h"
 
+#include "tools/devsim/fetch_loop.h"
+#include "tools/devsim/tftp_fetch_session.h"
+
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <cstring>
 #include <vector>
 
@@ -12,12 +14,6 @@ namespace {
 
 constexpr size_t kHeader = 4;
 constexpr size_t kMaxErrorText = 100;  // a hostile server's text is cut to this in our reports
-
-int64_t NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 void PutU16(std::string* p, uint16_t v) {
     p->push_back(static_cast<char>(v >> 8));
@@ -77,58 +73,25 @@ std::string ErrorText(const char* p, size_t len) {
     return text;
 }
 
-// One transfer. The server's transfer port (TID) is learned from its first answer; the
-// deadline of a packet is fixed when it is sent, so packets that do not advance the transfer
-// never postpone the next resend (a server that keeps sending them cannot hold us forever).
-class FetchSession {
-  public:
-    FetchSession(const platform::Endpoint& server, const TftpFetchOptions& options,
-                 const TftpSink& sink)
-        : m_server(server), m_options(options), m_sink(sink) {
-        m_bOptionsAsked = options.uBlksize != 0 || options.bTsize || options.uAskTimeout != 0;
-        m_vecBuffer.resize(std::max(options.uBlksize, kTftpDefaultBlock) + kHeader + 1);
-    }
+}  // namespace
 
-    TftpFetchResult Run(const std::string& name);
-
-  private:
-    bool OpenSocket();
-    void Send(const std::string& packet, const platform::Endpoint& to);
-    void SendNew(const std::string& packet);
-    bool Fail(const std::string& why);
-    // One received packet; false when the transfer has ended (m_result tells how).
-    bool Handle(const char* p, size_t n, const platform::Endpoint& from);
-    bool HandleOack(const char* p, size_t n);
-    bool HandleData(uint16_t block, const char* data, size_t len);
-
-    platform::Endpoint m_server;
-    const TftpFetchOptions& m_options;
-    const TftpSink& m_sink;
-    platform::UdpSocket m_socket;
-    std::vector<char> m_vecBuffer;
-    TftpFetchResult m_result;
-    bool m_bOptionsAsked = false;
-    bool m_bHaveTid = false;
-    bool m_bGotOack = false;
-    platform::Endpoint m_tid;
-    std::string m_szLast;  // the packet resent after a silence
-    platform::Endpoint m_lastTo;
-    int m_iSends = 0;  // sends of m_szLast
-    int64_t m_iDeadlineMs = 0;
-    uint16_t m_uExpected = 1;
-    TftpNegotiated m_negotiated;
-};
+FetchSession::FetchSession(const platform::Endpoint& server, const TftpFetchOptions& options,
+                           const TftpSink& sink)
+    : m_server(server), m_options(options), m_sink(sink) {
+    m_bOptionsAsked = options.uBlksize != 0 || options.bTsize || options.uAskTimeout != 0;
+    m_vecBuffer.resize(std::max(options.uBlksize, kTftpDefaultBlock) + kHeader + 1);
+}
 
 void FetchSession::Send(const std::string& packet, const platform::Endpoint& to) {
     // A failed send is a lost packet: the resend clock covers it.
     m_socket.SendTo(packet.data(), packet.size(), to);
 }
 
-void FetchSession::SendNew(const std::string& packet) {
+void FetchSession::SendNew(const std::string& packet, int64_t nowUs) {
     m_szLast = packet;
     m_lastTo = m_bHaveTid ? m_tid : m_server;
     m_iSends = 1;
-    m_iDeadlineMs = NowMs() + m_options.iTimeoutMs;
+    m_iDeadlineUs = nowUs + int64_t{m_options.iTimeoutMs} * 1000;
     Send(m_szLast, m_lastTo);
 }
 
@@ -142,51 +105,60 @@ bool FetchSession::OpenSocket() {
     if (!m_socket.Open()) {
         return false;
     }
-    return m_options.uSourceAddr != 0 ? m_socket.Bind(platform::Endpoint{m_options.uSourceAddr, 0})
-                                      : m_socket.BindAnyPort();
+    const bool bound = m_options.uSourceAddr != 0
+                           ? m_socket.Bind(platform::Endpoint{m_options.uSourceAddr, 0})
+                           : m_socket.BindAnyPort();
+    return bound && m_socket.SetNonBlocking(true);
 }
 
-TftpFetchResult FetchSession::Run(const std::string& name) {
+bool FetchSession::Begin(const std::string& name, int64_t nowUs) {
     if (!OpenSocket()) {
-        Fail("cannot open a TFTP socket: " + platform::SocketErrorText(m_socket.LastError()));
-        return m_result;
+        return Fail("cannot open a TFTP socket: " +
+                    platform::SocketErrorText(m_socket.LastError()));
     }
-    SendNew(BuildReadRequest(name, m_options));
-    for (;;) {
-        int64_t left = m_iDeadlineMs - NowMs();
-        if (left <= 0) {
-            if (m_iSends >= m_options.iTries) {
-                Fail(m_uExpected == 1 && !m_bHaveTid
-                         ? "no answer to the read request"
-                         : "timed out waiting for block " + std::to_string(m_uExpected));
-                return m_result;
-            }
-            ++m_iSends;
-            ++m_result.uResends;
-            m_iDeadlineMs = NowMs() + m_options.iTimeoutMs;
-            Send(m_szLast, m_lastTo);
-            continue;
-        }
-        int ready = m_socket.WaitReadable(static_cast<int>(left));
-        if (ready < 0) {
-            Fail("wait failed: " + platform::SocketErrorText(m_socket.LastError()));
-            return m_result;
-        }
-        if (ready == 0) {
-            continue;
-        }
-        platform::Endpoint from;
-        long n = m_socket.ReceiveFrom(m_vecBuffer.data(), m_vecBuffer.size(), &from);
-        if (n < 0) {
-            continue;  // an ICMP error queued on the socket; the resend clock decides
-        }
-        if (!Handle(m_vecBuffer.data(), static_cast<size_t>(n), from)) {
-            return m_result;
-        }
-    }
+    SendNew(BuildReadRequest(name, m_options), nowUs);
+    return true;
 }
 
-bool FetchSession::Handle(const char* p, size_t n, const platform::Endpoint& from) {
+bool FetchSession::OnReadable(int64_t nowUs) {
+    // One datagram a call: the loop calls again while more wait, and a receive that finds
+    // nothing would cost a system call a block.
+    platform::Endpoint from;
+    long n = m_socket.ReceiveFrom(m_vecBuffer.data(), m_vecBuffer.size(), &from);
+    if (n < 0) {
+        // Nothing there after all, or an ICMP error queued on the socket: the resend clock
+        // decides either way.
+        return true;
+    }
+    return HandlePacket(m_vecBuffer.data(), static_cast<size_t>(n), from, nowUs);
+}
+
+bool FetchSession::OnTime(int64_t nowUs) {
+    if (m_bAckPending) {
+        if (nowUs < m_iAckDueUs) {
+            return true;
+        }
+        m_bAckPending = false;
+        SendNew(m_szPendingAck, nowUs);
+        return m_bLastPending ? Finish() : true;
+    }
+    if (nowUs < m_iDeadlineUs) {
+        return true;
+    }
+    if (m_iSends >= m_options.iTries) {
+        return Fail(m_uExpected == 1 && !m_bHaveTid
+                        ? "no answer to the read request"
+                        : "timed out waiting for block " + std::to_string(m_uExpected));
+    }
+    ++m_iSends;
+    ++m_result.uResends;
+    m_iDeadlineUs = nowUs + int64_t{m_options.iTimeoutMs} * 1000;
+    Send(m_szLast, m_lastTo);
+    return true;
+}
+
+bool FetchSession::HandlePacket(const char* p, size_t n, const platform::Endpoint& from,
+                                int64_t nowUs) {
     if (from.addr != m_server.addr || n < kHeader) {
         return true;
     }
@@ -206,13 +178,16 @@ bool FetchSession::Handle(const char* p, size_t n, const platform::Endpoint& fro
         return Fail("server error " + std::to_string(GetU16(p + 2)) + ": " +
                     ErrorText(p + kHeader, n - kHeader));
     }
-    if (op == kTftpOack) {
-        return HandleOack(p + 2, n - 2);
+    if (m_bAckPending) {
+        return true;  // busy writing the last block: a boot loader hears nothing meanwhile
     }
-    return HandleData(GetU16(p + 2), p + kHeader, n - kHeader);
+    if (op == kTftpOack) {
+        return HandleOack(p + 2, n - 2, nowUs);
+    }
+    return HandleData(GetU16(p + 2), p + kHeader, n - kHeader, nowUs);
 }
 
-bool FetchSession::HandleOack(const char* p, size_t n) {
+bool FetchSession::HandleOack(const char* p, size_t n, int64_t nowUs) {
     bool beforeData = m_uExpected == 1 && m_result.uBytes == 0;
     if (m_bGotOack) {
         if (beforeData) {  // our ACK 0 was lost: the server offers again
@@ -232,11 +207,11 @@ bool FetchSession::HandleOack(const char* p, size_t n) {
     }
     m_bGotOack = true;
     m_result.uBlksize = m_negotiated.uBlksize;
-    SendNew(Ack(0));
+    SendNew(Ack(0), nowUs);
     return true;
 }
 
-bool FetchSession::HandleData(uint16_t block, const char* data, size_t len) {
+bool FetchSession::HandleData(uint16_t block, const char* data, size_t len, int64_t nowUs) {
     unsigned blksize = m_negotiated.uBlksize;
     if (block != m_uExpected) {
         // The block before the awaited one: our ACK was lost; acknowledge it again.
@@ -261,20 +236,29 @@ bool FetchSession::HandleData(uint16_t block, const char* data, size_t len) {
         return Fail(reason);
     }
     m_result.uBytes += len;
-    SendNew(Ack(block));
     ++m_uExpected;  // wraps 65535 -> 0 with the server's numbering
-    if (len < blksize) {
-        if (m_negotiated.bTsize && m_negotiated.uTsize != m_result.uBytes) {
-            return Fail("received " + std::to_string(m_result.uBytes) + " bytes, tsize said " +
-                        std::to_string(m_negotiated.uTsize));
-        }
-        m_result.bOk = true;
-        return false;
+    const bool last = len < blksize;
+    if (m_options.iAckDelayMs > 0) {
+        // The server's next DATA waits for this ACK, so the pause slows this transfer alone.
+        m_szPendingAck = Ack(block);
+        m_bAckPending = true;
+        m_bLastPending = last;
+        m_iAckDueUs = nowUs + int64_t{m_options.iAckDelayMs} * 1000;
+        return true;
     }
-    return true;
+    SendNew(Ack(block), nowUs);
+    return last ? Finish() : true;
 }
 
-}  // namespace
+// The last block is in and acknowledged. Always false: the transfer has ended.
+bool FetchSession::Finish() {
+    if (m_negotiated.bTsize && m_negotiated.uTsize != m_result.uBytes) {
+        return Fail("received " + std::to_string(m_result.uBytes) + " bytes, tsize said " +
+                    std::to_string(m_negotiated.uTsize));
+    }
+    m_result.bOk = true;
+    return false;
+}
 
 std::string BuildReadRequest(const std::string& name, const TftpFetchOptions& options) {
     std::string p;
@@ -350,7 +334,8 @@ std::string CheckOack(const char* options, size_t len, const TftpFetchOptions& a
 TftpFetchResult TftpFetch(const platform::Endpoint& server, const std::string& name,
                           const TftpFetchOptions& options, const TftpSink& sink) {
     FetchSession session(server, options, sink);
-    return session.Run(name);
+    FetchLoop::Shared().Run(session, name);
+    return session.Result();
 }
 
 }  // namespace orvane::devsim

@@ -34,6 +34,8 @@ struct TftpFetchOptions {
     unsigned uAskTimeout = 0;         // timeout option asked, seconds (1..255); 0 asks none
     int iTimeoutMs = 1000;            // silence after which the last packet is sent again
     int iTries = 5;                   // sends of one packet before giving up
+    int iAckDelayMs = 0;              // each new DATA is acknowledged after this pause, as a
+                                      // boot loader that writes flash between blocks
     uint64_t uMaxBytes = 0x7FFFFFFF;  // a longer file is abandoned
     uint32_t uSourceAddr = 0;         // local IPv4 address to fetch from (host order); 0 any
 };
