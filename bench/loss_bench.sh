@@ -50,7 +50,7 @@ trap cleanup EXIT
 netns_pair "$srv" "$dev" "ols$$" "old$$" 10.253.0.1/24 10.253.0.2/24
 netns_device_addresses "$srv" "$dev" 10.253.0.2 10.78.0.0/16
 
-cp "$bindir/orvane" "$work/orvane"
+cp "$bindir/orvane" "$bindir/orvane-program" "$work/"
 printf '[CNFINFO]\r\nAppLanguage=2\r\nLogSwitch=1\r\n' > "$work/Config.ini"  # resends logged
 mkdir -m 755 "$work/fw"
 "$bindir/orvane-mkfw" --version X_M100_V2.0.0.0 --image "$((kib - 16))K" --pad-to "${kib}K" \
