@@ -52,7 +52,7 @@ if "$bindir/orvane-devsim" --help | grep -q -- --source-from; then
     source_from=(--source-from 10.250.0.1)
 fi
 
-cp "$bindir/orvane" "$work/orvane"
+cp "$bindir/orvane" "$bindir/orvane-program" "$work/"
 mkdir -m 755 "$work/fw"
 "$bindir/orvane-mkfw" --version X_M100_V2.0.0.0 --image "$((mib * 1024 - 64))K" \
     --pad-to "${mib}M" "$work/fw/M100.bin" >/dev/null
@@ -68,7 +68,7 @@ start_orvane() {
         sleep 0.1
     done
     grep -q '^ready' "$work/orvane.out" || { echo "orvane did not start:" >&2; cat "$work/orvane.err" >&2; exit 1; }
-    [ "$(cat "/proc/$orvane_pid/comm")" = orvane ] || { echo "lost orvane's pid" >&2; exit 1; }
+    [ "$(cat "/proc/$orvane_pid/comm")" = orvane-program ] || { echo "lost orvane's pid" >&2; exit 1; }
 }
 status_kib() {
     awk -v f="$1:" '$1 == f {print $2}' "/proc/$orvane_pid/status"

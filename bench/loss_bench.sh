@@ -10,12 +10,14 @@
 # Each prints the time of the road, the devices that downloaded and ended as intended (as
 # they saw it), the rows the server shows complete and its success count, and the resends:
 # the devices' (TFTP packets resent after a silence, requests asked again) and the server's
-# (DATA or OACK resent after a time-out, counted in its log). The devices ask a 1 s TFTP
-# time-out, resend on the same clock and send each packet up to TRIES times (default 7: as long
-# as the server resends, six time-outs).
+# (DATA or OACK resent after a time-out, counted in its log). The devices ask no TFTP time-out
+# (ASK seconds when given: the server then keeps the fixed waits that time-out asks for, 5 for
+# the default ones), resend after 1 s of silence and send each packet up to TRIES times
+# (default 7).
 # With ORVANE_BENCH_RESULTS set, appends one "loss_RUN VALUES..." line per run to that file (the
 # columns printed), and with ORVANE_BENCH_RAW the simulator's output and the server's counts.
 # Usage (root): bash bench/loss_bench.sh [build/bin] [DEVICES] [PACKAGE_KIB] [LOSS_PERCENT] [TRIES]
+#                                       [ASK]
 set -euo pipefail
 source "$(dirname "$0")/netns_pair.sh"
 
@@ -24,6 +26,7 @@ devices="${2:-100}"
 kib="${3:-256}"
 loss="${4:-10}"
 tries="${5:-7}"
+ask="${6:-0}"
 [ "$(id -u)" = 0 ] || { echo "run as root" >&2; exit 2; }
 
 srv="orvane-loss-srv-$$"
@@ -47,7 +50,7 @@ trap cleanup EXIT
 netns_pair "$srv" "$dev" "ols$$" "old$$" 10.253.0.1/24 10.253.0.2/24
 netns_device_addresses "$srv" "$dev" 10.253.0.2 10.78.0.0/16
 
-cp "$bindir/orvane" "$work/orvane"
+cp "$bindir/orvane" "$bindir/orvane-program" "$work/"
 printf '[CNFINFO]\r\nAppLanguage=2\r\nLogSwitch=1\r\n' > "$work/Config.ini"  # resends logged
 mkdir -m 755 "$work/fw"
 "$bindir/orvane-mkfw" --version X_M100_V2.0.0.0 --image "$((kib - 16))K" --pad-to "${kib}K" \
@@ -104,7 +107,7 @@ for run in ${ORVANE_LOSS_RUNS:-tftp_only all_udp}; do
     if [ "$run" = tftp_only ]; then drop 10010,10011; else drop ""; fi
     rcvbuf0=$(udp_rcvbuf_errors "$srv")
     out=$(ip netns exec "$dev" "$bindir/orvane-devsim" --server 10.253.0.1 --source-from 10.78.0.1 --devices "$devices" \
-        --compare "$work/fw/M100.bin" --ask-timeout 1 --tftp-timeout 1000 \
+        --compare "$work/fw/M100.bin" --ask-timeout "$ask" --tftp-timeout 1000 \
         --tftp-tries "$tries" 2> "$work/devsim.err") || true
     drops=$(dropped)
     rcvbuf=$(($(udp_rcvbuf_errors "$srv") - rcvbuf0))
@@ -132,7 +135,7 @@ for run in ${ORVANE_LOSS_RUNS:-tftp_only all_udp}; do
     if [ -n "${ORVANE_BENCH_RESULTS:-}" ]; then echo "loss_$line" | tr -s ' ' >> "$ORVANE_BENCH_RESULTS"; fi
     if [ -n "${ORVANE_BENCH_RAW:-}" ]; then
         {
-            echo "run=$run devices=$devices package_kib=$kib loss_percent=$loss tries=$tries"
+            echo "run=$run devices=$devices package_kib=$kib loss_percent=$loss tries=$tries ask_timeout=$ask"
             echo "$out"
             echo "server rows=$rows rows_done=$rows_done successes=$successes resent=$srv_resent dropped=$drops"
             head -20 "$work/devsim.err"

@@ -30,7 +30,7 @@ trap cleanup EXIT
 
 netns_pair "$srv" "$dev" "ofs$$" "ofd$$" 10.252.0.1/24 10.252.0.2/24
 
-cp "$bindir/orvane" "$work/orvane"
+cp "$bindir/orvane" "$bindir/orvane-program" "$work/"
 printf '[CNFINFO]\r\nAppLanguage=2\r\n' > "$work/Config.ini"
 mkdir -m 755 "$work/fw"
 "$bindir/orvane-mkfw" --version X_M100_V2.0.0.0 --image 240K --pad-to 256K \

@@ -44,7 +44,7 @@ netns_device_addresses "$srv" "$dev" 10.254.0.2 10.78.0.0/16
 
 # The program finds Config.ini beside itself: run a copy in the work folder. Without a
 # Config.ini it logs failures only.
-cp "$bindir/orvane" "$work/orvane"
+cp "$bindir/orvane" "$bindir/orvane-program" "$work/"
 mkdir -m 755 "$work/fw"
 "$bindir/orvane-mkfw" --version X_M100_V2.0.0.0 --image 8128K --pad-to 8M "$work/fw/M100.bin" >/dev/null
 chmod 644 "$work/fw/M100.bin"
@@ -58,7 +58,7 @@ for _ in $(seq 100); do
     sleep 0.1
 done
 grep -q '^ready' "$work/orvane.out" || { echo "orvane did not start:" >&2; cat "$work/orvane.err" >&2; exit 1; }
-[ "$(cat "/proc/$orvane_pid/comm")" = orvane ] || { echo "lost orvane's pid" >&2; exit 1; }
+[ "$(cat "/proc/$orvane_pid/comm")" = orvane-program ] || { echo "lost orvane's pid" >&2; exit 1; }
 # status_kib FIELD: a VmRSS/VmHWM line of Orvane's status, in KiB
 status_kib() {
     awk -v f="$1:" '$1 == f {print $2}' "/proc/$orvane_pid/status"

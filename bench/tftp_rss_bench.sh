@@ -35,7 +35,7 @@ trap cleanup EXIT
 netns_pair "$srv" "$cli" "ors$$" "orc$$" 10.252.0.1/24 10.252.0.2/24
 netns_device_addresses "$srv" "$cli" 10.252.0.2 10.78.0.0/16
 
-cp "$bindir/orvane" "$work/orvane"
+cp "$bindir/orvane" "$bindir/orvane-program" "$work/"
 mkdir -m 755 "$work/fw"
 head -c $((8 << 20)) /dev/urandom > "$work/fw/M100.bin"
 chmod 644 "$work/fw/M100.bin"
@@ -49,7 +49,7 @@ for _ in $(seq 100); do
     sleep 0.1
 done
 grep -q '^ready' "$work/orvane.out" || { echo "orvane did not start:" >&2; cat "$work/orvane.err" >&2; exit 1; }
-[ "$(cat "/proc/$orvane_pid/comm")" = orvane ] || { echo "lost orvane's pid" >&2; exit 1; }
+[ "$(cat "/proc/$orvane_pid/comm")" = orvane-program ] || { echo "lost orvane's pid" >&2; exit 1; }
 status_kib() {
     awk -v f="$1:" '$1 == f {print $2}' "/proc/$orvane_pid/status"
 }

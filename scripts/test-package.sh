@@ -28,6 +28,7 @@ expected="./etc/default/orvane
 ./usr/lib/systemd/system/orvane.service
 ./usr/lib/sysusers.d/orvane.conf
 ./usr/libexec/orvane/orvane-desktop
+./usr/libexec/orvane/orvane-program
 ./usr/share/applications/orvane.desktop
 ./usr/share/doc/orvane/README.md
 ./usr/share/doc/orvane/changelog.gz

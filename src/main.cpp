@@ -1,11 +1,12 @@
-// The orvane executable: the main window, or the upgrade service with a terminal front-end
-// (--headless).
+// The real orvane program (orvane-program, run by the orvane command of src/launcher): the
+// main window, or the upgrade service with a terminal front-end (--headless).
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <string>
 
 #include "app/app_startup.h"
 #include "app/product_version.h"
+#include "platform/launcher_path.h"
 #include "platform/signals.h"
 #include "ui/headless/headless_view.h"
 #include "ui/wx/run_window.h"
@@ -29,6 +30,8 @@ void AddBoxFlags(CLI::App& app, CLI::Option* headless, const std::string& name,
 int main(int argc, char** argv) {
     // Before anything that may block (Config.ini is read for the language below).
     orvane::platform::ExitOnTerminationSignals();
+    // Before anything asks for the program's folder.
+    orvane::platform::TakeLauncherPath();
     CLI::App app{"Orvane: upgrades the firmware of network cameras and video recorders"};
     bool headless = false;
     std::string configPath;

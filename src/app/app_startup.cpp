@@ -49,7 +49,7 @@ std::vector<std::string> OwnFilePaths(const std::string& iniPath) {
     std::vector<std::string> paths;
     for (const std::string& p :
          {iniPath, ConfigIniPath(), std::string(kLogFileName), std::string(kLogRotatedFileName),
-          CrashRecordDir(), platform::ExecutablePath()}) {
+          CrashRecordDir(), platform::ExecutablePath(), platform::RunningFilePath()}) {
         std::error_code ec;
         std::filesystem::path absolute = std::filesystem::absolute(p, ec);
         if (!p.empty() && !ec) {

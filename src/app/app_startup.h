@@ -36,7 +36,8 @@ constexpr const char* kLogRotatedFileName = "Upgrade.log.1";
 
 // The program's own files, as absolute paths: the settings file `iniPath` (and Config.ini
 // wherever start-up took it from), the log and its rotated copy, the crash records' folder
-// and the program file. The TFTP service never serves nor replaces them.
+// and the program's files (the orvane command and the real program it runs). The TFTP service
+// never serves nor replaces them.
 std::vector<std::string> OwnFilePaths(const std::string& iniPath);
 
 // Takes the process's single-instance lock ("OrvaneDlg" in the runtime folder) for the life of

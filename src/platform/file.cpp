@@ -11,6 +11,8 @@
 #include <cstring>
 #include <random>
 
+#include "platform/launcher_path.h"
+
 namespace orvane::platform {
 
 namespace {
@@ -352,6 +354,11 @@ std::string SystemErrorText(int err) {
 }
 
 std::string ExecutablePath() {
+    const std::string& launcher = LauncherPath();
+    return launcher.empty() ? RunningFilePath() : launcher;
+}
+
+std::string RunningFilePath() {
     char buf[4096];
     ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
     return n <= 0 ? "" : std::string(buf, static_cast<size_t>(n));

@@ -146,10 +146,13 @@ int64_t FreeDiskBytes(const std::string& path);
 // Text of a system error code.
 std::string SystemErrorText(int err);
 
-// Folder of the running executable, without a trailing separator.
+// The program's folder, without a trailing separator: ExecutablePath's.
 std::string ExecutableDir();
-// The running executable's own path (links resolved); empty when unknown.
+// The program's path as its users know it (links resolved): the orvane command's when it ran
+// this process (LauncherPath), else the running file's; empty when unknown.
 std::string ExecutablePath();
+// The running file's own path (links resolved), whoever started it; empty when unknown.
+std::string RunningFilePath();
 
 // Reads up to `len` bytes at `offset` of an open stream without moving it, so several threads
 // may read their own parts of one file at once. The bytes read (less only at the end of the

@@ -28,6 +28,10 @@ void ExitOnTerminationSignals() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // The orvane command blocks both while this program loads: one sent meanwhile is pending
+    // and is taken here, now that it ends the process with status 0.
+    sigset_t set = TerminationSet();
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
 void BlockTerminationSignals() {

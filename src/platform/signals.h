@@ -2,9 +2,11 @@
 
 namespace orvane::platform {
 
-// Makes SIGINT and SIGTERM end the process with status 0 at once. Call first thing in main:
-// until the service takes the signals over (BlockTerminationSignals), start-up has nothing
-// to stop, and a start-up that hangs must still end as asked.
+// Makes SIGINT and SIGTERM end the process with status 0 at once, and unblocks them on the
+// calling thread, so one that arrived while they were blocked (the orvane command blocks them
+// while this program loads) ends it now. Call first thing in main: until the service takes the
+// signals over (BlockTerminationSignals), start-up has nothing to stop, and a start-up that
+// hangs must still end as asked.
 void ExitOnTerminationSignals();
 
 // Blocks SIGINT and SIGTERM on the calling thread and every thread it starts afterwards, so

@@ -19,7 +19,10 @@ void TftpTransfer::Reset(std::shared_ptr<const TftpSettings> serviceSettings, in
     fileName.clear();
     awaitedBlock = blockCount = nextBlock = lastBlockLength = 0;
     timeouts = unacked = 0;
-    sentAtMs = 0;
+    sentAtMs = scheduleDeadlineMs = 0;
+    resendsOfPacket = 0;
+    adaptiveWaits = true;
+    rtt = TftpRetransmitTimer();
     mode = kTftpModeOctet;
     fileSize = 0;
     oackLength = 0;

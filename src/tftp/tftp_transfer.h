@@ -12,6 +12,7 @@
 #include "platform/udp_socket.h"
 #include "platform/wake_event.h"
 #include "tftp/tftp_request.h"
+#include "tftp/tftp_retransmit_timer.h"
 #include "tftp/tftp_settings.h"
 
 namespace orvane {
@@ -64,8 +65,16 @@ struct TftpTransfer {
     uint32_t blockCount = 0;
     uint32_t nextBlock = 0;
     uint32_t lastBlockLength = 0;
-    int timeouts = 0;
-    int64_t sentAtMs = 0;  // monotonic time of the last DATA or OACK sent by a read transfer
+    int timeouts = 0;  // of the time-out schedule, for the packet outstanding; six end it
+    // The packet outstanding (DATA, OACK, or a write's ACK): when it was last sent, when the
+    // schedule's next time-out falls, and how often it was sent again (monotonic ms).
+    int64_t sentAtMs = 0;
+    int64_t scheduleDeadlineMs = 0;
+    uint32_t resendsOfPacket = 0;
+    // The client asked no `timeout`: resends follow its measured round trip within the
+    // schedule. A client that asked one gets exactly the schedule's waits.
+    bool adaptiveWaits = true;
+    TftpRetransmitTimer rtt;
     int unacked = 0;
     uint32_t blockSize = kTftpSegment;
     int timeoutSeconds = 5;  // as negotiated; see `answered`

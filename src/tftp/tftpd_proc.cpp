@@ -8,6 +8,7 @@
 #include "support/log.h"
 #include "tftp/tftp_counters.h"
 #include "tftp/tftp_decode.h"
+#include "tftp/tftp_waits.h"
 
 namespace orvane {
 
@@ -35,23 +36,6 @@ bool SendAck(TftpTransfer& t, uint32_t block) {
 bool Fail(TftpTransfer& t, int code) {
     SendTftpError(t, code);
     return false;
-}
-
-// The time-out in force. Until the client's first answer (the ACK of the OACK or of DATA 1, an
-// upload's first DATA) a longer time-out than the service's own is not: a request asking
-// 255 s and never answering would hold its record for twenty minutes. A shorter one is, since
-// such a client resends and gives up on its own short clock. The asked one applies after.
-int TimeoutInForce(const TftpTransfer& t) {
-    return t.answered ? t.timeoutSeconds : std::min(t.timeoutSeconds, TftpConfig::kTimeoutSeconds);
-}
-
-// How long a packet is waited for: it grows with the consecutive time-outs, a quarter, a
-// half, then the whole time-out.
-int WaitMs(const TftpTransfer& t) {
-    const int whole = TimeoutInForce(t);
-    const int seconds =
-        t.timeouts == 0 ? (whole + 3) / 4 : (t.timeouts == 1 ? (whole + 1) / 2 : whole);
-    return seconds * t.settings->secondMs;
 }
 
 // The next packet's length in `buf`, 0 also when the administrator cancelled, kTimedOut
@@ -115,7 +99,6 @@ bool SendTftpOack(TftpTransfer& t) {
     const size_t len = t.oackLength + 2;
     WriteLog(kLogDebug0, "send OACK %d bytes", static_cast<int>(len));
     long sent = t.Send(t.control.data(), len);
-    t.sentAtMs = platform::MonotonicMs();
     if (sent != static_cast<long>(len)) {
         WriteLog(kLogMajor, "send : Error %d", t.socket.LastError());
         return false;
@@ -145,7 +128,6 @@ bool SendNextBlock(TftpTransfer& t) {
         return Fail(t, kTftpErrUndefined);
     }
     GetTftpCounters().bytesSent += static_cast<uint64_t>(n);
-    t.sentAtMs = platform::MonotonicMs();
     t.lastBlockLength = static_cast<uint32_t>(n);
     ++t.unacked;
     ++t.nextBlock;
@@ -173,18 +155,26 @@ bool TakeAck(TftpTransfer& t, const uint8_t* pkt, long n) {
     const uint16_t block = GetShort(pkt + 2);
     const uint16_t awaited = static_cast<uint16_t>(t.awaitedBlock);
     if (block == awaited) {
-        t.answered = true;
-        t.resent += static_cast<uint32_t>(t.timeouts);
-        t.timeouts = 0;
+        NoteAnswered(t);
         t.unacked = 0;
         if (t.awaitedBlock != 0) {
             t.bytes += t.lastBlockLength;
         }
         ++t.awaitedBlock;
         t.nextBlock = t.awaitedBlock;
-    } else if (block == static_cast<uint16_t>(awaited - 1) && t.unacked < 3 &&
-               t.awaitedBlock != 1) {
-        WriteLog(kLogGeneral, "Ack block %d ignored (received twice)", block);
+    } else if (block == static_cast<uint16_t>(awaited - 1)) {
+        if (t.unacked < 3 && t.awaitedBlock != 1) {
+            WriteLog(kLogGeneral, "Ack block %d ignored (received twice)", block);
+        }
+        // After a time-out the client's own repeat may bring one more copy, but only when
+        // it left after our last copy would have reached the client: a repeat that crossed
+        // that copy is ignored, so no loss is answered twice. It speeds clients that asked
+        // long waits and repeat sooner themselves.
+        if (t.resendsOfPacket > 0 && t.awaitedBlock != 0 &&
+            platform::MonotonicMs() - t.sentAtMs >= t.rtt.EstimateMs()) {
+            t.nextBlock = t.awaitedBlock;
+            ++t.resendsOfPacket;
+        }
     } else if (block > awaited) {
         WriteLog(kLogGeneral, "Ack of block #%d received (last block sent #%d !)", block,
                  static_cast<int>(t.awaitedBlock));
@@ -199,36 +189,49 @@ bool SendFileLoop(TftpTransfer& t, bool oackSent) {
     t.bytes = 0;
     t.unacked = 0;
     t.timeouts = 0;
+    t.resendsOfPacket = 0;
+    if (t.awaitedBlock == 0) {
+        NoteSent(t, false);  // the OACK, just sent
+    }
     uint8_t pkt[kTftpPacketSize];
     const int retransmitLimit = 6;
+    // A time-out resends; a repeated ACK alone never does (RFC 1123 4.2.3.1, see TakeAck).
+    bool resendDue = false;
     while (t.timeouts < retransmitLimit) {
-        if (t.timeouts > 0) {
+        if (resendDue) {
+            resendDue = false;
             if (t.awaitedBlock == 0) {
                 // The OACK or its acknowledgement was lost: the OACK is what is resent, never a
                 // block 0, which the file does not have.
                 if (oackSent && !SendTftpOack(t)) {
                     return false;
                 }
+                NoteSent(t, true);
                 ++t.unacked;
             } else {
                 t.nextBlock = t.awaitedBlock;
             }
         }
-        if (t.awaitedBlock != 0 && t.nextBlock <= t.awaitedBlock && t.nextBlock <= t.blockCount &&
-            !SendNextBlock(t)) {
-            return false;
+        if (t.awaitedBlock != 0 && t.nextBlock <= t.awaitedBlock && t.nextBlock <= t.blockCount) {
+            if (!SendNextBlock(t)) {
+                return false;
+            }
+            NoteSent(t, t.resendsOfPacket > 0);
         }
         // Measured from the last send, not from the last packet received: a client that
         // repeats its last ACK on its own clock while a DATA is lost would otherwise hold the
         // resend off for as long as it repeats, and give up first.
-        long n = AwaitPacket(t, pkt, sizeof pkt, t.sentAtMs + WaitMs(t) - platform::MonotonicMs());
+        bool scheduleTimeout = false;
+        const int64_t deadline = ResendDeadlineMs(t, t.awaitedBlock == 0, &scheduleTimeout);
+        long n = AwaitPacket(t, pkt, sizeof pkt, deadline - platform::MonotonicMs());
         if (t.cancelled.load() || n == -1) {
             return false;
         }
         if (n == platform::UdpSocket::kTimedOut) {
             WriteLog(kLogSuggestive, "timeout while waiting for ack blk #%d",
                      static_cast<int>(t.awaitedBlock));
-            ++t.timeouts;
+            NoteTimeout(t, scheduleTimeout);
+            resendDue = true;
         } else if (!TakeAck(t, pkt, n)) {
             return false;
         }
@@ -247,7 +250,7 @@ bool SendFileLoop(TftpTransfer& t, bool oackSent) {
     if (t.awaitedBlock != 0 && t.nextBlock > t.blockCount) {
         WriteLog(kLogGeneral, "WARNING : Last block #%d not acked for file <%s>",
                  static_cast<int>(t.awaitedBlock), t.fileName.c_str());
-        t.resent += static_cast<uint32_t>(t.timeouts);
+        t.resent += t.resendsOfPacket;
         WriteLog(kLogDebug0, "Count %d, Last pkt %d ", static_cast<int>(t.awaitedBlock),
                  static_cast<int>(t.nextBlock));
         WriteReport(t, t.awaitedBlock - 1);
@@ -281,9 +284,7 @@ DataStep TakeData(TftpTransfer& t, long n, bool* zeroTaken, bool* gotData) {
     if (!take) {
         return DataStep::kAcknowledge;  // a repeat: acknowledge the last block again
     }
-    t.answered = true;
-    t.resent += static_cast<uint32_t>(t.timeouts);
-    t.timeouts = 0;
+    NoteAnswered(t);
     if (t.bytes + len >= platform::kMaxServedFileSize) {
         WriteLog(kLogMajor, "File <%s> : upload reaches 2 GiB, refused", t.fileName.c_str());
         Fail(t, kTftpErrDiskFull);
@@ -313,19 +314,23 @@ bool ReceiveFileLoop(TftpTransfer& t, bool oackSent) {
         return Fail(t, kTftpErrUndefined);
     }
     t.timeouts = 0;
+    t.resendsOfPacket = 0;
     t.awaitedBlock = 0;
+    NoteSent(t, false);  // ACK 0, or the OACK that stands for it
     bool zeroTaken = false;
     bool gotData = false;
     const int retransmitLimit = 6;
     while (t.timeouts < retransmitLimit) {
-        long n = AwaitPacket(t, t.data.data(), t.data.size(), WaitMs(t));
+        bool scheduleTimeout = false;
+        const int64_t deadline = ResendDeadlineMs(t, oackSent && !gotData, &scheduleTimeout);
+        long n = AwaitPacket(t, t.data.data(), t.data.size(), deadline - platform::MonotonicMs());
         if (t.cancelled.load() || n == -1) {
             return false;
         }
         if (n == platform::UdpSocket::kTimedOut) {
             WriteLog(kLogInfo, "timeout while waiting for data blk #%d",
                      static_cast<int>(t.awaitedBlock + 1));
-            ++t.timeouts;
+            NoteTimeout(t, scheduleTimeout);
             if (oackSent && !gotData) {
                 // The OACK stands for ACK 0 here: an ACK 0 would tell the client its options
                 // were refused, and blocks of the default size would then be taken for the
@@ -334,6 +339,7 @@ bool ReceiveFileLoop(TftpTransfer& t, bool oackSent) {
             } else {
                 SendAck(t, t.awaitedBlock);
             }
+            NoteSent(t, true);
             continue;
         }
         if (n < 4) {
@@ -345,6 +351,8 @@ bool ReceiveFileLoop(TftpTransfer& t, bool oackSent) {
             WriteLog(kLogGeneral, "Peer sent unexpected message %d", op);
             return Fail(t, kTftpErrIllegal);
         }
+        const uint32_t ackedBefore = t.awaitedBlock;
+        const bool zeroBefore = zeroTaken;
         DataStep step = TakeData(t, n, &zeroTaken, &gotData);
         if (step == DataStep::kFailed) {
             return false;
@@ -356,7 +364,12 @@ bool ReceiveFileLoop(TftpTransfer& t, bool oackSent) {
             return Fail(t, kTftpErrAccess);
         }
         if (step == DataStep::kAcknowledge) {
+            const bool progressed = t.awaitedBlock != ackedBefore || zeroTaken != zeroBefore;
             SendAck(t, t.awaitedBlock);
+            // Every DATA received starts the schedule's wait again, as a packet from a client
+            // that is still there; an ACK repeated for a repeated DATA gives no sample.
+            t.scheduleDeadlineMs = 0;
+            NoteSent(t, !progressed);
         }
         if (complete) {
             WriteReport(t, t.awaitedBlock);
@@ -388,6 +401,7 @@ void RunTftpTransfer(TftpTransfer& t) {
     WriteLog(kLogDebug0, "Using local port %s", local.NumericPort().c_str());
     t.result = kTftpResultRunning;
     TftpTransferCount counted;
+    t.adaptiveWaits = !OackAsksTimeout(t);
     bool ok = false;
     switch (decoded) {
         case TftpDecodeResult::kReadWithOack:

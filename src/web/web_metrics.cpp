@@ -79,17 +79,17 @@ WebMetrics::WebMetrics(const OrvaneEngine& engine, const UpgradeRecord& record,
     : m_engine(engine), m_record(record), m_registry(std::make_shared<prometheus::Registry>()) {
     prometheus::Family<prometheus::Counter>* family = nullptr;
     std::string familyName;
-    for (const CounterSpec& spec : kCounters) {
-        if (familyName != spec.name) {
-            familyName = spec.name;
+    for (const CounterSpec& def : kCounters) {
+        if (familyName != def.name) {
+            familyName = def.name;
             family =
-                &prometheus::BuildCounter().Name(spec.name).Help(spec.help).Register(*m_registry);
+                &prometheus::BuildCounter().Name(def.name).Help(def.help).Register(*m_registry);
         }
         prometheus::Labels labels;
-        if (spec.result) {
-            labels["result"] = spec.result;
+        if (def.result) {
+            labels["result"] = def.result;
         }
-        m_vecFollowers.push_back({&family->Add(labels), spec.read, 0});
+        m_vecFollowers.push_back({&family->Add(labels), def.read, 0});
     }
     m_pTransfersActive = &prometheus::BuildGauge()
                               .Name("orvane_tftp_transfers_active")

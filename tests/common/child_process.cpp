@@ -152,14 +152,21 @@ std::string BinDir() {
 }
 
 std::string InstallProgram(const std::string& name, const std::string& folder) {
-    const std::string from = BinDir() + "/" + name;
-    const std::string to = folder + "/" + name;
-    std::error_code ec;
-    std::filesystem::create_hard_link(from, to, ec);
-    if (ec) {
-        std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, ec);
+    // orvane is two files: the command and, beside it, the real program it runs.
+    for (const std::string& file : {name, name + "-program"}) {
+        const std::string from = BinDir() + "/" + file;
+        if (file != name && !std::filesystem::exists(from)) {
+            continue;
+        }
+        const std::string to = folder + "/" + file;
+        std::error_code ec;
+        std::filesystem::create_hard_link(from, to, ec);
+        if (ec) {
+            std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing,
+                                       ec);
+        }
     }
-    return to;
+    return folder + "/" + name;
 }
 
 }  // namespace orvane::test

@@ -47,8 +47,9 @@ int RunCommand(const std::vector<std::string>& argv, std::string* out = nullptr,
 // Folder of the test executables and tools (build/bin).
 std::string BinDir();
 
-// Puts the program `name` of BinDir() into `folder` (a hard link where possible, else a copy)
-// and returns its path: the program then finds its Config.ini and CrashDir in that folder.
+// Puts the program `name` of BinDir() into `folder` (a hard link where possible, else a copy),
+// with `name`-program when there is one (orvane's real program), and returns its path: the
+// program then finds its Config.ini and CrashDir in that folder.
 std::string InstallProgram(const std::string& name, const std::string& folder);
 
 }  // namespace orvane::test

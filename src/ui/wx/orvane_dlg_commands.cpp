@@ -5,9 +5,9 @@
 #include <wx/filename.h>
 #include <wx/msgdlg.h>
 #include <wx/stattext.h>
-#include <wx/stdpaths.h>
 
 #include "app/profile_file.h"
+#include "platform/file.h"
 #include "support/language.h"
 #include "support/text_ids.h"
 #include "ui/wx/device_list_ctrl.h"
@@ -24,9 +24,10 @@ wxString Text(int id) {
     return wxString::FromUTF8(LoadText(id));
 }
 
-// The caption of the window's own boxes: the program file's name.
+// The caption of the window's own boxes: the program file's name (the orvane command's, not
+// the real program's it runs).
 wxString ApplicationName() {
-    return wxFileName(wxStandardPaths::Get().GetExecutablePath()).GetName();
+    return wxFileName(wxString::FromUTF8(platform::ExecutablePath())).GetName();
 }
 
 }  // namespace

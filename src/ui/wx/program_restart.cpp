@@ -8,23 +8,22 @@
 #include <string>
 
 #include "app/app_config.h"
+#include "platform/file.h"
 #include "support/log.h"
 
 namespace orvane::ui {
 
 void RestartProgram() {
     std::fflush(nullptr);
-    char path[4096] = {};
-    const ssize_t len = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (len > 0) {
-        path[len] = '\0';
-    }
+    // The orvane command when it ran this process, so the new instance finds the same folder
+    // and has its signals held back while it loads.
+    std::string path = platform::ExecutablePath();
     // The settings file goes along: without it the new instance would read the one beside the
     // program, not the one --config named.
     std::string config = ConfigIniPath();
-    char* const argv[] = {len > 0 ? path : const_cast<char*>("orvane"),
+    char* const argv[] = {path.empty() ? const_cast<char*>("orvane") : path.data(),
                           const_cast<char*>("--config"), config.data(), nullptr};
-    execv("/proc/self/exe", argv);
+    execv(path.empty() ? "/proc/self/exe" : path.c_str(), argv);
     WriteLog(kLogMajor, "RestartProgram execv error, errno=%d", errno);
     std::_Exit(0);
 }
