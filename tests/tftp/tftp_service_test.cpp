@@ -277,46 +277,6 @@ TEST_F(TftpServiceTest, UploadReplacesTheFileOnlyWhenComplete) {
     EXPECT_TRUE(ReadWholeFile(m_root.File("fw.bin")) == after);
 }
 
-// Catches a write that ends early on a stray block, that a first block coming after a
-// time-out cannot reach, whose first block numbered 0 is lost, refused or written twice, or
-// that misses its end (an empty last block), and a replaced file that keeps its tail.
-TEST_F(TftpServiceTest, WritesTakeTheirBlocksInOrder) {
-    ShortSeconds();
-    struct Step {
-        int block;  // DATA sent; -1: none, the server's time-out is awaited
-        std::string data;
-        int ack;  // ACK expected; -1: none
-    };
-    struct Case {
-        const char* name;
-        std::vector<Step> steps;
-        std::string content;
-    };
-    const std::string full = Pattern(512, 1);
-    const Case cases[] = {
-        {"stray.bin", {{7, "stray", 0}, {-1, "", 0}, {1, full, 1}, {2, "tail", 2}}, full + "tail"},
-        {"zero.bin", {{0, full, 0}, {0, full, -1}, {1, "tail", 1}}, full + "tail"},
-        {"exact.bin", {{1, full, 1}, {2, "", 2}}, full},
-        {"empty.bin", {{1, "", 1}}, ""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        m_root.Write(c.name, Pattern(2000, 3));  // an older, longer file to be replaced
-        TftpTestClient writer;
-        ASSERT_TRUE(writer.SendRequest(TftpRequest(2, c.name)));
-        ASSERT_EQ(writer.Next(), "ACK 0");
-        for (const Step& s : c.steps) {
-            ASSERT_TRUE(s.block < 0 || writer.SendData(static_cast<uint16_t>(s.block), s.data));
-            if (s.ack >= 0) {
-                EXPECT_EQ(writer.Next(), "ACK " + std::to_string(s.ack));
-            }
-        }
-        ASSERT_TRUE(WaitLog(std::string("<") + c.name + ">: rcvd"));
-        EXPECT_TRUE(ReadWholeFile(m_root.File(c.name)) == c.content);
-    }
-    EXPECT_EQ(LogCount("First block sent by client is #0"), 1u);
-}
-
 // Catches a silent client never being given up, given up too early, or a single-block file
 // counted as failed when only its last acknowledgement is missing.
 TEST_F(TftpServiceTest, SilentClientIsGivenUpAfterSixTimeouts) {
