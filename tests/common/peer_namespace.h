@@ -20,7 +20,6 @@ class PeerNamespace {
     // Whether every step of the set-up succeeded.
     bool Ok() const { return m_bOk; }
     const std::string& Name() const { return m_szName; }
-    const std::string& LocalInterface() const { return m_szLocalIf; }
     const std::string& PeerInterface() const { return m_szPeerIf; }
 
     // Runs a command inside the peer namespace; its exit status.

@@ -35,8 +35,4 @@ class TraceCapture {
     std::FILE* m_pFile;  // depends-on: m_pText, m_uSize
 };
 
-inline bool Contains(const std::string& text, const std::string& what) {
-    return text.find(what) != std::string::npos;
-}
-
 }  // namespace orvane::test
