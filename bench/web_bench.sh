@@ -52,7 +52,7 @@ for _ in $(seq 50); do
     ip -n "$srv" link show dev "ows$$" | grep -q 'state UP' && break
     sleep 0.1
 done
-cp "$bindir/orvane" "$work/orvane"
+cp "$bindir/orvane" "$bindir/orvane-program" "$work/"
 mkdir -m 755 "$work/fw"
 "$bindir/orvane-mkfw" --version X_M100_V2.0.0.0 --image 2040K --pad-to 2M "$work/fw/M100.bin" >/dev/null
 chmod 644 "$work/fw/M100.bin"
@@ -75,7 +75,7 @@ start_orvane() {
     done
     grep -q '^ready' "$work/orvane.out" || { echo "orvane did not start:" >&2; cat "$work/orvane.err" >&2; exit 1; }
     # the subshell's exec leaves ip netns exec's exec: the pid is Orvane's
-    [ "$(cat "/proc/$orvane_pid/comm")" = orvane ] || { echo "lost orvane's pid" >&2; exit 1; }
+    [ "$(cat "/proc/$orvane_pid/comm")" = orvane-program ] || { echo "lost orvane's pid" >&2; exit 1; }
 }
 status_kib() {
     awk -v f="$1:" '$1 == f {print $2}' "/proc/$orvane_pid/status"

@@ -42,7 +42,7 @@ site() {
         sleep 0.1
     done
     mkdir -p "$work/$name/fw"
-    cp "$bindir/orvane" "$work/$name/"
+    cp "$bindir/orvane" "$bindir/orvane-program" "$work/$name/"
     "$bindir/orvane-mkfw" --version X_M100_V1.2.3.4 --image 64K "$work/$name/fw/M100.bin" > /dev/null
     (cd "$work/$name" && exec env XDG_RUNTIME_DIR="$work/$name" ORVANE_UPDATE_HOST=127.0.0.1 \
         ip netns exec "$ns" ./orvane --headless --ip "10.253.$net.2" --folder "$work/$name/fw" \

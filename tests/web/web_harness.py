@@ -23,7 +23,8 @@ class Site:
     def __init__(self, bin_dir, extra=()):
         self.bin = bin_dir
         self.dir = tempfile.mkdtemp(prefix="orvane-web-")
-        shutil.copy(os.path.join(bin_dir, "orvane"), self.dir)
+        for name in ("orvane", "orvane-program"):
+            shutil.copy(os.path.join(bin_dir, name), self.dir)
         with open(os.path.join(self.dir, "Config.ini"), "w") as f:
             f.write("[CNFINFO]\r\nAppLanguage=2\r\n")
         fw = os.path.join(self.dir, "fw")
