@@ -40,13 +40,8 @@ std::string Summary(const WindowSettings& s) {
            " tftp=" + std::to_string(s.bTftpWrite) + " max=" + std::to_string(s.iTftpMaxTransfers);
 }
 
-// Catches the rules of window initialisation: a missing file must give the program's folder
-// and unticked boxes (not the keys' defaults) and create nothing; a present one defaults two
-// boxes to 1, takes the Firmware folder for an empty Path, skips empty pieces, ignores a
-// CurSelPath beyond the list and an AppLanguage outside 0..2, honours TestMode and LogSwitch
-// although never written, takes uploads only with TftpWrite=1, and keeps TftpMaxTransfers
-// within 1..4096 (0, negative or not a number: the default 1000). With --config, a file that
-// names no folder (or none) gives the Firmware folder beside it, never the settings' folder.
+// Catches window initialisation that departs from the stored file's rules (one row per rule:
+// missing file, defaults, folder list and selection, bounds of each value, --config's folder).
 TEST(AppConfigTest, InitialisationRules) {
     struct Case {
         const char* content;  // null: no Config.ini

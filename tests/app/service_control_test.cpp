@@ -43,11 +43,8 @@ TEST(ServiceControlTest, StartCreatesFolderAndRecordsReachability) {
     unsetenv("CURL_CA_BUNDLE");
 }
 
-// Catches Start going on without a folder (text 161, and nothing checked, saved or started),
-// with a folder every LAN host must not be given ("/", a system folder, also through a link)
-// or one that is no folder (a file, never replaced by another), or
-// without a MAC; Start keeping the last run's rows, records or counts, and a refused Start
-// clearing them: both front-ends rely on the shared sequence for this.
+// Catches Start going on without a folder, with one no LAN host may be given or without a MAC,
+// and the devices' rows and counts kept by a Start or cleared by a refused one.
 TEST(ServiceControlTest, RefusedStartKeepsTheDevicesAStartedOneClearsThem) {
     ORVANE_REQUIRE_PRIVATE_NETWORK();
     test::TempDir dir;

@@ -72,13 +72,8 @@ constexpr const char* kOther = "other model firmware";
 constexpr const char* kOtherMd5 = "04ca17d312e2df0ade47a76474f01f48";
 constexpr long long kRoom = kMinFreeAfterDownload;
 
-// Catches the download outcomes: the address as requested (entities resolved, http as plain
-// HTTP with Host the update host, https over TLS with Host its own host and the certificate
-// checked for that host) with the header block, the digest compared without case, every
-// failure with its code, an announced length refused before a byte is kept, a file of another
-// model neither kept nor allowed to replace one, and nothing unverified left in the folder (an
-// older file of the name stays as it was). A refusal, a stall and a reset are checked through
-// the engine.
+// Catches a download fetched from the wrong address or with the wrong headers, a failure with
+// the wrong code, and anything unverified or of another model left in the folder.
 TEST_F(DownloadTest, OutcomesAndWhatTheFolderHolds) {
     struct Case {
         const char* name;

@@ -27,11 +27,7 @@ constexpr int kCrowdRecorders = 50;
 using RoadLoadTest = test::RoadTest;
 
 // Catches what only a crowd shows: a device starved of an answer or a transfer slot, a download
-// cut or mixed up with another's, a record dropped while its device is on its way (its next
-// report then makes a second row), a report counted on the wrong row, a recorder counted
-// before its update stage (its last reports would make a row of their own). Slow boot loaders
-// (each DATA acknowledged 2 ms late) keep hundreds of transfers open at once; a group of
-// recorders runs among the cameras.
+// mixed up with another's, a second row or a miscounted device among hundreds of slow ones.
 TEST_F(RoadLoadTest, CrowdOfSlowDevicesEndsWithOneCompleteRowEach) {
     MakeFirmware({"--version", "X_M100_V2.0.0.0", "--image", std::to_string(kCrowdKiB - 64) + "K",
                   "--pad-to", std::to_string(kCrowdKiB) + "K"},

@@ -40,11 +40,8 @@ class CatalogueTest : public ::testing::Test {
     std::mutex m_lock;
 };
 
-// Catches a file kind read wrongly (model, version, NVR flag), a version text taken beyond 255
-// characters, an unusable file added, names matched without case or by containment, over-long
-// paths cut into the name of another file, and files the TFTP server refuses offered: one
-// reached through a link out of the folder, one of 2 GiB or more (whose CRC pass would also
-// hold up the rebuild), or one whose name the server will not take.
+// Catches a file kind, model or version read wrongly, an unusable file added, and a file the
+// TFTP server refuses (a link out, 2 GiB or more, a name it will not take) offered.
 TEST_F(CatalogueTest, EachFileIsProbedByItsHeaderAndName) {
     auto noVersion = fwbuild::MakePackageSpec("X_M_V1", {16});
     noVersion.vecMarks[0].tag = 5;

@@ -3,32 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <string>
 
 namespace orvane::platform {
 namespace {
-
-// Catches calendar arithmetic slips (leap years, century rules, month ends, times before
-// 1970) in the conversion the crash handler must do without the C library.
-TEST(CrashRecordTest, CivilTimeMatchesTheCLibrary) {
-    const int64_t samples[] = {0,          -1,         59,           86399,
-                               951782400,  951868799,  4107542399,   1796569387,
-                               1798761599, 1798761600, -86400 * 366, 253402300799};
-    for (int64_t s : samples) {
-        time_t t = static_cast<time_t>(s);
-        tm expected{};
-        gmtime_r(&t, &expected);
-        CivilTime got = CivilFromSeconds(s);
-        EXPECT_EQ(got.year, expected.tm_year + 1900) << s;
-        EXPECT_EQ(got.month, expected.tm_mon + 1) << s;
-        EXPECT_EQ(got.day, expected.tm_mday) << s;
-        EXPECT_EQ(got.hour, expected.tm_hour) << s;
-        EXPECT_EQ(got.minute, expected.tm_min) << s;
-        EXPECT_EQ(got.second, expected.tm_sec) << s;
-    }
-}
 
 // Catches crash records named in UTC or in the wrong daylight-saving offset: the offsets taken
 // in advance must match the time-zone functions second for second around each change.

@@ -60,11 +60,8 @@ std::vector<std::string> ListOf(const AdapterLister& lister) {
     return out;
 }
 
-// Catches wrong adapter selection for the address box (filter words matched case-blind or only
-// as whole words, software interfaces or loopback offered, unusable addresses offered,
-// addresses reordered), an over-long address text overflowing its 64-byte slot, overrunning
-// the 16-slot buffer or stopping early when addresses are spread over several adapters, and a
-// failed interface query reported as addresses.
+// Catches the address box offering virtual, loopback or unusable addresses, reordering
+// them, overflowing its slots, or a failed interface query read as addresses.
 TEST(GetLocalIpListTest, OffersOnlyUsableAddressesInOrder) {
     std::vector<NetInterface> twenty;  // five adapters of four addresses
     std::vector<std::string> all;

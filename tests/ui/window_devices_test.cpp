@@ -27,11 +27,8 @@ class DevicesTest : public WindowTest {
     }
 };
 
-// Catches rows or counters that do not reach the window from the engine's threads, a window
-// that freezes under a crowd (a repaint queued per change), and a Clear List that leaves rows
-// or either counter behind: a thousand cameras powering on within a few seconds, one in five
-// failing its kernel stage, give a thousand rows, each with its device's texts, and 800
-// successes, and a click on the list while they arrive is handled before the last one is in.
+// Catches rows or counters that do not reach the window, a window that freezes under a crowd
+// of a thousand cameras, and a Clear List that leaves rows or a counter behind.
 TEST_F(DevicesTest, DevicesFillRowsAndCountersClearListEmptiesThem) {
     constexpr int kDevices = 1000;
     OpenWindow(kLanguageEnglish);
