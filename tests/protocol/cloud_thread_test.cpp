@@ -219,5 +219,26 @@ TEST_F(CloudThreadTest, ParkedDevicesAskingAgainShareOneDownloadAndGetOneAnswer)
     EXPECT_EQ(m_files.Requests().size(), 1u);
 }
 
+// Catches a Stop that waits out a download in hand, leaves its partial file, or shows the
+// abandoned download as the device's failure (a row text, a raised window).
+TEST_F(CloudThreadTest, StopAbandonsARunningDownload) {
+    m_engine.StopService();
+    m_engine.SetCloudDownloadLimits(DownloadLimits{});  // 30 s for each next byte
+    ASSERT_TRUE(m_engine.StartService(ServiceConfig{"127.0.0.1", kServerMac, m_folder}));
+    const std::string firmware = FirmwareFile("M400");
+    m_service.Reply(QueryReply("M400_V2", firmware));
+    m_files.Reply(firmware, "200", "hold");
+    Ask("M400", "mac-a");
+    ASSERT_TRUE(WaitDownloadRequest());
+    const int raises = m_view.m_iRaises.load();
+    const auto start = std::chrono::steady_clock::now();
+    m_engine.StopService();
+    // Generous: an abandoned download takes a fraction of a second, a waited-out one 10 s.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_TRUE(FolderNames().empty());
+    EXPECT_TRUE(WaitStatus("M400", "Cloud firmware download"));
+    EXPECT_EQ(m_view.m_iRaises.load(), raises);
+}
+
 }  // namespace
 }  // namespace orvane

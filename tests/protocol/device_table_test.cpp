@@ -185,5 +185,23 @@ TEST(DeviceTableTest, RowBoundsRefuseMadeUpReportsNeverAnsweredDevices) {
     EXPECT_EQ(table.RowCount(), 2);
 }
 
+// Catches a report with an empty MAC not finding the first retired record, and such a report
+// counting the retired device again (an in-progress report would add a success).
+TEST(DeviceTableTest, EmptyMacFindsTheFirstRetiredRecordButNeverCountsIt) {
+    test::RowsView view;
+    DeviceTable table(view);
+    table.RecordAssignment(Assigned("a", 0));
+    table.RecordAssignment(Assigned("b", 0));
+    table.UpdateDeviceTable(Report("a", kFs, "0"));
+    table.UpdateDeviceTable(Report("b", 0, "6"));
+    for (const char* state : {"1", "0", "6"}) {
+        table.UpdateDeviceTable(Report("", kFs, state));
+        EXPECT_EQ(table.RowCount(), 2);
+        EXPECT_EQ(table.Row(0)[3], std::string("3/") + state);  // "a"'s row
+        EXPECT_EQ(table.SuccessCount(), 1);
+        EXPECT_EQ(table.FailCount(), 1);
+    }
+}
+
 }  // namespace
 }  // namespace orvane

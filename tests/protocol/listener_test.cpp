@@ -263,5 +263,34 @@ TEST_F(ListenerTest, BindFailureShowsTextAndServiceRunsOn) {
     }
 }
 
+// Catches a dispatcher of a stopped run serving the next one: stuck in a slow handler past
+// Stop's wait, it must end after that handler instead of taking the new run's reports.
+TEST_F(ListenerTest, DispatcherOfAStoppedRunNeverServesTheNextRun) {
+    m_recorder.Set("Schedule:999\r\n");
+    Start();
+    test::SendToListener(Report("Report_App", 999));
+    auto calls = m_recorder.WaitReports(1);
+    ASSERT_EQ(calls.size(), 1u);
+    const std::thread::id oldDispatcher = calls[0].thread;
+    m_engine->StopService();  // the dispatcher misses its wait
+    Start();
+    for (int i = 0; i < 10; ++i) {
+        test::SendToListener(Report("Report_App", i));
+    }
+    ASSERT_EQ(m_recorder.WaitReports(11).size(), 11u);
+    m_recorder.Release();  // the old dispatcher returns from its handler
+    for (int i = 10; i < 30; ++i) {
+        test::SendToListener(Report("Report_App", i));
+    }
+    calls = m_recorder.WaitReports(31);
+    ASSERT_EQ(calls.size(), 31u);
+    for (int i = 0; i < 30; ++i) {
+        const Recorder::Call& c = calls[i + 1];
+        EXPECT_NE(c.thread, oldDispatcher) << i;
+        EXPECT_EQ(c.thread, calls[1].thread) << i;
+        EXPECT_NE(c.text.find("Schedule:" + std::to_string(i) + "\r\n"), std::string::npos) << i;
+    }
+}
+
 }  // namespace
 }  // namespace orvane

@@ -141,5 +141,29 @@ TEST_F(LogTest, CappedLogMovesAsideToDotOne) {
     EXPECT_FALSE(std::filesystem::exists(m_dir.File("Upgrade.log.2")));
 }
 
+// Catches lines from different threads interleaving inside one line.
+TEST_F(LogTest, ConcurrentWritersNeverInterleaveWithinALine) {
+    constexpr int kThreads = 4;
+    constexpr int kLinesEach = 20;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t] {
+            for (int i = 0; i < kLinesEach; ++i) {
+                WriteLog(kLogMajor, "thread=%d %s", t, std::string(100, 'a' + t).c_str());
+            }
+        });
+    }
+    for (auto& th : threads) {
+        th.join();
+    }
+    std::regex line(R"( \[Major\]\[[^\]]+\]thread=(\d) ([a-d])\2{99}\r\n)");
+    const std::string all = Content();
+    int lines = 0;
+    for (std::sregex_iterator it(all.begin(), all.end(), line), end; it != end; ++it, ++lines) {
+        EXPECT_EQ((*it)[2].str()[0], 'a' + std::stoi((*it)[1].str()));
+    }
+    EXPECT_EQ(lines, kThreads * kLinesEach);
+}
+
 }  // namespace
 }  // namespace orvane

@@ -162,5 +162,26 @@ TEST_F(CommandsTest, CloseWhileRunningAsksFirst) {
     EXPECT_EQ(m_pDlg->Engine().Devices().RowCount(), 0);
 }
 
+// Catches a refused Start discarding the answer of the reachability check that runs since the
+// window opened: with an update service that never answers, the network note must show once
+// that check gives up, although a Start was refused meanwhile.
+TEST_F(CommandsTest, RefusedStartKeepsTheStartupCheck) {
+    TempDir serviceDir;
+    UpdateService service;
+    ASSERT_TRUE(service.Start(serviceDir.Path()));
+    service.RootStatus("silent");
+    OpenWindow(kLanguageEnglish);
+    Combo(ui::IDC_COMBO_UPGRADE_FOLDER)->SetValue("");
+    BoxSeen seen;
+    wxTEST_DIALOG(ClickOn(Control(ui::IDC_BTN_BEGIN_UPGRADE), [&] { return seen.iCount > 0; }),
+                  ExpectBox(wxID_OK, &seen));
+    EXPECT_TRUE(WaitSettled());
+    EXPECT_FALSE(Control(ui::IDC_STATIC_NET_FAILED)->IsShown());  // the check still runs
+    EXPECT_TRUE(PumpUntil([this] { return Control(ui::IDC_STATIC_NET_FAILED)->IsShown(); }));
+    service.Release();
+    unsetenv("CURL_CA_BUNDLE");
+    unsetenv("ORVANE_UPDATE_HOST");
+}
+
 }  // namespace
 }  // namespace orvane::test
