@@ -28,3 +28,28 @@ netns_device_addresses() {
     ip -n "$2" route add local "$4" dev lo
     ip -n "$1" route add "$4" via "$3"
 }
+
+# start_orvane_in SRV ADDR WORK [OPTION...]: runs the copy of Orvane in WORK (the folder that
+# holds its Config.ini) headless in namespace SRV on ADDR, serving WORK/fw, without the presence
+# test or forced upgrades, output in WORK/orvane.out and WORK/orvane.err; waits for its ready
+# line and sets orvane_pid to the program's own pid. Exits the benchmark when it does not start.
+start_orvane_in() {
+    local srv=$1 addr=$2 work=$3
+    shift 3
+    (cd "$work" && exec env XDG_RUNTIME_DIR="$work" ORVANE_UPDATE_HOST=127.0.0.1 no_proxy='*' \
+        ip netns exec "$srv" ./orvane --headless --ip "$addr" --folder "$work/fw" \
+        --no-ip-check --no-force "$@" > "$work/orvane.out" 2> "$work/orvane.err") &
+    orvane_pid=$!
+    for _ in $(seq 100); do
+        grep -q '^ready' "$work/orvane.out" 2>/dev/null && break
+        sleep 0.1
+    done
+    grep -q '^ready' "$work/orvane.out" || { echo "orvane did not start:" >&2; cat "$work/orvane.err" >&2; exit 1; }
+    # the subshell's exec leaves ip netns exec's exec, and orvane execs the program: the pid is its
+    [ "$(cat "/proc/$orvane_pid/comm")" = orvane-program ] || { echo "lost orvane's pid" >&2; exit 1; }
+}
+
+# status_kib FIELD: a line of Orvane's /proc status (VmRSS, VmHWM, Threads), its number.
+status_kib() {
+    awk -v f="$1:" '$1 == f {print $2}' "/proc/$orvane_pid/status"
+}

@@ -49,20 +49,7 @@ mkdir -m 755 "$work/fw"
 "$bindir/orvane-mkfw" --version X_M100_V2.0.0.0 --image 8128K --pad-to 8M "$work/fw/M100.bin" >/dev/null
 chmod 644 "$work/fw/M100.bin"
 
-(cd "$work" && exec env XDG_RUNTIME_DIR="$work" ORVANE_UPDATE_HOST=127.0.0.1 no_proxy='*' \
-    ip netns exec "$srv" ./orvane --headless --ip 10.254.0.1 --folder "$work/fw" \
-    --no-ip-check --no-force --no-show-all > "$work/orvane.out" 2> "$work/orvane.err") &
-orvane_pid=$!
-for _ in $(seq 100); do
-    grep -q '^ready' "$work/orvane.out" 2>/dev/null && break
-    sleep 0.1
-done
-grep -q '^ready' "$work/orvane.out" || { echo "orvane did not start:" >&2; cat "$work/orvane.err" >&2; exit 1; }
-[ "$(cat "/proc/$orvane_pid/comm")" = orvane-program ] || { echo "lost orvane's pid" >&2; exit 1; }
-# status_kib FIELD: a VmRSS/VmHWM line of Orvane's status, in KiB
-status_kib() {
-    awk -v f="$1:" '$1 == f {print $2}' "/proc/$orvane_pid/status"
-}
+start_orvane_in "$srv" 10.254.0.1 "$work" --no-show-all
 rss_idle=$(status_kib VmRSS)
 result() {
     if [ -n "${ORVANE_BENCH_RESULTS:-}" ]; then echo "$*" >> "$ORVANE_BENCH_RESULTS"; fi

@@ -40,19 +40,7 @@ mkdir -m 755 "$work/fw"
 head -c $((8 << 20)) /dev/urandom > "$work/fw/M100.bin"
 chmod 644 "$work/fw/M100.bin"
 
-(cd "$work" && exec env XDG_RUNTIME_DIR="$work" ORVANE_UPDATE_HOST=127.0.0.1 no_proxy='*' \
-    ip netns exec "$srv" ./orvane --headless --ip 10.252.0.1 --folder "$work/fw" \
-    --no-ip-check --no-force --no-show-all > "$work/orvane.out" 2> "$work/orvane.err") &
-orvane_pid=$!
-for _ in $(seq 100); do
-    grep -q '^ready' "$work/orvane.out" 2>/dev/null && break
-    sleep 0.1
-done
-grep -q '^ready' "$work/orvane.out" || { echo "orvane did not start:" >&2; cat "$work/orvane.err" >&2; exit 1; }
-[ "$(cat "/proc/$orvane_pid/comm")" = orvane-program ] || { echo "lost orvane's pid" >&2; exit 1; }
-status_kib() {
-    awk -v f="$1:" '$1 == f {print $2}' "/proc/$orvane_pid/status"
-}
+start_orvane_in "$srv" 10.252.0.1 "$work" --no-show-all
 rss_idle=$(status_kib VmRSS)
 
 # Orvane's thread count, sampled every 0.5 s while the clients run; the largest kept.

@@ -65,20 +65,7 @@ median() {
 }
 # start_orvane ARGS...: Orvane in the server namespace, waits for its ready line
 start_orvane() {
-    (cd "$work" && exec env XDG_RUNTIME_DIR="$work" ORVANE_UPDATE_HOST=127.0.0.1 no_proxy='*' \
-        ip netns exec "$srv" ./orvane --headless --ip 10.254.1.1 --folder "$work/fw" \
-        --no-ip-check --no-force --show-all "$@" > "$work/orvane.out" 2> "$work/orvane.err") &
-    orvane_pid=$!
-    for _ in $(seq 100); do
-        grep -q '^ready' "$work/orvane.out" 2>/dev/null && break
-        sleep 0.1
-    done
-    grep -q '^ready' "$work/orvane.out" || { echo "orvane did not start:" >&2; cat "$work/orvane.err" >&2; exit 1; }
-    # the subshell's exec leaves ip netns exec's exec: the pid is Orvane's
-    [ "$(cat "/proc/$orvane_pid/comm")" = orvane-program ] || { echo "lost orvane's pid" >&2; exit 1; }
-}
-status_kib() {
-    awk -v f="$1:" '$1 == f {print $2}' "/proc/$orvane_pid/status"
+    start_orvane_in "$srv" 10.254.1.1 "$work" --show-all "$@"
 }
 devsim() {
     ip netns exec "$dev" "$bindir/orvane-devsim" --server 10.254.1.1 --source-from 10.79.0.1 "$@"
