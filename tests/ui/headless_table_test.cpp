@@ -88,14 +88,18 @@ TEST(HeadlessTableTest, StalledReaderNeverBlocksPostAndOrderHolds) {
     EXPECT_LE(lines, 3 * HeadlessTable::kMaxQueued + kRounds + kRows + 2);
 }
 
-// Catches the live table drawing stale state, not clearing its last frame, or passing a
-// device's line breaks and escape sequences to the terminal.
+// Catches the live table drawing stale state (a row kept after the list was cleared), not
+// clearing its last frame, or passing a device's line breaks and escape sequences through.
 TEST(HeadlessTableTest, TerminalTableShowsTheLatestStateSafely) {
     SetThreadUiLanguage(kLanguageEnglish);
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     HeadlessTable table(fds[1], HeadlessTable::Mode::kTerminal);
     table.Start("ready");
+    table.Post(RowChange(1, "cleared", 0));
+    DeviceTableChange cleared;
+    cleared.kind = DeviceTableChange::kRowsCleared;
+    table.Post(cleared);
     table.Post(RowChange(0, "first", 0));
     table.Post(RowChange(0, "bad\x1b[2J\n\xc2\x9b", 1));
     const std::string out = StopAndRead(table, fds);
@@ -106,6 +110,7 @@ TEST(HeadlessTableTest, TerminalTableShowsTheLatestStateSafely) {
     EXPECT_NE(frame.find("Successes:1   Failed:0\n"), std::string::npos) << frame;
     EXPECT_NE(frame.find("bad?[2J??"), std::string::npos) << frame;
     EXPECT_EQ(frame.find('\x1b'), std::string::npos);
+    EXPECT_EQ(frame.find("cleared"), std::string::npos) << frame;
 }
 
 // Catches a table wider or taller than the terminal, and wide characters counted as one column.
@@ -130,6 +135,15 @@ TEST(HeadlessTableTest, RenderedTableFitsTheTerminal) {
         EXPECT_EQ(lines.back().substr(0, 2), "30");
     }
     EXPECT_EQ(DisplayWidth("正在x"), 5);
+    // Both ends of every wide range, and narrow neighbours.
+    for (const char* wide :
+         {"\u1100", "\u115F", "\u2E80", "\uA4CF", "\uAC00", "\uD7A3", "\uF900", "\uFAFF", "\uFE30",
+          "\uFE4F", "\uFF00", "\uFF60", "\uFFE0", "\uFFE6", "\U00020000", "\U0003FFFD"}) {
+        EXPECT_EQ(DisplayWidth(wide), 2) << wide;
+    }
+    for (const char* narrow : {"\u10FF", "\u1160", "\uA4D0", "\uD7A4", "\uFFE7", "\U0003FFFE"}) {
+        EXPECT_EQ(DisplayWidth(narrow), 1) << narrow;
+    }
     SetThreadUiLanguage(0);
 }
 
