@@ -220,6 +220,14 @@ TEST_F(CommandsTest, BrowseKeepsTheFolderHistory) {
     }
     m_dir.Write("Config.ini", "[CNFINFO]\nPath=" + path + "\nCurSelPath=0\n");
     OpenWindow();
+    // A Start on the box's first folder, as selected, saves that selection.
+    Combo(ui::IDC_COMBO_LOCAL_IP)->SetValue("127.0.0.1");
+    wxWindow* startStop = Control(ui::IDC_BTN_BEGIN_UPGRADE);
+    ASSERT_TRUE(ClickOn(
+        startStop, [this] { return m_pDlg->State() == State::kRunning; }, 30000));
+    EXPECT_EQ(ReadProfileString(m_dir.File("Config.ini"), "CNFINFO", "CurSelPath", 16), "0");
+    ASSERT_TRUE(ClickOn(
+        startStop, [this] { return m_pDlg->State() == State::kStopped; }, 30000));
     wxComboBox* box = Combo(ui::IDC_COMBO_UPGRADE_FOLDER);
     const std::string longPath = m_dir.File(std::string(300, 'n'));
     struct Step {
