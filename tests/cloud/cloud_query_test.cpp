@@ -150,6 +150,7 @@ TEST_F(UpdateServiceTest, DownloadOutcomesAndWhatTheFolderHolds) {
     setenv("ORVANE_UPDATE_HOST", "up", 1);  // named in Host only: nothing here resolves it
     const std::string folder = root.File("Firmware");
     const std::string file = folder + "/M100_V2.bin";
+    EXPECT_EQ(DownloadCloudFile("", file), kDownloadEmptyParameter);
     struct Case {
         const char* name;
         std::string url;
