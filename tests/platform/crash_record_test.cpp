@@ -9,8 +9,7 @@ namespace orvane::platform {
 namespace {
 
 // Catches crash records named in UTC or in the wrong daylight-saving offset: the offsets taken
-// in advance must match the time-zone functions second for second around each change. (Each
-// case runs in a process of its own, and no other reads the time zone.)
+// in advance must match the time-zone functions second for second around each change.
 TEST(CrashRecordTest, OffsetTableFollowsDaylightSaving) {
     setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
     tzset();
