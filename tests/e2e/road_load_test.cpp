@@ -16,13 +16,8 @@ constexpr int kCatchUpMs = 120000;
 
 // The crowd: cameras and a group of recorders at once, each package 1 MiB.
 constexpr int kCrowdKiB = 1024;
-#ifdef ORVANE_SANITIZED
-constexpr int kCrowdCameras = 80;  // a sanitized build handles every byte several times slower
-constexpr int kCrowdRecorders = 20;
-#else
 constexpr int kCrowdCameras = 250;
 constexpr int kCrowdRecorders = 50;
-#endif
 
 using RoadLoadTest = test::RoadTest;
 
