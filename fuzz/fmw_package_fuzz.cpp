@@ -1,7 +1,5 @@
-// libFuzzer target for the package reader: arbitrary bytes as a package file, then every
-// query a consumer makes of the handle. The first input byte chooses whether the CRCs are
-// made right before the file is written: random bytes almost never pass the fixed-area CRC,
-// and only signed inputs reach the mark table, the texts and the images.
+// Arbitrary bytes as a package file, then every query a consumer makes of the handle. An odd
+// first byte has the CRCs made right first: only those inputs reach the marks and images.
 #include <unistd.h>
 
 #include <cstdint>

@@ -1,7 +1,6 @@
-// A program that installs the crash recorder and then dies of a fault ("fault") or an abort;
-// a second argument names its settings file, as --config does.
+// Installs the crash recorder, then dies of a fault ("fault") or an abort; a second argument
+// names its settings file, as --config does.
 #include <sys/mman.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,16 +16,13 @@ int main(int argc, char** argv) {
     if (argc < 2 || !orvane::InstallCrashRecorder()) {
         return 2;
     }
-    const char* kind = argv[1];
-    if (std::strcmp(kind, "fault") == 0) {
-        // A real fault at a known address: a store into a read-only page.
-        void* page = mmap(nullptr, 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        std::printf("armed %p\n", page);
-        std::fflush(stdout);
-        *static_cast<volatile char*>(page) = 1;
-        return 3;
-    }
-    std::printf("armed\n");
+    // A real fault at a known address: a store into a read-only page.
+    void* page = mmap(nullptr, 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    const bool fault = std::strcmp(argv[1], "fault") == 0;
+    std::printf("armed %p\n", fault ? page : nullptr);
     std::fflush(stdout);
+    if (fault) {
+        *static_cast<volatile char*>(page) = 1;
+    }
     std::abort();
 }

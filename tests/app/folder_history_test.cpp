@@ -2,27 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
-#include <vector>
 
 namespace orvane {
 namespace {
 
-FolderHistory Filled(int count) {
-    FolderHistory h;
-    for (int i = 0; i < count; ++i) {
-        h.Add("/f" + std::to_string(i));
-    }
-    return h;
-}
-
-// Catches Browse duplicating a known folder, comparing without case, or mishandling the
-// ten-entry limit (the oldest must go, the new one must be last and selected).
+// Catches Browse duplicating a folder, ignoring case, or mishandling the ten-entry limit.
 TEST(FolderHistoryTest, BrowseRules) {
-    struct Case {
+    const struct {
         const char* name;
-        int entries;
+        int entries;  // "/f0", "/f1", ...
         int selected;
         std::string chosen;
         int expectedCount;
@@ -36,8 +25,11 @@ TEST(FolderHistoryTest, BrowseRules) {
         {"eleventh entry is not looked at", 11, 0, "/f10", 11, "/f1", 10},
         {"first entry of an empty box", 0, -1, "/new", 1, "/new", 0},
     };
-    for (const Case& c : cases) {
-        FolderHistory h = Filled(c.entries);
+    for (const auto& c : cases) {
+        FolderHistory h;
+        for (int i = 0; i < c.entries; ++i) {
+            h.Add("/f" + std::to_string(i));
+        }
         h.Select(c.selected);
         h.Browse(c.chosen);
         ASSERT_EQ(static_cast<int>(h.Entries().size()), c.expectedCount) << c.name;

@@ -4,9 +4,11 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "cloud/cloud_firmware_file.h"
 #include "common/netns.h"
 #include "common/recording_view.h"
 #include "common/temp_dir.h"
@@ -16,9 +18,13 @@
 namespace orvane {
 namespace {
 
-const char* const kGoodReply =
+const std::string kGoodReply =
     R"({"code":200,"msg":"ok","data":{"model":"M100","device_identify":"M100_V2",)"
     R"("file_url":"http://127.0.0.1/f.bin?a=1&amp;b=2","file_md5":"0123ABCD"}})";
+
+std::string Padded(size_t size) {
+    return kGoodReply + std::string(size - kGoodReply.size(), ' ');
+}
 
 // The update service inside the test's own network namespace.
 class UpdateServiceTest : public ::testing::Test {
@@ -27,124 +33,85 @@ class UpdateServiceTest : public ::testing::Test {
         ORVANE_REQUIRE_PRIVATE_NETWORK();
         ASSERT_TRUE(m_service.Start(m_dir.Path()));
     }
-    void TearDown() override {
-        unsetenv("CURL_CA_BUNDLE");
-        g_bTestMode = false;
-    }
-
-    int Query(const std::string& model, CloudFirmwareInfo* info = nullptr,
-              std::string* message = nullptr) {
-        CloudFirmwareInfo localInfo;
-        std::string localMessage;
-        return QueryCloudFirmware(model, CloudQueryType(model), "en", info ? info : &localInfo,
-                                  message ? message : &localMessage);
-    }
 
     test::TempDir m_dir;
     test::UpdateService m_service;
 };
 
 // Catches a wrong query address (the type from the exact "VX" prefix, the language code of
-// the effective language, the model sent raw: "&" and blanks unescaped), a query that skips
-// the opening request, or a header block sent wrongly: the reply read is the one to the
-// second request, which carries the block's lines.
-TEST_F(UpdateServiceTest, QueryAddressAndHeaders) {
+// the effective language, the model sent raw), a query that skips the opening request or
+// sends the header block wrongly (the reply read must be the one to the second request), a
+// refusal read as success or with its message lost, and an over-long body overrunning the
+// 10240-byte reply buffer instead of failing the query.
+TEST_F(UpdateServiceTest, QueryAddressHeadersAndResults) {
     test::RecordingView view;
     OrvaneEngine engine(view);
     struct Case {
         std::string model;
         int language;
         const char* query;
+        std::string body = kGoodReply;
+        int result = kCloudQueryOk;
+        const char* message = "";
     } cases[] = {
         {"M100", 2, "model=M100&type=1&language=en"},
         {"VX3000", 1, "model=VX3000&type=2&language=zh_CN"},
         {"vx3000", 2, "model=vx3000&type=1&language=en"},
         {"V", 2, "model=V&type=1&language=en"},
         {"A&B C", 2, "model=A&B C&type=1&language=en"},
+        {"M1", 2, "model=M1&type=1&language=en", R"({"code":404,"msg":"no firmware"})", 404,
+         "no firmware"},
+        {"M2", 2, "model=M2&type=1&language=en", Padded(10239)},
+        {"M3", 2, "model=M3&type=1&language=en", Padded(10240), kCloudBadReply},
+        {"M4", 2, "model=M4&type=1&language=en", std::string(1 << 20, '['), kCloudBadReply},
     };
     for (const Case& c : cases) {
-        m_service.Reply(kGoodReply);
+        SCOPED_TRACE(c.model);
+        m_service.Reply(c.body);
         CloudFirmwareInfo info;
-        std::string message;
+        std::string message = "stale";
         EXPECT_EQ(QueryCloudFirmware(c.model, CloudQueryType(c.model),
                                      engine.LanguageCode(c.language), &info, &message),
-                  kCloudQueryOk)
-            << c.model;
+                  c.result);
+        EXPECT_EQ(message, c.message);
         EXPECT_EQ(
             info.model + " " + info.device_identify + " " + info.file_url + " " + info.file_md5,
-            "M100 M100_V2 http://127.0.0.1/f.bin?a=1&amp;b=2 0123ABCD");
-        std::vector<std::string> heads = m_service.Requests();
-        ASSERT_EQ(heads.size(), 2u) << c.model;
+            c.result == kCloudQueryOk ? "M100 M100_V2 http://127.0.0.1/f.bin?a=1&amp;b=2 0123ABCD"
+                                      : "   ");
+        const std::vector<std::string> heads = m_service.Requests();
+        ASSERT_EQ(heads.size(), 2u);
         EXPECT_EQ(heads[1].substr(0, heads[1].find("\r\n")),
                   std::string("GET /update/get/latest/firmware/by/model?") + c.query + " HTTP/1.1");
-    }
-    std::vector<std::string> heads = m_service.Requests();
-    EXPECT_EQ(heads[0].find("charset:"), std::string::npos) << heads[0];
-    // The client library writes Host first, as the request's own; the rest keep their order.
-    const std::string block =
-        "\r\nAccept-Language: zh-cn\r\nAccept: */*\r\nContent-Type: "
-        "application/x-www-form-urlencoded\r\ncharset: UTF-8\r\nConnection: Keep-Alive";
-    EXPECT_NE(heads[1].find(block), std::string::npos) << heads[1];
-    EXPECT_NE(heads[1].find("\r\nHost: 127.0.0.1\r\n"), std::string::npos) << heads[1];
-}
-
-// Catches a refusal read as success or with its code and message lost, and an over-long body
-// overrunning the reply buffer instead of failing the query (the parser's own rules are
-// tested without a network).
-TEST_F(UpdateServiceTest, RepliesAndTheirResults) {
-    const std::string padded = std::string(kGoodReply);
-    struct Case {
-        const char* name;
-        std::string body;
-        int result;
-        const char* message;
-    } cases[] = {
-        {"refused", R"({"code":404,"msg":"no firmware"})", 404, "no firmware"},
-        {"body of exactly 10239 bytes", padded + std::string(10239 - padded.size(), ' '),
-         kCloudQueryOk, ""},
-        {"body of 10240 bytes", padded + std::string(10240 - padded.size(), ' '), kCloudBadReply,
-         ""},
-        {"huge body", std::string(1 << 20, '['), kCloudBadReply, ""},
-    };
-    for (const Case& c : cases) {
-        m_service.Reply(c.body);
-        std::string message = "stale";
-        CloudFirmwareInfo info;
-        EXPECT_EQ(Query("M100", &info, &message), c.result) << c.name;
-        EXPECT_EQ(message, c.message) << c.name;
-        EXPECT_EQ(info.file_url.empty(), c.result != kCloudQueryOk) << c.name;
+        EXPECT_EQ(heads[0].find("charset:"), std::string::npos) << heads[0];
+        // The client library writes Host first, as the request's own; the rest keep their order.
+        EXPECT_NE(heads[1].find("\r\nAccept-Language: zh-cn\r\nAccept: */*\r\nContent-Type: "
+                                "application/x-www-form-urlencoded\r\ncharset: UTF-8\r\n"
+                                "Connection: Keep-Alive"),
+                  std::string::npos)
+            << heads[1];
+        EXPECT_NE(heads[1].find("\r\nHost: 127.0.0.1\r\n"), std::string::npos) << heads[1];
     }
 }
 
-// Catches transport failures that crash, hang or read as success: no listener (3), a service
-// that hangs up without a reply (2), a body cut short after the reply began (non-zero).
+// Catches transport failures that crash, hang or read as success: a service that hangs up
+// without a reply, a body cut short after the reply began, no listener.
 TEST_F(UpdateServiceTest, TransportFailures) {
+    CloudFirmwareInfo info;
+    std::string message;
     m_service.Reply(kGoodReply, "200", "hangup");
-    EXPECT_EQ(Query("M100"), kCloudNoReply);
+    EXPECT_EQ(QueryCloudFirmware("M100", "1", "en", &info, &message), kCloudNoReply);
     m_service.Reply(kGoodReply, "200", "truncate");
-    EXPECT_EQ(Query("M100"), kCloudConnectFailed);
+    EXPECT_EQ(QueryCloudFirmware("M100", "1", "en", &info, &message), kCloudConnectFailed);
     setenv("ORVANE_UPDATE_HOST", "127.0.0.2", 1);  // nothing listens there
-    m_service.Reply(kGoodReply);
-    EXPECT_EQ(Query("M100"), kCloudConnectFailed);
+    EXPECT_EQ(QueryCloudFirmware("M100", "1", "en", &info, &message), kCloudConnectFailed);
     EXPECT_FALSE(IsCloudReachable());
     setenv("ORVANE_UPDATE_HOST", "127.0.0.1", 1);
 }
 
-// Catches a reachability check that holds Start for as long as a host that took the
-// connection (TLS included) stays silent: the whole check has a 4 s deadline.
-TEST_F(UpdateServiceTest, SilentHostIsGivenUpWithinTheDeadline) {
-    m_service.Reply(kGoodReply);  // starts the request log afresh
-    m_service.RootStatus("silent");
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(IsCloudReachable());
-    // Generous: the deadline is 4 s, a check without one waits 30 s or more.
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-    EXPECT_EQ(m_service.Requests().size(), 1u);  // the check got as far as its request
-    m_service.Release();
-}
-
-// Catches a reachability check that accepts any status, or one that ignores the CA file.
-TEST_F(UpdateServiceTest, ReachableOnlyWithStatus200OverTrustedTls) {
+// Catches a reachability check that accepts any status or ignores the CA file, or that holds
+// Start for as long as a host that took the connection (TLS included) stays silent: the whole
+// check has a 4 s deadline, where one without it waits 30 s or more.
+TEST_F(UpdateServiceTest, ReachableOnlyWithStatus200OverTrustedTlsWithinTheDeadline) {
     m_service.RootStatus("200");
     EXPECT_TRUE(IsCloudReachable());
     m_service.RootStatus("503");
@@ -152,6 +119,106 @@ TEST_F(UpdateServiceTest, ReachableOnlyWithStatus200OverTrustedTls) {
     m_service.RootStatus("200");
     setenv("CURL_CA_BUNDLE", m_service.KeyPath().c_str(), 1);  // not the service's CA
     EXPECT_FALSE(IsCloudReachable());
+    setenv("CURL_CA_BUNDLE", m_service.CertificatePath().c_str(), 1);
+    m_service.Reply(kGoodReply);  // starts the request log afresh
+    m_service.RootStatus("silent");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(IsCloudReachable());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(m_service.Requests().size(), 1u);  // the check got as far as its request
+    m_service.Release();
+}
+
+namespace fs = std::filesystem;
+
+constexpr const char* kBody = "QVRFMW22 firmware bytes";
+constexpr const char* kBodyMd5 = "2b5a2e49b819f3a2c3235013f04d1f23";
+constexpr const char* kOther = "other model firmware";  // the stand-in check refuses "other..."
+constexpr const char* kOtherMd5 = "04ca17d312e2df0ade47a76474f01f48";
+const std::string kPlain = "http://127.0.0.2:443";
+
+// Catches a download fetched from the wrong address or with the wrong headers, a failure with
+// the wrong code, and anything unverified or of another model left in the folder. Servers:
+// [0] plain HTTP on 127.0.0.2:443, [1] the update service (TLS on 127.0.0.1:443, a certificate
+// the client trusts), [2] the same certificate (naming 127.0.0.1) on 127.0.0.3:443.
+TEST_F(UpdateServiceTest, DownloadOutcomesAndWhatTheFolderHolds) {
+    test::TempDir plainDir, root;
+    test::UpdateService plain, otherHost;
+    ASSERT_TRUE(plain.StartPlain(plainDir.Path(), "127.0.0.2", 443));
+    ASSERT_TRUE(otherHost.Start(m_dir.Path(), 443, "127.0.0.3"));
+    const test::UpdateService* servers[] = {&plain, &m_service, &otherHost};
+    setenv("ORVANE_UPDATE_HOST", "up", 1);  // named in Host only: nothing here resolves it
+    const std::string folder = root.File("Firmware");
+    const std::string file = folder + "/M100_V2.bin";
+    EXPECT_EQ(DownloadCloudFile("", file), kDownloadEmptyParameter);
+    struct Case {
+        const char* name;
+        std::string url;
+        std::string body;
+        std::string md5;
+        int result;
+        const char* target;  // the request line's target; null when no request is expected
+        int server = 0;
+        std::string existing = "old";  // the file of that name already in the folder
+        const char* mode = "";
+        long long minFree = kMinFreeAfterDownload;
+    } cases[] = {
+        {"lower-case digest", kPlain + "/fw/M100.bin", kBody, kBodyMd5, kDownloadOk,
+         "/fw/M100.bin"},
+        {"upper-case digest", kPlain + "/f", kBody, "2B5A2E49B819F3A2C3235013F04D1F23", kDownloadOk,
+         "/f"},
+        {"entities in the address", kPlain + "/get?id=7&amp;sig=a", kBody, kBodyMd5, kDownloadOk,
+         "/get?id=7&sig=a"},
+        {"https over TLS", "https://127.0.0.1/fw.bin", kBody, kBodyMd5, kDownloadOk, "/fw.bin", 1},
+        {"certificate of another host", "https://127.0.0.3/fw.bin", kBody, kBodyMd5,
+         kDownloadConnectFailed, nullptr, 2},
+        {"empty body", kPlain + "/f", "", kBodyMd5, kDownloadMd5Error, "/f"},
+        {"digest mismatch", kPlain + "/f", "tampered", kBodyMd5, kDownloadMd5Error, "/f"},
+        {"3 GiB announced", kPlain + "/f", kBody, kBodyMd5, kDownloadError, "/f", 0, "old", "huge"},
+        {"too little room left", kPlain + "/f", kBody, kBodyMd5, kDownloadError, "/f", 0, "old", "",
+         1LL << 62},
+        {"firmware of another model", kPlain + "/f", kOther, kOtherMd5, kDownloadError, "/f"},
+        {"the operator's file of another model", kPlain + "/f", kBody, kBodyMd5, kDownloadError,
+         "/f", 0, kOther},
+        {"nobody listening", "http://127.0.0.3:80/f", kBody, kBodyMd5, kDownloadConnectFailed,
+         nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(folder);
+        fs::create_directory(folder);
+        root.Write("Firmware/M100_V2.bin", c.existing);
+        servers[c.server]->Reply(c.body, "200", c.mode);
+        const FirmwareCheck isWanted = [](const std::string& path) {
+            return test::ReadWholeFile(path).rfind("other", 0) != 0;
+        };
+        std::string name = "stale";
+        EXPECT_EQ(FetchCloudFirmware(CloudFirmwareInfo{"M100", "M100_V2", c.url, c.md5}, folder,
+                                     DownloadLimits{2000, 2000, 300, c.minFree}, nullptr, isWanted,
+                                     &name),
+                  c.result);
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+        EXPECT_EQ(test::ReadWholeFile(file), c.result == kDownloadOk ? kBody : c.existing);
+        EXPECT_EQ(name, c.result == kDownloadOk ? "M100_V2.bin" : "");
+        const std::vector<std::string> heads = servers[c.server]->Requests();
+        ASSERT_EQ(heads.size(), c.target ? 1u : 0u);
+        if (c.target) {
+            EXPECT_EQ(heads[0].substr(0, heads[0].find("\r\n")),
+                      std::string("GET ") + c.target + " HTTP/1.1");
+            // The client library writes Host first, as the request's own; the rest keep their
+            // order.
+            EXPECT_NE(heads[0].find("\r\nAccept-Language: zh-cn\r\nAccept: */*\r\nContent-Type: "
+                                    "application/x-www-form-urlencoded\r\ncharset: UTF-8\r\n"
+                                    "User-Agent: vextra/product-retrospect\r\nConnection: "
+                                    "Keep-Alive"),
+                      std::string::npos)
+                << heads[0];
+            // Host: the update host over plain HTTP, the address's own over TLS.
+            EXPECT_NE(heads[0].find(c.server == 1 ? "\r\nHost: 127.0.0.1\r\n" : "\r\nHost: up\r\n"),
+                      std::string::npos)
+                << heads[0];
+        }
+    }
 }
 
 }  // namespace

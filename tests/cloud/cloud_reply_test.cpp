@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "cloud/cloud_firmware_file.h"
 #include "cloud/cloud_query.h"
 
 namespace orvane {
@@ -13,36 +16,64 @@ namespace {
 // codes that are no integers, structured values where text is due, deep nesting, text after
 // a zero byte.
 TEST(CloudReplyTest, UnusableDocumentsGiveBadReply) {
-    struct Case {
-        const char* name;
-        std::string text;
-        int result;
-    } cases[] = {
-        {"empty", "", kCloudBadReply},
-        {"root array", R"([{"code":200}])", kCloudBadReply},
-        {"no code", R"({"msg":"x"})", kCloudBadReply},
-        {"code as text", R"({"code":"200"})", kCloudBadReply},
-        {"code too big", R"({"code":99999999999})", kCloudBadReply},
-        {"data not object", R"({"code":200,"data":"x"})", kCloudBadReply},
-        {"data member object",
-         R"({"code":200,"data":{"model":"M","device_identify":{},"file_url":"u","file_md5":"m"}})",
+    const std::pair<std::string, int> cases[] = {
+        {"", kCloudBadReply},
+        {R"([{"code":200}])", kCloudBadReply},  // root array
+        {R"({"msg":"x"})", kCloudBadReply},
+        {R"({"code":"200"})", kCloudBadReply},
+        {R"({"code":99999999999})", kCloudBadReply},
+        {R"({"code":200,"data":"x"})", kCloudBadReply},
+        {R"({"code":200,"data":{"model":"M","device_identify":{},"file_url":"u","file_md5":"m"}})",
          kCloudBadReply},
-        {"deep nesting", std::string(100000, '['), kCloudBadReply},
-        {"refusal with structured msg", R"({"code":403,"msg":{"a":1}})", 403},
-        {"negative code", R"({"code":-5,"msg":"m"})", -5},
-        {"good after zero byte is not read", std::string("\0", 1) + R"({"code":404})",
-         kCloudBadReply},
-        {"zero byte ends the text", std::string(R"({"code":404})") + std::string("\0junk", 5), 404},
-        {"good",
-         R"({"code":200,"extra":[1],"data":{"model":"M","device_identify":"d","file_url":"u",)"
+        {std::string(100000, '['), kCloudBadReply},
+        {R"({"code":403,"msg":{"a":1}})", 403},  // a refusal, its message structured
+        {R"({"code":-5,"msg":"m"})", -5},
+        {std::string("\0", 1) + R"({"code":404})", kCloudBadReply},  // nothing after a zero byte
+        {std::string(R"({"code":404})") + std::string("\0junk", 5), 404},
+        {R"({"code":200,"extra":[1],"data":{"model":"M","device_identify":"d","file_url":"u",)"
          R"("file_md5":"m","size":3}})",
          kCloudQueryOk},
     };
-    for (const Case& c : cases) {
+    for (const auto& [text, result] : cases) {
         CloudFirmwareInfo info;
         std::string message;
-        EXPECT_EQ(ParseCloudReply(c.text.data(), c.text.size(), &info, &message), c.result)
-            << c.name;
+        EXPECT_EQ(ParseCloudReply(text.data(), text.size(), &info, &message), result)
+            << text.substr(0, 100);
+    }
+}
+
+// Catches entities resolved in the wrong order or only once: each replacement runs over the
+// whole result of the one before.
+TEST(UnescapeXmlEntitiesTest, ResolvesInOrder) {
+    struct Case {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"http://h/f?a=1&amp;b=2&amp;c=3", "http://h/f?a=1&b=2&c=3"},
+        {"&amp;lt;", "<"},  // "&amp;" first makes a "&lt;" the later pass resolves
+        {"&lt;&gt;&quot;&apos;", "<>\"'"},
+        {"&amp;amp;", "&amp;"},  // one pass per entity, not until nothing changes
+        {"&am;p &", "&am;p &"},
+        {"", ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(UnescapeXmlEntities(c.in), c.out) << c.in;
+    }
+}
+
+// Catches an identifier from the network naming a file outside the folder, a hidden file, or
+// one the system cannot create.
+TEST(IsSafeFirmwareIdentifierTest, RefusesHostileNames) {
+    std::vector<std::string> refused = {"",    "/",    "\\",   "..",      "../x",
+                                        "a/b", "a\\b", "x..y", ".hidden", "."};
+    refused.push_back(std::string("ab\0c", 4));  // a NUL would cut the name short
+    refused.push_back(std::string(252, 'a'));    // with ".bin" longer than a name may be
+    for (const std::string& id : refused) {
+        EXPECT_FALSE(IsSafeFirmwareIdentifier(id)) << id;
+    }
+    for (const std::string& id :
+         {std::string("M100_V2.0.0.1"), std::string(251, 'a'), std::string("a.b-c_d")}) {
+        EXPECT_TRUE(IsSafeFirmwareIdentifier(id)) << id;
     }
 }
 

@@ -5,8 +5,8 @@
 
 namespace orvane::test {
 
-// A program started by a test, with its standard output readable line by line. The
-// destructor ends it (SIGKILL, by its own pid) if it still runs: a test never leaves it behind.
+// A program started by a test, its standard output read line by line. The destructor ends it
+// (SIGKILL, by its own pid) if it still runs: a test never leaves it behind.
 class ChildProcess {
   public:
     ChildProcess() = default;
@@ -14,22 +14,14 @@ class ChildProcess {
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // Starts argv[0] (a path) with `cwd` as working folder; stderr goes to `stderrPath` when
-    // given. False when it could not be started.
+    // Starts argv[0] (a path) in `cwd`, stderr to `stderrPath` when given; false on failure.
     bool Start(const std::vector<std::string>& argv, const std::string& cwd = "",
                const std::string& stderrPath = "");
-
-    // Next line of standard output without its line feed; false on end of output or when
-    // nothing came within timeoutMs.
+    // Next line of output without its line feed; false at its end or after timeoutMs.
     bool ReadLine(std::string* line, int timeoutMs);
-
-    // Sends a signal to the child (by its pid).
     void Signal(int sig);
-
-    // Waits up to timeoutMs for the child to end; its exit status, 128 + signal when killed by
-    // one, or -1 when it still runs.
+    // Waits up to timeoutMs for the end: the exit status, 128 + signal, or -1 (still runs).
     int Wait(int timeoutMs);
-
     int Pid() const { return m_iPid; }
 
   private:
@@ -39,17 +31,15 @@ class ChildProcess {
     std::string m_szBuffer;
 };
 
-// Runs a command to its end (bounded by timeoutMs, then killed); its exit status, and its
-// standard output in `out` when given.
+// Runs a command to its end (killed after timeoutMs): its exit status, its output in `out`.
 int RunCommand(const std::vector<std::string>& argv, std::string* out = nullptr,
                int timeoutMs = 30000);
 
 // Folder of the test executables and tools (build/bin).
 std::string BinDir();
 
-// Puts the program `name` of BinDir() into `folder` (a hard link where possible, else a copy),
-// with `name`-program when there is one (orvane's real program), and returns its path: the
-// program then finds its Config.ini and CrashDir in that folder.
+// Links (or copies) the program `name` of BinDir(), and `name`-program when there is one, into
+// `folder`, where it finds its Config.ini and CrashDir; its path there.
 std::string InstallProgram(const std::string& name, const std::string& folder);
 
 }  // namespace orvane::test

@@ -16,8 +16,8 @@ inline size_t CountOf(const std::string& text, const std::string& what) {
     return n;
 }
 
-// Some outcomes (a dropped datagram, a transfer's end) show only in the log: polls the file
-// until it holds `what` `count` times, bounded by timeoutMs.
+// Waits (timeoutMs at most) until the file holds `what` `count` times: for outcomes only the
+// log shows (a dropped datagram, a transfer's end).
 inline bool WaitLogCount(const std::string& path, const std::string& what, size_t count = 1,
                          int timeoutMs = 10000) {
     return WaitUntil([&] { return CountOf(ReadWholeFile(path), what) >= count; }, timeoutMs);

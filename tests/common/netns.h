@@ -4,10 +4,9 @@
 
 namespace orvane::test {
 
-// Moves the calling process into a new network namespace with loopback up. Must run before
-// any thread starts. False when the process may not (not root, no CAP_SYS_ADMIN).
+// Moves the calling process into a new network namespace with loopback up; before any thread
+// starts. False when it may not (not root).
 bool EnterPrivateNetwork();
-
 // Whether the test program's main managed to enter its private namespace.
 bool InPrivateNetwork();
 

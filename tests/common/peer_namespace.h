@@ -5,11 +5,9 @@
 
 namespace orvane::test {
 
-// A second host for network tests: a named network namespace joined to the caller's own
-// namespace by a veth pair. The local end gets `localCidr`, the peer end `peerCidr`; both
-// ends and the peer's loopback are up. The destructor deletes the namespace by its name
-// (which also removes the veth pair), so nothing outlives the test even when it fails.
-// Needs root; names carry the pid and a counter, so parallel test programs never collide.
+// A second host: a network namespace joined to the caller's by a veth pair (local end
+// `localCidr`, peer end `peerCidr`, all up), deleted with the object. Needs root; names carry
+// the pid and a counter, so parallel test programs never collide.
 class PeerNamespace {
   public:
     PeerNamespace(const std::string& localCidr, const std::string& peerCidr);
@@ -20,16 +18,13 @@ class PeerNamespace {
     // Whether every step of the set-up succeeded.
     bool Ok() const { return m_bOk; }
     const std::string& Name() const { return m_szName; }
+    const std::string& LocalInterface() const { return m_szLocalIf; }
     const std::string& PeerInterface() const { return m_szPeerIf; }
-
     // Runs a command inside the peer namespace; its exit status.
     int Exec(const std::vector<std::string>& argv) const;
-
     // Waits (3 s at most) until the local end is running or not: its carrier follows the peer
     // end a moment later, and a service started before it would be refused.
     bool WaitLocalRunning(bool running = true) const;
-    // The local end's hardware address as `ip` shows it, in capitals ("02:AB:...").
-    std::string LocalMac() const;
 
   private:
     bool m_bOk = false;

@@ -3,7 +3,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
-#include <string>
 #include <vector>
 
 #include "protocol/service_view.h"
@@ -13,7 +12,7 @@ namespace orvane::test {
 // A ServiceView that records what the engine told it and lets tests set the check boxes.
 class RecordingView : public CopiedSettingsView {
   public:
-    void OnDeviceTableChanged(const DeviceTableChange&) override { ++m_iTableChanges; }
+    void OnDeviceTableChanged(const DeviceTableChange&) override {}
     void ShowMainWindow() override { ++m_iRaises; }
     void ShowErrorText(int textId) override {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -28,11 +27,10 @@ class RecordingView : public CopiedSettingsView {
         return m_vecErrors.empty() ? 0 : m_vecErrors.front();
     }
 
-    std::atomic<int> m_iTableChanges{0};
     std::atomic<int> m_iRaises{0};
 
   private:
-    mutable std::mutex m_mutex;
+    std::mutex m_mutex;
     std::condition_variable m_cv;
     std::vector<int> m_vecErrors;
 };

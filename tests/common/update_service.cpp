@@ -8,13 +8,8 @@
 
 namespace orvane::test {
 
-namespace {
-constexpr int kStartWaitMs = 15000;
-}
-
 bool UpdateService::Start(const std::string& folder, int port, const std::string& address) {
     m_szFolder = folder;
-    // A second service on the same folder shares the first one's certificate.
     if (!std::ifstream(CertificatePath()).good() &&
         RunCommand({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
                     "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", KeyPath(), "-out",
@@ -40,29 +35,22 @@ bool UpdateService::Launch(const std::vector<std::string>& args) {
     argv.insert(argv.end(), args.begin(), args.end());
     std::string line;
     return m_process.Start(argv, "", m_szFolder + "/service.err") &&
-           m_process.ReadLine(&line, kStartWaitMs) && line == "listening";
-}
-
-void UpdateService::Release() const {
-    WriteFile("release", "");
-}
-
-void UpdateService::WriteFile(const std::string& name, const std::string& content) const {
-    std::ofstream out(m_szFolder + "/" + name, std::ios::binary | std::ios::trunc);
-    out << content;
+           m_process.ReadLine(&line, 15000) && line == "listening";
 }
 
 void UpdateService::Reply(const std::string& body, const std::string& status,
                           const std::string& mode) const {
-    WriteFile("reply", body);
-    WriteFile("status", status);
-    WriteFile("mode", mode);
+    std::ofstream(m_szFolder + "/reply", std::ios::binary) << status + " " + mode + "\n" + body;
     std::remove((m_szFolder + "/release").c_str());
     std::remove((m_szFolder + "/requests.log").c_str());
 }
 
 void UpdateService::RootStatus(const std::string& status) const {
-    WriteFile("root_status", status);
+    std::ofstream(m_szFolder + "/root_status") << status;
+}
+
+void UpdateService::Release() const {
+    std::ofstream(m_szFolder + "/release").flush();
 }
 
 std::vector<std::string> UpdateService::Requests() const {

@@ -1,41 +1,26 @@
 #!/usr/bin/python3
-"""A stand-in update service for tests: HTTPS on 127.0.0.1, keep-alive, replies from files.
-With CERT "-" it is a plain HTTP server instead (a download server), on ADDR.
+"""A stand-in update service for tests. Usage: update_service.py PORT CERT KEY DIR ADDR.
 
-Usage: update_service.py PORT CERT KEY DIR [ADDR]  (ADDR defaults to 127.0.0.1)
-
-Every request head is appended to DIR/requests.log as received, followed by a line "----".
-Requests for "/" get DIR/root_status (default 200; "silent": no answer at all). Other requests get status DIR/status
-(default 200) and the bytes of DIR/reply; DIR/mode may say "hangup" (close without a reply),
-"truncate" (announce more body than is sent, then close), "huge" (announce 3 GiB, send the
-body, then close), "hold" (send half the body, then
-wait until DIR/release exists or the client goes) or "reset" (send half the body, then
-reset the connection). Prints "listening" once bound.
+HTTPS (plain HTTP with CERT "-"), keep-alive; prints "listening" once bound. Appends each request
+head and "\r\n----\n" to DIR/requests.log. "/" gets DIR/root_status (default 200; "silent": no
+answer). Others get DIR/reply: a line "STATUS MODE", then the body. MODE hangup: no reply;
+truncate: 1000 bytes fewer than announced; huge: 3 GiB announced; hold: half the body, the rest
+once DIR/release exists; reset: half the body, then a reset.
 """
-import os
-import select
-import socket
-import ssl
-import struct
-import sys
-import threading
+import os, select, socket, ssl, struct, sys, threading
 
 
 def hold(conn, folder):
     """True once DIR/release exists; False when the client closed the connection first."""
     while not os.path.exists(os.path.join(folder, "release")):
-        readable, _, _ = select.select([conn], [], [], 0.05)
-        if readable and not conn.recv(65536):
+        if select.select([conn], [], [], 0.05)[0] and not conn.recv(65536):
             return False
     return True
 
 
 def read_file(folder, name, default):
-    try:
-        with open(os.path.join(folder, name), "rb") as f:
-            return f.read()
-    except OSError:
-        return default
+    path = os.path.join(folder, name)
+    return open(path, "rb").read() if os.path.exists(path) else default
 
 
 def serve(conn, folder):
@@ -50,37 +35,25 @@ def serve(conn, folder):
             head, buf = buf.split(b"\r\n\r\n", 1)
             with open(os.path.join(folder, "requests.log"), "ab") as log:
                 log.write(head + b"\r\n----\n")
-            target = head.split(b"\r\n", 1)[0].split(b" ")[1] if b" " in head else b""
-            mode = read_file(folder, "mode", b"").strip()
-            if target == b"/":
-                status = read_file(folder, "root_status", b"200").strip()
-                body = b"ok"
-                if status == b"silent":  # the request read, never an answer
-                    hold(conn, folder)
-                    return
+            if head.split(b" ")[1:2] == [b"/"]:
+                status, mode, body = read_file(folder, "root_status", b"200").strip(), b"", b"ok"
+                if status == b"silent":
+                    return hold(conn, folder)
             else:
+                first, _, body = read_file(folder, "reply", b"200 \n").partition(b"\n")
+                status, _, mode = first.partition(b" ")
                 if mode == b"hangup":
                     return
-                status = read_file(folder, "status", b"200").strip()
-                body = read_file(folder, "reply", b"")
-            if target == b"/":
-                mode = b""
-            length = len(body) + (1000 if mode == b"truncate" else 0)
-            if mode == b"huge":
-                length = 3 << 30
-            head = (b"HTTP/1.1 " + status + b" X\r\nContent-Type: application/json\r\n"
-                    + b"Content-Length: " + str(length).encode() + b"\r\n\r\n")
-            if mode in (b"hold", b"reset"):
-                half = len(body) // 2
-                conn.sendall(head + body[:half])
-                if mode == b"reset":
-                    conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-                    return
-                if not hold(conn, folder):
-                    return
-                conn.sendall(body[half:])
-                continue
-            conn.sendall(head + body)
+            length = {b"truncate": len(body) + 1000, b"huge": 3 << 30}.get(mode, len(body))
+            conn.sendall(b"HTTP/1.1 " + status + b" X\r\nContent-Type: application/json\r\n"
+                         + b"Content-Length: " + str(length).encode() + b"\r\n\r\n"
+                         + body[:len(body) // 2])
+            if mode == b"reset":
+                conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                return
+            if mode == b"hold" and not hold(conn, folder):
+                return
+            conn.sendall(body[len(body) // 2:])
             if mode in (b"truncate", b"huge"):
                 return
     except (OSError, ssl.SSLError):
@@ -91,26 +64,19 @@ def serve(conn, folder):
 
 def main():
     port, cert, key, folder = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4]
-    address = sys.argv[5] if len(sys.argv) > 5 else "127.0.0.1"
     context = None
     if cert != "-":
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(cert, key)
-    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind((address, port))
-    listener.listen(16)
+    listener = socket.create_server((sys.argv[5], port), backlog=16)  # SO_REUSEADDR set
     print("listening", flush=True)
     while True:
-        raw, _ = listener.accept()
-        if context is None:
-            conn = raw
-        else:
-            try:
-                conn = context.wrap_socket(raw, server_side=True)
-            except (OSError, ssl.SSLError):
-                raw.close()
-                continue
+        conn, _ = listener.accept()
+        try:
+            conn = context.wrap_socket(conn, server_side=True) if context else conn
+        except (OSError, ssl.SSLError):
+            conn.close()
+            continue
         threading.Thread(target=serve, args=(conn, folder), daemon=True).start()
 
 

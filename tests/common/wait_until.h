@@ -7,8 +7,7 @@
 namespace orvane::test {
 
 // Asks `done` every 10 ms until it holds or timeoutMs has passed; whether it held. Only for
-// outcomes nothing announces (a file's content, another process's end, a link's state): where
-// an event can be waited for (a view's notice, a readable socket), wait for that instead.
+// outcomes nothing announces (a file, another process's end): else wait for the event.
 inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!done()) {

@@ -35,7 +35,7 @@ TEST_F(RoadLoadTest, CrowdOfSlowDevicesEndsWithOneCompleteRowEach) {
     MakeFirmware({"--kind", "nvr", "--version", "N200_V2.0.0.7", "--pad-to",
                   std::to_string(kCrowdKiB) + "K"},
                  "N200.bin");
-    StartOrvane("[CNFINFO]\r\nAppLanguage=2\r\n");
+    StartOrvane();
     std::string recorderOut;
     int recorderStatus = -1;
     std::thread recorders([&] {

@@ -1,10 +1,14 @@
 #include "firmware/fmw_package.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <cstdio>
+#include <random>
 #include <string>
 
 #include "common/temp_dir.h"
+#include "firmware/fmw_crc.h"
 #include "firmware/trace_capture.h"
 #include "tools/fmw_builder.h"
 
@@ -12,7 +16,6 @@ namespace orvane {
 namespace {
 
 using fwbuild::Damage;
-using fwbuild::PutU32;
 
 constexpr size_t kAtVaNums = 48;  // the mark count in the fixed area
 
@@ -45,9 +48,11 @@ class FmwPackageTest : public ::testing::Test {
     std::string m_szTrace;
 };
 
-// Catches a damaged or hostile package accepted (or refused with the wrong code), a handle
-// handed out anyway, the fixed-area CRC checked after the marks it guards, and a header that
-// makes the reader allocate or checksum beyond its buffer or the file (ASan flags an overrun).
+// Catches a damaged or hostile package accepted (or refused with the wrong code), the magic
+// not following the signed package type, image slots checked beyond the bytes that exist or
+// empty ones counted, a handle handed out anyway, the fixed-area CRC checked
+// after the marks it guards, and a header that makes the reader allocate or checksum beyond its
+// buffer or the file (ASan flags an overrun).
 TEST_F(FmwPackageTest, EachFaultHasItsCode) {
     auto damaged = [](Damage d) {
         auto plan = fwbuild::MakePackageSpec("X_M_V1", {100, 200});
@@ -57,7 +62,7 @@ TEST_F(FmwPackageTest, EachFaultHasItsCode) {
     };
     auto patched = [](size_t at, uint32_t value) {
         std::string b = Valid();
-        PutU32(&b, at, value);
+        fwbuild::PutU32(&b, at, value);
         fwbuild::SignPackage(&b);
         return b;
     };
@@ -72,14 +77,31 @@ TEST_F(FmwPackageTest, EachFaultHasItsCode) {
         manyMarks.vecMarks.push_back(fwbuild::MarkSpec{5, "", true, 300, 19000});
     }
     manyMarks.headerSize = 0xFFFFFFFFu;
+    auto typed = [](const char* magic, int32_t type) {  // the type is signed: 7/8 is the cut
+        auto plan = fwbuild::MakePackageSpec("X_M_V1", {64});
+        plan.szMagic = magic;
+        plan.iFmwType = type;
+        return fwbuild::BuildPackage(plan);
+    };
+    auto slots = fwbuild::MakePackageSpec("X_M_V1", {100, 0, 50});
+    slots.vecImages[0].storedSize = 100000;  // runs past the end
+    slots.vecImages[2].start = 0x7FFFFFF0u;  // starts beyond the end: CRC 0
     struct Case {
         const char* name;
         std::string bytes;
         int code;
+        const char* traced = "";
     } cases[] = {
         {"valid", Valid(), 0},
         {"247 bytes", std::string(247, 'Q'), 2},
         {"magic", damaged(Damage::kMagic), 9},
+        {"FMW type 7", typed("QVRFMW22", 7), 0},
+        {"FMW type 8", typed("QVRFMW22", 8), 9},
+        {"FMW type -1", typed("QVRFMW22", -1), 0},
+        {"ALG type 8", typed("QVRALG22", 8), 0},
+        {"ALG type 7", typed("QVRALG22", 7), 9},
+        {"ALG type -1", typed("QVRALG22", -1), 9},
+        {"ALG type 1000", typed("QVRALG22", 1000), 0},
         {"fa crc", damaged(Damage::kFaCrc), 10},
         {"fixed area changed", fixedArea, 10},
         {"mark count overflows", patched(kAtVaNums, 0xFFFFFFFFu), 11},
@@ -96,40 +118,17 @@ TEST_F(FmwPackageTest, EachFaultHasItsCode) {
         {"file crc", damaged(Damage::kFileCrc), 15},
         {"byte behind the images", trailing, 15},
         {"image crc", damaged(Damage::kImageCrc), 16},
+        {"no images", fwbuild::BuildPackage(fwbuild::MakePackageSpec("X_M_V1", {})), 0},
+        {"images over the bytes that exist, an empty slot", fwbuild::BuildPackage(slots), 0,
+         "All of [2] imgs crc checked OK"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(Open(c.bytes), c.code) << c.name << ":\n" << m_szTrace;
+        EXPECT_NE(m_szTrace.find(c.traced), std::string::npos) << c.name;
         if (c.code == 10) {  // the fixed area is checked before a single mark is read
             EXPECT_EQ(m_szTrace.find("va_nums["), std::string::npos) << c.name;
         }
     }
-}
-
-// Catches the magic chosen by an unsigned fmw_type, or the 7/8 threshold off by one.
-TEST_F(FmwPackageTest, MagicFollowsSignedPackageType) {
-    struct Case {
-        const char* magic;
-        int32_t type;
-        int code;
-    } cases[] = {{"QVRFMW22", 7, 0}, {"QVRFMW22", 8, 9},  {"QVRFMW22", -1, 0},  {"QVRALG22", 8, 0},
-                 {"QVRALG22", 7, 9}, {"QVRALG22", -1, 9}, {"QVRALG22", 1000, 0}};
-    for (const Case& c : cases) {
-        auto plan = fwbuild::MakePackageSpec("X_M_V1", {64});
-        plan.szMagic = c.magic;
-        plan.iFmwType = c.type;
-        EXPECT_EQ(Open(fwbuild::BuildPackage(plan)), c.code) << c.magic << " " << c.type;
-    }
-}
-
-// Catches image slots read past the end of the file or refused although the bytes that exist
-// match, and empty slots counted or checked.
-TEST_F(FmwPackageTest, ImageSlotsAreCheckedOverTheBytesThatExist) {
-    EXPECT_EQ(Open(fwbuild::BuildPackage(fwbuild::MakePackageSpec("X_M_V1", {}))), 0);
-    auto plan = fwbuild::MakePackageSpec("X_M_V1", {100, 0, 50});
-    plan.vecImages[0].storedSize = 100000;  // runs past the end
-    plan.vecImages[2].start = 0x7FFFFFF0u;  // starts beyond the end: CRC 0
-    EXPECT_EQ(Open(fwbuild::BuildPackage(plan)), 0) << m_szTrace;
-    EXPECT_NE(m_szTrace.find("All of [2] imgs crc checked OK"), std::string::npos) << m_szTrace;
 }
 
 // Catches the wrong mark chosen for a tag, a size-0 mark handing out text, or a text without
@@ -147,6 +146,82 @@ TEST_F(FmwPackageTest, MarkLookup) {
     EXPECT_EQ(get_fmw_va_inform(h.get(), 5), nullptr);
     EXPECT_EQ(get_fmw_va_inform(nullptr, 4), nullptr);
     EXPECT_EQ(destroy_fmw_header(std::move(h)), 0);
+}
+
+uint32_t ZlibCrc(const std::string& s, size_t from, size_t len) {
+    return static_cast<uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(s.data() + from), static_cast<uInt>(len)));
+}
+
+std::string Pattern(size_t size) {
+    std::mt19937 rng(12345);
+    std::string s(size, '\0');
+    for (char& c : s) {
+        c = static_cast<char>(rng());
+    }
+    return s;
+}
+
+// Catches the fast CRC-32 disagreeing with zlib's at some length, buffer alignment or split
+// point (its vector path, its tail handling and its start on an unaligned byte differ), or a
+// null pointer read.
+TEST(FmwCrcTest, EqualsZlibOnRandomLengthsAlignmentsAndSplits) {
+    EXPECT_EQ(fmw_crc32(nullptr, 10), 0u);
+    EXPECT_EQ(fmw_crc32_update(0x1234u, nullptr, 5), 0x1234u);
+    const std::string data = Pattern(1 << 20);
+    std::mt19937 rng(20240611);
+    for (int round = 0; round < 2000; ++round) {
+        // Mostly short lengths, where the vector and byte paths meet; some long ones.
+        const size_t len = round % 50 == 0 ? rng() % (data.size() - 64) : rng() % 1024;
+        const size_t from = rng() % 64;
+        const size_t split = len == 0 ? 0 : rng() % len;
+        const uint32_t want = ZlibCrc(data, from, len);
+        ASSERT_EQ(fmw_crc32(data.data() + from, len), want) << from << "+" << len;
+        ASSERT_EQ(fmw_crc32_update(fmw_crc32(data.data() + from, split), data.data() + from + split,
+                                   len - split),
+                  want)
+            << from << "+" << len << " split at " << split;
+    }
+}
+
+// Catches the one-pass scan reading past the end, counting bytes twice, dropping the first or
+// last chunk, mixing up overlapping, nested or touching ranges, or joining the two halves of a
+// long file wrongly (a range across the middle, one ending on it); and a missing file reported
+// as a CRC or without its trace lines.
+TEST(FmwCrcTest, RangesMatchSeparateReadsOfTheBytesThatExist) {
+    test::TempDir dir;
+    test::TraceCapture trace;
+    const std::string content = Pattern(3 * 1024 * 1024 + 7);
+    dir.Write("f.bin", content);
+    const uint32_t n = static_cast<uint32_t>(content.size());
+    constexpr uint32_t kMiddle = 6 * 256 * 1024;  // where the second half begins
+    // Overlapping, nested, touching, across and ending on the middle, longer than what is
+    // left, at and beyond the end, empty.
+    const uint32_t rest = kFmwRestOfFile;
+    std::vector<FmwCrcRange> ranges = {
+        {12, rest, 0, 0},       {0, 100, 0, 0},      {50, 100, 0, 0},          {50, 100, 0, 0},
+        {1000, 270000, 0, 0},   {2000, 10, 0, 0},    {270000, 90000, 0, 0},    {0, kMiddle, 0, 0},
+        {kMiddle - 3, 7, 0, 0}, {kMiddle, 5, 0, 0},  {100, 0xFFFFFFF0u, 0, 0}, {n - 3, rest, 0, 0},
+        {n, 10, 0, 0},          {n + 100, 10, 0, 0}, {150, 0, 0, 0},
+    };
+    std::FILE* f = std::fopen(dir.File("f.bin").c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_TRUE(ComputeRangeCrcs(f, &ranges));
+    std::fclose(f);
+    for (const FmwCrcRange& r : ranges) {
+        size_t from = std::min<size_t>(r.offset, content.size());
+        size_t len = std::min<size_t>(r.length, content.size() - from);
+        EXPECT_EQ(r.crc, ZlibCrc(content, from, len)) << r.offset << "+" << r.length;
+        EXPECT_EQ(r.bytesRead, len);
+    }
+    uint32_t crc = 1;
+    ASSERT_TRUE(compute_file_crc(dir.File("f.bin").c_str(), 12, kFmwRestOfFile, &crc));
+    EXPECT_EQ(crc, ZlibCrc(content, 12, n - 12));
+    trace.Take();
+    EXPECT_FALSE(compute_file_crc("/nonexistent/x.bin", 12, kFmwRestOfFile, &crc));
+    EXPECT_EQ(trace.Take(),
+              "open file (/nonexistent/x.bin), offset[12]\n"
+              "failed open file (/nonexistent/x.bin)\n");
 }
 
 }  // namespace

@@ -1,22 +1,23 @@
 #include "firmware/upgrade_catalogue.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <future>
 #include <string>
-#include <tuple>
 #include <vector>
 
+#include "common/netns.h"
+#include "common/recording_view.h"
 #include "common/temp_dir.h"
 #include "firmware/fmw_package.h"
 #include "firmware/trace_capture.h"
+#include "firmware/upgrade_file_info.h"
 #include "platform/folder_list.h"
+#include "protocol/orvane_engine.h"
+#include "support/log.h"
 #include "tools/fmw_builder.h"
 
 namespace orvane {
@@ -24,6 +25,66 @@ namespace {
 
 std::string Package(const std::string& version) {
     return fwbuild::BuildPackage(fwbuild::MakePackageSpec(version, {512}));
+}
+
+// Catches versions compared as text, missing fields not read as 0, a number overflow
+// wrapping, or an empty second version not flagged.
+TEST(CompareVersionTest, DottedNumbersCompareAsFourIntegers) {
+    struct Case {
+        const char* a;
+        const char* b;
+        int expected;
+    } cases[] = {
+        {"1.2.10.0", "1.2.3.4", 1},
+        {"1.2.3.4", "1.2.10.0", -1},
+        {"1.2.3.4", "1.2.3.4", 0},
+        {"1.2", "1.2.0.0", 0},
+        {"V1.2", "0.0.0.0", 0},
+        {"2", "1.9.9.9", 1},
+        {"1.2.3.4.9", "1.2.3.4", 0},  // a fifth number is not read
+        {"1.2x.7", "1.2.0.0", 0},     // reading stops at the first misfit
+        {"1..3", "1.0.0.0", 0},
+        {"-1", "0", -1},
+        {" 3", "2", 1},  // blanks before a number are skipped, as by %d
+        {"99999999999", "2147483647", 0},
+        {"-99999999999", "-2147483648", 0},
+        {"", "0", 0},
+        {"1.2.3.4", "", -2},
+        {"", "", -2},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CompareVersion(c.a, c.b), c.expected) << '"' << c.a << "\" vs \"" << c.b << '"';
+    }
+}
+
+// Catches fields split differently from a tokenizer, the wrong field taken per kind, or the
+// 63-character cuts missing.
+TEST(ParseFirmwareVersionTest, FieldsByKind) {
+    const std::string longModel(80, 'M');
+    struct Case {
+        std::string text;
+        int kind;
+        std::string model;
+        std::string verNum;
+    } cases[] = {
+        {"X_M100_V1.2.3.4", kFirmwareIpc, "M100", "1.2.3.4"},
+        {"N200_V2.0.0.7", kFirmwareNvr, "N200", "2.0.0.7"},
+        {"X_M100_V1.2.3.4_extra_more", kFirmwareIpc, "M100", "1.2.3.4"},
+        {"N200_V2.0_rc1", kFirmwareNvr, "N200", "2.0"},
+        {"__X__M100___V1.2__", kFirmwareIpc, "M100", "1.2"},
+        {"X_M100_V", kFirmwareIpc, "M100", ""},
+        {"X_M100", kFirmwareIpc, "M100", ""},
+        {"X", kFirmwareIpc, "", ""},
+        {"", kFirmwareNvr, "", ""},
+        {"X_" + longModel + "_V" + std::string(70, '9'), kFirmwareIpc, std::string(63, 'M'),
+         std::string(63, '9')},
+    };
+    for (const Case& c : cases) {
+        UpgradeFileInfo r;
+        ParseFirmwareVersion(c.text.c_str(), c.kind, &r);
+        EXPECT_EQ(std::string(r.szModel), c.model) << c.text;
+        EXPECT_EQ(std::string(r.szVerNum), c.verNum) << c.text;
+    }
 }
 
 class CatalogueTest : public ::testing::Test {
@@ -43,6 +104,18 @@ class CatalogueTest : public ::testing::Test {
 // Catches a file kind, model or version read wrongly, an unusable file added, and a file the
 // TFTP server refuses (a link out, 2 GiB or more, a name it will not take) offered.
 TEST_F(CatalogueTest, EachFileIsProbedByItsHeaderAndName) {
+    // "model|version|NVR flag" of the one record added, "" when none is.
+    auto probe = [](const std::string& folder, const std::string& name) -> std::string {
+        std::vector<UpgradeFileInfo> catalogue;
+        AddUpgradeFileInfo(catalogue, folder + "/", name);
+        if (catalogue.size() != 1) {
+            return catalogue.empty() ? "" : "several";
+        }
+        const UpgradeFileInfo& r = catalogue[0];
+        EXPECT_EQ(std::string(r.szVersion), std::string(r.szModel) + "-" + r.szVerNum);
+        EXPECT_EQ(r.szFileName + std::to_string(r.iHighestVersion), name + "1");
+        return std::string(r.szModel) + "|" + r.szVerNum + "|" + std::to_string(r.iNvrFirmware);
+    };
     auto noVersion = fwbuild::MakePackageSpec("X_M_V1", {16});
     noVersion.vecMarks[0].tag = 5;
     auto alg = fwbuild::MakePackageSpec("X_ALG_V1", {16});
@@ -50,52 +123,35 @@ TEST_F(CatalogueTest, EachFileIsProbedByItsHeaderAndName) {
     alg.iFmwType = 8;
     auto badCrc = fwbuild::MakePackageSpec("X_M_V1", {16});
     badCrc.damage = fwbuild::Damage::kImageCrc;
-    const std::string longModel(63, 'C');
     const std::string nvr = fwbuild::BuildNvrHeaderFile("N200_V2.0.0.7", 0, false);
     struct Case {
-        std::string name;
-        std::string bytes;
-        const char* model;  // null: no record
-        const char* verNum;
-        int nvr;
+        std::string name, bytes;
+        std::string record = "";  // "model|version|NVR flag"; none
     } cases[] = {
-        {"package.bin", Package("X_M100_V1.2.3.4"), "M100", "1.2.3.4", 0},
-        {"ipc.bin", fwbuild::BuildIpcHeaderFile("Y_C300_V3.1.0.0", 4096, false), "C300", "3.1.0.0",
-         0},
-        {"nvr.bin", nvr, "N200", "2.0.0.7", 1},
-        {"alg.bin", fwbuild::BuildPackage(alg), nullptr, nullptr, 0},
-        {"bad.bin", fwbuild::BuildPackage(badCrc), nullptr, nullptr, 0},
-        {"noversion.bin", fwbuild::BuildPackage(noVersion), nullptr, nullptr, 0},
-        {"short.bin", fwbuild::BuildIpcHeaderFile("Y_C_V1", 0, false).substr(0, 1555), nullptr,
-         nullptr, 0},
-        {"shortnvr.bin", nvr.substr(0, 691), nullptr, nullptr, 0},
-        {"tiny.bin", "FIRMW", nullptr, nullptr, 0},
-        {"text.bin", "hello world, not firmware", nullptr, nullptr, 0},
+        {"package.bin", Package("X_M100_V1.2.3.4"), "M100|1.2.3.4|0"},
+        {"ipc.bin", fwbuild::BuildIpcHeaderFile("Y_C300_V3.1.0.0", 4096, false), "C300|3.1.0.0|0"},
+        {"nvr.bin", nvr, "N200|2.0.0.7|1"},
+        {"alg.bin", fwbuild::BuildPackage(alg)},
+        {"bad.bin", fwbuild::BuildPackage(badCrc)},
+        {"noversion.bin", fwbuild::BuildPackage(noVersion)},
+        {"short.bin", fwbuild::BuildIpcHeaderFile("Y_C_V1", 0, false).substr(0, 1555)},
+        {"shortnvr.bin", nvr.substr(0, 691)},
+        {"tiny.bin", "FIRMW"},
+        {"text.bin", "hello world, not firmware"},
         // Only 255 characters of the text are taken (the version field lies beyond), the model
         // then cut to 63.
         {"long.bin", fwbuild::BuildIpcHeaderFile("Y_" + std::string(300, 'C') + "_V1", 0, false),
-         longModel.c_str(), "", 0},
-        {"A.BIN", nvr, nullptr, nullptr, 0},
-        {"A.bin.txt", nvr, nullptr, nullptr, 0},
-        {"bin", nvr, nullptr, nullptr, 0},
-        {"50%.bin", nvr, nullptr, nullptr, 0},
-        {"v1..2.bin", nvr, nullptr, nullptr, 0},
-        {"a\\b.bin", nvr, nullptr, nullptr, 0},
+         std::string(63, 'C') + "||0"},
+        {"A.BIN", nvr},
+        {"A.bin.txt", nvr},
+        {"bin", nvr},
+        {"50%.bin", nvr},
+        {"v1..2.bin", nvr},
+        {"a\\b.bin", nvr},
     };
     for (const Case& c : cases) {
         Put(c.name, c.bytes);
-        std::vector<UpgradeFileInfo> catalogue;
-        AddUpgradeFileInfo(catalogue, Folder() + "/", c.name.c_str());
-        if (c.model == nullptr) {
-            EXPECT_TRUE(catalogue.empty()) << c.name;
-            continue;
-        }
-        ASSERT_EQ(catalogue.size(), 1u) << c.name;
-        const UpgradeFileInfo& r = catalogue[0];
-        EXPECT_EQ(std::string(r.szVersion), std::string(c.model) + "-" + c.verNum) << c.name;
-        EXPECT_EQ(std::string(r.szFileName) + r.szModel + r.szVerNum, c.name + c.model + c.verNum);
-        EXPECT_EQ(r.iHighestVersion, 1) << c.name;
-        EXPECT_EQ(r.iNvrFirmware, c.nvr) << c.name;
+        EXPECT_EQ(probe(Folder(), c.name), c.record) << c.name;
     }
 
     Put("huge.bin", fwbuild::BuildIpcHeaderFile("Y_HUGE_V1.0", 0, false));
@@ -110,18 +166,15 @@ TEST_F(CatalogueTest, EachFileIsProbedByItsHeaderAndName) {
     }
     std::filesystem::create_directories(deep);
     std::ofstream(deep + "/long_name.bin", std::ios::binary) << nvr;
-    for (const auto& [folder, name, added] : {std::tuple{Folder(), "huge.bin", false},
-                                              {Folder(), "link.bin", false},
-                                              {Folder(), "alias.bin", true},
-                                              {deep, "long_name.bin", false}}) {
-        std::vector<UpgradeFileInfo> catalogue;
-        AddUpgradeFileInfo(catalogue, folder + "/", name);
-        EXPECT_EQ(catalogue.size(), added ? 1u : 0u) << name;
-    }
+    EXPECT_EQ(probe(Folder(), "huge.bin"), "");
+    EXPECT_EQ(probe(Folder(), "link.bin"), "");
+    EXPECT_EQ(probe(Folder(), "alias.bin"), "N200|2.0.0.7|1");
+    EXPECT_EQ(probe(deep, "long_name.bin"), "");
 }
 
-// Catches a rebuild that keeps older versions or reorders the files against the folder listing,
-// or probes directories and dots (which files outrank which is tested on EraseLowerVersionFiles).
+// Catches a rebuild that keeps older versions, reorders the files against the folder listing
+// or probes directories (which files outrank which is tested on EraseLowerVersionFiles), and a
+// missing folder that keeps the old catalogue.
 TEST_F(CatalogueTest, RebuildKeepsNewestOfEachModelInListingOrder) {
     Put("old.bin", Package("X_M100_V1.2.3.4"));
     Put("new.bin", Package("X_M100_V1.2.10.0"));
@@ -133,62 +186,61 @@ TEST_F(CatalogueTest, RebuildKeepsNewestOfEachModelInListingOrder) {
     SaveUpgradeFileInfo(catalogue, m_lock, Folder());
     std::vector<platform::FolderEntry> listing;
     ASSERT_TRUE(platform::ListFolder(Folder(), &listing));
-    std::vector<std::string> expected;
+    std::vector<std::string> expected, got;
     for (const auto& e : listing) {
         if (e.szName != "old.bin" && e.szName.size() > 4 && !e.bDirectory) {
             expected.push_back(e.szName);
         }
     }
-    std::vector<std::string> got;
     for (const auto& r : catalogue) {
         got.push_back(r.szFileName);
     }
     EXPECT_EQ(got, expected);
-}
-
-// Catches a missing folder that keeps the old catalogue or crashes the rebuild.
-TEST_F(CatalogueTest, UnlistableFolderEmptiesTheCatalogue) {
-    Put("a.bin", Package("X_M_V1"));
-    std::vector<UpgradeFileInfo> catalogue;
-    SaveUpgradeFileInfo(catalogue, m_lock, Folder() + "/");
-    ASSERT_EQ(catalogue.size(), 1u);
     SaveUpgradeFileInfo(catalogue, m_lock, m_dir.File("absent"));
     EXPECT_TRUE(catalogue.empty());
 }
 
-// Catches a rebuild that blocks for ever on a ".bin" name that is a pipe (opening a pipe
-// without writer waits for one) or a package path that is one, holding the catalogue lock.
+// Catches a rebuild or a package read that blocks on a ".bin" name that is a pipe (opening one
+// without a writer waits for it) while holding the catalogue lock; a hang fails by time-out.
 TEST_F(CatalogueTest, PipeNamedLikeFirmwareIsSkippedWithoutBlocking) {
     Put("good.bin", Package("X_M_V1"));
     const std::string pipe = Folder() + "/pipe.bin";
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-    // Each step must end within 5 s; else a writer completes the blocked open so the test ends.
-    auto endsInTime = [&pipe](std::future<bool>& step) {
-        const bool ended = step.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
-        if (!ended) {
-            int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
-            if (fd >= 0) {
-                ::close(fd);
-            }
-        }
-        step.wait();
-        return ended;
-    };
     std::vector<UpgradeFileInfo> catalogue;
-    auto rebuild = std::async(std::launch::async, [&] {
-        SaveUpgradeFileInfo(catalogue, m_lock, Folder());
-        return true;
-    });
-    ASSERT_TRUE(endsInTime(rebuild));
+    SaveUpgradeFileInfo(catalogue, m_lock, Folder());
     ASSERT_EQ(catalogue.size(), 1u);
     EXPECT_STREQ(catalogue[0].szFileName, "good.bin");
-
     int error = 0;
-    auto opened = std::async(std::launch::async,
-                             [&] { return create_fmw_header(pipe.c_str(), &error) != nullptr; });
-    ASSERT_TRUE(endsInTime(opened));
-    EXPECT_FALSE(opened.get());
+    EXPECT_FALSE(create_fmw_header(pipe.c_str(), &error));
     EXPECT_EQ(error, kFmwOpenFailed);
+}
+
+// Catches a catalogue that is not built at Start, that does not follow files added to and
+// removed from the folder while the service runs, or that Stop empties.
+TEST_F(CatalogueTest, EngineFollowsTheFolderWhileRunning) {
+    ORVANE_REQUIRE_PRIVATE_NETWORK();
+    test::RecordingView view;
+    OrvaneEngine engine{view};
+    InitLog(kLogInfo, m_dir.File("Upgrade.log").c_str());
+    view.SetUpgradeFolder(Folder());
+    auto files = [&engine] {
+        std::string names;
+        for (const auto& r : engine.GetUpgradeFileInfo()) {
+            names += r.szFileName;
+        }
+        return names;
+    };
+    Put("m100.bin", Package("X_M100_V1.0.0.0"));
+    ASSERT_TRUE(engine.StartService(ServiceConfig{"127.0.0.1", "", Folder()}));
+    EXPECT_EQ(engine.CatalogueRebuilds(), 1u);
+    EXPECT_EQ(files(), "m100.bin");
+    // One change of both kinds: a single paced rescan (3 s apart at the least) sees it all.
+    Put("n200.bin", Package("X_N200_V2.0.0.0"));
+    std::filesystem::remove(Folder() + "/m100.bin");
+    EXPECT_TRUE(engine.WaitCatalogueRebuilds(2, 15000));
+    engine.StopService();
+    EXPECT_EQ(files(), "n200.bin");
+    InitLog(kLogMajor, "");
 }
 
 }  // namespace

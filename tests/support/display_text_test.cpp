@@ -7,12 +7,10 @@
 namespace orvane {
 namespace {
 
-// Catches a device's text that could break a line, steer a terminal or read as another text
-// once shown: control bytes, C1 controls, bidirectional overrides and isolates, zero-width and
-// line-separator characters must each show as one '?', while every other character (Chinese,
-// a lone stray byte, four-byte sequences) is kept byte for byte.
+// Catches device text that breaks a line, steers a terminal or reads as another shown whole,
+// or any other character (Chinese, a stray byte, four-byte sequences) not kept byte for byte.
 TEST(SafeDisplayTextTest, HiddenFormattingShowsAsQuestionMarks) {
-    struct Case {
+    const struct {
         std::string in;
         std::string out;
     } cases[] = {
@@ -30,7 +28,7 @@ TEST(SafeDisplayTextTest, HiddenFormattingShowsAsQuestionMarks) {
         {"\xf0\x9f\x98\x80 \xff\xe2\x80", "\xf0\x9f\x98\x80 \xff\xe2\x80"},  // kept as sent
         {"", ""},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         EXPECT_EQ(SafeDisplayText(c.in), c.out) << c.in;
     }
 }

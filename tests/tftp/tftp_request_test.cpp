@@ -3,32 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/file.h"
+#include "tftp/tftp_fixture.h"
 
 namespace orvane {
 namespace {
 
-// Request bytes written as text: "|" stands for a NUL.
-std::vector<uint8_t> Wire(std::string text) {
-    for (char& c : text) {
-        c = c == '|' ? '\0' : c;
-    }
-    return std::vector<uint8_t>(text.begin(), text.end());
-}
-
-// "name=value,..." as options.
-std::vector<TftpOption> Options(const std::string& text) {
-    std::vector<TftpOption> out;
-    for (size_t at = 0, end; at < text.size(); at = end + 1) {
-        end = text.find(',', at);
-        end = end == std::string::npos ? text.size() : end;
-        const size_t eq = text.find('=', at);
-        out.push_back({text.substr(at, eq - at), text.substr(eq + 1, end - eq - 1)});
-    }
-    return out;
-}
+using test::Wire;  // "|" for a NUL
 
 // Catches a request splitter that reads past the datagram, keeps text beyond byte 509, or
 // takes a name without a value as an option.
@@ -85,18 +69,14 @@ TEST(TftpRequestTest, NamesStayUnderTheRoot) {
     EXPECT_EQ(JoinTftpPath("", "/x.bin"), "./x.bin");
     EXPECT_EQ(JoinTftpPath("", "x.bin"), "x.bin");
 
-    const std::pair<const char*, const char*> inside[] = {
-        {"/srv/fw", "/srv/fw/x.bin"}, {"/srv/fw", "/srv/fw"}, {"/", "/etc/passwd"}};
-    const std::pair<const char*, const char*> outside[] = {{"/srv/fw", "/srv/fw2/x.bin"},
-                                                           {"/srv/fw", "/srv/x.bin"},
-                                                           {"/srv/fw", "/etc/passwd"},
-                                                           {"", "/srv/fw/x.bin"},
-                                                           {"/srv/fw", ""}};
-    for (const auto& [root, path] : inside) {
-        EXPECT_TRUE(platform::IsPathInsideRoot(root, path)) << root << " " << path;
-    }
-    for (const auto& [root, path] : outside) {
-        EXPECT_FALSE(platform::IsPathInsideRoot(root, path)) << root << " " << path;
+    // root, path, then whether the path lies inside
+    const std::tuple<const char*, const char*, bool> paths[] = {
+        {"/srv/fw", "/srv/fw/x.bin", true}, {"/srv/fw", "/srv/fw", true},
+        {"/", "/etc/passwd", true},         {"/srv/fw", "/srv/fw2/x.bin", false},
+        {"/srv/fw", "/srv/x.bin", false},   {"/srv/fw", "/etc/passwd", false},
+        {"", "/srv/fw/x.bin", false},       {"/srv/fw", "", false}};
+    for (const auto& [root, path, inside] : paths) {
+        EXPECT_EQ(platform::IsPathInsideRoot(root, path), inside) << root << " " << path;
     }
 }
 
@@ -106,30 +86,30 @@ TEST(TftpRequestTest, NamesStayUnderTheRoot) {
 TEST(TftpRequestTest, OptionsAreNegotiatedIntoTheOack) {
     struct Case {
         bool isRead;
-        const char* options;
-        const char* result;  // block size, time-out, file size, then the OACK
+        std::string options;  // as on the wire, "|" for a NUL
+        const char* result;   // block size, time-out, file size, then the OACK
     };
     const Case cases[] = {
-        {true, "blksize=1432,tsize=0", "1432 5 5000000 blksize=1432,tsize=5000000,"},
-        {true, "blksize=4", "512 5 5000000 "},
-        {true, "blksize=8", "8 5 5000000 blksize=8,"},
-        {true, "blksize=-1", "16384 5 5000000 blksize=16384,"},  // the largest we take
-        {true, "BLKSIZE=65464", "16384 5 5000000 BLKSIZE=16384,"},
-        {true, "timeout=0", "512 5 5000000 "},
-        {true, "timeout=1", "512 1 5000000 timeout=1,"},
-        {true, "timeout=300", "512 5 5000000 "},
-        {true, "Timeout=010", "512 10 5000000 Timeout=010,"},  // echoed as written
-        {true, "multicast=", "512 5 5000000 "},
-        {false, "tsize=777", "512 5 777 tsize=777,"},
-        {true, "blksize=1024,blksize=2048,tsize=0,tsize=0",
-         "1024 5 5000000 blksize=1024,"
-         "tsize=5000000,"},
+        {true, "blksize|1432|tsize|0|", "1432 5 5000000 blksize=1432,tsize=5000000,"},
+        {true, "blksize|4|", "512 5 5000000 "},
+        {true, "blksize|8|", "8 5 5000000 blksize=8,"},
+        {true, "blksize|-1|", "16384 5 5000000 blksize=16384,"},  // the largest we take
+        {true, "BLKSIZE|65464|", "16384 5 5000000 BLKSIZE=16384,"},
+        {true, "timeout|0|", "512 5 5000000 "},
+        {true, "timeout|1|", "512 1 5000000 timeout=1,"},
+        {true, "timeout|300|", "512 5 5000000 "},
+        {true, "Timeout|010|", "512 10 5000000 Timeout=010,"},  // echoed as written
+        {true, "multicast||", "512 5 5000000 "},
+        {false, "tsize|777|", "512 5 777 tsize=777,"},
+        {true, "blksize|1024|blksize|2048|tsize|0|tsize|0|",
+         "1024 5 5000000 blksize=1024,tsize=5000000,"},
     };
     for (const Case& c : cases) {
         TftpNegotiation n;
         n.timeoutSeconds = 5;
         n.fileSize = 5000000;
-        NegotiateTftpOptions(Options(c.options), c.isRead, &n);
+        const std::vector<uint8_t> wire = Wire("|\1f|octet|" + c.options);
+        NegotiateTftpOptions(SplitTftpRequest(wire.data(), wire.size()).options, c.isRead, &n);
         EXPECT_EQ(std::to_string(n.blockSize) + " " + std::to_string(n.timeoutSeconds) + " " +
                       std::to_string(n.fileSize) + " " +
                       PrintableOack(n.options.data(), n.optionLength),

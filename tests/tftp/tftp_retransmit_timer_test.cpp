@@ -2,81 +2,48 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
-#include <vector>
 
 namespace orvane {
 namespace {
 
-// One event of a transfer's clock: 'S' a packet sent, 'R' one resent, 'A' its answer,
-// 'T' a wait ran out, 'W' the wait asked with bound `ms` must be `wait`.
-struct Step {
-    char op;
-    int64_t ms;  // the time of S, R and A; the bound of W
-    int64_t wait = 0;
-};
-
-// Catches waits that leave the round trip (resending too soon or too late), a floor or a bound
-// not held, a doubling that is not kept until a clean sample, and samples taken from resent
+// Catches waits that leave the round trip (resending too soon or too late), the 50 ms floor or
+// a bound not held, a doubling not kept until a clean sample, and samples taken from resent
 // packets (Karn's rule), which would shrink the wait to a copy's short round trip.
 TEST(TftpRetransmitTimerTest, WaitsFollowTheRoundTripWithinFloorAndBound) {
-    const int64_t floor = TftpRetransmitTimer::kFloorMs;
-    struct Case {
-        std::string name;
-        std::vector<Step> steps;
-    } cases[] = {
+    // A transfer's clock: "S<ms>" a packet sent, "R<ms>" one resent, "A<ms>" its answer, "T0"
+    // a wait ran out, "W<bound>:<wait>" the wait asked with that bound.
+    const std::pair<const char*, const char*> cases[] = {
         {"nothing measured yet: 1 s, doubled, within the bound",
-         {{'W', 2000, 1000}, {'T', 0}, {'W', 3000, 2000}, {'W', 500, 500}}},
-        {"a LAN's round trip is held up to the floor", {{'S', 0}, {'A', 1}, {'W', 2000, floor}}},
-        {"each time-out doubles, up to the bound",
-         {{'S', 0},
-          {'A', 1},
-          {'T', 0},
-          {'W', 2000, 2 * floor},
-          {'T', 0},
-          {'W', 2000, 4 * floor},
-          {'W', 150, 150}}},
-        {"a bound below the floor wins", {{'S', 0}, {'A', 1}, {'W', 20, 20}}},
+         "W2000:1000 T0 W3000:2000 W500:500"},
+        {"a LAN's round trip is held up to the floor", "S0 A1 W2000:50"},
+        {"each time-out doubles, up to the bound", "S0 A1 T0 W2000:100 T0 W2000:200 W150:150"},
+        {"a bound below the floor wins", "S0 A1 W20:20"},
         // RFC 6298: first sample R gives R + 4 R/2; the next equal one shrinks the variation.
-        {"a slow device's 100 ms",
-         {{'S', 0}, {'A', 100}, {'W', 2000, 300}, {'S', 100}, {'A', 200}, {'W', 2000, 250}}},
+        {"a slow device's 100 ms", "S0 A100 W2000:300 S100 A200 W2000:250"},
         // SRTT 1 + 399 / 8 = 51 (rounded up), 4 RTTVAR = 2 - 0 + 399.
-        {"a long stall raises the wait at once",
-         {{'S', 0}, {'A', 1}, {'S', 10}, {'A', 410}, {'W', 5000, 452}}},
-        {"Karn: the answer to a copy is no sample",
-         {{'S', 0}, {'T', 0}, {'R', 1000}, {'A', 1001}, {'W', 5000, 2000}}},
+        {"a long stall raises the wait at once", "S0 A1 S10 A410 W5000:452"},
+        {"Karn: the answer to a copy is no sample", "S0 T0 R1000 A1001 W5000:2000"},
         {"Karn: the doubling stays until a clean sample",
-         {{'S', 0},
-          {'A', 10},
-          {'S', 20},
-          {'T', 0},
-          {'R', 70},
-          {'A', 71},
-          {'S', 80},
-          {'W', 2000, 2 * floor},
-          {'A', 81},
-          {'W', 2000, floor}}},
+         "S0 A10 S20 T0 R70 A71 S80 W2000:100 A81 W2000:50"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, steps] : cases) {
+        SCOPED_TRACE(name);
         TftpRetransmitTimer timer;
-        for (const Step& s : c.steps) {
-            switch (s.op) {
-                case 'S':
-                    timer.Sent(s.ms, false);
-                    break;
-                case 'R':
-                    timer.Sent(s.ms, true);
-                    break;
-                case 'A':
-                    timer.Answered(s.ms);
-                    break;
-                case 'T':
-                    timer.TimedOut();
-                    break;
-                case 'W':
-                    EXPECT_EQ(timer.WaitMs(s.ms), s.wait);
-                    break;
+        std::istringstream in(steps);
+        char op = 0;
+        int64_t ms = 0;
+        int64_t wait = 0;
+        while (in >> op >> ms) {
+            if (op == 'S' || op == 'R') {
+                timer.Sent(ms, op == 'R');
+            } else if (op == 'A') {
+                timer.Answered(ms);
+            } else if (op == 'T') {
+                timer.TimedOut();
+            } else if (in.ignore(1) >> wait) {
+                EXPECT_EQ(timer.WaitMs(ms), wait) << "W" << ms;
             }
         }
     }

@@ -1,15 +1,6 @@
-#include "tftp/tftp_test_client.h"
+#include "tftp/tftp_fixture.h"
 
 namespace orvane::test {
-
-std::vector<uint8_t> TftpRequest(uint16_t opcode, const std::string& name, const std::string& mode,
-                                 const TftpOptions& options) {
-    std::string text = std::string{0, static_cast<char>(opcode)} + name + '\0' + mode + '\0';
-    for (const auto& [key, value] : options) {
-        text += key + '\0' + value + '\0';
-    }
-    return std::vector<uint8_t>(text.begin(), text.end());
-}
 
 TftpTestClient::TftpTestClient(platform::Endpoint server, uint32_t source) : m_server(server) {
     m_socket.Open();
@@ -21,29 +12,17 @@ uint16_t TftpTestClient::Port() const {
     return m_socket.LocalEndpoint(&local) ? local.port : 0;
 }
 
-bool TftpTestClient::SendRequest(const std::vector<uint8_t>& request) {
+bool TftpTestClient::SendRequest(const std::string& wire) {
+    const std::vector<uint8_t> request = Wire(wire);
     return m_socket.SendTo(request.data(), request.size(), m_server) ==
            static_cast<long>(request.size());
 }
 
-bool TftpTestClient::Send(uint16_t opcode, uint16_t number, const std::string& payload,
-                          const platform::Endpoint& to) {
+bool TftpTestClient::Send(uint16_t opcode, uint16_t number, const std::string& payload) {
     std::string p = {0, static_cast<char>(opcode), static_cast<char>(number >> 8),
                      static_cast<char>(number & 0xFF)};
     p += payload;
-    return m_socket.SendTo(p.data(), p.size(), to) == static_cast<long>(p.size());
-}
-
-bool TftpTestClient::SendAck(uint16_t block, const platform::Endpoint* to) {
-    return Send(4, block, "", to ? *to : m_transfer);
-}
-
-bool TftpTestClient::SendData(uint16_t block, const std::string& data) {
-    return Send(3, block, data, m_transfer);
-}
-
-bool TftpTestClient::SendError(int code, const std::string& text) {
-    return Send(5, static_cast<uint16_t>(code), text + '\0', m_transfer);
+    return m_socket.SendTo(p.data(), p.size(), m_transfer) == static_cast<long>(p.size());
 }
 
 std::string TftpTestClient::Next(int timeoutMs) {

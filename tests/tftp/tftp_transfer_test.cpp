@@ -1,5 +1,3 @@
-// One transfer driven directly on its record, for orderings the running service cannot be
-// made to produce on demand.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,18 +8,18 @@
 #include <vector>
 
 #include "tftp/tftp_fixture.h"
-#include "tftp/tftp_test_client.h"
 #include "tftp/tftpd_proc.h"
 
 namespace orvane::test {
 namespace {
 
-// A record readied as the main thread readies it for a request from m_client, its transfer
-// socket connected to that client (after the Stop's cancel when `cancelFirst`).
+// A record readied as the main thread readies it for a request from m_client (after the Stop's
+// cancel when `cancelFirst`): for orderings the running service cannot produce on demand.
 class TransferTest : public ::testing::Test {
   protected:
     void SetUp() override { ORVANE_REQUIRE_PRIVATE_NETWORK(); }
-    bool Ready(const std::vector<uint8_t>& request, bool cancelFirst = false) {
+    bool Ready(const std::string& text, bool cancelFirst = false) {
+        const std::vector<uint8_t> request = Wire(text);
         auto settings = std::make_shared<TftpSettings>();
         settings->root = m_root.Path();
         settings->secondMs = 200;  // with a time-out of 1 s, a transfer left running ends in 1.2 s
@@ -45,7 +43,7 @@ class TransferTest : public ::testing::Test {
 // being lost: the transfer then runs on (holding Stop up) and the client never hears of it.
 TEST_F(TransferTest, CancelBeforeTheSocketIsConnectedStillCancels) {
     m_root.Write("c.bin", Pattern(5000));
-    ASSERT_TRUE(Ready(TftpRequest(1, "c.bin"), true));
+    ASSERT_TRUE(Ready("|\1c.bin|octet|", true));
     RunTftpTransfer(m_t);
     EXPECT_EQ(m_t.result, kTftpResultFailure);
     EXPECT_EQ(m_client.Next(), "ERROR 99");
@@ -55,7 +53,7 @@ TEST_F(TransferTest, CancelBeforeTheSocketIsConnectedStillCancels) {
 // Catches an upload that grows to 2 GiB or more (a transfer's sizes and offsets are 32-bit)
 // instead of being stopped with ERROR 3, leaving nothing behind.
 TEST_F(TransferTest, UploadStopsAtTwoGibibytes) {
-    ASSERT_TRUE(Ready(TftpRequest(2, "big.bin")));
+    ASSERT_TRUE(Ready("|\2big.bin|octet|"));
     m_t.bytes = (int64_t{1} << 31) - 512;  // as if 4 Mi blocks had been taken already
     std::thread worker([this] { RunTftpTransfer(m_t); });
     EXPECT_EQ(m_client.Next(), "ACK 0");

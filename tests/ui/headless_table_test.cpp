@@ -23,56 +23,37 @@ DeviceTableChange RowChange(int row, const std::string& status, int successes) {
     return c;
 }
 
-// Everything written to a pipe until its writer closes it.
-class PipeReader {
-  public:
-    PipeReader() { EXPECT_EQ(pipe(m_fds), 0); }
-    ~PipeReader() { CloseWriter(); }
-    int WriteFd() const { return m_fds[1]; }
-    void StartReading() {
-        m_reader = std::thread([this] {
-            char buf[4096];
-            for (ssize_t n; (n = read(m_fds[0], buf, sizeof buf)) > 0;) {
-                m_szText.append(buf, n);
-            }
-            close(m_fds[0]);
-        });
-    }
-    std::string CloseWriter() {
-        if (m_fds[1] >= 0) {
-            close(m_fds[1]);
-            m_fds[1] = -1;
+// Stops `table` while reading the pipe it writes to; everything it wrote.
+std::string StopAndRead(HeadlessTable& table, const int fds[2]) {
+    std::string text;
+    std::thread reader([&] {
+        char buf[4096];
+        for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) {
+            text.append(buf, n);
         }
-        if (m_reader.joinable()) {
-            m_reader.join();
-        }
-        return m_szText;
-    }
+    });
+    table.Stop(10000);
+    close(fds[1]);
+    reader.join();
+    close(fds[0]);
+    return text;
+}
 
-  private:
-    int m_fds[2] = {-1, -1};
-    std::thread m_reader;
-    std::string m_szText;
-};
-
-// Catches a reader that stops reading stalling the engine (Post must never wait), a queue that
-// grows without bound behind it (past kMaxQueued only the latest texts are written), and lines
-// lost, repeated out of order, or stale after the queue overflowed: each row's texts only
-// move forward and end at the latest, and the last count printed is the latest.
+// Catches a stalled reader blocking Post, a queue growing without bound behind it, and lines
+// lost, out of order or stale after an overflow (each row ends at its latest texts).
 TEST(HeadlessTableTest, StalledReaderNeverBlocksPostAndOrderHolds) {
     constexpr int kRows = 50;
     constexpr int kRounds = 400;  // 20,000 changes: far past the queue and the pipe's room
-    PipeReader pipe;
-    HeadlessTable table(pipe.WriteFd(), HeadlessTable::Mode::kLines);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    HeadlessTable table(fds[1], HeadlessTable::Mode::kLines);
     table.Start("ready");
     for (int round = 0; round < kRounds; ++round) {
         for (int row = 0; row < kRows; ++row) {
             table.Post(RowChange(row, std::to_string(round), round));
         }
     }
-    pipe.StartReading();
-    table.Stop(10000);
-    std::istringstream out(pipe.CloseWriter());
+    std::istringstream out(StopAndRead(table, fds));
 
     std::string line;
     ASSERT_TRUE(std::getline(out, line));
@@ -102,24 +83,26 @@ TEST(HeadlessTableTest, StalledReaderNeverBlocksPostAndOrderHolds) {
         EXPECT_EQ(round, kRounds - 1) << id;
     }
     EXPECT_EQ(lastSuccesses, kRounds - 1);
-    // Written at most: what filled the pipe (less than a queue), the batch the printer held when
-    // it blocked and a full queue, each change a row line; a count line per round; then each
-    // row once more. An unbounded queue writes all 20,000 changes.
+    // At most: the pipe's fill, the printer's held batch and a full queue, a count per round,
+    // each row once more. An unbounded queue writes all 20,000 changes.
     EXPECT_LE(lines, 3 * HeadlessTable::kMaxQueued + kRounds + kRows + 2);
 }
 
-// Catches the live table drawing from stale state, not clearing what it drew before, or
-// letting a device's text break lines or send escape sequences to the terminal.
+// Catches the live table drawing stale state (a row kept after the list was cleared), not
+// clearing its last frame, or passing a device's line breaks and escape sequences through.
 TEST(HeadlessTableTest, TerminalTableShowsTheLatestStateSafely) {
     SetThreadUiLanguage(kLanguageEnglish);
-    PipeReader pipe;
-    HeadlessTable table(pipe.WriteFd(), HeadlessTable::Mode::kTerminal);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    HeadlessTable table(fds[1], HeadlessTable::Mode::kTerminal);
     table.Start("ready");
+    table.Post(RowChange(1, "cleared", 0));
+    DeviceTableChange cleared;
+    cleared.kind = DeviceTableChange::kRowsCleared;
+    table.Post(cleared);
     table.Post(RowChange(0, "first", 0));
     table.Post(RowChange(0, "bad\x1b[2J\n\xc2\x9b", 1));
-    pipe.StartReading();
-    table.Stop(10000);
-    const std::string out = pipe.CloseWriter();
+    const std::string out = StopAndRead(table, fds);
     EXPECT_EQ(out.find("ready\n"), 0u);
     const size_t lastFrame = out.rfind("\r\x1b[J");
     ASSERT_NE(lastFrame, std::string::npos);
@@ -127,10 +110,10 @@ TEST(HeadlessTableTest, TerminalTableShowsTheLatestStateSafely) {
     EXPECT_NE(frame.find("Successes:1   Failed:0\n"), std::string::npos) << frame;
     EXPECT_NE(frame.find("bad?[2J??"), std::string::npos) << frame;
     EXPECT_EQ(frame.find('\x1b'), std::string::npos);
+    EXPECT_EQ(frame.find("cleared"), std::string::npos) << frame;
 }
 
-// Catches a table wider or taller than the terminal (it would scroll and the redraw would
-// land in the wrong place), and wide characters measured as one column.
+// Catches a table wider or taller than the terminal, and wide characters counted as one column.
 TEST(HeadlessTableTest, RenderedTableFitsTheTerminal) {
     SetThreadUiLanguage(kLanguageChinese);
     std::vector<DeviceRow> list;
@@ -152,6 +135,15 @@ TEST(HeadlessTableTest, RenderedTableFitsTheTerminal) {
         EXPECT_EQ(lines.back().substr(0, 2), "30");
     }
     EXPECT_EQ(DisplayWidth("正在x"), 5);
+    // Both ends of every wide range, and narrow neighbours.
+    for (const char* wide :
+         {"\u1100", "\u115F", "\u2E80", "\uA4CF", "\uAC00", "\uD7A3", "\uF900", "\uFAFF", "\uFE30",
+          "\uFE4F", "\uFF00", "\uFF60", "\uFFE0", "\uFFE6", "\U00020000", "\U0003FFFD"}) {
+        EXPECT_EQ(DisplayWidth(wide), 2) << wide;
+    }
+    for (const char* narrow : {"\u10FF", "\u1160", "\uA4D0", "\uD7A4", "\uFFE7", "\U0003FFFE"}) {
+        EXPECT_EQ(DisplayWidth(narrow), 1) << narrow;
+    }
     SetThreadUiLanguage(0);
 }
 

@@ -1,5 +1,5 @@
 // The window tests' main: a private network namespace (Start binds the fixed ports), a
-// virtual X server of its own, the shipped font alias, then the toolkit.
+// virtual X server of its own, then the toolkit.
 #include <gtest/gtest.h>
 #include <wx/app.h>
 #include <wx/modalhook.h>
@@ -7,7 +7,6 @@
 
 #include <csignal>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "common/child_process.h"
@@ -20,7 +19,7 @@ extern "C" const char* __lsan_default_suppressions() {
 }
 
 // Thread sanitizer builds: GLib and fontconfig are not instrumented (GLib's futex locks are
-// invisible to it); calls from inside those two are left out, everything else stays checked.
+// invisible to it).
 extern "C" const char* __tsan_default_suppressions() {
     return "called_from_lib:libfontconfig.so\n"
            "called_from_lib:libglib-2.0.so\n";
@@ -35,8 +34,7 @@ void ReportWxAssert(const wxString& file, int line, const wxString& func, const 
         << func.utf8_string() << ": " << cond.utf8_string() << " " << msg.utf8_string();
 }
 
-// Any modal box no test expected is a failure, and is answered Cancel at once instead of
-// waiting for a click that never comes. Expectations of wxTEST_DIALOG are asked first.
+// A modal box no wxTEST_DIALOG expected fails the test and is answered Cancel at once.
 class UnexpectedModalHook : public wxModalDialogHook {
   protected:
     int Enter(wxDialog* dialog) override {
@@ -50,17 +48,6 @@ class UnexpectedModalHook : public wxModalDialogHook {
     void Exit(wxDialog*) override {}
 };
 
-// A fontconfig set-up that is the system's plus the alias the set-up script installs, so the
-// tests see the fonts an installed machine shows.
-void UseShippedFontAlias(const orvane::test::TempDir& dir) {
-    const std::string conf = dir.File("fonts.conf");
-    std::ofstream(conf) << "<?xml version=\"1.0\"?>\n<fontconfig>\n"
-                        << "  <include ignore_missing=\"yes\">/etc/fonts/fonts.conf</include>\n"
-                        << "  <include>" ORVANE_FONT_ALIAS "</include>\n"
-                        << "</fontconfig>\n";
-    setenv("FONTCONFIG_FILE", conf.c_str(), 1);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -73,7 +60,6 @@ int main(int argc, char** argv) {
     setenv("no_proxy", "*", 1);
     orvane::test::TempDir runtime;
     setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
-    UseShippedFontAlias(runtime);
     // No desktop session here: no accessibility bus, no settings daemon to look for.
     setenv("NO_AT_BRIDGE", "1", 1);
     setenv("GSETTINGS_BACKEND", "memory", 1);

@@ -1,15 +1,17 @@
-"""The web view in a real browser: 20 simulated devices appear as rows with the right
-counters, and a device that names itself with markup is shown as text, nothing of it runs.
+"""The web view after 20 simulated devices, one named with markup: the page in a real
+browser, its headers and API, and /metrics through Prometheus's own checker (promtool).
 
 Catches: rows or counters the page does not show or update, device text inserted as markup
-(an <img> element, a script that runs), inline script the policy would have to allow, and
-assets fetched from anywhere but Orvane.
+(an <img> element, a script that runs), inline script the policy would have to allow, assets
+fetched from anywhere but Orvane; exposition text Prometheus would refuse, a renamed or missing
+metric (dashboards and alerts rely on the names), totals that do not follow the service.
 
-usage: browser_test.py BIN_DIR [--screenshot PNG]
+usage: web_test.py BIN_DIR [--screenshot PNG]
 """
 import json
-import os
+import re
 import shutil
+import subprocess
 import sys
 import tempfile
 
@@ -75,6 +77,32 @@ def check_headers():
     assert status == 200 and body.count(b",success,") == 17 and body.count(b",failure,") == 2
 
 
+def check_metrics():
+    status, headers, body = get("/metrics")
+    assert status == 200 and headers["Content-Type"].startswith("text/plain; version=0.0.4")
+    check = subprocess.run(["promtool", "check", "metrics"], input=body, capture_output=True,
+                           timeout=30)
+    assert check.returncode == 0, check.stdout + check.stderr
+    text = body.decode()
+
+    def value(series):
+        m = re.search("^" + re.escape(series) + r" (\S+)$", text, re.M)
+        assert m, "no series " + series
+        return float(m.group(1))
+
+    assert value('orvane_upgrades_total{result="success"}') == 17
+    assert value('orvane_upgrades_total{result="failure"}') == 2
+    assert value('orvane_upgrades_total{result="incomplete"}') == 0
+    assert value("orvane_tftp_transfers_active") == 0
+    assert value('orvane_tftp_transfers_total{result="success"}') == 19
+    assert value("orvane_tftp_bytes_sent_total") >= 19 * 64 * 1024
+    assert value("orvane_device_requests_total") >= 20
+    assert value("orvane_device_requests_dropped_total") == 0
+    assert value("orvane_device_rows") == 20
+    assert value("orvane_service_running") == 1
+    assert re.search(r'^orvane_build_info\{version="[0-9.]+"\} 1$', text, re.M), text
+
+
 def main():
     bin_dir = sys.argv[1]
     shot = sys.argv[3] if len(sys.argv) > 3 and sys.argv[2] == "--screenshot" else None
@@ -84,6 +112,7 @@ def main():
         try:
             site.road()
             check_headers()
+            check_metrics()
             driver, service = browser(profile)
             check_page(driver, shot)
         except UnexpectedAlertPresentException:
@@ -94,7 +123,7 @@ def main():
             if service is not None:
                 service.stop()
             shutil.rmtree(profile, ignore_errors=True)
-    print("browser test passed")
+    print("web test passed")
 
 
 if __name__ == "__main__":

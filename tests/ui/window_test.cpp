@@ -1,0 +1,425 @@
+// The window driven by real clicks and keys on its own X server, its boxes answered.
+#include <gtest/gtest.h>
+#include <wx/app.h>
+#include <wx/checkbox.h>
+#include <wx/combobox.h>
+#include <wx/evtloop.h>
+#include <wx/listctrl.h>
+#include <wx/msgdlg.h>
+#include <wx/testing.h>
+#include <wx/timer.h>
+#include <wx/uiaction.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "app/profile_file.h"
+#include "common/child_process.h"
+#include "common/temp_dir.h"
+#include "common/update_service.h"
+#include "support/language.h"
+#include "ui/wx/dlg_layout.h"
+#include "ui/wx/orvane_dlg.h"
+
+namespace orvane::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Runs the event loop until `done` holds (looked at on idle) or timeoutMs has passed.
+inline bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
+    if (done()) {
+        return true;
+    }
+    wxGUIEventLoop loop;
+    wxTimer deadline;
+    deadline.Bind(wxEVT_TIMER, [&loop](wxTimerEvent&) { loop.ScheduleExit(); });
+    deadline.StartOnce(timeoutMs);
+    // The condition may hold only for a moment: the answer is the one seen when it held.
+    bool met = false;
+    auto onIdle = [&](wxIdleEvent& event) {
+        if (!met && done()) {
+            met = true;
+            loop.ScheduleExit();
+        }
+        event.Skip();
+    };
+    wxTheApp->Bind(wxEVT_IDLE, onIdle);
+    loop.Run();
+    wxTheApp->Unbind(wxEVT_IDLE, onIdle);
+    return met || done();
+}
+
+// A real click in the middle of `window`, then events until `done` holds.
+inline bool ClickOn(wxWindow* window, const std::function<bool()>& done, int timeoutMs = 10000) {
+    wxUIActionSimulator sim;
+    sim.MouseMove(window->GetScreenRect().GetPosition() + window->GetSize() / 2);
+    sim.MouseClick();
+    return PumpUntil(done, timeoutMs);
+}
+
+// A key press on the window that has the focus, then events until `done` holds.
+inline bool PressKey(int key, const std::function<bool()>& done) {
+    wxUIActionSimulator sim;
+    sim.Char(key);
+    return PumpUntil(done);
+}
+
+// What a message box showed.
+struct BoxSeen {
+    int iCount = 0;
+    wxString yesLabel;
+    wxString noLabel;
+    long style = 0;
+};
+
+// Answers a message box with `answer` and records it in `seen`.
+class ExpectBox : public wxExpectModalBase<wxMessageDialog, ExpectBox> {
+  public:
+    ExpectBox(int answer, BoxSeen* seen) : m_iAnswer(answer), m_pSeen(seen) {}
+
+  protected:
+    int OnInvoked(wxMessageDialog* box) const override {
+        *m_pSeen = BoxSeen{m_pSeen->iCount + 1, box->GetYesLabel(), box->GetNoLabel(),
+                           box->GetMessageDialogStyle()};
+        return m_iAnswer;
+    }
+
+  private:
+    int m_iAnswer;
+    BoxSeen* m_pSeen;
+};
+
+// A main window over a temporary folder and Config.ini: no single-instance lock or crash
+// recorder, a scripted folder picker, a restart that is only counted.
+class WindowTest : public testing::Test {
+  protected:
+    using State = ui::COrvaneDlg::ServiceState;
+
+    ~WindowTest() override {
+        if (m_pDlg) {
+            WaitSettled();
+            m_pDlg.reset();
+            wxTheApp->Yield(true);
+        }
+    }
+
+    // Builds, initialises and shows the window, in English.
+    void OpenWindow() {
+        g_iLanguage = kLanguageEnglish;
+        SetThreadUiLanguage(kLanguageEnglish);
+        ui::WindowHooks hooks;
+        hooks.startup.iniPath = m_dir.File("Config.ini");
+        hooks.startup.programDir = m_dir.Path();
+        hooks.startup.acquireInstance = [] { return true; };
+        hooks.startup.installCrashRecorder = [] {};
+        hooks.pickFolder = [this](const std::string& preset, std::string* chosen) {
+            m_szPickerPreset = preset;
+            *chosen = m_szPickerAnswer;
+            return !m_szPickerAnswer.empty();
+        };
+        hooks.restart = [this] { ++m_iRestarts; };
+        m_pDlg = std::make_unique<ui::COrvaneDlg>(hooks);
+        ASSERT_TRUE(m_pDlg->Initialise());
+        m_pDlg->Show();
+        ASSERT_TRUE(PumpUntil([this] { return m_pDlg->IsShownOnScreen(); }));
+        wxTheApp->Yield(true);
+    }
+
+    wxWindow* Control(int id) const { return m_pDlg->FindWindow(id); }
+    wxString Label(int id) const { return Control(id)->GetLabel(); }
+    wxComboBox* Combo(int id) const { return wxStaticCast(Control(id), wxComboBox); }
+    wxListCtrl* List() const { return wxStaticCast(Control(ui::IDC_LIST_DEVICE), wxListCtrl); }
+
+    // Start on loopback serving `folder` (a real click); true once the service runs.
+    bool StartOnLoopback(const std::string& folder) {
+        Combo(ui::IDC_COMBO_LOCAL_IP)->SetValue("127.0.0.1");
+        Combo(ui::IDC_COMBO_UPGRADE_FOLDER)->SetValue(wxString::FromUTF8(folder));
+        return ClickOn(
+            Control(ui::IDC_BTN_BEGIN_UPGRADE),
+            [this] { return m_pDlg->State() == State::kRunning; }, 30000);
+    }
+    // Waits until the window has no Start or Stop in progress.
+    bool WaitSettled(int timeoutMs = 30000) {
+        return PumpUntil(
+            [this] {
+                return m_pDlg->State() == State::kStopped || m_pDlg->State() == State::kRunning;
+            },
+            timeoutMs);
+    }
+
+    TempDir m_dir;
+    std::unique_ptr<ui::COrvaneDlg> m_pDlg;
+    // The scripted picker: what it was preset to and what it answers ("" cancels).
+    std::string m_szPickerPreset;
+    std::string m_szPickerAnswer;
+    int m_iRestarts = 0;
+};
+
+class CommandsTest : public WindowTest {
+  protected:
+    // The controls with the service running or stopped: the Start/Stop caption, Pause shown
+    // only while running, the settings usable only while stopped.
+    void ExpectControls(bool running, const char* startStopLabel) {
+        EXPECT_EQ(m_pDlg->Engine().IsRunning(), running);
+        EXPECT_EQ(Label(ui::IDC_BTN_BEGIN_UPGRADE), startStopLabel);
+        EXPECT_TRUE(Control(ui::IDC_BTN_BEGIN_UPGRADE)->IsEnabled());
+        EXPECT_EQ(Control(ui::IDC_BTN_PAUSE_TEST)->IsShown(), running);
+        for (int id : {ui::IDC_CHECK_FORCED_UPGRADE, ui::IDC_CHECK_SHOW_ALL,
+                       ui::IDC_CHECK_IP_OCCUPANCY, ui::IDC_COMBO_LOCAL_IP,
+                       ui::IDC_COMBO_UPGRADE_FOLDER, ui::IDC_COMBO_LANGUAGE, ui::IDC_BTN_BROWSE}) {
+            EXPECT_EQ(Control(id)->IsEnabled(), !running) << id;
+        }
+    }
+};
+
+// Catches wrong captions or states through Start, Pause, Continue and Stop, a pause that
+// survives a Stop, and the engine not reading the run's folder and boxes.
+TEST_F(CommandsTest, StartPauseContinueStop) {
+    OpenWindow();
+    const std::string folder = m_dir.File("fw");
+    wxWindow* startStop = Control(ui::IDC_BTN_BEGIN_UPGRADE);
+    wxWindow* pause = Control(ui::IDC_BTN_PAUSE_TEST);
+
+    auto* forced = wxStaticCast(Control(ui::IDC_CHECK_FORCED_UPGRADE), wxCheckBox);
+    forced->SetValue(!forced->GetValue());
+    ASSERT_TRUE(StartOnLoopback(folder));
+    EXPECT_TRUE(fs::is_directory(folder));
+    ExpectControls(true, "Stop upgrade");
+    EXPECT_EQ(Label(ui::IDC_BTN_PAUSE_TEST), "Suspend upgrade");
+    EXPECT_EQ(m_pDlg->Engine().View().GetUpgradeFolder(), folder);
+    EXPECT_EQ(m_pDlg->Engine().View().IsForcedUpgrade(), forced->GetValue());
+    // A folder typed by hand is used but not saved; nothing of the box is selected.
+    EXPECT_EQ(ReadProfileString(m_dir.File("Config.ini"), "CNFINFO", "CurSelPath", 16), "-1");
+
+    for (bool paused : {true, false, true}) {
+        ASSERT_TRUE(ClickOn(pause, [&] { return m_pDlg->Engine().IsPaused() == paused; }));
+        EXPECT_EQ(Label(ui::IDC_BTN_PAUSE_TEST),
+                  paused ? "Continue to upgrade" : "Suspend upgrade");
+    }
+
+    ASSERT_TRUE(ClickOn(
+        startStop, [this] { return m_pDlg->State() == State::kStopped; }, 30000));
+    ExpectControls(false, "Start upgrade");
+
+    ASSERT_TRUE(ClickOn(
+        startStop, [this] { return m_pDlg->State() == State::kRunning; }, 30000));
+    EXPECT_FALSE(m_pDlg->Engine().IsPaused());
+    EXPECT_EQ(Label(ui::IDC_BTN_PAUSE_TEST), "Suspend upgrade");
+}
+
+// Catches Browse not reaching the folder history (picker preset, cancel, a chosen folder
+// added last, selected and cut to 259 characters) and the first folder not shown selected.
+TEST_F(CommandsTest, BrowseKeepsTheFolderHistory) {
+    std::string path;
+    for (int i = 0; i < 10; ++i) {
+        path += (i ? "|" : "") + m_dir.File("f" + std::to_string(i));
+    }
+    m_dir.Write("Config.ini", "[CNFINFO]\nPath=" + path + "\nCurSelPath=0\n");
+    OpenWindow();
+    // A Start on the box's first folder, as selected, saves that selection.
+    Combo(ui::IDC_COMBO_LOCAL_IP)->SetValue("127.0.0.1");
+    wxWindow* startStop = Control(ui::IDC_BTN_BEGIN_UPGRADE);
+    ASSERT_TRUE(ClickOn(
+        startStop, [this] { return m_pDlg->State() == State::kRunning; }, 30000));
+    EXPECT_EQ(ReadProfileString(m_dir.File("Config.ini"), "CNFINFO", "CurSelPath", 16), "0");
+    ASSERT_TRUE(ClickOn(
+        startStop, [this] { return m_pDlg->State() == State::kStopped; }, 30000));
+    wxComboBox* box = Combo(ui::IDC_COMBO_UPGRADE_FOLDER);
+    const std::string longPath = m_dir.File(std::string(300, 'n'));
+    struct Step {
+        std::string answer;  // "": cancelled
+        std::string value;
+        std::string first;
+        int selection;
+    } steps[] = {
+        {"", m_dir.File("f0"), m_dir.File("f0"), 0},
+        {m_dir.File("new"), m_dir.File("new"), m_dir.File("f1"), 9},
+        {longPath, longPath.substr(0, 259), m_dir.File("f2"), 9},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.answer);
+        const std::string preset = box->GetValue().utf8_string();
+        m_szPickerAnswer = s.answer;
+        m_szPickerPreset.clear();
+        ASSERT_TRUE(
+            ClickOn(Control(ui::IDC_BTN_BROWSE), [&] { return !m_szPickerPreset.empty(); }));
+        EXPECT_EQ(m_szPickerPreset, preset);
+        EXPECT_EQ(box->GetValue().utf8_string(), s.value);
+        EXPECT_EQ(box->GetCount(), 10u);
+        EXPECT_EQ(box->GetString(0).utf8_string(), s.first);
+        EXPECT_EQ(box->GetSelection(), s.selection);
+    }
+}
+
+// Catches the language choice not saved at once, the question's buttons mislabelled, and a
+// restart on "OK" or none on "Restart Now" (each key press on the box changes it and asks).
+TEST_F(CommandsTest, LanguageQuestionBothAnswers) {
+    m_dir.Write("Config.ini", "[CNFINFO]\nAppLanguage=1\n");
+    OpenWindow();
+    wxComboBox* box = Combo(ui::IDC_COMBO_LANGUAGE);
+    ASSERT_EQ(box->GetSelection(), 1);
+    struct Case {
+        int key;
+        int selection;
+        int answer;
+        int restarts;
+    } cases[] = {{WXK_DOWN, 2, wxID_YES, 0}, {WXK_UP, 1, wxID_NO, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.selection);
+        BoxSeen seen;
+        box->SetFocus();
+        wxTheApp->Yield(true);
+        wxTEST_DIALOG(PressKey(c.key, [&] { return seen.iCount > 0; }), ExpectBox(c.answer, &seen));
+        EXPECT_EQ(box->GetSelection(), c.selection);
+        EXPECT_EQ(ReadProfileInt(m_dir.File("Config.ini"), "CNFINFO", "AppLanguage", -1),
+                  c.selection);
+        EXPECT_EQ(seen.yesLabel, "OK");
+        EXPECT_EQ(seen.noLabel, "Restart Now");
+        EXPECT_EQ(m_iRestarts, c.restarts);
+    }
+}
+
+// Catches a close while running (Escape or a close request) that does not ask, acts on
+// Cancel, or on OK leaves the service running or the table full.
+TEST_F(CommandsTest, CloseWhileRunningAsksFirst) {
+    OpenWindow();
+    ASSERT_TRUE(StartOnLoopback(m_dir.Path()));
+    IpcInfo device;  // a row, as for a device waiting for cloud firmware
+    device.szMac = "00:1A:2B:3C:4D:5E";
+    m_pDlg->Engine().Devices().AddCloudDevice(device);
+    // Escape is a close request like any other; Cancel leaves everything as it was.
+    BoxSeen seen;
+    Control(ui::IDC_BTN_CLEAR_LIST)->SetFocus();
+    wxTEST_DIALOG(PressKey(WXK_ESCAPE, [&] { return seen.iCount > 0; }),
+                  ExpectBox(wxID_CANCEL, &seen));
+    EXPECT_TRUE(seen.style & wxICON_WARNING);
+    wxTheApp->Yield(true);
+    EXPECT_FALSE(m_pDlg->IsClosed());
+    EXPECT_TRUE(m_pDlg->Engine().IsRunning());
+    wxTEST_DIALOG(m_pDlg->Close(), ExpectBox(wxID_OK, &seen));
+    ASSERT_TRUE(PumpUntil([this] { return m_pDlg->IsClosed(); }, 30000));
+    EXPECT_FALSE(m_pDlg->Engine().IsRunning());
+    EXPECT_EQ(m_pDlg->Engine().Devices().RowCount(), 0);
+}
+
+// Catches a refused Start discarding the start-up reachability check: with a silent update
+// service the network note must still show once that check gives up.
+TEST_F(CommandsTest, RefusedStartKeepsTheStartupCheck) {
+    TempDir serviceDir;
+    UpdateService service;
+    ASSERT_TRUE(service.Start(serviceDir.Path()));
+    service.RootStatus("silent");
+    OpenWindow();
+    Combo(ui::IDC_COMBO_UPGRADE_FOLDER)->SetValue("");
+    BoxSeen seen;
+    wxTEST_DIALOG(ClickOn(Control(ui::IDC_BTN_BEGIN_UPGRADE), [&] { return seen.iCount > 0; }),
+                  ExpectBox(wxID_OK, &seen));
+    EXPECT_TRUE(WaitSettled());
+    EXPECT_FALSE(Control(ui::IDC_STATIC_NET_FAILED)->IsShown());  // the check still runs
+    EXPECT_TRUE(PumpUntil([this] { return Control(ui::IDC_STATIC_NET_FAILED)->IsShown(); }));
+    service.Release();
+    unsetenv("CURL_CA_BUNDLE");
+    unsetenv("ORVANE_UPDATE_HOST");
+}
+
+// Catches rows or counters not reaching the window, a window frozen by a thousand cameras,
+// and a Clear List that leaves rows or a counter behind.
+TEST_F(WindowTest, DevicesFillRowsAndCountersClearListEmptiesThem) {
+    constexpr int kDevices = 1000;
+    OpenWindow();
+    const std::string folder = m_dir.File("fw");
+    fs::create_directory(folder);
+    ASSERT_EQ(RunCommand({BinDir() + "/orvane-mkfw", "--version", "X_M100_V2.0.0.0", "--image",
+                          "64K", folder + "/M100.bin"}),
+              0);
+    ASSERT_TRUE(StartOnLoopback(folder));
+    // Cameras on 1.0.0.0, each fetching from a loopback address of its own, as real devices
+    // do: the TFTP server takes only 8 transfers from one address at a time.
+    ChildProcess devsim;
+    const std::string program = BinDir() + "/orvane-devsim", devices = std::to_string(kDevices);
+    ASSERT_TRUE(devsim.Start(
+        {program,   "--server",      "127.0.0.1", "--model",           "M100", "--version",
+         "1.0.0.0", "--devices",     devices,     "--start-spread-ms", "4000", "--concurrency",
+         "8",       "--source-from", "127.2.0.1", "--fail-share",      "0.2",  "--fail-stage",
+         "kernel",  "--fail-state",  "6"},
+        m_dir.Path(), m_dir.File("devsim.err")));
+    const DeviceTable& model = m_pDlg->Engine().Devices();
+    ASSERT_TRUE(PumpUntil([this] { return List()->GetItemCount() >= 100; }, 60000));
+    ASSERT_TRUE(ClickOn(List(), [this] { return List()->GetSelectedItemCount() > 0; }));
+    EXPECT_LT(model.RowCount(), kDevices) << "the click waited for the whole crowd";
+    // A failed camera's last report may come after the others' successes.
+    const std::string successes = std::to_string(kDevices * 4 / 5);
+    const std::string failures = std::to_string(kDevices / 5);
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            return List()->GetItemCount() == kDevices &&
+                   Label(ui::IDC_STATIC_SUCCESS_COUNT) == successes &&
+                   Label(ui::IDC_STATIC_FAIL_COUNT) == failures;
+        },
+        120000))
+        << ReadWholeFile(m_dir.File("devsim.err"));
+    EXPECT_EQ(devsim.Wait(60000), 0);
+    EXPECT_EQ(model.RowCount(), kDevices);
+    for (int row = 0; row < kDevices; ++row) {
+        EXPECT_EQ(List()->GetItemText(row, 0), wxString::Format("%d", row + 1));
+        EXPECT_EQ(List()->GetItemText(row, 1), "M100");
+        EXPECT_TRUE(List()->GetItemText(row, 2).StartsWith("127.0.0.")) << row;
+    }
+
+    ASSERT_TRUE(
+        ClickOn(Control(ui::IDC_BTN_CLEAR_LIST), [this] { return List()->GetItemCount() == 0; }));
+    EXPECT_EQ(Label(ui::IDC_STATIC_SUCCESS_COUNT), "0");
+    EXPECT_EQ(model.RowCount() + model.SuccessCount() + model.FailCount(), 0);
+}
+
+// Catches one refresh per model change flooding the event loop, and a refresh that loses the
+// newest row to scroll to.
+TEST(WindowViewTest, BurstOfChangesIsCoalesced) {
+    wxEvtHandler target;
+    ui::UiPoster poster(&target);
+    std::vector<int> refreshes;
+    ui::WindowView view(poster, {[&](int row) { refreshes.push_back(row); }, [] {}, [](int) {}});
+    std::thread engine([&] {
+        for (int row = 0; row < 5000; ++row) {
+            DeviceTableChange change;
+            change.kind = DeviceTableChange::kRowAdded;
+            change.rowIndex = row;
+            view.OnDeviceTableChanged(change);
+        }
+    });
+    engine.join();
+    target.ProcessPendingEvents();
+    poster.Detach();
+    ASSERT_FALSE(refreshes.empty());
+    EXPECT_LT(refreshes.size(), 50u);
+    EXPECT_EQ(refreshes.back(), 4999);
+}
+
+// Catches a window front-end that hangs or dies without a display instead of naming --headless.
+TEST(WindowStartTest, NoDisplayNamesHeadlessAndExits1) {
+    TempDir dir;
+    ChildProcess orvane;
+    ASSERT_TRUE(orvane.Start({"/usr/bin/env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY",
+                              InstallProgram("orvane", dir.Path())},
+                             dir.Path(), dir.File("stderr")));
+    EXPECT_EQ(orvane.Wait(20000), 1);
+    EXPECT_NE(ReadWholeFile(dir.File("stderr")).find("--headless"), std::string::npos);
+}
+
+// Catches a restart (after a language change) that drops the settings file --config named.
+TEST(ProgramRestartTest, RestartKeepsTheSettingsFile) {
+    TempDir dir;
+    ChildProcess child;
+    ASSERT_TRUE(child.Start({BinDir() + "/restart_child", "etc/Config.ini"}, dir.Path()));
+    std::string line;
+    ASSERT_TRUE(child.ReadLine(&line, 15000));
+    EXPECT_EQ(line, "--config " + dir.File("etc/Config.ini"));
+    EXPECT_EQ(child.Wait(15000), 0);
+}
+
+}  // namespace
+}  // namespace orvane::test
