@@ -11,7 +11,9 @@
 
 #include "common/log_wait.h"
 #include "common/netns.h"
+#include "common/recording_view.h"
 #include "common/temp_dir.h"
+#include "common/wait_until.h"
 #include "engine_harness.h"
 #include "platform/udp_socket.h"
 #include "protocol/orvane_engine.h"
@@ -47,6 +49,10 @@ class Recorder {
     }
     std::vector<Call> WaitRequests(size_t count) { return WaitFor(m_requests, count); }
     std::vector<Call> WaitReports(size_t count) { return WaitFor(m_reports, count); }
+    int LastReport() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_reports.empty() ? -1 : m_reports.back().number;
+    }
     // Calls whose text contains `hold` wait until Release.
     void Set(const std::string& hold) {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -126,12 +132,17 @@ class ListenerTest : public ::testing::Test {
     std::unique_ptr<OrvaneEngine> m_engine = std::make_unique<OrvaneEngine>(m_view);
 };
 
-// Catches requests routed to the dispatcher or numbered with skipped or repeated sequence
-// numbers, reports handled out of order or on several threads, unknown texts handled, and a
-// datagram of 2048 bytes or more overrunning the buffer or losing its termination.
+// Catches datagrams taken while paused, requests sent to the dispatcher or misnumbered, reports
+// out of order or on several threads, unknown texts handled, and a datagram of 2048 bytes or
+// more overrunning the buffer or losing its termination.
 TEST_F(ListenerTest, RequestsGoToWorkersAndReportsToOneDispatcherInOrder) {
     m_recorder.Set("Msg:Request_ipaddr");  // both workers live at once: their own threads
     Start();
+    m_engine->SetPause(true);
+    test::SendToListener(Request(1));
+    test::SendToListener(Report("Report_App", 1));
+    ASSERT_TRUE(WaitLog("#QMDebug m_bPauseTest = true, continue", 2));
+    m_engine->SetPause(false);
     const char* keywords[] = {"Report_Downloading", "Report_Uboot", "Report_Kernel",
                               "Report_Update"};
     const int events[] = {0, 1, 2, 11};
@@ -160,25 +171,9 @@ TEST_F(ListenerTest, RequestsGoToWorkersAndReportsToOneDispatcherInOrder) {
     EXPECT_EQ(requests[0].text.find("Msg:Request_ipaddr\r\n"), 0u);
 }
 
-// Catches datagrams handled, queued or answered while the service is paused.
-TEST_F(ListenerTest, PausedServiceDropsDatagrams) {
-    Start();
-    m_engine->SetPause(true);
-    test::SendToListener(Request(1));
-    test::SendToListener(Report("Report_App", 1));
-    ASSERT_TRUE(WaitLog("#QMDebug m_bPauseTest = true, continue", 2));
-    m_engine->SetPause(false);
-    test::SendToListener(Report("Report_Kernel", 2));
-    auto reports = m_recorder.WaitReports(1);
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0].number, 2);  // only the report after resuming
-    EXPECT_TRUE(m_recorder.WaitRequests(0).empty());
-}
-
-// Catches a request flood growing threads without bound (each with an 8 MiB stack): past
-// kMaxRequestWorkers running workers a request is dropped with a log line, and once they end
-// (reaped at once) requests are served again; and a Stop that leaves a thread behind or the
-// listener bound.
+// Catches a request flood growing threads without bound or with 8 MiB stacks (past
+// kMaxRequestWorkers a request is dropped and logged; once they are reaped, served again), and
+// a Stop that leaves a thread behind or the listener bound.
 TEST_F(ListenerTest, RequestWorkersAreBoundedAndSmall) {
     m_recorder.Set("Msg:Request_ipaddr");
     Start();
@@ -206,7 +201,7 @@ TEST_F(ListenerTest, RequestWorkersAreBoundedAndSmall) {
 
     m_engine->StopService();
     EXPECT_EQ(m_engine->LiveThreadCount(), 0u);
-    UdpSocket probe;
+    UdpSocket probe;  // the listener's SO_REUSEADDR would hide its own socket left open
     ASSERT_TRUE(probe.Open());
     EXPECT_TRUE(probe.Bind(Endpoint{0x7F000001u, 10011}));
     probe.Close();
@@ -215,7 +210,7 @@ TEST_F(ListenerTest, RequestWorkersAreBoundedAndSmall) {
 }
 
 // Catches a report flood (or a dispatcher stuck in a long rescan) growing the queue without
-// bound: past kDispatchQueueLimit waiting datagrams, posting fails and the datagram is dropped.
+// bound: past kDispatchQueueLimit waiting datagrams, the next ones are dropped.
 TEST_F(ListenerTest, DispatcherQueueIsBounded) {
     InitLog(kLogGeneral, m_dir.File("Upgrade.log").c_str());  // no line per datagram
     m_recorder.Set("Schedule:0\r\n");
@@ -232,23 +227,19 @@ TEST_F(ListenerTest, DispatcherQueueIsBounded) {
     }
     ASSERT_TRUE(refused || WaitLog("PostThreadMessage fail"));
     m_recorder.Release();
-    // The whole queue is served; what the socket still held when the queue filled (at most
-    // a few hundred datagrams) may follow; then a report sent after the flood.
+    // The whole queue is served; what the socket still held when the queue filled may follow;
+    // then a report sent after the flood is handled.
     ASSERT_GE(m_recorder.WaitReports(kDispatchQueueLimit + 1).size(), kDispatchQueueLimit + 1);
-    test::SendToListener(Report("Report_Update", 2));
-    std::vector<Recorder::Call> calls;
-    for (size_t n = kDispatchQueueLimit + 2; n < kDispatchQueueLimit + 1000; n = calls.size() + 1) {
-        calls = m_recorder.WaitReports(n);
-        if (calls.size() < n || calls.back().number == 11) {
-            break;
-        }
+    // Sent again while the tail refills the queue (a loaded machine reads it late).
+    bool handled = false;
+    for (int i = 0; i < 20 && !handled; ++i) {
+        test::SendToListener(Report("Report_Update", 2));
+        handled = test::WaitUntil([this] { return m_recorder.LastReport() == 11; }, 500);
     }
-    ASSERT_FALSE(calls.empty());
-    EXPECT_EQ(calls.back().number, 11) << calls.size() << " reports handled";
+    EXPECT_TRUE(handled);
 }
 
-// Catches a bind failure that is silent or stops the service: text 165 reaches the view and
-// the other threads keep running until Stop. Port taken, or an address not on this host.
+// Catches a bind failure (port taken, address not here) that is silent or stops the service.
 TEST_F(ListenerTest, BindFailureShowsTextAndServiceRunsOn) {
     UdpSocket holder;  // no SO_REUSEADDR, so the listener's bind is refused
     ASSERT_TRUE(holder.Open());
@@ -263,8 +254,7 @@ TEST_F(ListenerTest, BindFailureShowsTextAndServiceRunsOn) {
     }
 }
 
-// Catches a dispatcher of a stopped run serving the next one: stuck in a slow handler past
-// Stop's wait, it must end after that handler instead of taking the new run's reports.
+// Catches a dispatcher of a stopped run, stuck in a handler past Stop's wait, serving the next.
 TEST_F(ListenerTest, DispatcherOfAStoppedRunNeverServesTheNextRun) {
     m_recorder.Set("Schedule:999\r\n");
     Start();

@@ -7,47 +7,40 @@
 namespace orvane {
 namespace {
 
+constexpr uint32_t kUs = 0x0AD60001;      // 10.214.0.1
 constexpr uint32_t kProbed = 0x0AD60002;  // 10.214.0.2
 constexpr uint32_t kOther = 0x0AD60003;   // 10.214.0.3
 
-void PutBe32(std::vector<uint8_t>& d, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) {
-        d[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
-    }
-}
-
-// An IPv4 datagram carrying an ICMP message: header of `ihl` bytes from `source`, then `icmp`.
-std::vector<uint8_t> Datagram(uint32_t source, std::vector<uint8_t> icmp, size_t ihl = 20) {
+// An IPv4 datagram of ICMP from `source` to `dest`: a header of `ihl` bytes, then `icmp`.
+std::vector<uint8_t> Ip(uint32_t source, uint32_t dest, std::vector<uint8_t> icmp,
+                        size_t ihl = 20) {
     std::vector<uint8_t> d(ihl, 0);
     d[0] = static_cast<uint8_t>(0x40 | (ihl / 4));  // version 4, header length
     d[9] = 1;                                       // protocol ICMP
-    PutBe32(d, 12, source);
-    PutBe32(d, 16, 0x0AD60001);  // to us
+    for (int i = 0; i < 4; ++i) {
+        d[12 + i] = static_cast<uint8_t>(source >> (24 - 8 * i));
+        d[16 + i] = static_cast<uint8_t>(dest >> (24 - 8 * i));
+    }
     d.insert(d.end(), icmp.begin(), icmp.end());
     return d;
 }
 
-std::vector<uint8_t> EchoReply(uint8_t id0 = 0xD8, uint8_t id1 = 0x00) {
+// Our echo request as a message of `type` (0: the echo reply) with identifier `id0 id1`.
+std::vector<uint8_t> Echo(uint8_t type = 0, uint8_t id0 = 0xD8, uint8_t id1 = 0x00) {
     uint8_t req[kEchoRequestSize];
     BuildEchoRequest(7, 1000, req);
     std::vector<uint8_t> icmp(req, req + sizeof req);
-    icmp[0] = 0;  // echo reply
+    icmp[0] = type;
     icmp[4] = id0;
     icmp[5] = id1;
     return icmp;
 }
 
-// An error message of `type` quoting a datagram we sent to `quotedDest`.
-std::vector<uint8_t> ErrorQuoting(uint8_t type, uint32_t quotedDest, size_t quotedBytes = 28) {
+// An error message of `type` quoting the first `quoted` bytes of our request to `dest`.
+std::vector<uint8_t> Error(uint8_t type, uint32_t dest, size_t quoted = 28) {
     std::vector<uint8_t> icmp = {type, 1, 0, 0, 0, 0, 0, 0};
-    std::vector<uint8_t> quoted(28, 0);
-    quoted[0] = 0x45;
-    quoted[9] = 1;
-    PutBe32(quoted, 12, 0x0AD60001);
-    PutBe32(quoted, 16, quotedDest);
-    quoted[20] = 8;  // our echo request
-    quoted.resize(quotedBytes);
-    icmp.insert(icmp.end(), quoted.begin(), quoted.end());
+    const std::vector<uint8_t> request = Ip(kUs, dest, Echo(8));
+    icmp.insert(icmp.end(), request.begin(), request.begin() + quoted);
     return icmp;
 }
 
@@ -60,33 +53,29 @@ TEST(PingPacketTest, ClassifiesOnlyAnswersAboutTheProbedAddress) {
         std::vector<uint8_t> datagram;
         IcmpAnswer expected;
     };
-    std::vector<uint8_t> shortEcho = Datagram(kProbed, EchoReply());
+    std::vector<uint8_t> shortEcho = Ip(kProbed, kUs, Echo());
     shortEcho.resize(28);
-    std::vector<uint8_t> notV4 = Datagram(kProbed, EchoReply());
+    std::vector<uint8_t> notV4 = Ip(kProbed, kUs, Echo());
     notV4[0] = 0x65;
-    std::vector<uint8_t> withOptions = Datagram(kProbed, EchoReply(), 24);
-    std::vector<uint8_t> ownRequest = Datagram(kProbed, EchoReply());
-    ownRequest[20] = 8;
     const Case cases[] = {
-        {"echo reply from the probed host", Datagram(kProbed, EchoReply()), IcmpAnswer::kEchoReply},
-        {"echo reply from another host", Datagram(kOther, EchoReply()), IcmpAnswer::kIgnore},
-        {"echo reply with another identifier", Datagram(kProbed, EchoReply(0x00, 0xD8)),
+        {"echo reply from the probed host", Ip(kProbed, kUs, Echo()), IcmpAnswer::kEchoReply},
+        {"echo reply from another host", Ip(kOther, kUs, Echo()), IcmpAnswer::kIgnore},
+        {"echo reply with another identifier", Ip(kProbed, kUs, Echo(0, 0x00, 0xD8)),
          IcmpAnswer::kIgnore},
-        {"unreachable about the probed host", Datagram(kOther, ErrorQuoting(3, kProbed)),
+        {"unreachable about the probed host", Ip(kOther, kUs, Error(3, kProbed)),
          IcmpAnswer::kUnreachable},
-        {"unreachable about another host", Datagram(kOther, ErrorQuoting(3, kOther)),
-         IcmpAnswer::kIgnore},
-        {"time exceeded about the probed host", Datagram(kOther, ErrorQuoting(11, kProbed)),
+        {"unreachable about another host", Ip(kOther, kUs, Error(3, kOther)), IcmpAnswer::kIgnore},
+        {"time exceeded about the probed host", Ip(kOther, kUs, Error(11, kProbed)),
          IcmpAnswer::kTimeExceeded},
-        {"time exceeded about another host", Datagram(kOther, ErrorQuoting(11, kOther)),
+        {"time exceeded about another host", Ip(kOther, kUs, Error(11, kOther)),
          IcmpAnswer::kIgnore},
-        {"error quoting too little to tell", Datagram(kOther, ErrorQuoting(3, kProbed, 19)),
+        {"error quoting too little to tell", Ip(kOther, kUs, Error(3, kProbed, 19)),
          IcmpAnswer::kIgnore},
-        {"our own request looped back", ownRequest, IcmpAnswer::kIgnore},
-        {"redirect", Datagram(kProbed, ErrorQuoting(5, kProbed)), IcmpAnswer::kIgnore},
+        {"our own request looped back", Ip(kProbed, kUs, Echo(8)), IcmpAnswer::kIgnore},
+        {"redirect", Ip(kProbed, kUs, Error(5, kProbed)), IcmpAnswer::kIgnore},
         {"28 bytes", shortEcho, IcmpAnswer::kIgnore},
         {"not IPv4", notV4, IcmpAnswer::kIgnore},
-        {"header with options", withOptions, IcmpAnswer::kEchoReply},
+        {"header with options", Ip(kProbed, kUs, Echo(), 24), IcmpAnswer::kEchoReply},
         {"empty", {}, IcmpAnswer::kIgnore},
     };
     for (const Case& c : cases) {

@@ -2,7 +2,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,31 +22,18 @@ uint32_t Addr(const std::string& text) {
     return ep.addr;
 }
 
-// A firewall rule of this process's namespace, removed when the test ends, however it ends.
-class LocalRule {
-  public:
-    explicit LocalRule(std::vector<std::string> rule) : m_rule(std::move(rule)) {
-        m_bAdded = Run("-A") == 0;
+// Adds ("-A") or deletes ("-D") a firewall rule of this process's namespace.
+bool Iptables(const char* op, const std::string& rule) {
+    std::vector<std::string> argv = {test::SystemTool("iptables"), op};
+    for (size_t at = 0, end; at < rule.size(); at = end + 1) {
+        end = std::min(rule.find(' ', at), rule.size());
+        argv.push_back(rule.substr(at, end - at));
     }
-    ~LocalRule() {
-        if (m_bAdded) {
-            Run("-D");
-        }
-    }
-    bool Added() const { return m_bAdded; }
+    return test::RunCommand(argv, nullptr, 10000) == 0;
+}
 
-  private:
-    int Run(const char* op) {
-        std::vector<std::string> argv = {test::SystemTool("iptables"), op};
-        argv.insert(argv.end(), m_rule.begin(), m_rule.end());
-        return test::RunCommand(argv, nullptr, 10000);
-    }
-    std::vector<std::string> m_rule;
-    bool m_bAdded = false;
-};
-
-// On loopback 127.0.0.1 answers; echo requests to 127.0.0.3 are dropped (an absent host) and
-// those to 127.0.0.4 answered with host-unreachable.
+// On loopback 127.0.0.1 answers; echo requests to 127.0.0.3 are dropped (an absent host),
+// those to 127.0.0.4 answered with host-unreachable, and sending to 127.0.0.9 is refused.
 class PingNetTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -54,14 +41,22 @@ class PingNetTest : public ::testing::Test {
         if (test::SystemTool("iptables").empty()) {
             GTEST_SKIP() << "iptables not installed";
         }
-        ASSERT_TRUE(m_absent.Added() && m_unreachable.Added());
+        for (const char* rule : kRules) {
+            ASSERT_TRUE(Iptables("-A", rule)) << rule;
+            ++m_added;
+        }
     }
-
-    LocalRule m_absent{
-        {"INPUT", "-p", "icmp", "--icmp-type", "echo-request", "-d", "127.0.0.3", "-j", "DROP"}};
-    LocalRule m_unreachable{{"INPUT", "-p", "icmp", "--icmp-type", "echo-request", "-d",
-                             "127.0.0.4", "-j", "REJECT", "--reject-with",
-                             "icmp-host-unreachable"}};
+    void TearDown() override {
+        while (m_added > 0) {
+            Iptables("-D", kRules[--m_added]);
+        }
+    }
+    size_t m_added = 0;
+    static constexpr const char* kRules[] = {
+        "INPUT -p icmp --icmp-type echo-request -d 127.0.0.3 -j DROP",
+        "INPUT -p icmp --icmp-type echo-request -d 127.0.0.4 -j REJECT --reject-with "
+        "icmp-host-unreachable",
+        "OUTPUT -p icmp -d 127.0.0.9 -j DROP"};
 };
 
 // Catches a probe that misses a host which is there, calls an absent one present, or takes a
@@ -78,8 +73,6 @@ TEST_F(PingNetTest, PresentIsOccupiedAbsentAndUnreachableAreFree) {
 // though a host may hold it) or as another error: a send a local firewall refuses (EPERM),
 // one with no route, and no right to a raw socket.
 TEST_F(PingNetTest, ProbeErrorsAreNotFree) {
-    LocalRule drop({"OUTPUT", "-p", "icmp", "-d", "127.0.0.9", "-j", "DROP"});
-    ASSERT_TRUE(drop.Added());
     EXPECT_EQ(PingApi(Addr("127.0.0.9")), kPingSendDenied);
     EXPECT_EQ(PingApi(Addr("192.0.2.200")), kPingSendFailed) << "no route to it here";
     // Rights are dropped in a child so this process keeps its own.

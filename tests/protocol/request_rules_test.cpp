@@ -1,5 +1,3 @@
-// Request and report rules that need no network: the file chosen, the reports dropped, the
-// cloud path (which sends nothing).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -59,9 +57,8 @@ TEST_F(RequestRulesTest, FindNewVersionChoosesTheNewestFileOfTheModel) {
     }
 }
 
-// Catches a hostile report reaching the table (a missing, over-long or unterminated value, an
-// unknown stage or state), the checks made in the wrong order (a failure without "Version:"
-// still raises the window), and a good report shown with the wrong texts.
+// Catches a hostile report reaching the table, the checks in the wrong order (a failure
+// without "Version:" still raises the window), and a good report shown with wrong texts.
 TEST_F(RequestRulesTest, ReportsAreReadOrDroppedWhole) {
     const std::string tail = "\r\nState:1\r\nVersion:IPC*X1-1.2.3.4-B7\r\n";
     const std::string good = "Ipaddr:10.0.0.11\r\nIPCMac:aa\r\nSchedule:30" + tail;
@@ -92,27 +89,13 @@ TEST_F(RequestRulesTest, ReportsAreReadOrDroppedWhole) {
             {"2", "IPC-X1", "y", "Uboot param is written faiure", "2%", "IPC*X1-1.2.3.4-B7", ""}}));
 }
 
-// Catches the cloud path answering the device, a device asking again getting a second entry
-// (a second answer later) or a second row, its entry keeping an old Cseq, or the network
-// growing the parked requests without bound.
-TEST_F(RequestRulesTest, CloudPathParksOneEntryPerDeviceAndShowsOneRow) {
+// Catches the network growing the parked requests or the rows without bound.
+TEST_F(RequestRulesTest, CloudPathParksAtMostAThousandDevices) {
     m_engine.SetNetConnected(true);
-    for (int cseq : {7, 8}) {
-        EXPECT_FALSE(m_engine.assignIPAndFirmware(cseq, cseq, true, "Z9-1.0-x", "Z9", "1.0", "m1"));
-    }
-    std::deque<CloudRequest> parked = m_engine.CloudRequests().Pending();
-    ASSERT_EQ(parked.size(), 1u);
-    const CloudRequest& r = parked[0];
-    EXPECT_EQ(r.szKey + r.szVersion + r.szModel + r.szVerNum + r.szMac, "Z9Z9-1.0-xZ91.0m1");
-    EXPECT_EQ(r.iSequence * 100 + r.iCseq, 808);
-    EXPECT_EQ(
-        m_engine.Devices().Rows(),
-        (std::vector<DeviceRow>{{"1", "Z9", "", "Cloud firmware download", "", "Z9-1.0-x", ""}}));
-
     for (int i = 0; i < 1100; ++i) {
-        m_engine.assignIPAndFirmware(i, i, true, "Z9-1.0", "Z9", "1.0", "m" + std::to_string(i));
+        EXPECT_FALSE(
+            m_engine.assignIPAndFirmware(i, i, true, "Z9-1.0", "Z9", "1.0", std::to_string(i)));
     }
-    // 999 more parked, the rest dropped; the first device ("m1") keeps its one row.
     EXPECT_EQ(m_engine.CloudRequests().Pending().size(), 1000u);
     EXPECT_EQ(m_engine.Devices().RowCount(), 1000);
 }
