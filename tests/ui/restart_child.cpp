@@ -1,5 +1,4 @@
-// A program that restarts itself as the window's "Restart Now" does, its settings file named by
-// its one argument; run again, it prints the arguments it was given.
+// Restarts itself as "Restart Now" does (settings file: argv[1]); run again, prints its args.
 #include <cstdio>
 
 #include "app/app_config.h"

@@ -1,5 +1,4 @@
-// The window tests' main: a private network namespace (Start binds the fixed ports), a
-// virtual X server of its own, then the toolkit.
+// The window tests' main: a private network (Start binds fixed ports), its own X server.
 #include <gtest/gtest.h>
 #include <wx/app.h>
 #include <wx/modalhook.h>
@@ -13,13 +12,10 @@
 #include "common/netns.h"
 #include "common/temp_dir.h"
 
-// Sanitizer builds: fontconfig never frees the font patterns Pango and cairo hold for good.
+// Sanitizers: fontconfig keeps its font patterns for good; GLib's futex locks are not seen.
 extern "C" const char* __lsan_default_suppressions() {
     return "leak:libfontconfig.so\n";
 }
-
-// Thread sanitizer builds: GLib and fontconfig are not instrumented (GLib's futex locks are
-// invisible to it).
 extern "C" const char* __tsan_default_suppressions() {
     return "called_from_lib:libfontconfig.so\n"
            "called_from_lib:libglib-2.0.so\n";
@@ -27,22 +23,13 @@ extern "C" const char* __tsan_default_suppressions() {
 
 namespace {
 
-// A failed toolkit assertion (an unexpected message box among them) fails the running test.
-void ReportWxAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
-                    const wxString& msg) {
-    ADD_FAILURE_AT(file.utf8_str(), line)
-        << func.utf8_string() << ": " << cond.utf8_string() << " " << msg.utf8_string();
-}
-
 // A modal box no wxTEST_DIALOG expected fails the test and is answered Cancel at once.
 class UnexpectedModalHook : public wxModalDialogHook {
   protected:
     int Enter(wxDialog* dialog) override {
-        wxString text = dialog->GetTitle();
-        if (auto* box = dynamic_cast<wxMessageDialog*>(dialog)) {
-            text = box->GetMessage();
-        }
-        ADD_FAILURE() << "unexpected modal window: " << text.utf8_string();
+        auto* box = dynamic_cast<wxMessageDialog*>(dialog);
+        ADD_FAILURE() << "unexpected modal window: "
+                      << (box ? box->GetMessage() : dialog->GetTitle()).utf8_string();
         return wxID_CANCEL;
     }
     void Exit(wxDialog*) override {}
@@ -65,8 +52,7 @@ int main(int argc, char** argv) {
     setenv("GSETTINGS_BACKEND", "memory", 1);
     unsetenv("WAYLAND_DISPLAY");
 
-    // -displayfd picks a free display number and writes it once the server accepts clients.
-    // The server ends with this program even when a sanitizer or a crash ends it early.
+    // -displayfd writes a free display's number once it serves; pdeathsig ends it with us.
     orvane::test::ChildProcess xvfb;
     std::string display;
     if (!xvfb.Start({"/usr/bin/setpriv", "--pdeathsig", "TERM", "--", "/usr/bin/Xvfb", "-displayfd",
@@ -77,7 +63,12 @@ int main(int argc, char** argv) {
     }
     setenv("DISPLAY", (":" + display).c_str(), 1);
 
-    wxSetAssertHandler(ReportWxAssert);
+    // A failed toolkit assertion (an unexpected message box among them) fails the running test.
+    wxSetAssertHandler([](const wxString& file, int line, const wxString& func,
+                          const wxString& cond, const wxString& msg) {
+        ADD_FAILURE_AT(file.utf8_str(), line)
+            << func.utf8_string() << ": " << cond.utf8_string() << " " << msg.utf8_string();
+    });
     UnexpectedModalHook unexpectedModal;
     unexpectedModal.Register();
     wxApp::SetInstance(new wxApp);
