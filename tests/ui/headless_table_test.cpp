@@ -80,7 +80,7 @@ TEST(HeadlessTableTest, TerminalTableShowsTheLatestStateSafely) {
     HeadlessTable table(fds[1], HeadlessTable::Mode::kTerminal);
     table.Start("ready");
     table.Post(RowChange(1, "cleared", 0));
-    table.Post(DeviceTableChange{DeviceTableChange::kRowsCleared});
+    table.Post({DeviceTableChange::kRowsCleared, -1, {}, 0, 0});
     table.Post(RowChange(0, "first", 0));
     table.Post(RowChange(0, "bad\x1b[2J\n\xc2\x9b", 1));
     const std::string out = StopAndRead(table, fds);

@@ -237,8 +237,8 @@ TEST_F(WindowTest, LanguageQuestionBothAnswers) {
     OpenWindow();
     wxComboBox* box = Combo(ui::IDC_COMBO_LANGUAGE);
     ASSERT_EQ(box->GetSelection(), 1);
-    for (auto [key, selection, answer, restarts] :
-         {std::array{WXK_DOWN, 2, wxID_YES, 0}, std::array{WXK_UP, 1, wxID_NO, 1}}) {
+    for (auto [key, selection, answer, restarts] : {std::array<int, 4>{WXK_DOWN, 2, wxID_YES, 0},
+                                                    std::array<int, 4>{WXK_UP, 1, wxID_NO, 1}}) {
         SCOPED_TRACE(selection);
         BoxSeen seen;
         box->SetFocus();
@@ -340,7 +340,7 @@ TEST(WindowViewTest, BurstOfChangesIsCoalesced) {
     ui::UiPoster poster(&target);
     std::vector<int> refreshes;
     ui::WindowView view(poster, {[&](int row) { refreshes.push_back(row); }, [] {}, [](int) {}});
-    DeviceTableChange change{DeviceTableChange::kRowAdded};
+    DeviceTableChange change{DeviceTableChange::kRowAdded, 0, {}, 0, 0};
     std::thread engine([&] {
         for (change.rowIndex = 0; change.rowIndex < 5000; ++change.rowIndex) {
             view.OnDeviceTableChanged(change);
