@@ -10,7 +10,7 @@
 namespace orvane {
 namespace {
 
-// Replays the model's notices as a front-end does, so its rows can be compared with the model's.
+// Replays the notices as a front-end does, to compare its rows with the model's.
 class RowsView : public test::RecordingView {
   public:
     void OnDeviceTableChanged(const DeviceTableChange& c) override {
@@ -26,7 +26,6 @@ class RowsView : public test::RecordingView {
     std::vector<DeviceRow> m_vecRows;
 };
 
-// A record as the report handling makes it (the status names event and state).
 IpcInfo Report(const std::string& mac, int event, const std::string& state) {
     IpcInfo r;
     r.szMac = mac;
@@ -36,7 +35,6 @@ IpcInfo Report(const std::string& mac, int event, const std::string& state) {
     return r;
 }
 
-// A record as the assignment path makes it.
 IpcInfo Assigned(const std::string& mac, int kind) {
     IpcInfo r;
     r.szMac = mac;
@@ -48,8 +46,7 @@ IpcInfo Assigned(const std::string& mac, int kind) {
 constexpr int kFs = 3;       // file-system stage
 constexpr int kUpdate = 11;  // update stage
 
-// Catches the end of an upgrade judged by the wrong stage for the device's kind or the wrong
-// states, an outcome counted twice, and a counted device whose next report rewrites its row.
+// Catches an upgrade's end judged on the wrong stage or state, counted twice, or rewritten.
 TEST(DeviceTableTest, EachDeviceIsCountedOnceOnItsLastStage) {
     struct Step {
         int event;
@@ -94,8 +91,7 @@ TEST(DeviceTableTest, EachDeviceIsCountedOnceOnItsLastStage) {
     }
 }
 
-// Catches Clear List forgetting the records' rows (a known device's next report must rewrite
-// its old row, or add one when that row is gone) or keeping the counts.
+// Catches Clear List forgetting the records' rows (rewritten, or added when gone) or the counts.
 TEST(DeviceTableTest, ClearListKeepsRecordsWithTheirOldRows) {
     const std::pair<int, int> cases[] = {{0, 0}, {1, 1}, {3, 2}};  // new devices first, row of c
     for (const auto& [newDevices, rowOfC] : cases) {
@@ -120,8 +116,7 @@ TEST(DeviceTableTest, ClearListKeepsRecordsWithTheirOldRows) {
     }
 }
 
-// Catches a record dropped while its device is on its way (a second row, a recorder counted at
-// its file-system stage), ended records kept for good, or the wrong ones trimmed.
+// Catches a record of a device on its way trimmed, ended records kept, or the wrong ones trimmed.
 TEST(DeviceTableTest, TrimTakesOnlyEndedRecordsOldestFirst) {
     constexpr int kDevices = 150;
     for (int kind : {kDeviceKindIpc, kDeviceKindNvr}) {
@@ -153,9 +148,7 @@ TEST(DeviceTableTest, TrimTakesOnlyEndedRecordsOldestFirst) {
     }
 }
 
-// Catches made-up reports costing an answered device its row or count, and either bound
-// missed: between two clears at most maxRows (3 here) rows of unknown MACs and maxRows
-// answered devices (assigned, parked or shown with the same version).
+// Catches forged reports costing an answered device its row, and either row bound missed.
 TEST(DeviceTableTest, RowBoundsRefuseMadeUpReportsNeverAnsweredDevices) {
     RowsView view;
     DeviceTable table(view, 3);
@@ -190,8 +183,7 @@ TEST(DeviceTableTest, RowBoundsRefuseMadeUpReportsNeverAnsweredDevices) {
     EXPECT_EQ(table.RowCount(), 2);
 }
 
-// Catches a report with an empty MAC missing the first retired record, or counting it again,
-// and a record's time (the upgrade record's seconds) not counted from its first sight.
+// Catches an empty MAC missing the first retired record or counting it again, and first sight lost.
 TEST(DeviceTableTest, EmptyMacFindsTheFirstRetiredRecordButNeverCountsIt) {
     RowsView view;
     DeviceTable table(view);

@@ -28,8 +28,7 @@ using platform::UdpSocket;
 constexpr int kWaitMs = 5000;
 constexpr int kHoldMs = 30000;  // a held handler gives up after this, whatever happens
 
-// Stands in for the request and report handling: records what reached it and holds the calls
-// whose text contains a marker until Release.
+// Stands in for the handlers: records each call and holds those whose text contains a marker.
 class Recorder {
   public:
     struct Call {
@@ -53,7 +52,6 @@ class Recorder {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_reports.empty() ? -1 : m_reports.back().number;
     }
-    // Calls whose text contains `hold` wait until Release.
     void Set(const std::string& hold) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_szHold = hold;
@@ -115,7 +113,7 @@ class ListenerTest : public ::testing::Test {
         InitLog(kLogMajor, "");
     }
     void Start() {
-        // Stop waits 100 ms for each thread: a held handler is left behind quickly.
+        // A 100 ms thread wait at Stop: a held handler is left behind quickly.
         ASSERT_TRUE(m_engine->StartService(ServiceConfig{"127.0.0.1", "", "", 100}));
         ASSERT_EQ(m_engine->WaitListening(kWaitMs), 1);
     }
@@ -132,9 +130,7 @@ class ListenerTest : public ::testing::Test {
     std::unique_ptr<OrvaneEngine> m_engine = std::make_unique<OrvaneEngine>(m_view);
 };
 
-// Catches datagrams taken while paused, requests sent to the dispatcher or misnumbered, reports
-// out of order or on several threads, unknown texts handled, and a datagram of 2048 bytes or
-// more overrunning the buffer or losing its termination.
+// Catches datagrams taken while paused, misrouted, misnumbered, reordered or overrunning.
 TEST_F(ListenerTest, RequestsGoToWorkersAndReportsToOneDispatcherInOrder) {
     m_recorder.Set("Msg:Request_ipaddr");  // both workers live at once: their own threads
     Start();
@@ -171,9 +167,7 @@ TEST_F(ListenerTest, RequestsGoToWorkersAndReportsToOneDispatcherInOrder) {
     EXPECT_EQ(requests[0].text.find("Msg:Request_ipaddr\r\n"), 0u);
 }
 
-// Catches a request flood growing threads without bound or with 8 MiB stacks (past
-// kMaxRequestWorkers a request is dropped and logged; once they are reaped, served again), and
-// a Stop that leaves a thread behind or the listener bound.
+// Catches request workers unbounded or with 8 MiB stacks, and a Stop leaving a thread or socket.
 TEST_F(ListenerTest, RequestWorkersAreBoundedAndSmall) {
     m_recorder.Set("Msg:Request_ipaddr");
     Start();
@@ -202,22 +196,19 @@ TEST_F(ListenerTest, RequestWorkersAreBoundedAndSmall) {
     m_engine->StopService();
     EXPECT_EQ(m_engine->LiveThreadCount(), 0u);
     UdpSocket probe;  // the listener's SO_REUSEADDR would hide its own socket left open
-    ASSERT_TRUE(probe.Open());
-    EXPECT_TRUE(probe.Bind(Endpoint{0x7F000001u, 10011}));
+    EXPECT_TRUE(probe.Open() && probe.Bind(Endpoint{0x7F000001u, 10011}));
     probe.Close();
     Start();
     EXPECT_EQ(m_engine->RequestSeq(), 0);
 }
 
-// Catches a report flood (or a dispatcher stuck in a long rescan) growing the queue without
-// bound: past kDispatchQueueLimit waiting datagrams, the next ones are dropped.
+// Catches a report flood growing the dispatcher's queue past kDispatchQueueLimit.
 TEST_F(ListenerTest, DispatcherQueueIsBounded) {
     InitLog(kLogGeneral, m_dir.File("Upgrade.log").c_str());  // no line per datagram
     m_recorder.Set("Schedule:0\r\n");
     Start();
     test::SendToListener(Report("Report_App", 0));
     ASSERT_EQ(m_recorder.WaitReports(1).size(), 1u);
-    // Datagrams the socket drops under the burst do not matter: send until the queue is full.
     bool refused = false;
     for (int batch = 0; batch < 100 && !refused; ++batch) {
         for (int i = 0; i < 200; ++i) {
@@ -227,10 +218,8 @@ TEST_F(ListenerTest, DispatcherQueueIsBounded) {
     }
     ASSERT_TRUE(refused || WaitLog("PostThreadMessage fail"));
     m_recorder.Release();
-    // The whole queue is served; what the socket still held when the queue filled may follow;
-    // then a report sent after the flood is handled.
+    // The whole queue is served, then a late report (resent: the tail may refill the queue).
     ASSERT_GE(m_recorder.WaitReports(kDispatchQueueLimit + 1).size(), kDispatchQueueLimit + 1);
-    // Sent again while the tail refills the queue (a loaded machine reads it late).
     bool handled = false;
     for (int i = 0; i < 20 && !handled; ++i) {
         test::SendToListener(Report("Report_Update", 2));
@@ -242,8 +231,7 @@ TEST_F(ListenerTest, DispatcherQueueIsBounded) {
 // Catches a bind failure (port taken, address not here) that is silent or stops the service.
 TEST_F(ListenerTest, BindFailureShowsTextAndServiceRunsOn) {
     UdpSocket holder;  // no SO_REUSEADDR, so the listener's bind is refused
-    ASSERT_TRUE(holder.Open());
-    ASSERT_TRUE(holder.Bind(Endpoint{0x7F000001u, 10011}));
+    ASSERT_TRUE(holder.Open() && holder.Bind(Endpoint{0x7F000001u, 10011}));
     for (const char* ip : {"127.0.0.1", "192.0.2.1"}) {  // TEST-NET-1: never configured here
         test::RecordingView view;
         OrvaneEngine engine(view);

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -19,14 +19,11 @@ namespace orvane::test {
 
 // Datagram bytes written as text, "|" standing for a NUL.
 inline std::vector<uint8_t> Wire(std::string text) {
-    for (char& c : text) {
-        c = c == '|' ? '\0' : c;
-    }
+    std::replace(text.begin(), text.end(), '|', '\0');
     return std::vector<uint8_t>(text.begin(), text.end());
 }
 
-// A hand-driven client for what no real client produces: it sends what the test says and
-// reports what came back. The first reply's source is the transfer port its Sends go to.
+// A hand-driven client; the first reply's source is the transfer port its Sends go to.
 class TftpTestClient {
   public:
     explicit TftpTestClient(platform::Endpoint server = platform::Endpoint{0x7F000001u, 69},
@@ -62,14 +59,11 @@ class TftpTestClient {
 inline std::string Pattern(size_t size, unsigned seed = 1) {
     std::mt19937 random(seed);
     std::string s(size, '\0');
-    for (char& c : s) {
-        c = static_cast<char>(random());
-    }
+    std::generate(s.begin(), s.end(), [&random] { return static_cast<char>(random()); });
     return s;
 }
 
-// The TFTP service running on 127.0.0.1:69 of the test's private namespace, serving a fresh
-// folder, with every log line kept in another.
+// The TFTP service on 127.0.0.1:69 of a private namespace, serving a fresh folder.
 class TftpServiceTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -81,9 +75,6 @@ class TftpServiceTest : public ::testing::Test {
     }
     void TearDown() override {
         m_service.Stop();
-        if (HasFailure()) {
-            std::fprintf(stderr, "%s", Log().c_str());
-        }
         InitLog(kLogMajor, "");
     }
 
@@ -92,8 +83,9 @@ class TftpServiceTest : public ::testing::Test {
         m_settings.secondMs = 200;
         m_service.Start(m_settings);
     }
-    std::string Log() const { return ReadWholeFile(m_log.File("Upgrade.log")); }
-    size_t LogCount(const std::string& what) const { return CountOf(Log(), what); }
+    size_t LogCount(const std::string& what) const {
+        return CountOf(ReadWholeFile(m_log.File("Upgrade.log")), what);
+    }
     bool WaitLog(const std::string& what, size_t count = 1) const {
         return WaitLogCount(m_log.File("Upgrade.log"), what, count);
     }
