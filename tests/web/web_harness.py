@@ -32,7 +32,8 @@ class Site:
         self.proc = subprocess.Popen(
             [os.path.join(self.dir, "orvane"), "--headless", "--ip", "127.0.0.1", "--folder",
              fw, "--show-all", "--http", HTTP, *extra],
-            cwd=self.dir, stdout=subprocess.PIPE, stderr=self.err, text=True)
+            cwd=self.dir, stdout=subprocess.PIPE, stderr=self.err, text=True,
+            env=dict(os.environ, XDG_RUNTIME_DIR=self.dir))  # its own single-instance lock
         ready = self.proc.stdout.readline()
         assert ready.startswith("ready\t"), "no ready line: %r" % ready
         # Keep reading standard output so the service never waits on a full pipe.
