@@ -15,15 +15,11 @@
 
 namespace orvane::test {
 
-namespace {
-
-int MsUntil(std::chrono::steady_clock::time_point deadline) {
+static int MsUntil(std::chrono::steady_clock::time_point deadline) {
     const auto left = deadline - std::chrono::steady_clock::now();
     return std::max(
         0, static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(left).count()));
 }
-
-}  // namespace
 
 ChildProcess::~ChildProcess() {
     if (m_iPid > 0 && m_iStatus < 0) {

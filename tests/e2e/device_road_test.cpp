@@ -10,25 +10,14 @@ namespace {
 
 constexpr int kRoadMs = 120000;  // bound of one simulator run (it bounds itself far below)
 
-class DeviceRoadTest : public test::RoadTest {
-  protected:
-    // Firmware the devices' models get: an IPC package and an NVR file.
-    void SetUp() override {
-        RoadTest::SetUp();
-        if (IsSkipped() || HasFatalFailure()) {
-            return;
-        }
-        MakeFirmware({"--version", "X_M100_V2.0.0.0", "--image", "300K", "--image", "7K"},
-                     "M100.bin");
-        MakeFirmware({"--kind", "nvr", "--version", "N200_V2.0.0.7", "--pad-to", "200K"},
-                     "N200.bin");
-        StartOrvane();
-    }
-};
+using DeviceRoadTest = test::RoadTest;
 
 // Catches any break on the road between real processes: a device not answered, a file served
 // wrong, a report on the wrong row, a row or count given twice or not at all.
 TEST_F(DeviceRoadTest, TwentyCamerasAndFourRecordersEndAsTheyReported) {
+    MakeFirmware({"--version", "X_M100_V2.0.0.0", "--image", "300K", "--image", "7K"}, "M100.bin");
+    MakeFirmware({"--kind", "nvr", "--version", "N200_V2.0.0.7", "--pad-to", "200K"}, "N200.bin");
+    ASSERT_NO_FATAL_FAILURE(StartOrvane());
     std::string out;
     // Every tenth camera reports its kernel stage failed (state 6).
     ASSERT_EQ(Devsim({"--devices", "20", "--model", "M100", "--version", "1.0.0.0", "--compare",
@@ -51,7 +40,7 @@ TEST_F(DeviceRoadTest, TwentyCamerasAndFourRecordersEndAsTheyReported) {
               0)
         << out;
     ASSERT_TRUE(table.ReadUntil(m_orvane, 22, 2, kWaitMs));
-    // Every report has been counted; stopping flushes whatever row line is still on its way.
+    // Stopping flushes whatever row line is still on its way.
     EXPECT_EQ(StopOrvane(&table), 0);
     EXPECT_EQ(table.successes, 22);
     EXPECT_EQ(table.failures, 2);

@@ -20,8 +20,7 @@ namespace orvane::test {
 inline std::map<std::string, std::string> DevsimFields(const std::string& out) {
     std::map<std::string, std::string> fields;
     std::stringstream in(out.substr(0, out.find('\n')));
-    std::string kv;
-    while (in >> kv) {
+    for (std::string kv; in >> kv;) {
         const size_t eq = kv.find('=');
         if (eq != std::string::npos) {
             fields[kv.substr(0, eq)] = kv.substr(eq + 1);
@@ -30,15 +29,13 @@ inline std::map<std::string, std::string> DevsimFields(const std::string& out) {
     return fields;
 }
 
-// The headless table as its lines leave it: the last texts of every row (by ID) and the
-// counters.
+// The headless table as its lines leave it: every row's last texts (by ID) and the counters.
 struct TableLines {
     std::map<std::string, std::vector<std::string>> rows;
     int successes = 0;
     int failures = 0;
 
-    // False for a line that is neither a row nor a count.
-    bool Take(const std::string& line) {
+    bool Take(const std::string& line) {  // false for a line neither a row nor a count
         std::vector<std::string> f;
         std::stringstream in(line + "\t");
         for (std::string field; std::getline(in, field, '\t');) {
@@ -66,10 +63,8 @@ struct TableLines {
     }
 };
 
-// Orvane --headless serving 10.77.0.1 in the test's namespace, its firmware in fw/, the
-// devices (orvane-devsim) in a peer namespace at 10.77.0.2. Each device fetches its file from
-// an address of its own in 10.78.0.0/16 (routed to the peer), as devices that took the
-// addresses Orvane gave them do: Orvane holds only a few transfers per address at once.
+// Orvane --headless at 10.77.0.1, firmware in fw/; orvane-devsim in a peer namespace
+// (10.77.0.2), each device fetching from its own 10.78.x.y (Orvane limits transfers per address).
 class RoadTest : public testing::Test {
   protected:
     static constexpr const char* kServer = "10.77.0.1";
@@ -80,7 +75,6 @@ class RoadTest : public testing::Test {
         ORVANE_REQUIRE_PRIVATE_NETWORK();
         ASSERT_TRUE(m_peer.Ok());
         ASSERT_TRUE(m_peer.WaitLocalRunning());
-        // Gone with the peer's namespace and its link, so the next test meets neither.
         ASSERT_EQ(
             m_peer.Exec({SystemTool("ip"), "route", "add", "local", kDeviceRange, "dev", "lo"}), 0);
         ASSERT_EQ(RunCommand({SystemTool("ip"), "route", "add", kDeviceRange, "via", "10.77.0.2"}),
@@ -95,13 +89,12 @@ class RoadTest : public testing::Test {
         }
     }
 
-    // orvane-mkfw with `args`, writing fw/NAME.
     void MakeFirmware(std::vector<std::string> args, const std::string& name) {
         args.insert(args.begin(), BinDir() + "/orvane-mkfw");
         args.push_back(m_dir.File("fw/" + name));
         ASSERT_EQ(RunCommand(args), 0) << name;
     }
-    // Starts Orvane (English texts) and waits for its ready line.
+    // English texts; returns after the ready line.
     void StartOrvane() {
         m_dir.Write("Config.ini", "[CNFINFO]\r\nAppLanguage=2\r\n");
         ASSERT_TRUE(
@@ -112,7 +105,6 @@ class RoadTest : public testing::Test {
         ASSERT_TRUE(m_orvane.ReadLine(&line, kWaitMs));
         ASSERT_EQ(line.rfind(std::string("ready\t") + kServer + "\t", 0), 0u) << line;
     }
-    // Runs the simulator among the devices; its exit status and standard output.
     int Devsim(const std::vector<std::string>& args, std::string* out, int timeoutMs) {
         std::vector<std::string> argv = {
             SystemTool("ip"), "netns", "exec",          m_peer.Name(), BinDir() + "/orvane-devsim",
@@ -120,7 +112,7 @@ class RoadTest : public testing::Test {
         argv.insert(argv.end(), args.begin(), args.end());
         return RunCommand(argv, out, timeoutMs);
     }
-    // Stops Orvane (SIGTERM) and reads the rest of its table; Orvane's exit status.
+    // Reads the rest of the table after SIGTERM; Orvane's exit status.
     int StopOrvane(TableLines* table) {
         m_orvane.Signal(SIGTERM);
         std::string line;

@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# Two sites, one Prometheus: two Orvane services in two network namespaces, each with its own
-# simulated devices, and a real Prometheus in a third namespace scraping both web views with
-# the example configuration's alert rules loaded. Passes when Prometheus's HTTP API gives 12
-# upgrades across the sites (5 at site a, 7 at site b, where 1 more device fails) and both
-# sites up. Everything it starts and creates is removed at the end. About 10 s.
+# Two sites, one Prometheus: two Orvane services in namespaces of their own with simulated
+# devices, scraped by a real Prometheus (with the example alert rules) in a third. Passes when
+# its API gives 12 upgrades (5 at a, 7 at b), 1 failure (b) and both sites up. Cleans up.
 # Usage (root): bash tests/web/many_sites.sh [build/bin]
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -24,8 +22,7 @@ trap cleanup EXIT
 
 ip netns add "$mon"
 ip -n "$mon" link set lo up
-# site NAME NET: a namespace joined to the monitoring one by a veth pair, 10.253.NET.2 at the
-# site, 10.253.NET.1 on Prometheus's side; Orvane serving there with its web view.
+# site NAME NET: Orvane at 10.253.NET.2, veth-joined to Prometheus's 10.253.NET.1.
 site() {
     local name=$1 net=$2 ns="orvane-site-$1-$$"
     ip netns add "$ns"
@@ -35,8 +32,7 @@ site() {
     ip -n "$mon" link set "om$net-$$" up
     ip -n "$ns" link set lo up
     ip -n "$ns" link set "os$net-$$" up
-    # Orvane serves from a running interface only; the kernel marks a new link running a
-    # moment after it is up.
+    # Orvane serves from a running interface only: wait for the kernel to mark it so.
     for _ in $(seq 50); do
         ip -n "$ns" link show dev "os$net-$$" | grep -q 'state UP' && break
         sleep 0.1
@@ -92,8 +88,6 @@ query() {
         --data-urlencode "query=$1" |
         /usr/bin/python3 -c 'import json,sys; r=json.load(sys.stdin)["data"]["result"]; print(r[0]["value"][1] if r else "none")'
 }
-total=none
-up=none
 for _ in $(seq 60); do
     total=$(query 'sum(orvane_upgrades_total{result="success"})' 2>/dev/null || echo none)
     up=$(query 'sum(up{job="orvane"})' 2>/dev/null || echo none)

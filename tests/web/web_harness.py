@@ -1,12 +1,8 @@
-"""Orvane headless with its web view and simulated devices, for the web tests.
-
-Run inside a private network namespace (the CTest command makes one): Orvane binds the
-device ports on 127.0.0.1 and the web view on 127.0.0.1:8069 there.
-"""
+"""Orvane headless with its web view (127.0.0.1:8069) and simulated devices, for the web tests;
+run it in a private network namespace (the CTest command makes one)."""
 import json
 import os
 import shutil
-import signal
 import subprocess
 import tempfile
 import time
@@ -36,7 +32,8 @@ class Site:
         self.proc = subprocess.Popen(
             [os.path.join(self.dir, "orvane"), "--headless", "--ip", "127.0.0.1", "--folder",
              fw, "--show-all", "--http", HTTP, *extra],
-            cwd=self.dir, stdout=subprocess.PIPE, stderr=self.err, text=True)
+            cwd=self.dir, stdout=subprocess.PIPE, stderr=self.err, text=True,
+            env=dict(os.environ, XDG_RUNTIME_DIR=self.dir))  # its own single-instance lock
         ready = self.proc.stdout.readline()
         assert ready.startswith("ready\t"), "no ready line: %r" % ready
         # Keep reading standard output so the service never waits on a full pipe.
@@ -45,9 +42,7 @@ class Site:
         wait_for(lambda: get("/healthz")[0] == 200, 10, "the web view to answer")
 
     def devices(self, count, mac, source, *args, model="M100"):
-        """Runs count simulated devices to their end, fetching from loopback addresses of
-        their own from `source` on (Orvane holds few transfers per address); their exit
-        status."""
+        """Exit status of `count` devices, each fetching from its own address from `source` on."""
         return subprocess.run(
             [os.path.join(self.bin, "orvane-devsim"), "--server", "127.0.0.1", "--devices",
              str(count), "--mac", mac, "--source-from", source, "--model", model, "--version",
@@ -64,14 +59,13 @@ class Site:
         # A device ends with its last report sent; Orvane counts it when that report is handled.
         wait_for(lambda: counts() == (20, 17, 2), 10, "20 rows, 17 successes and 2 failures")
 
-    def close(self):
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            try:
-                self.proc.wait(15)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait(5)
+    def __exit__(self, *exc):
+        self.proc.terminate()  # nothing when it has ended already
+        try:
+            self.proc.wait(15)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait(5)
         self.pump.wait(5)
         self.out.close()
         self.err.close()
@@ -79,9 +73,6 @@ class Site:
 
     def __enter__(self):
         return self
-
-    def __exit__(self, *exc):
-        self.close()
 
 
 def get(path, timeout=5):
@@ -98,10 +89,8 @@ def get(path, timeout=5):
 def counts():
     """(rows, successes, failures) as /api/devices has them."""
     status, _, body = get("/api/devices")
-    if status != 200:
-        return None
-    data = json.loads(body)
-    return len(data["rows"]), data["successes"], data["failures"]
+    data = json.loads(body) if status == 200 else None
+    return data and (len(data["rows"]), data["successes"], data["failures"])
 
 
 def wait_for(check, seconds, what):

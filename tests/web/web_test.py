@@ -1,22 +1,17 @@
-"""The web view after 20 simulated devices, one named with markup: the page in a real
-browser, its headers and API, and /metrics through Prometheus's own checker (promtool).
-
-Catches: rows or counters the page does not show or update, device text inserted as markup
-(an <img> element, a script that runs), inline script the policy would have to allow, assets
-fetched from anywhere but Orvane; exposition text Prometheus would refuse, a renamed or missing
-metric (dashboards and alerts rely on the names), totals that do not follow the service.
+"""The web view after 20 simulated devices, one named with markup: the page in a real browser,
+its headers, and /metrics through promtool. Catches rows or counters the page does not show,
+device text run as markup, inline script the policy must allow, exposition Prometheus refuses,
+a renamed metric (dashboards and alerts use the names), totals that do not follow the service.
 
 usage: web_test.py BIN_DIR [--screenshot PNG]
 """
-import json
 import re
-import shutil
 import subprocess
 import sys
 import tempfile
 
 from selenium import webdriver
-from selenium.common.exceptions import NoAlertPresentException, UnexpectedAlertPresentException
+from selenium.common.exceptions import NoAlertPresentException
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 
@@ -29,8 +24,8 @@ def browser(profile):
     for arg in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--disable-gpu",
                 "--window-size=1100,760", "--user-data-dir=" + profile, "--lang=en-US"):
         options.add_argument(arg)
-    service = Service(executable_path="/usr/bin/chromedriver")
-    return webdriver.Chrome(service=service, options=options), service
+    # quit() stops the driver service too, also when the session fails to start.
+    return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
 
 
 def check_page(driver, shot):
@@ -69,10 +64,6 @@ def check_headers():
     policy = headers["Content-Security-Policy"]
     assert "script-src 'self'" in policy and "unsafe-inline" not in policy, policy
     assert b'<script src="/app.js" defer></script>' in body and b"<script>" not in body
-    status, _, body = get("/api/devices")
-    data = json.loads(body)
-    assert status == 200 and len(data["rows"]) == 20, data
-    assert (data["successes"], data["failures"]) == (17, 2)
     status, headers, body = get("/upgrades.csv")
     assert status == 200 and body.count(b",success,") == 17 and body.count(b",failure,") == 2
 
@@ -104,27 +95,19 @@ def check_metrics():
 
 
 def main():
-    bin_dir = sys.argv[1]
-    shot = sys.argv[3] if len(sys.argv) > 3 and sys.argv[2] == "--screenshot" else None
-    profile = tempfile.mkdtemp(prefix="orvane-chromium-")
-    driver = service = None
-    with Site(bin_dir) as site:
-        try:
-            site.road()
-            check_headers()
-            check_metrics()
-            driver, service = browser(profile)
-            check_page(driver, shot)
-        except UnexpectedAlertPresentException:
-            raise AssertionError("the device's script ran")
-        finally:
-            if driver is not None:
+    shot = sys.argv[3] if sys.argv[2:3] == ["--screenshot"] else None
+    with Site(sys.argv[1]) as site:
+        site.road()  # waits for /api/devices to give 20 rows, 17 successes and 2 failures
+        check_headers()
+        check_metrics()
+        with tempfile.TemporaryDirectory(prefix="orvane-chromium-",
+                                         ignore_cleanup_errors=True) as profile:
+            driver = browser(profile)
+            try:
+                check_page(driver, shot)
+            finally:
                 driver.quit()
-            if service is not None:
-                service.stop()
-            shutil.rmtree(profile, ignore_errors=True)
     print("web test passed")
-
 
 if __name__ == "__main__":
     main()
