@@ -30,8 +30,11 @@ TEST_F(TftpServiceTest, RealClientsDownloadByteIdenticalFiles) {
             const std::string name = "fw" + std::to_string(size) + ".bin";
             const std::string local = out.File(std::to_string(c) + name);
             SCOPED_TRACE(std::string(clients[c]) + " " + name);
-            RunCommand({"/bin/sh", "-c", clients[c], "sh", name, local}, nullptr, 60000);
-            // tftp-hpa exits 0 even after an ERROR: the file is the only witness.
+            const int status =
+                RunCommand({"/bin/sh", "-c", clients[c], "sh", name, local}, nullptr, 60000);
+            // tftp-hpa exits 0 even after an ERROR, and curl refuses an announced size of 0
+            // from any server: the file is then the only witness.
+            EXPECT_TRUE(c == 2 || size == 0 || status == 0) << status;
             ASSERT_TRUE(ReadWholeFile(local) == Pattern(size, size));
         }
     }
