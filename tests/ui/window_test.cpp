@@ -292,6 +292,17 @@ TEST_F(WindowTest, RefusedStartKeepsTheStartupCheck) {
     unsetenv("CURL_CA_BUNDLE");
 }
 
+// Catches the opening check's answer kept from the engine (no cloud firmware while idle).
+TEST_F(WindowTest, OpeningCheckReachesTheEngine) {
+    TempDir serviceDir;
+    UpdateService service;
+    ASSERT_TRUE(service.Start(serviceDir.Path()));
+    OpenWindow();
+    EXPECT_TRUE(PumpUntil([this] { return m_pDlg->Engine().IsNetConnected(); }));
+    EXPECT_FALSE(Control(ui::IDC_STATIC_NET_FAILED)->IsShown());
+    unsetenv("CURL_CA_BUNDLE");
+}
+
 // Catches rows or counters not shown, a window frozen by a crowd, Clear List leaving any.
 TEST_F(WindowTest, DevicesFillRowsAndCountersClearListEmptiesThem) {
     constexpr int kDevices = 1000;
