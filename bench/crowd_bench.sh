@@ -26,14 +26,6 @@ ack_ms="${5:-2}"
 srv="orvane-crowd-srv-$$"
 dev="orvane-crowd-dev-$$"
 work="$(mktemp -d /tmp/orvane-crowd-bench-XXXXXX)"
-orvane_pid=""
-stop_orvane() {
-    if [ -n "$orvane_pid" ]; then
-        kill "$orvane_pid" 2>/dev/null || true
-        wait "$orvane_pid" 2>/dev/null || true
-        orvane_pid=""
-    fi
-}
 cleanup() {
     stop_orvane
     netns_pair_delete "$srv" "$dev"

@@ -32,14 +32,6 @@ ask="${6:-0}"
 srv="orvane-loss-srv-$$"
 dev="orvane-loss-dev-$$"
 work="$(mktemp -d /tmp/orvane-loss-bench-XXXXXX)"
-orvane_pid=""
-stop_orvane() {
-    if [ -n "$orvane_pid" ]; then
-        kill "$orvane_pid" 2>/dev/null || true
-        wait "$orvane_pid" 2>/dev/null || true
-        orvane_pid=""
-    fi
-}
 cleanup() {
     stop_orvane
     netns_pair_delete "$srv" "$dev"

@@ -49,6 +49,16 @@ start_orvane_in() {
     [ "$(cat "/proc/$orvane_pid/comm")" = orvane-program ] || { echo "lost orvane's pid" >&2; exit 1; }
 }
 
+# stop_orvane: ends the Orvane start_orvane_in started, if it still runs, and waits for it.
+orvane_pid=""
+stop_orvane() {
+    if [ -n "$orvane_pid" ]; then
+        kill "$orvane_pid" 2>/dev/null || true
+        wait "$orvane_pid" 2>/dev/null || true
+        orvane_pid=""
+    fi
+}
+
 # status_kib FIELD: a line of Orvane's /proc status (VmRSS, VmHWM, Threads), its number.
 status_kib() {
     awk -v f="$1:" '$1 == f {print $2}' "/proc/$orvane_pid/status"

@@ -28,12 +28,8 @@ bindir="$(cd "${1:-$(dirname "$0")/../build/bin}" && pwd)"
 srv="orvane-bench-srv-$$"
 dev="orvane-bench-dev-$$"
 work="$(mktemp -d /tmp/orvane-road-bench-XXXXXX)"
-orvane_pid=""
 cleanup() {
-    if [ -n "$orvane_pid" ]; then
-        kill "$orvane_pid" 2>/dev/null || true
-        wait "$orvane_pid" 2>/dev/null || true
-    fi
+    stop_orvane
     netns_pair_delete "$srv" "$dev"
     rm -rf "$work"
 }

@@ -21,12 +21,8 @@ seconds="${3:-20}"
 srv="orvane-rss-srv-$$"
 cli="orvane-rss-cli-$$"
 work="$(mktemp -d /tmp/orvane-rss-bench-XXXXXX)"
-orvane_pid=""
 cleanup() {
-    if [ -n "$orvane_pid" ]; then
-        kill "$orvane_pid" 2>/dev/null || true
-        wait "$orvane_pid" 2>/dev/null || true
-    fi
+    stop_orvane
     netns_pair_delete "$srv" "$cli"
     rm -rf "$work"
 }

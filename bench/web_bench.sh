@@ -28,15 +28,7 @@ bindir="$(cd "${1:-$here/../build/bin}" && pwd)"
 srv="orvane-web-srv-$$"
 dev="orvane-web-dev-$$"
 work="$(mktemp -d /tmp/orvane-web-bench-XXXXXX)"
-orvane_pid=""
 poller_pid=""
-stop_orvane() {
-    if [ -n "$orvane_pid" ]; then
-        kill "$orvane_pid" 2>/dev/null || true
-        wait "$orvane_pid" 2>/dev/null || true
-        orvane_pid=""
-    fi
-}
 cleanup() {
     if [ -n "$poller_pid" ]; then kill "$poller_pid" 2>/dev/null || true; fi
     stop_orvane
