@@ -97,13 +97,7 @@ bool FetchLoop::Turn() {
         if (it == m_mapActive.end()) {
             continue;
         }
-        bool goesOn = false;
-        try {
-            goesOn = it->second->session->OnReadable(now);
-        } catch (const std::exception& e) {
-            it->second->session->Abandon(std::string("internal error: ") + e.what());
-        }
-        AfterStep(id, goesOn);
+        Step(id, *it->second->session, &FetchSession::OnReadable, now);
     }
     RunDue(now);
     return true;
@@ -130,6 +124,17 @@ void FetchLoop::AdoptIncoming(int64_t nowUs) {
         }
         AfterStep(id, goesOn);
     }
+}
+
+void FetchLoop::Step(uint64_t id, FetchSession& session, bool (FetchSession::*step)(int64_t),
+                     int64_t nowUs) {
+    bool goesOn = false;
+    try {
+        goesOn = (session.*step)(nowUs);
+    } catch (const std::exception& e) {
+        session.Abandon(std::string("internal error: ") + e.what());
+    }
+    AfterStep(id, goesOn);
 }
 
 void FetchLoop::AfterStep(uint64_t id, bool goesOn) {
@@ -161,13 +166,7 @@ void FetchLoop::RunDue(int64_t nowUs) {
             continue;  // ended, or its time has moved since
         }
         it->second->scheduledUs = -1;
-        bool goesOn = false;
-        try {
-            goesOn = it->second->session->OnTime(nowUs);
-        } catch (const std::exception& e) {
-            it->second->session->Abandon(std::string("internal error: ") + e.what());
-        }
-        AfterStep(id, goesOn);
+        Step(id, *it->second->session, &FetchSession::OnTime, nowUs);
     }
 }
 

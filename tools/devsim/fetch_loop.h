@@ -45,6 +45,9 @@ class FetchLoop {
     void Loop();
     bool Turn();
     void AdoptIncoming(int64_t nowUs);
+    // One step of transfer `id` (its readable socket or its time); an exception abandons it.
+    void Step(uint64_t id, FetchSession& session, bool (FetchSession::*step)(int64_t),
+              int64_t nowUs);
     // After a step of transfer `id`: ends it (false) or schedules its next time.
     void AfterStep(uint64_t id, bool goesOn);
     void RunDue(int64_t nowUs);
