@@ -236,6 +236,8 @@ TftpDecodeResult DecodeTftpRequest(TftpTransfer& t) {
     NegotiateTftpOptions(f.options, isRead, &n);
     t.blockSize = n.blockSize;
     t.timeoutSeconds = n.timeoutSeconds;
+    // A client that asked its own time-out gets exactly that schedule, not measured waits.
+    t.adaptiveWaits = !n.timeoutTaken;
     t.fileSize = n.fileSize;
     t.control[0] = 0;  // opcode, 16 bits big-endian
     t.control[1] = kTftpOack;

@@ -71,6 +71,7 @@ void NegotiateTimeout(const TftpOption& opt, TftpNegotiation* n) {
     WriteLog(kLogInfo, "<%s> changed to <%s>", opt.name.c_str(), opt.value.c_str());
     if (AppendOption(n, opt.name, opt.value)) {
         n->timeoutSeconds = static_cast<int>(seconds);
+        n->timeoutTaken = true;
     }
 }
 

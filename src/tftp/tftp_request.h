@@ -77,8 +77,9 @@ std::string JoinTftpPath(const std::string& root, const std::string& normalisedN
 // The outcome of option negotiation.
 struct TftpNegotiation {
     uint32_t blockSize = kTftpSegment;
-    int timeoutSeconds = 0;  // the caller's default unless the client changed it
-    uint32_t fileSize = 0;   // the file's size for a read, the client's tsize for a write
+    int timeoutSeconds = 0;     // the caller's default unless the client changed it
+    bool timeoutTaken = false;  // the client's `timeout` is in the OACK
+    uint32_t fileSize = 0;      // the file's size for a read, the client's tsize for a write
     // The OACK's option bytes (name NUL value NUL ...) behind its 2-byte opcode.
     std::array<uint8_t, kTftpPacketSize - 2> options{};
     size_t optionLength = 0;

@@ -15,8 +15,6 @@ struct TftpConfig {
     static constexpr int kRetransmitLimit = 6;
     // Transfer records at most unless told otherwise: a shelf of devices powered on at once.
     static constexpr size_t kRecordLimit = 1000;
-    static constexpr size_t kMinRecordLimit = 1;
-    static constexpr size_t kMaxRecordLimit = 4096;
     // Transfers at once from one client address: one host must not take every record.
     static constexpr size_t kTransfersPerAddress = 8;
     static constexpr int kPermanentWorkers = 30;

@@ -3,11 +3,12 @@
 #include "tftp/tftp_waits.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "platform/clock.h"
 
 namespace orvane {
+
+namespace {
 
 // The time-out in force. Until the client's first answer (the ACK of the OACK or of DATA 1, an
 // upload's first DATA) a longer time-out than the service's own is not: a request asking
@@ -17,13 +18,16 @@ int TimeoutInForce(const TftpTransfer& t) {
     return t.answered ? t.timeoutSeconds : std::min(t.timeoutSeconds, TftpConfig::kTimeoutSeconds);
 }
 
-// The time-out schedule's wait after `timeouts` consecutive time-outs: a quarter, a half,
+// The time-out schedule's wait after the transfer's consecutive time-outs: a quarter, a half,
 // then the whole time-out.
-int64_t ScheduleWaitMs(const TftpTransfer& t, int timeouts) {
+int64_t ScheduleWaitMs(const TftpTransfer& t) {
     const int whole = TimeoutInForce(t);
-    const int seconds = timeouts == 0 ? (whole + 3) / 4 : (timeouts == 1 ? (whole + 1) / 2 : whole);
+    const int seconds =
+        t.timeouts == 0 ? (whole + 3) / 4 : (t.timeouts == 1 ? (whole + 1) / 2 : whole);
     return int64_t{seconds} * t.settings->secondMs;
 }
+
+}  // namespace
 
 // When the wait for the packet outstanding ends (monotonic ms), and in `scheduleTimeout`
 // whether that end is one of the schedule's time-outs (six of them end the transfer) rather
@@ -34,7 +38,7 @@ int64_t ScheduleWaitMs(const TftpTransfer& t, int timeouts) {
 int64_t ResendDeadlineMs(const TftpTransfer& t, bool oackOutstanding, bool* scheduleTimeout) {
     int64_t deadline = t.scheduleDeadlineMs;
     if (t.adaptiveWaits && !oackOutstanding) {
-        deadline = std::min(deadline, t.sentAtMs + t.rtt.WaitMs(ScheduleWaitMs(t, t.timeouts)));
+        deadline = std::min(deadline, t.sentAtMs + t.rtt.WaitMs(ScheduleWaitMs(t)));
     }
     *scheduleTimeout = deadline == t.scheduleDeadlineMs;
     return deadline;
@@ -48,7 +52,7 @@ void NoteSent(TftpTransfer& t, bool resend) {
     t.sentAtMs = now;
     t.rtt.Sent(now, resend);
     if (!resend || t.scheduleDeadlineMs == 0) {
-        t.scheduleDeadlineMs = now + ScheduleWaitMs(t, t.timeouts);
+        t.scheduleDeadlineMs = now + ScheduleWaitMs(t);
     }
 }
 
@@ -74,22 +78,6 @@ void NoteAnswered(TftpTransfer& t) {
     t.resent += t.resendsOfPacket;
     t.resendsOfPacket = 0;
     t.timeouts = 0;
-}
-
-// Whether the client asked the `timeout` option (the OACK carries it only when it was taken).
-bool OackAsksTimeout(const TftpTransfer& t) {
-    const char* p = reinterpret_cast<const char*>(t.control.data()) + 2;
-    const char* end = p + t.oackLength;
-    for (bool name = true; p < end; name = !name) {
-        const size_t len = static_cast<size_t>(std::find(p, end, '\0') - p);
-        if (name && len == 7 && std::equal(p, p + len, "timeout", [](char a, char b) {
-                return std::tolower(static_cast<unsigned char>(a)) == b;
-            })) {
-            return true;
-        }
-        p += len + 1;
-    }
-    return false;
 }
 
 }  // namespace orvane

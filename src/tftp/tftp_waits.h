@@ -10,12 +10,6 @@
 
 namespace orvane {
 
-// The time-out in force, in seconds: the client's own only once it has answered.
-int TimeoutInForce(const TftpTransfer& t);
-
-// The schedule's wait (ms) after `timeouts` consecutive time-outs.
-int64_t ScheduleWaitMs(const TftpTransfer& t, int timeouts);
-
 // When the wait for the packet outstanding ends (monotonic ms); `scheduleTimeout` tells
 // whether that end is one of the schedule's time-outs rather than an earlier resend.
 int64_t ResendDeadlineMs(const TftpTransfer& t, bool oackOutstanding, bool* scheduleTimeout);
@@ -24,8 +18,5 @@ int64_t ResendDeadlineMs(const TftpTransfer& t, bool oackOutstanding, bool* sche
 void NoteSent(TftpTransfer& t, bool resend);
 void NoteTimeout(TftpTransfer& t, bool scheduleTimeout);
 void NoteAnswered(TftpTransfer& t);
-
-// Whether the client asked the `timeout` option (the OACK carries it only when it was taken).
-bool OackAsksTimeout(const TftpTransfer& t);
 
 }  // namespace orvane

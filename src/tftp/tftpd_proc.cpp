@@ -194,10 +194,9 @@ bool SendFileLoop(TftpTransfer& t, bool oackSent) {
         NoteSent(t, false);  // the OACK, just sent
     }
     uint8_t pkt[kTftpPacketSize];
-    const int retransmitLimit = 6;
     // A time-out resends; a repeated ACK alone never does (RFC 1123 4.2.3.1, see TakeAck).
     bool resendDue = false;
-    while (t.timeouts < retransmitLimit) {
+    while (t.timeouts < TftpConfig::kRetransmitLimit) {
         if (resendDue) {
             resendDue = false;
             if (t.awaitedBlock == 0) {
@@ -319,8 +318,7 @@ bool ReceiveFileLoop(TftpTransfer& t, bool oackSent) {
     NoteSent(t, false);  // ACK 0, or the OACK that stands for it
     bool zeroTaken = false;
     bool gotData = false;
-    const int retransmitLimit = 6;
-    while (t.timeouts < retransmitLimit) {
+    while (t.timeouts < TftpConfig::kRetransmitLimit) {
         bool scheduleTimeout = false;
         const int64_t deadline = ResendDeadlineMs(t, oackSent && !gotData, &scheduleTimeout);
         long n = AwaitPacket(t, t.data.data(), t.data.size(), deadline - platform::MonotonicMs());
@@ -401,7 +399,6 @@ void RunTftpTransfer(TftpTransfer& t) {
     WriteLog(kLogDebug0, "Using local port %s", local.NumericPort().c_str());
     t.result = kTftpResultRunning;
     TftpTransferCount counted;
-    t.adaptiveWaits = !OackAsksTimeout(t);
     bool ok = false;
     switch (decoded) {
         case TftpDecodeResult::kReadWithOack:
