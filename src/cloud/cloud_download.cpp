@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -203,10 +202,7 @@ CurlHandle OpenRequest(CURLU* url, bool tls, curl_slist* headers, const Download
         // the certificate must name the address's host.
         curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
-        const char* caBundle = std::getenv("CURL_CA_BUNDLE");
-        if (caBundle && *caBundle) {
-            curl_easy_setopt(c, CURLOPT_CAINFO, caBundle);
-        }
+        UseCaBundleFromEnvironment(c);
     }
     curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);

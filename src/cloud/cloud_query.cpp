@@ -75,10 +75,7 @@ CurlHandle OpenClient(const std::string& url, CurlUrl* parsed) {
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
-    const char* caBundle = std::getenv("CURL_CA_BUNDLE");
-    if (caBundle && *caBundle) {
-        curl_easy_setopt(c, CURLOPT_CAINFO, caBundle);
-    }
+    UseCaBundleFromEnvironment(c);
     return curl;
 }
 

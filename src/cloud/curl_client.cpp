@@ -1,5 +1,6 @@
 #include "cloud/curl_client.h"
 
+#include <cstdlib>
 #include <mutex>
 
 namespace orvane {
@@ -7,6 +8,13 @@ namespace orvane {
 void EnsureCurlInitialised() {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+void UseCaBundleFromEnvironment(CURL* curl) {
+    const char* caBundle = std::getenv("CURL_CA_BUNDLE");
+    if (caBundle && *caBundle) {
+        curl_easy_setopt(curl, CURLOPT_CAINFO, caBundle);
+    }
 }
 
 bool AppendHeader(CurlHeaders* list, const char* line) {

@@ -27,6 +27,9 @@ using CurlText = std::unique_ptr<char, CurlDeleter>;
 // thread-safe on its own).
 void EnsureCurlInitialised();
 
+// Trusts the CA file named by CURL_CA_BUNDLE, when set, instead of the system store.
+void UseCaBundleFromEnvironment(CURL* curl);
+
 // Appends one header line to `list`; false when the library could not.
 bool AppendHeader(CurlHeaders* list, const char* line);
 

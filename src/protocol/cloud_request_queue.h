@@ -11,7 +11,6 @@ namespace orvane {
 // A device request parked for the cloud thread: the deferred arguments of
 // assignIPAndFirmware, keyed by the model.
 struct CloudRequest {
-    std::string szKey;  // the model once more
     std::string szVersion;
     std::string szModel;
     std::string szVerNum;

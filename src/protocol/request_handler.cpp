@@ -173,7 +173,7 @@ void OrvaneEngine::ParkCloudRequest(int sequence, int cseq, const std::string& v
                                     const std::string& model, const std::string& verNum,
                                     const std::string& mac) {
     const auto parked =
-        m_cloudRequests.Park(CloudRequest{model, version, model, verNum, mac, sequence, cseq});
+        m_cloudRequests.Park(CloudRequest{version, model, verNum, mac, sequence, cseq});
     if (parked == CloudRequestQueue::ParkResult::kFull) {
         WriteLogLimited(g_cloudQueueFullLines, kLogMajor,
                         "*%d* %s %zu cloud requests waiting, request of %s dropped", sequence,

@@ -54,21 +54,6 @@ size_t Utf8Length(const std::string& text, size_t i) {
     return len;
 }
 
-const char* const kStageNames[] = {
-    "download",
-    "boot loader",
-    "kernel",
-    "file system",
-    "configuration",
-    "boot logo",
-    "application",
-    "user data",
-    "upgrading logo",
-    "upgraded logo",
-    "boot loader parameters",
-    "update",
-};
-
 }  // namespace
 
 std::string PrintableText(const std::string& text) {

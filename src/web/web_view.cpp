@@ -108,7 +108,7 @@ Json::Value PageLabels(int language) {
     const bool chinese = language == kLanguageChinese;
     Json::Value labels;
     Json::Value columns(Json::arrayValue);
-    for (int id = kTextColumnId; id <= kTextColumnUpgradedVersion; ++id) {
+    for (int id : kDeviceColumnTexts) {
         columns.append(LookupStringTable(language, id));
     }
     labels["columns"] = columns;
