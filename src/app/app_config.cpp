@@ -25,6 +25,13 @@ int ReadInt(const std::string& iniPath, const char* key, int defaultValue) {
     return ReadProfileInt(iniPath, kConfigSection, key, defaultValue);
 }
 
+// A count of the settings: below 1 (what a negative or non-numeric value reads as) gives the
+// default, above `most` is cut to `most`.
+int ReadBounded(const std::string& iniPath, const char* key, int defaultValue, int most) {
+    const int value = ReadInt(iniPath, key, defaultValue);
+    return value < 1 ? defaultValue : std::min(value, most);
+}
+
 void CreateFolderIfMissing(const std::string& folder) {
     std::error_code ec;
     if (!folder.empty() && !std::filesystem::exists(folder, ec)) {
@@ -102,13 +109,6 @@ int GetAppLanguage(const std::string& iniPath) {
     return ReadInt(iniPath, "AppLanguage", 0);
 }
 
-int TftpMaxTransfersFor(int value) {
-    if (value <= 0) {
-        return kDefaultTftpMaxTransfers;
-    }
-    return value > kMaxTftpMaxTransfers ? kMaxTftpMaxTransfers : value;
-}
-
 WindowSettings LoadWindowSettings(const std::string& iniPath, const std::string& programDir,
                                   bool settingsFolderGiven) {
     WindowSettings s;
@@ -135,11 +135,10 @@ WindowSettings LoadWindowSettings(const std::string& iniPath, const std::string&
     s.folders.Select(ReadInt(iniPath, "CurSelPath", 0));
     CreateFolderIfMissing(s.folders.Text());
     s.iLogSwitch = ReadInt(iniPath, "LogSwitch", 0);
-    const int logMax = ReadInt(iniPath, "LogMaxMiB", kDefaultLogMaxMiB);
-    s.iLogMaxMiB = logMax < 1 ? kDefaultLogMaxMiB : std::min(logMax, kMaxLogMaxMiB);
+    s.iLogMaxMiB = ReadBounded(iniPath, "LogMaxMiB", kDefaultLogMaxMiB, kMaxLogMaxMiB);
     s.bTftpWrite = ReadInt(iniPath, "TftpWrite", 0) != 0;
     s.iTftpMaxTransfers =
-        TftpMaxTransfersFor(ReadInt(iniPath, "TftpMaxTransfers", kDefaultTftpMaxTransfers));
+        ReadBounded(iniPath, "TftpMaxTransfers", kDefaultTftpMaxTransfers, kMaxTftpMaxTransfers);
     return s;
 }
 

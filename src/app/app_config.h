@@ -46,10 +46,6 @@ int GetAppLanguage(const std::string& iniPath);
 constexpr int kDefaultTftpMaxTransfers = 1000;
 constexpr int kMaxTftpMaxTransfers = 4096;
 
-// The transfer limit a TftpMaxTransfers value gives: a value above 4096 is cut to 4096, and 0
-// (what a negative or non-numeric value reads as) gives the default, 1000.
-int TftpMaxTransfersFor(int value);
-
 constexpr int kDefaultLogMaxMiB = 64;
 constexpr int kMaxLogMaxMiB = 1 << 20;  // 1 TiB: larger values are taken as this
 
@@ -69,7 +65,8 @@ struct WindowSettings {
     // TftpWrite: whether the TFTP server takes uploads; without the key (or the file) it does
     // not, since any host of the LAN could then replace the firmware devices fetch.
     bool bTftpWrite = false;
-    // TftpMaxTransfers: TFTP transfers at once (TftpMaxTransfersFor).
+    // TftpMaxTransfers: TFTP transfers at once; above 4096 is cut to 4096, and 0 (what a
+    // negative or non-numeric value reads as) gives the default.
     int iTftpMaxTransfers = kDefaultTftpMaxTransfers;
 };
 
