@@ -48,7 +48,7 @@ std::string CrashRecordDir() {
 std::vector<std::string> OwnFilePaths(const std::string& iniPath) {
     std::vector<std::string> paths;
     for (const std::string& p :
-         {iniPath, ConfigIniPath(), std::string(kLogFileName), std::string(kLogRotatedFileName),
+         {iniPath, ConfigIniPath(), std::string(kLogFileName), RotatedLogPath(kLogFileName),
           CrashRecordDir(), platform::ExecutablePath(), platform::RunningFilePath()}) {
         std::error_code ec;
         std::filesystem::path absolute = std::filesystem::absolute(p, ec);

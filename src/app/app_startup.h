@@ -30,9 +30,8 @@ void InitStartupLanguage();
 bool InstallCrashRecorder();
 std::string CrashRecordDir();
 
-// The log, in the current folder, and the copy it is rotated to.
+// The log, in the current folder (rotated to RotatedLogPath of it).
 constexpr const char* kLogFileName = "Upgrade.log";
-constexpr const char* kLogRotatedFileName = "Upgrade.log.1";
 
 // The program's own files, as absolute paths: the settings file `iniPath` (and Config.ini
 // wherever start-up took it from), the log and its rotated copy, the crash records' folder

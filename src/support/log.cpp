@@ -55,7 +55,7 @@ void RotateIfFull(const char* path, size_t length) {
     }
     const int64_t size = platform::PathSize(path);
     if (size > 0 && static_cast<uint64_t>(size) + length + 2 > cap) {
-        const std::string kept = std::string(path) + ".1";
+        const std::string kept = RotatedLogPath(path);
         std::rename(path, kept.c_str());  // a failure leaves the file growing, not lost lines
     }
 }
@@ -145,6 +145,10 @@ void AppendLogLine(const char* path, const char* text, size_t length) {
     if (file.SeekEnd() && file.Write(text, length) && file.Write("\r\n", 2)) {
         file.Flush();
     }
+}
+
+std::string RotatedLogPath(const std::string& path) {
+    return path + ".1";
 }
 
 }  // namespace orvane

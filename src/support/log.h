@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 namespace orvane {
 
@@ -38,6 +39,9 @@ void AppendLogLine(const char* path, const char* text, size_t length);
 // Caps the log file: a line that would take it past `maxBytes` first renames it to the same
 // name with ".1" (replacing the one before) and starts a new file. 0 leaves it uncapped.
 void SetLogMaxBytes(uint64_t maxBytes);
+
+// The name a full log file `path` is kept under.
+std::string RotatedLogPath(const std::string& path);
 
 // One kind of log line that anyone on the network can cause at will (a refused or malformed
 // datagram): at most one such line a second is written, and the next one written says how
