@@ -22,6 +22,13 @@ LogRateLimit g_malformedRequestLines;
 LogRateLimit g_cloudQueueFullLines;
 LogRateLimit g_tableFullLines;
 
+// A device turned away because the table holds as many answered devices as it may.
+void LogTableFull(int sequence, int maxRows, const std::string& mac) {
+    WriteLogLimited(g_tableFullLines, kLogMajor,
+                    "*%d* %s %d devices answered since the list was cleared, %s dropped", sequence,
+                    kAssignName, maxRows, mac.c_str());
+}
+
 }  // namespace
 
 void OrvaneEngine::RequestIpaddrProc(const std::string& text, int sequence) {
@@ -135,9 +142,7 @@ bool OrvaneEngine::assignIPAndFirmware(int sequence, int cseq, bool cloudAllowed
     // Answered devices keep their records until they end: their number is what bounds the
     // table, so a device beyond it is not answered (it asks again).
     if (!m_deviceTable.AdmitDevice(mac)) {
-        WriteLogLimited(g_tableFullLines, kLogMajor,
-                        "*%d* %s %d devices answered since the list was cleared, %s dropped",
-                        sequence, kAssignName, m_deviceTable.MaxRows(), mac.c_str());
+        LogTableFull(sequence, m_deviceTable.MaxRows(), mac);
         return false;
     }
     WriteLog(kLogInfo, "*%d* %s Begin GetNotUseIp", sequence, kAssignName);
@@ -190,9 +195,7 @@ void OrvaneEngine::ParkCloudRequest(int sequence, int cseq, const std::string& v
     info.szMac = mac;
     if (m_deviceTable.AddCloudDevice(info) == DeviceTable::kRefused) {
         m_cloudRequests.Claim(mac, sequence, cseq);  // withdrawn: it will not be answered
-        WriteLogLimited(g_tableFullLines, kLogMajor,
-                        "*%d* %s %d devices answered since the list was cleared, %s dropped",
-                        sequence, kAssignName, m_deviceTable.MaxRows(), mac.c_str());
+        LogTableFull(sequence, m_deviceTable.MaxRows(), mac);
     }
 }
 
