@@ -31,6 +31,8 @@ class TftpRetransmitTimer {
     int64_t EstimateMs() const;
     // How long to wait for the answer of the packet outstanding: at most `boundMs`.
     int64_t WaitMs(int64_t boundMs) const;
+    // When the packet outstanding was last sent.
+    int64_t SentMs() const { return m_iSentMs; }
 
   private:
     int64_t m_iSrttMs8 = 0;    // smoothed round trip, eighths of a ms

@@ -19,7 +19,7 @@ void TftpTransfer::Reset(std::shared_ptr<const TftpSettings> serviceSettings, in
     fileName.clear();
     awaitedBlock = blockCount = nextBlock = lastBlockLength = 0;
     timeouts = unacked = 0;
-    sentAtMs = scheduleDeadlineMs = 0;
+    scheduleDeadlineMs = 0;
     resendsOfPacket = 0;
     adaptiveWaits = true;
     rtt = TftpRetransmitTimer();

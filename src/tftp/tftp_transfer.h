@@ -66,9 +66,9 @@ struct TftpTransfer {
     uint32_t nextBlock = 0;
     uint32_t lastBlockLength = 0;
     int timeouts = 0;  // of the time-out schedule, for the packet outstanding; six end it
-    // The packet outstanding (DATA, OACK, or a write's ACK): when it was last sent, when the
-    // schedule's next time-out falls, and how often it was sent again (monotonic ms).
-    int64_t sentAtMs = 0;
+    // The packet outstanding (DATA, OACK, or a write's ACK): when the schedule's next
+    // time-out falls (monotonic ms; when it was last sent is rtt.SentMs()), and how often it
+    // was sent again.
     int64_t scheduleDeadlineMs = 0;
     uint32_t resendsOfPacket = 0;
     // The client asked no `timeout`: resends follow its measured round trip within the

@@ -38,7 +38,7 @@ int64_t ScheduleWaitMs(const TftpTransfer& t) {
 int64_t ResendDeadlineMs(const TftpTransfer& t, bool oackOutstanding, bool* scheduleTimeout) {
     int64_t deadline = t.scheduleDeadlineMs;
     if (t.adaptiveWaits && !oackOutstanding) {
-        deadline = std::min(deadline, t.sentAtMs + t.rtt.WaitMs(ScheduleWaitMs(t)));
+        deadline = std::min(deadline, t.rtt.SentMs() + t.rtt.WaitMs(ScheduleWaitMs(t)));
     }
     *scheduleTimeout = deadline == t.scheduleDeadlineMs;
     return deadline;
@@ -49,7 +49,6 @@ int64_t ResendDeadlineMs(const TftpTransfer& t, bool oackOutstanding, bool* sche
 // earlier resend leaves it running.
 void NoteSent(TftpTransfer& t, bool resend) {
     const int64_t now = platform::MonotonicMs();
-    t.sentAtMs = now;
     t.rtt.Sent(now, resend);
     if (!resend || t.scheduleDeadlineMs == 0) {
         t.scheduleDeadlineMs = now + ScheduleWaitMs(t);

@@ -171,7 +171,7 @@ bool TakeAck(TftpTransfer& t, const uint8_t* pkt, long n) {
         // that copy is ignored, so no loss is answered twice. It speeds clients that asked
         // long waits and repeat sooner themselves.
         if (t.resendsOfPacket > 0 && t.awaitedBlock != 0 &&
-            platform::MonotonicMs() - t.sentAtMs >= t.rtt.EstimateMs()) {
+            platform::MonotonicMs() - t.rtt.SentMs() >= t.rtt.EstimateMs()) {
             t.nextBlock = t.awaitedBlock;
             ++t.resendsOfPacket;
         }
