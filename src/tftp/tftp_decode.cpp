@@ -1,7 +1,7 @@
 #include "tftp/tftp_decode.h"
 
+#include <strings.h>
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -27,11 +27,9 @@ TftpDecodeResult Answer(TftpTransfer& t, int code) {
     return TftpDecodeResult::kAnswered;
 }
 
-bool EqualsNoCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
+// `name` in the canonical folder `realFolder`.
+std::string InRealFolder(const std::string& realFolder, const std::string& name) {
+    return realFolder + (realFolder == "/" ? "" : "/") + name;
 }
 
 // Whether `realPath` (canonical: the file a read opened, or the folder and name an upload
@@ -55,7 +53,7 @@ bool IsOwnFile(const std::vector<std::string>& protectedPaths, const std::string
             if (realFolder.empty()) {
                 continue;
             }
-            o.real = realFolder + (realFolder == "/" ? "" : "/") + p.substr(slash + 1);
+            o.real = InRealFolder(realFolder, p.substr(slash + 1));
         } else {
             o.exists = platform::IdentifyFile(o.real, &o.id);
         }
@@ -67,7 +65,7 @@ bool IsOwnFile(const std::vector<std::string>& protectedPaths, const std::string
         platform::FileIdentity id;
         const bool exists = platform::IdentifyFile(at, &id);
         for (const Own& o : own) {
-            if (EqualsNoCase(at, o.real) || (exists && o.exists && id == o.id)) {
+            if (strcasecmp(at.c_str(), o.real.c_str()) == 0 || (exists && o.exists && id == o.id)) {
                 return true;
             }
         }
@@ -113,9 +111,8 @@ bool OpenUpload(TftpTransfer& t, const std::string& fullName, const std::string&
         RefuseAccess(t, EACCES);
         return false;
     }
-    if (!realParent.empty() &&
-        IsOwnFile(t.settings->protectedPaths,
-                  realParent + (realParent == "/" ? "" : "/") + fullName.substr(slash + 1))) {
+    if (!realParent.empty() && IsOwnFile(t.settings->protectedPaths,
+                                         InRealFolder(realParent, fullName.substr(slash + 1)))) {
         RefuseOwnFile(t);
         return false;
     }
