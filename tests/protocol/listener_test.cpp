@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -209,11 +210,13 @@ TEST_F(ListenerTest, DispatcherQueueIsBounded) {
     Start();
     test::SendToListener(Report("Report_App", 0));
     ASSERT_EQ(m_recorder.WaitReports(1).size(), 1u);
+    // Paced, so a slow (sanitized) listener is not outrun and the kernel drops no datagrams.
     bool refused = false;
-    for (int batch = 0; batch < 100 && !refused; ++batch) {
-        for (int i = 0; i < 200; ++i) {
+    for (int batch = 0; batch < 1000 && !refused; ++batch) {
+        for (int i = 0; i < 100; ++i) {
             test::SendToListener(Report("Report_App", 1));
         }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
         refused = LogCount("PostThreadMessage fail") > 0;
     }
     ASSERT_TRUE(refused || WaitLog("PostThreadMessage fail"));
