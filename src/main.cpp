@@ -76,6 +76,27 @@ int main(int argc, char** argv) {
     app.add_option("--http", options.szHttp,
                    "Serve the web view and /metrics on ADDR:PORT (e.g. 127.0.0.1:8069)")
         ->needs(headlessFlag);
+    // A site's upgrade: which devices, how many at once, and when to stop.
+    app.add_option("--only", options.szScopeFile,
+                   "Upgrade only the devices of FILE (MACs, model:NAME lines; default: "
+                   "Config.ini's ScopeFile)")
+        ->needs(headlessFlag);
+    app.add_option("--retry-failed", options.szRetryFile,
+                   "Upgrade only the devices whose last line in the upgrade record FILE is "
+                   "failure or incomplete")
+        ->needs(headlessFlag);
+    app.add_option("--max-at-once", options.iMaxAtOnce,
+                   "At most N devices upgrading at once, the others wait (0: no limit)")
+        ->check(CLI::Range(0, orvane::kMaxDeviceRows))
+        ->needs(headlessFlag);
+    app.add_option("--first", options.iFirstGroup,
+                   "Answer N devices first; the rest wait until all N have succeeded")
+        ->check(CLI::Range(0, orvane::kMaxDeviceRows))
+        ->needs(headlessFlag);
+    app.add_option("--halt-after", options.iHaltAfter,
+                   "Stop answering new devices at the N-th failure (0: never)")
+        ->check(CLI::Range(0, orvane::kMaxDeviceRows))
+        ->needs(headlessFlag);
     CLI11_PARSE(app, argc, argv);
     if (!configPath.empty()) {
         orvane::SetConfigIniPath(configPath);

@@ -118,6 +118,10 @@ std::string CutUtf8(const std::string& text, size_t maxBytes) {
 }
 
 std::optional<std::string> ReadProfileText(const std::string& path) {
+    return ReadTextFile(path, kMaxProfileBytes);
+}
+
+std::optional<std::string> ReadTextFile(const std::string& path, size_t maxBytes) {
     platform::DataFile file;
     if (!file.OpenRead(path)) {
         return std::nullopt;
@@ -131,7 +135,7 @@ std::optional<std::string> ReadProfileText(const std::string& path) {
             return std::nullopt;
         }
         text.append(chunk, static_cast<size_t>(got));
-        if (text.size() > kMaxProfileBytes) {
+        if (text.size() > maxBytes) {
             return std::nullopt;
         }
         if (static_cast<size_t>(got) < sizeof chunk) {

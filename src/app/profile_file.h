@@ -19,6 +19,8 @@ constexpr size_t kMaxProfileBytes = 1 << 20;
 // file (a pipe or a device: opening never blocks, reading never runs on without end) or holds
 // more than kMaxProfileBytes.
 std::optional<std::string> ReadProfileText(const std::string& path);
+// The same for any text file the operator names, of at most `maxBytes` bytes.
+std::optional<std::string> ReadTextFile(const std::string& path, size_t maxBytes);
 
 // The value of `key` in `section`, cut to its first `maxBytes` bytes (never inside a UTF-8
 // character); nullopt when the file (as ReadProfileText reads it), the section or the key is

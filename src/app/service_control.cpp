@@ -28,6 +28,7 @@ std::string StartRefusalText(const StartResult& result) {
             return LoadText(kTextNoMac);
         case StartRefusal::kNoThreads:
         case StartRefusal::kBadFolder:
+        case StartRefusal::kBadScope:
             break;
     }
     return result.szMessage;
@@ -52,6 +53,14 @@ StartResult ServiceControl::Start(const StartSettings& settings) {
     config.szUpgradeFolder = settings.szUpgradeFolder;
 
     if (!PrepareUpgradeFolder(settings, &result)) {
+        return result;
+    }
+    // Read before anything changes: a scope that cannot be read refuses the run, and is never
+    // taken for every device.
+    BatchSettings batch;
+    if (!LoadBatchSettings(settings.batch, &batch, &result.szMessage)) {
+        WriteLog(kLogMajor, "%s %s", kStartName, result.szMessage.c_str());
+        result.eRefusal = StartRefusal::kBadScope;
         return result;
     }
 
@@ -82,6 +91,7 @@ StartResult ServiceControl::Start(const StartSettings& settings) {
     config.tftp.writeAllowed = settings.bTftpWrite;
     config.tftp.maxTransfers = static_cast<size_t>(settings.iTftpMaxTransfers);
     config.tftp.protectedPaths = OwnFilePaths(m_szIniPath);
+    m_engine.SetBatchSettings(batch);
     if (!m_engine.StartService(config)) {
         result.eRefusal = StartRefusal::kNoThreads;
         result.szMessage = "the service threads could not be started";

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "app/app_config.h"
+#include "app/batch_files.h"
 #include "app/folder_history.h"
 #include "protocol/orvane_engine.h"
 #include "protocol/service_view.h"
@@ -23,6 +24,7 @@ struct StartSettings {
     bool bShowAllDevices = false;                      // "Display devices with the same version"
     bool bTftpWrite = false;                           // whether the TFTP server takes uploads
     int iTftpMaxTransfers = kDefaultTftpMaxTransfers;  // TFTP transfers at once
+    BatchOptions batch;  // which devices, how many at once, when to halt
 };
 
 // Why Start did not start the service.
@@ -32,12 +34,13 @@ enum class StartRefusal {
     kNoMac,      // no MAC for the chosen address (kTextNoMac)
     kNoThreads,  // the service's threads could not be started (szMessage)
     kBadFolder,  // a system folder, or no folder even after Start's creation (szMessage)
+    kBadScope,   // a scope file or upgrade record to retry that cannot be used (szMessage)
 };
 
 struct StartResult {
     bool bStarted = false;
     StartRefusal eRefusal = StartRefusal::kNone;
-    std::string szMessage;  // kNoThreads, kBadFolder: what to tell the operator
+    std::string szMessage;  // kNoThreads, kBadFolder, kBadScope: what to tell the operator
     // The reachability check ran (Start got past the folder) and what it found; the
     // front-end shows or hides the network-failure note accordingly, also when Start stops
     // later on.

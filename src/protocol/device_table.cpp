@@ -269,12 +269,42 @@ void DeviceTable::RecordAssignment(const IpcInfo& record) {
         stored.szUpgradedVersion = record.szUpgradedVersion;
         stored.iDeviceKind = record.iDeviceKind;
         stored.bAnswered = true;
+        stored.bNoUpgrade = false;
         return;
     }
     ++m_iAnswered;
     IpcInfo answered = record;
     answered.bAnswered = true;
     AppendRecord(answered);
+}
+
+DeviceTable::CloudDeviceResult DeviceTable::ShowWaitingDevice(const IpcInfo& record) {
+    std::lock_guard<std::recursive_mutex> lock(m_csDeviceTable);
+    const int found = FindRecord(record.szMac);
+    if (found < 0) {
+        IpcInfo waiting = record;
+        waiting.bNoUpgrade = true;
+        return AddCloudDevice(waiting);
+    }
+    m_vecIpcInfo[found].bNoUpgrade = true;
+    if (m_vecIpcInfo[found].szStatus != record.szStatus) {
+        UpdateDeviceTable(record);
+    }
+    return kKnown;
+}
+
+void DeviceTable::RetireStalled(const std::string& mac) {
+    std::lock_guard<std::recursive_mutex> lock(m_csDeviceTable);
+    const int found = FindRecord(mac);
+    if (found < 0 || m_vecIpcInfo[found].bCounted) {
+        return;
+    }
+    IpcInfo& stored = m_vecIpcInfo[found];
+    for (DeviceTableObserver* observer : m_vecObservers) {
+        observer->OnDeviceIncomplete(stored);
+    }
+    stored.szMac.clear();
+    stored.bCounted = true;
 }
 
 void DeviceTable::ClearDeviceList() {

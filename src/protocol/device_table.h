@@ -31,6 +31,9 @@ struct IpcInfo {
     bool bCounted = false;
     // The request handling answered (or parked) the device: its one row is never refused.
     bool bAnswered = false;
+    // Told it gets nothing this run (same version, not in this upgrade) or kept waiting for
+    // its turn: it was never on its way, so Stop records no "incomplete" for it.
+    bool bNoUpgrade = false;
     // Monotonic milliseconds when the table first held this device (its first request, or
     // the first report of a device it did not know); set by the table.
     int64_t iFirstSeenMs = 0;
@@ -78,6 +81,9 @@ class DeviceTableObserver {
     // A device's outcome was counted: `record` as it stood then (MAC not yet emptied, nIndex
     // its row, iEvent the report that decided it).
     virtual void OnDeviceOutcome(const IpcInfo& /*record*/, bool /*success*/) {}
+    // A device on its way fell silent and was given up on (RetireStalled): `record` as it
+    // stood then, neither a success nor a failure of the counters.
+    virtual void OnDeviceIncomplete(const IpcInfo& /*record*/) {}
 };
 
 // The device table (records) and the device list (rows of seven texts) with the two
@@ -116,6 +122,12 @@ class DeviceTable {
     // device kind from `record`; without one, `record` is appended. Either way it is answered.
     // No row yet. Never refuses: AdmitDevice decides before the device is answered.
     void RecordAssignment(const IpcInfo& record);
+    // A device kept waiting for its turn: like AddCloudDevice, and a known device's row takes
+    // the record's status. Its record is marked bNoUpgrade until it is assigned.
+    CloudDeviceResult ShowWaitingDevice(const IpcInfo& record);
+    // Gives up on the device of `mac` (silent too long): observers are told it is
+    // incomplete, and its record is retired as if counted, without touching the counters.
+    void RetireStalled(const std::string& mac);
 
     // Start: deletes every row, then every record.
     void ClearDeviceList();

@@ -61,6 +61,7 @@ int OrvaneEngine::CleanThreadProc(RunState& run) {
     // are no socket-closing threads to reap.
     while (run.IsRunning()) {
         ReapFinishedWorkers(run);
+        RetireStalledDevices();
         run.WaitWorkerFinished(kCleanPassMs);
     }
     return 0;

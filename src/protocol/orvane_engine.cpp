@@ -16,11 +16,19 @@ constexpr int kWatcherWaitMs = 1000;
 }  // namespace
 
 OrvaneEngine::OrvaneEngine(ServiceView& view)
-    : m_view(view), m_deviceTable(view), m_ipAllocator([this] { return m_view.IsIpCheck(); }) {}
+    : m_view(view), m_deviceTable(view), m_ipAllocator([this] { return m_view.IsIpCheck(); }) {
+    m_deviceTable.AddObserver(&m_batch);
+    m_batch.SetHaltHandler([this](int failures) {
+        WriteLog(kLogMajor, "Halted after %d failures: no new device is answered until Start",
+                 failures);
+        m_view.OnRunHalted(BatchNote());
+    });
+}
 
 OrvaneEngine::~OrvaneEngine() {
     StopService();
     WaitEndedRuns("~OrvaneEngine");
+    m_deviceTable.RemoveObserver(&m_batch);
 }
 
 bool OrvaneEngine::StartService(const ServiceConfig& config) {
@@ -28,6 +36,7 @@ bool OrvaneEngine::StartService(const ServiceConfig& config) {
         return true;
     }
     ApplyRunSettings(config);
+    m_batch.BeginRun(m_batchSettings);
     m_bPauseTest = 0;
     m_iRequestSeq = 0;
     SetListenState(0);

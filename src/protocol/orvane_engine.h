@@ -13,6 +13,7 @@
 #include "cloud/cloud_download.h"
 #include "firmware/upgrade_file_info.h"
 #include "platform/thread.h"
+#include "protocol/batch_gate.h"
 #include "protocol/cloud_request_queue.h"
 #include "protocol/device_message.h"
 #include "protocol/device_table.h"
@@ -168,6 +169,16 @@ class OrvaneEngine final {
     // Time-outs of cloud firmware downloads; set before Start.
     void SetCloudDownloadLimits(const DownloadLimits& limits) { m_cloudDownloadLimits = limits; }
 
+    // The site's upgrade controls (scope, devices at once, first group, halt); set before
+    // StartService, which begins a new run of them.
+    void SetBatchSettings(const BatchSettings& settings) { m_batchSettings = settings; }
+    const BatchGate& Batch() const { return m_batch; }
+    // The note line's text in the program's language; empty when nothing is set.
+    std::string BatchNote() const;
+    // Gives up on devices under way that have been silent for the stall time (clean-up
+    // thread): each gets its "incomplete" and frees its place.
+    void RetireStalledDevices();
+
     // Totals of requests, drops and cloud work since the process began (metrics).
     const EngineCounters& Counters() const { return m_counters; }
 
@@ -187,6 +198,11 @@ class OrvaneEngine final {
     void ParkCloudRequest(int sequence, int cseq, const std::string& version,
                           const std::string& model, const std::string& verNum,
                           const std::string& mac);
+    // The request handling's answers for devices the run does not take (now).
+    void AnswerOutOfScope(int sequence, int cseq, const std::string& version,
+                          const std::string& model, const std::string& mac);
+    void ShowWaitingRow(const std::string& version, const std::string& model,
+                        const std::string& mac);
     void SetListenState(int state);
     void StartTftpService(const ServiceConfig& config);
     void StopTftpService();
@@ -213,6 +229,9 @@ class OrvaneEngine final {
     ServiceView& m_view;
     DeviceTable m_deviceTable;
     EngineCounters m_counters;
+    // Observes m_deviceTable's outcomes (added in the constructor).
+    BatchGate m_batch;
+    BatchSettings m_batchSettings;  // the next Start's
     TftpService m_tftpService;
 
     std::atomic<int> m_bStartUpgrade{0};

@@ -1,4 +1,5 @@
 // Progress reports: the record a report makes and its status text.
+#include "platform/clock.h"
 #include "protocol/orvane_engine.h"
 #include "protocol/report_stage.h"
 #include "protocol/service_view.h"
@@ -109,6 +110,7 @@ int OrvaneEngine::ReportMsgProc(int event, const std::string& text) {
     std::string verNum;  // not used by the table
     SplitVersion(info.szPreVersion, info.szModel, verNum);
     info.iEvent = event;
+    m_batch.Heard(info.szMac, platform::MonotonicMs());
     m_deviceTable.UpdateDeviceTable(info);
     return 0;
 }

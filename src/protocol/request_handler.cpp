@@ -1,4 +1,5 @@
 // Address requests: the catalogue lookup, the cloud path and the replies.
+#include "platform/clock.h"
 #include "protocol/orvane_engine.h"
 #include "protocol/service_view.h"
 #include "support/language.h"
@@ -107,6 +108,20 @@ bool OrvaneEngine::assignIPAndFirmware(int sequence, int cseq, bool cloudAllowed
                                        std::string mac) {
     UpgradeFileInfo chosen;
     const int found = FindNewVersion(model, verNum, &chosen);
+    // What the run takes is decided here, once, before a cloud download is asked for or an
+    // address allocated: a device not taken (yet) holds neither, nor a transfer.
+    const BatchGate::Verdict verdict =
+        m_batch.Decide(mac, model, found == 0, platform::MonotonicMs());
+    if (verdict == BatchGate::Verdict::kOutOfScope) {
+        AnswerOutOfScope(sequence, cseq, version, model, mac);
+        return true;
+    }
+    if (verdict != BatchGate::Verdict::kGo) {
+        WriteLog(kLogInfo, "*%d* %s %s waits for its turn%s", sequence, kAssignName, mac.c_str(),
+                 verdict == BatchGate::Verdict::kHalted ? " (halted)" : "");
+        ShowWaitingRow(version, model, mac);
+        return false;
+    }
     if (cloudAllowed && found == 1 && IsNetConnected()) {
         ParkCloudRequest(sequence, cseq, version, model, verNum, mac);
         return false;
@@ -130,6 +145,7 @@ bool OrvaneEngine::assignIPAndFirmware(int sequence, int cseq, bool cloudAllowed
             info.szMac = mac;
             info.szStatus = LoadText(found == 2 ? kTextLatestVersion : kTextLowerVersion);
             info.bAnswered = true;
+            info.bNoUpgrade = true;
             m_deviceTable.UpdateDeviceTable(info);
         }
         return true;
@@ -137,18 +153,21 @@ bool OrvaneEngine::assignIPAndFirmware(int sequence, int cseq, bool cloudAllowed
 
     if (m_szLocalIP.empty()) {
         WriteLog(kLogSuggestive, "*%d* %s m_szLocalIP Is Empty", sequence, kAssignName);
+        m_batch.Withdraw(mac);
         return false;
     }
     // Answered devices keep their records until they end: their number is what bounds the
     // table, so a device beyond it is not answered (it asks again).
     if (!m_deviceTable.AdmitDevice(mac)) {
         LogTableFull(sequence, m_deviceTable.MaxRows(), mac);
+        m_batch.Withdraw(mac);
         return false;
     }
     WriteLog(kLogInfo, "*%d* %s Begin GetNotUseIp", sequence, kAssignName);
     char szNewIp[kAllocIpSize] = {};
     if (GetNotUseIp(szNewIp, m_szLocalIP.c_str(), sequence) != 0) {
         WriteLog(kLogSuggestive, "*%d* %s GetNotUseIp error, return", sequence, kAssignName);
+        m_batch.Withdraw(mac);
         return false;
     }
     WriteLog(kLogInfo, "*%d* %s GetNotUseIp success, szNewIp=%s", sequence, kAssignName, szNewIp);
@@ -196,6 +215,50 @@ void OrvaneEngine::ParkCloudRequest(int sequence, int cseq, const std::string& v
     if (m_deviceTable.AddCloudDevice(info) == DeviceTable::kRefused) {
         m_cloudRequests.Claim(mac, sequence, cseq);  // withdrawn: it will not be answered
         LogTableFull(sequence, m_deviceTable.MaxRows(), mac);
+    }
+}
+
+// Not part of this upgrade: told there is nothing new, so it boots on as it is.
+void OrvaneEngine::AnswerOutOfScope(int sequence, int cseq, const std::string& version,
+                                    const std::string& model, const std::string& mac) {
+    ++m_counters.requestsOutOfScope;
+    WriteLog(kLogInfo, "*%d* %s %s is not in this upgrade", sequence, kAssignName, mac.c_str());
+    const std::string reply = BuildNoNewVersionReply(cseq, mac);
+    SendToIPC(reply.c_str(), reply.size());
+    if (m_view.IsShowAllDevices()) {
+        IpcInfo info;
+        info.szPreVersion = version;
+        info.szModel = model;
+        info.szMac = mac;
+        info.szStatus = LoadText(kTextNotInUpgrade);
+        info.bAnswered = true;
+        info.bNoUpgrade = true;
+        m_deviceTable.UpdateDeviceTable(info);
+    }
+}
+
+// A waiting device keeps one row, which says so; it is neither answered nor counted.
+void OrvaneEngine::ShowWaitingRow(const std::string& version, const std::string& model,
+                                  const std::string& mac) {
+    IpcInfo info;
+    info.szPreVersion = version;
+    info.szModel = model;
+    info.szMac = mac;
+    info.szStatus = LoadText(kTextWaitingTurn);
+    if (m_deviceTable.ShowWaitingDevice(info) == DeviceTable::kRefused) {
+        LogTableFull(0, m_deviceTable.MaxRows(), mac);
+    }
+}
+
+std::string OrvaneEngine::BatchNote() const {
+    return BatchNoteText(m_batch.Settings(), m_batch.Status(), g_iLanguage == kLanguageChinese);
+}
+
+void OrvaneEngine::RetireStalledDevices() {
+    for (const std::string& mac : m_batch.TakeStalled(platform::MonotonicMs())) {
+        WriteLog(kLogMajor, "%s sent nothing for %d minutes: its place is given up", mac.c_str(),
+                 m_batch.Settings().iStallMinutes);
+        m_deviceTable.RetireStalled(mac);
     }
 }
 

@@ -21,6 +21,9 @@ class ServiceView {
     virtual void ShowMainWindow() = 0;
     // Show an error box with a string-table text (e.g. kTextBindFailed).
     virtual void ShowErrorText(int textId) = 0;
+    // The run halted (too many failures); `note` is the note line now ("Halted after N
+    // failures"). Perhaps with the device model's lock held: post and return.
+    virtual void OnRunHalted(const std::string& /*note*/) {}
 
     // The three check boxes, read live at the moment of use.
     virtual bool IsForcedUpgrade() const = 0;   // "Forcibly upgrade to an earlier version"

@@ -70,12 +70,8 @@ void UpgradeRecord::EndRun(const std::vector<IpcInfo>& records, int waitMs) {
         }
     }
     for (const IpcInfo& record : records) {
-        if (!record.bCounted) {
-            RecordLine line = DescribeRecord(record, false);
-            line.szResult = kResultNames[kIncomplete];
-            line.szSeconds = SecondsText(record.iFirstSeenMs, platform::MonotonicMs());
-            ++m_auCount[kIncomplete];
-            Queue(line);
+        if (!record.bCounted && !record.bNoUpgrade) {
+            OnDeviceIncomplete(record);
         }
     }
     {
@@ -83,6 +79,14 @@ void UpgradeRecord::EndRun(const std::vector<IpcInfo>& records, int waitMs) {
         m_bRunOpen = false;
     }
     WaitWritten(waitMs);
+}
+
+void UpgradeRecord::OnDeviceIncomplete(const IpcInfo& record) {
+    RecordLine line = DescribeRecord(record, false);
+    line.szResult = kResultNames[kIncomplete];
+    line.szSeconds = SecondsText(record.iFirstSeenMs, platform::MonotonicMs());
+    ++m_auCount[kIncomplete];
+    Queue(line);
 }
 
 void UpgradeRecord::OnDeviceTableChanged(const DeviceTableChange& change) {

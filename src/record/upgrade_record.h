@@ -36,12 +36,15 @@ class UpgradeRecord : public DeviceTableObserver {
     // stamped with the run's start `runStartWall` (seconds since 1970). False, logged, when
     // the file cannot be opened: outcomes are then still counted, not written.
     bool BeginRun(const std::string& path, int64_t runStartWall);
-    // Stop: a line "incomplete" for each of `records` whose outcome was never counted, then
+    // Stop: a line "incomplete" for each of `records` whose outcome was never counted (and
+    // that was ever on its way: not one told it gets nothing, nor one kept waiting), then
     // waits up to waitMs for every line to be on the disk. Nothing when no run is open.
     void EndRun(const std::vector<IpcInfo>& records, int waitMs);
 
     void OnDeviceTableChanged(const DeviceTableChange& change) override;
     void OnDeviceOutcome(const IpcInfo& record, bool success) override;
+    // An "incomplete" line for a device given up on during the run, or left at Stop.
+    void OnDeviceIncomplete(const IpcInfo& record) override;
 
     // Devices by result since the process began (the metrics).
     uint64_t Count(Result result) const { return m_auCount[result].load(); }

@@ -80,6 +80,17 @@ int RunHeadless(const HeadlessOptions& options) {
     start.bTftpWrite = BoxState(options.iTftpWrite, settings.bTftpWrite);
     start.iTftpMaxTransfers =
         options.iTftpMaxTransfers > 0 ? options.iTftpMaxTransfers : settings.iTftpMaxTransfers;
+    start.batch = ReadBatchOptions(ConfigIniPath());
+    if (!options.szScopeFile.empty()) {
+        start.batch.szScopeFile = options.szScopeFile;
+    }
+    if (!options.szRetryFile.empty()) {
+        start.batch.szRetryFile = options.szRetryFile;
+    }
+    start.batch.iMaxAtOnce = options.iMaxAtOnce >= 0 ? options.iMaxAtOnce : start.batch.iMaxAtOnce;
+    start.batch.iFirstGroup =
+        options.iFirstGroup >= 0 ? options.iFirstGroup : start.batch.iFirstGroup;
+    start.batch.iHaltAfter = options.iHaltAfter >= 0 ? options.iHaltAfter : start.batch.iHaltAfter;
     // From here signals are taken by a watching thread; every service thread inherits the
     // mask. Until the service runs they still end the process at once (Start may wait seconds
     // for the update service); then they bring an orderly Stop.
@@ -113,6 +124,10 @@ int RunHeadless(const HeadlessOptions& options) {
         ready = "ready\t" + engine.LocalIP() + "\t" + engine.LocalMac();
     }
     view.Table().Start(ready);
+    const std::string note = engine.BatchNote();
+    if (!note.empty()) {
+        view.Table().PostNote(note);
+    }
     if (web) {
         web->Start();
     }

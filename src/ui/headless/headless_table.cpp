@@ -53,6 +53,14 @@ void HeadlessTable::Post(const DeviceTableChange& change) {
     m_cv.notify_one();
 }
 
+void HeadlessTable::PostNote(const std::string& note) {
+    std::lock_guard<std::mutex> lock(m_cs);
+    m_szNote = note;
+    m_bNoteDue = m_mode == Mode::kLines;
+    m_bChanged = m_mode == Mode::kTerminal;
+    m_cv.notify_one();
+}
+
 void HeadlessTable::Start(const std::string& firstLine) {
     if (m_printer.joinable()) {
         return;
@@ -111,6 +119,8 @@ bool HeadlessTable::Write(const std::string& text) {
 std::string HeadlessTable::NextLines(std::unique_lock<std::mutex>& lock) {
     std::deque<DeviceTableChange> changes;
     changes.swap(m_queue);
+    const std::string note = m_bNoteDue ? "note\t" + m_szNote + "\n" : std::string();
+    m_bNoteDue = false;
     if (changes.empty() && m_bOverflow) {
         for (int row : m_setDirtyRows) {
             if (row < static_cast<int>(m_vecRows.size())) {
@@ -149,7 +159,7 @@ std::string HeadlessTable::NextLines(std::unique_lock<std::mutex>& lock) {
         }
     }
     lock.lock();
-    return text;
+    return text + note;
 }
 
 void HeadlessTable::PrintLines() {
@@ -158,8 +168,9 @@ void HeadlessTable::PrintLines() {
     }
     std::unique_lock<std::mutex> lock(m_cs);
     for (;;) {
-        m_cv.wait(lock, [this] { return !m_queue.empty() || m_bOverflow || m_bStop; });
-        if (m_queue.empty() && !m_bOverflow) {
+        m_cv.wait(lock,
+                  [this] { return !m_queue.empty() || m_bOverflow || m_bNoteDue || m_bStop; });
+        if (m_queue.empty() && !m_bOverflow && !m_bNoteDue) {
             return;  // stopped, and everything is written
         }
         std::string text = NextLines(lock);
@@ -188,6 +199,7 @@ void HeadlessTable::PrintTerminal() {
         screen.totalRows = static_cast<int>(m_vecRows.size());
         screen.successCount = m_iSuccessCount;
         screen.failCount = m_iFailCount;
+        screen.note = m_szNote;
         m_bChanged = false;
         lock.unlock();
 

@@ -35,6 +35,9 @@ class HeadlessTable {
 
     // Records one change of the model; never writes and never waits for the printer.
     void Post(const DeviceTableChange& change);
+    // The note line changed: "note<TAB>TEXT" in lines mode (after the changes posted before),
+    // beside the counters on a terminal. Never waits either.
+    void PostNote(const std::string& note);
 
     // Starts the printer; `firstLine` (without its line feed; none when empty) is written
     // before anything else. Changes posted before are kept for it.
@@ -69,6 +72,8 @@ class HeadlessTable {
     bool m_bOverflow = false;
     std::set<int> m_setDirtyRows;
     bool m_bChanged = false;  // terminal mode: a redraw is due
+    std::string m_szNote;     // the note line now
+    bool m_bNoteDue = false;  // lines mode: m_szNote is still to be written
     bool m_bStop = false;
     Clock::time_point m_tGiveUp = Clock::time_point::max();  // set by Stop
 

@@ -16,6 +16,7 @@ class HeadlessView : public CopiedSettingsView {
     void OnDeviceTableChanged(const DeviceTableChange& change) override { m_table.Post(change); }
     void ShowMainWindow() override {}
     void ShowErrorText(int textId) override;
+    void OnRunHalted(const std::string& note) override { m_table.PostNote(note); }
 
     HeadlessTable& Table() { return m_table; }
 
@@ -33,6 +34,12 @@ struct HeadlessOptions {
     int iTftpWrite = -1;        // -1 as Config.ini's TftpWrite, 0 uploads refused, 1 taken
     int iTftpMaxTransfers = 0;  // 0 as Config.ini's TftpMaxTransfers, else 1..4096
     std::string szHttp;         // ADDR:PORT of the web view; empty: none
+    // The site's controls; each one not given (empty, -1) as Config.ini has it.
+    std::string szScopeFile;
+    std::string szRetryFile;
+    int iMaxAtOnce = -1;
+    int iFirstGroup = -1;
+    int iHaltAfter = -1;
 };
 
 // Runs the service until SIGINT or SIGTERM; the process's exit status.

@@ -125,7 +125,11 @@ std::vector<std::string> RenderTableLines(const TableScreen& screen, int height,
         }
         return line;
     };
-    std::vector<std::string> lines{CountersLine(screen), tableLine(header)};
+    std::string counters = CountersLine(screen);
+    if (!screen.note.empty()) {
+        counters += "    " + screen.note;
+    }
+    std::vector<std::string> lines{counters, tableLine(header)};
     const int above = screen.totalRows - static_cast<int>(rows.size());
     if (above > 0) {
         lines.push_back("... (+" + std::to_string(above) + ")");

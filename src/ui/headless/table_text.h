@@ -20,6 +20,7 @@ struct TableScreen {
     int totalRows = 0;            // rows of the whole list
     int successCount = 0;
     int failCount = 0;
+    std::string note;  // what the run's controls say, beside the counters
 };
 
 // How many of the last rows a terminal `height` lines high shows.
