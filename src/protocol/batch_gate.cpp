@@ -57,7 +57,7 @@ bool BatchScope::Contains(const std::string& mac, const std::string& model) cons
 std::string BatchNoteText(const BatchSettings& s, const BatchStatus& status, bool chinese) {
     if (status.bHalted) {
         return chinese ? "失败" + std::to_string(status.iFailures) + "台后已停止"
-                       : "Halted after " + CountText(status.iFailures, " failure", " failures");
+                       : "Halted after " + std::to_string(status.iFailures) + " failures";
     }
     std::vector<std::string> parts;
     if (s.bScoped) {
@@ -85,7 +85,7 @@ std::string BatchNoteText(const BatchSettings& s, const BatchStatus& status, boo
     }
     if (s.iHaltAfter > 0) {
         parts.push_back(chinese ? "失败" + std::to_string(s.iHaltAfter) + "台后停止"
-                                : "halt after " + CountText(s.iHaltAfter, " failure", " failures"));
+                                : "halt after " + std::to_string(s.iHaltAfter) + " failures");
     }
     std::string text;
     for (const std::string& part : parts) {
