@@ -16,6 +16,7 @@ const char* const kWebIndexHtml = R"html(<!DOCTYPE html>
 <h1>Orvane</h1>
 <span id="service"></span>
 </header>
+<p id="note" hidden></p>
 <div id="bar">
 <span class="count"><span id="success-label"></span> <b id="success">0</b></span>
 <span class="count"><span id="fail-label"></span> <b id="fail">0</b></span>
@@ -59,6 +60,10 @@ const char* const kWebAppJs = R"js('use strict';
     document.getElementById('service').textContent =
       data.running ? data.labels.running : data.labels.stopped;
     document.getElementById('service').className = data.running ? 'running' : 'stopped';
+    const note = document.getElementById('note');
+    note.textContent = data.note;
+    note.hidden = data.note === '';
+    note.className = data.halted ? 'halted' : '';
   }
 
   function makeRow(row) {
@@ -151,6 +156,8 @@ tr.failure td { background: #fbe2e2; }
 tr.busy td { background: #fff; }
 progress { width: 7em; vertical-align: middle; margin-right: .4em; }
 #error { color: #a11; }
+#note { margin: 0 0 .6em 0; padding: .3em .6em; background: #eef; }
+#note.halted { background: #a11; color: #fff; font-weight: bold; font-size: 1.2em; }
 )css";
 
 }  // namespace orvane

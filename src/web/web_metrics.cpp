@@ -39,6 +39,11 @@ const CounterSpec kCounters[] = {
      [](const OrvaneEngine& e, const UpgradeRecord&) {
          return e.Counters().requestsDropped.load();
      }},
+    {"orvane_device_requests_out_of_scope_total",
+     "Address requests of devices outside the run's scope (told there is nothing new)", nullptr,
+     [](const OrvaneEngine& e, const UpgradeRecord&) {
+         return e.Counters().requestsOutOfScope.load();
+     }},
     {"orvane_device_reports_dropped_total", "Progress reports dropped by a full queue", nullptr,
      [](const OrvaneEngine& e, const UpgradeRecord&) {
          return e.Counters().reportsDropped.load();
@@ -106,6 +111,16 @@ WebMetrics::WebMetrics(const OrvaneEngine& engine, const UpgradeRecord& record,
                       .Help("1 while the upgrade service runs")
                       .Register(*m_registry)
                       .Add({});
+    m_pWaiting = &prometheus::BuildGauge()
+                      .Name("orvane_devices_waiting")
+                      .Help("Devices waiting for their turn (devices at once, first group)")
+                      .Register(*m_registry)
+                      .Add({});
+    m_pHalted = &prometheus::BuildGauge()
+                     .Name("orvane_halted")
+                     .Help("1 once the run has halted after too many failures")
+                     .Register(*m_registry)
+                     .Add({});
     prometheus::BuildGauge()
         .Name("orvane_build_info")
         .Help("The running program's version")
@@ -128,6 +143,9 @@ std::string WebMetrics::Scrape() {
     m_pTransfersActive->Set(static_cast<double>(GetTftpCounters().transfersActive.load()));
     m_pRows->Set(m_engine.Devices().RowCount());
     m_pRunning->Set(m_engine.IsRunning() ? 1 : 0);
+    const BatchStatus batch = m_engine.Batch().Status();
+    m_pWaiting->Set(batch.iWaiting);
+    m_pHalted->Set(batch.bHalted ? 1 : 0);
     return prometheus::TextSerializer().Serialize(m_registry->Collect());
 }
 

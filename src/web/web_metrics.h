@@ -46,6 +46,8 @@ class WebMetrics {
     prometheus::Gauge* m_pTransfersActive = nullptr;
     prometheus::Gauge* m_pRows = nullptr;
     prometheus::Gauge* m_pRunning = nullptr;
+    prometheus::Gauge* m_pWaiting = nullptr;
+    prometheus::Gauge* m_pHalted = nullptr;
 };
 
 }  // namespace orvane

@@ -120,6 +120,24 @@ Json::Value PageLabels(int language) {
     return labels;
 }
 
+// The run's limits (0: none), its halted state and the note line the window shows.
+void AddBatchFields(const OrvaneEngine& engine, Json::Value* root) {
+    const BatchSettings settings = engine.Batch().Settings();
+    const BatchStatus status = engine.Batch().Status();
+    Json::Value limits;
+    limits["scope"] = settings.bScoped
+                          ? Json::Value(static_cast<Json::UInt64>(settings.scope.setMacs.size() +
+                                                                  settings.scope.setModels.size()))
+                          : Json::Value();
+    limits["max_at_once"] = settings.iMaxAtOnce;
+    limits["first_group"] = settings.iFirstGroup;
+    limits["halt_after"] = settings.iHaltAfter;
+    (*root)["limits"] = limits;
+    (*root)["halted"] = status.bHalted;
+    (*root)["waiting"] = status.iWaiting;
+    (*root)["note"] = engine.BatchNote();
+}
+
 void Serve(httplib::Response& res, const std::string& body, const char* type) {
     res.set_content(body, type);
 }
@@ -273,6 +291,7 @@ std::string WebView::BuildDevicesJson(uint64_t version) {
     root["failures"] = table.FailCount();
     root["lang"] = g_iLanguage == kLanguageChinese ? "zh" : "en";
     root["labels"] = PageLabels(g_iLanguage);
+    AddBatchFields(m_engine, &root);
     Json::StreamWriterBuilder builder;
     builder["indentation"] = "";
     builder["emitUTF8"] = true;
