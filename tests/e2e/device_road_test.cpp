@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 
@@ -57,6 +58,42 @@ TEST_F(DeviceRoadTest, TwentyCamerasAndFourRecordersEndAsTheyReported) {
     }
     EXPECT_EQ(complete, 22);
     EXPECT_EQ(addresses.size(), 24u) << "every device its own address";
+}
+
+// Catches a halt that comes late or never, devices answered after it, a scope that lets
+// others in, and waiting or out-of-scope devices counted or recorded as incomplete.
+TEST_F(DeviceRoadTest, ScopeAndHaltAfterThreeFailures) {
+    MakeFirmware({"--version", "X_M100_V2.0.0.0", "--image", "20K"}, "M100.bin");
+    // Devices 1..6 are in the scope, 7 and 8 are not.
+    m_dir.Write("site.txt",
+                "# this job\n02:00:00:00:00:01\n02-00-00-00-00-02\n02:00:00:00:00:03\n"
+                "02:00:00:00:00:04\n02:00:00:00:00:05\n02:00:00:00:00:06\n");
+    ASSERT_NO_FATAL_FAILURE(
+        StartOrvane({"--only", m_dir.File("site.txt"), "--halt-after", "3", "--max-at-once", "1"}));
+    std::string out;
+    // One device at a time, each failing at its kernel stage; one place, so the third failure
+    // frees it and halts in one step.
+    Devsim({"--devices", "8", "--model", "M100", "--version", "1.0.0.0", "-j", "1", "--fail-share",
+            "1", "--fail-stage", "kernel", "--request-interval", "300", "--request-tries", "3"},
+           &out, kRoadMs);
+    auto sum = test::DevsimFields(out);
+    // 3 upgraded and failed, 3 never answered after the halt, 2 told there is nothing new.
+    EXPECT_EQ(sum["answered"] + " " + sum["downloaded"] + " " + sum["injected"], "5 3 3") << out;
+    test::TableLines table;
+    EXPECT_EQ(StopOrvane(&table), 0);
+    EXPECT_EQ(table.failures, 3);
+    EXPECT_EQ(table.successes, 0);
+    ASSERT_FALSE(table.notes.empty());
+    EXPECT_EQ(table.notes.front(), "Scope: 6 devices, 1 at once, halt after 3 failures");
+    EXPECT_EQ(table.notes.back(), "Halted after 3 failures");
+    int waiting = 0;
+    for (const auto& row : table.rows) {
+        waiting += row.second[4] == "Waiting for its turn";
+    }
+    EXPECT_EQ(waiting, 3);
+    // The record: the three failures only.
+    const std::string record = test::ReadWholeFile(m_dir.File("upgrades.csv"));
+    EXPECT_EQ(std::count(record.begin(), record.end(), '\n'), 4) << record;
 }
 
 }  // namespace

@@ -34,6 +34,7 @@ struct TableLines {
     std::map<std::string, std::vector<std::string>> rows;
     int successes = 0;
     int failures = 0;
+    std::vector<std::string> notes;
 
     bool Take(const std::string& line) {  // false for a line neither a row nor a count
         std::vector<std::string> f;
@@ -43,6 +44,8 @@ struct TableLines {
         }
         if (f.size() == 8 && f[0] == "row") {
             rows[f[1]] = f;
+        } else if (f.size() == 2 && f[0] == "note") {
+            notes.push_back(f[1]);
         } else if (f.size() == 2 && (f[0] == "successes" || f[0] == "failures")) {
             (f[0] == "successes" ? successes : failures) = std::stoi(f[1]);
         } else {
@@ -95,12 +98,13 @@ class RoadTest : public testing::Test {
         ASSERT_EQ(RunCommand(args), 0) << name;
     }
     // English texts; returns after the ready line.
-    void StartOrvane() {
+    void StartOrvane(const std::vector<std::string>& extra = {}) {
         m_dir.Write("Config.ini", "[CNFINFO]\r\nAppLanguage=2\r\n");
-        ASSERT_TRUE(
-            m_orvane.Start({m_dir.File("orvane"), "--headless", "--ip", kServer, "--folder",
-                            m_dir.File("fw"), "--no-ip-check", "--no-force", "--no-show-all"},
-                           m_dir.Path(), m_dir.File("stderr.txt")));
+        std::vector<std::string> argv = {
+            m_dir.File("orvane"), "--headless",    "--ip",       kServer,        "--folder",
+            m_dir.File("fw"),     "--no-ip-check", "--no-force", "--no-show-all"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        ASSERT_TRUE(m_orvane.Start(argv, m_dir.Path(), m_dir.File("stderr.txt")));
         std::string line;
         ASSERT_TRUE(m_orvane.ReadLine(&line, kWaitMs));
         ASSERT_EQ(line.rfind(std::string("ready\t") + kServer + "\t", 0), 0u) << line;
