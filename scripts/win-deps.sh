@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds, once per machine, the libraries the Windows build needs that Debian does not package
-# for mingw, from Debian's own sources: jsoncpp, prometheus-cpp (core), GoogleTest. The
+# for mingw, from Debian's own sources: jsoncpp, prometheus-cpp (core), libcurl (on the system's
+# own TLS, Schannel, so the Windows certificate store is trusted), GoogleTest. The
 # header-only libraries (cpp-httplib, SimpleIni, CLI11) are copied from their Debian packages as
 # they are. Everything goes to a prefix named after the source versions and this script, so a
 # second build takes seconds and a change of either builds afresh. Prints the prefix last.
@@ -12,8 +13,9 @@ ensure_deb_src
 
 toolchain="$here/../cmake/mingw-w64-x86_64.cmake"
 versions="jsoncpp=$(debian_source_version libjsoncpp) prometheus=$(debian_source_version prometheus-cpp)"
+versions+=" curl=$(debian_source_version curl)"
 versions+=" gtest=$(dpkg-query -W -f='${Version}' googletest)"
-versions+=" httplib=$(dpkg-query -W -f='${Version}' libcpp-httplib-dev)"
+versions+=" httplib=$(debian_source_version cpp-httplib)"
 versions+=" simpleini=$(dpkg-query -W -f='${Version}' libsimpleini-dev)"
 versions+=" cli11=$(dpkg-query -W -f='${Version}' libcli11-dev)"
 versions+=" mingw=$(dpkg-query -W -f='${Version}' g++-mingw-w64-x86-64-posix)"
@@ -48,9 +50,13 @@ cmake_build jsoncpp "$(debian_source libjsoncpp)" -DJSONCPP_WITH_TESTS=OFF \
 cmake_build prometheus-cpp "$(debian_source prometheus-cpp)" -DENABLE_PULL=OFF -DENABLE_PUSH=OFF \
     -DENABLE_COMPRESSION=OFF -DENABLE_TESTING=OFF -DUSE_THIRDPARTY_LIBRARIES=OFF \
     -DGENERATE_PKGCONFIG=OFF
+cmake_build curl "$(debian_source curl)" -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF \
+    -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_DISABLE_LDAP=ON -DCURL_USE_LIBSSH2=OFF \
+    -DUSE_NGHTTP2=OFF -DCURL_ZLIB=OFF -DUSE_LIBIDN2=OFF -DCURL_USE_LIBPSL=OFF \
+    -DENABLE_UNIX_SOCKETS=OFF -DENABLE_MANUAL=OFF -DCURL_CA_PATH=none -DCURL_CA_BUNDLE=none
 cmake_build googletest /usr/src/googletest -Dgtest_disable_pthreads=OFF
 
-cp /usr/include/httplib.h /usr/include/SimpleIni.h "$prefix/include/"
+cp "$(debian_source cpp-httplib)/httplib.h" /usr/include/SimpleIni.h "$prefix/include/"
 cp -r /usr/include/CLI "$prefix/include/"
 touch "$prefix/.complete"
 echo "$prefix"

@@ -6,6 +6,22 @@
 
 namespace orvane::platform {
 
+std::tm LocalCalendarTime(int64_t seconds, int32_t* utcOffset) {
+    const __time64_t t = static_cast<__time64_t>(seconds);
+    std::tm local{};
+    if (::_localtime64_s(&local, &t) != 0) {
+        std::tm none{};
+        return none;
+    }
+    if (utcOffset) {
+        // The same calendar fields read as UTC, less the moment: the zone's offset then,
+        // daylight saving included.
+        std::tm asUtc = local;
+        *utcOffset = static_cast<int32_t>(::_mkgmtime64(&asUtc) - t);
+    }
+    return local;
+}
+
 LocalTime GetLocalTime() {
     SYSTEMTIME t{};
     ::GetLocalTime(&t);

@@ -137,7 +137,11 @@ ResolveResult ResolvePassive(const char* host, const char* service) {
     if (rc != 0 || list == nullptr) {
         result.iError = rc != 0 ? rc : EAI_NONAME;
         result.bHostNotFound = result.iError == EAI_NONAME || result.iError == EAI_NODATA;
+#ifdef _WIN32
+        result.szText = gai_strerrorA(result.iError);  // the wide form is the default there
+#else
         result.szText = gai_strerror(result.iError);
+#endif
         return result;
     }
     size_t len = std::min<size_t>(list->ai_addrlen, result.address.storage.size());

@@ -1,7 +1,7 @@
 #include "platform/udp_socket.h"
 
 #include <winsock2.h>
-#include <mstcpip.h>
+#include <mswsock.h>
 #include <ws2tcpip.h>
 
 #include <algorithm>
