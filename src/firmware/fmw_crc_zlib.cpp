@@ -12,7 +12,8 @@ namespace orvane {
 uint32_t fmw_crc32_update(uint32_t crc32Value, const void* data, size_t length) {
     const auto* p = static_cast<const unsigned char*>(data);
     while (data != nullptr && length > 0) {
-        const uInt take = static_cast<uInt>(std::min<size_t>(length, std::numeric_limits<uInt>::max()));
+        const uInt take =
+            static_cast<uInt>(std::min<size_t>(length, std::numeric_limits<uInt>::max()));
         crc32Value = static_cast<uint32_t>(crc32(crc32Value, p, take));
         p += take;
         length -= take;

@@ -34,12 +34,12 @@ void WriteDump(EXCEPTION_POINTERS* exception, DWORD threadId) {
     wchar_t file[MAX_PATH];
     std::swprintf(dayDir, MAX_PATH, L"%ls\\%04u-%02u-%02u", g_szCrashDir, t.wYear, t.wMonth,
                   t.wDay);
-    std::swprintf(file, MAX_PATH, L"%ls\\%04u%02u%02u_%02u%02u%02u.dmp", dayDir, t.wYear,
-                  t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+    std::swprintf(file, MAX_PATH, L"%ls\\%04u%02u%02u_%02u%02u%02u.dmp", dayDir, t.wYear, t.wMonth,
+                  t.wDay, t.wHour, t.wMinute, t.wSecond);
     ::CreateDirectoryW(g_szCrashDir, nullptr);  // an existing folder is fine
     ::CreateDirectoryW(dayDir, nullptr);
-    HANDLE h = ::CreateFileW(file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = ::CreateFileW(file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                             nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         return;
     }

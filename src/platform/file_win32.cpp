@@ -223,8 +223,8 @@ bool DataFile::OpenRead(const std::string& path) {
 
 bool DataFile::OpenWrite(const std::string& path) {
     Close();
-    HANDLE h = OpenRegularHandle(path, GENERIC_WRITE, OPEN_ALWAYS, 0, /*noFollow=*/true,
-                                 &m_iLastError);
+    HANDLE h =
+        OpenRegularHandle(path, GENERIC_WRITE, OPEN_ALWAYS, 0, /*noFollow=*/true, &m_iLastError);
     m_iFd = DescriptorOf(h, _O_WRONLY | _O_BINARY);
     return m_iFd >= 0;
 }
@@ -412,7 +412,7 @@ std::string RealPath(std::FILE* file) {
 int64_t FileSize(std::FILE* file) {
     LARGE_INTEGER size{};
     return ::GetFileSizeEx(HandleOf(::_fileno(file)), &size) ? static_cast<int64_t>(size.QuadPart)
-                                                              : -1;
+                                                             : -1;
 }
 
 std::FILE* OpenRegularFileForRead(const std::string& path) {

@@ -31,8 +31,8 @@ constexpr DWORD kNotifyFilter =
 
 bool NameEndsWith(const std::wstring& name, const std::wstring& suffix) {
     // Windows names are the same in any letter case.
-    return name.size() >= suffix.size() &&
-           ::_wcsnicmp(name.c_str() + name.size() - suffix.size(), suffix.c_str(), suffix.size()) == 0;
+    return name.size() >= suffix.size() && ::_wcsnicmp(name.c_str() + name.size() - suffix.size(),
+                                                       suffix.c_str(), suffix.size()) == 0;
 }
 
 }  // namespace
@@ -59,10 +59,10 @@ bool FolderWatch::Open(const std::string& path, const std::string& writtenSuffix
 }
 
 bool FolderWatch::AddWatch() {
-    HANDLE dir = ::CreateFileW(win32::Wide(m_szPath).c_str(), FILE_LIST_DIRECTORY,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED,
-                               nullptr);
+    HANDLE dir =
+        ::CreateFileW(win32::Wide(m_szPath).c_str(), FILE_LIST_DIRECTORY,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
     if (dir == INVALID_HANDLE_VALUE) {
         m_iLastError = win32::ErrnoFromWin32(::GetLastError());
         return false;

@@ -1,8 +1,8 @@
 #include "platform/icmp_socket.h"
 
-#include <winsock2.h>
-#include <iphlpapi.h>
 #include <icmpapi.h>
+#include <iphlpapi.h>
+#include <winsock2.h>
 
 #include <algorithm>
 #include <cstring>
@@ -63,8 +63,8 @@ std::vector<uint8_t> AnswerDatagram(const ICMP_ECHO_REPLY& reply, uint32_t probe
         }
         return out;
     }
-    const bool expired = reply.Status == IP_TTL_EXPIRED_TRANSIT ||
-                         reply.Status == IP_TTL_EXPIRED_REASSEM;
+    const bool expired =
+        reply.Status == IP_TTL_EXPIRED_TRANSIT || reply.Status == IP_TTL_EXPIRED_REASSEM;
     out.resize(kIpHeader + kIcmpHeader + kIpHeader + kIcmpHeader);
     PutIpHeader(out.data(), from, 0, out.size());
     uint8_t* icmp = out.data() + kIpHeader;

@@ -36,8 +36,8 @@ void PrepareConsole(HANDLE h) {
     static const bool prepared = [h] {
         DWORD mode = 0;
         if (::GetConsoleMode(h, &mode)) {
-            ::SetConsoleMode(h, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING |
-                                    ENABLE_PROCESSED_OUTPUT);
+            ::SetConsoleMode(h,
+                             mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING | ENABLE_PROCESSED_OUTPUT);
         }
         ::SetConsoleOutputCP(CP_UTF8);
         return true;

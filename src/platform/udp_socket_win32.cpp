@@ -1,7 +1,7 @@
 #include "platform/udp_socket.h"
 
-#include <winsock2.h>
 #include <mswsock.h>
+#include <winsock2.h>
 #include <ws2tcpip.h>
 
 #include <algorithm>
@@ -51,8 +51,7 @@ int OpenSocket(int family) {
     // listener or the TFTP server by refusing a datagram.
     BOOL report = FALSE;
     DWORD unused = 0;
-    ::WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &unused, nullptr,
-               nullptr);
+    ::WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &unused, nullptr, nullptr);
     return static_cast<int>(s);
 }
 
@@ -208,8 +207,7 @@ bool UdpSocket::Connect(const SocketAddress& peer) {
 bool UdpSocket::LocalAddress(SocketAddress* out) const {
     SocketAddress a;
     int len = static_cast<int>(a.storage.size());
-    if (::getsockname(AsSocket(m_iFd), reinterpret_cast<sockaddr*>(a.storage.data()), &len) !=
-        0) {
+    if (::getsockname(AsSocket(m_iFd), reinterpret_cast<sockaddr*>(a.storage.data()), &len) != 0) {
         return false;
     }
     a.length = static_cast<uint32_t>(len);
@@ -274,8 +272,8 @@ long UdpSocket::ReceiveFrom(void* buf, size_t len, Endpoint* from) {
     sockaddr_in sa{};
     int slen = sizeof sa;
     int error = 0;
-    long n = Received(::recvfrom(AsSocket(m_iFd), static_cast<char*>(buf), static_cast<int>(len),
-                                 0, reinterpret_cast<sockaddr*>(&sa), &slen),
+    long n = Received(::recvfrom(AsSocket(m_iFd), static_cast<char*>(buf), static_cast<int>(len), 0,
+                                 reinterpret_cast<sockaddr*>(&sa), &slen),
                       &error);
     if (n == -3) {
         n = static_cast<long>(len);
@@ -294,8 +292,8 @@ long UdpSocket::ReceiveFromAddress(void* buf, size_t len, SocketAddress* from) {
     SocketAddress a;
     int slen = static_cast<int>(a.storage.size());
     int error = 0;
-    long n = Received(::recvfrom(AsSocket(m_iFd), static_cast<char*>(buf), static_cast<int>(len),
-                                 0, reinterpret_cast<sockaddr*>(a.storage.data()), &slen),
+    long n = Received(::recvfrom(AsSocket(m_iFd), static_cast<char*>(buf), static_cast<int>(len), 0,
+                                 reinterpret_cast<sockaddr*>(a.storage.data()), &slen),
                       &error);
     if (n == -3) {
         n = static_cast<long>(len);
