@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds, once per machine, the libraries the Windows build needs that Debian does not package
 # for mingw, from Debian's own sources: jsoncpp, prometheus-cpp (core), libcurl (on the system's
-# own TLS, Schannel, so the Windows certificate store is trusted), GoogleTest. The
-# header-only libraries (cpp-httplib, SimpleIni, CLI11) are copied from their Debian packages as
-# they are. Everything goes to a prefix named after the source versions and this script, so a
-# second build takes seconds and a change of either builds afresh. Prints the prefix last.
+# own TLS, Schannel, so the Windows certificate store is trusted), GoogleTest. The header-only
+# SimpleIni and CLI11 are copied from their Debian packages; cpp-httplib, which Debian's package
+# splits into a Linux library and a header, is taken whole from its Debian source. Everything goes to
+# a prefix named after the source versions and this script, so a second build takes seconds and
+# a change of either builds afresh. Prints the prefix last.
 # Needs root (apt-get); expects the mingw toolchain (scripts/build-windows.sh installs it).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)

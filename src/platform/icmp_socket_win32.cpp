@@ -1,8 +1,10 @@
 #include "platform/icmp_socket.h"
 
-#include <icmpapi.h>
-#include <iphlpapi.h>
 #include <winsock2.h>
+
+#include <iphlpapi.h>
+
+#include <icmpapi.h>
 
 #include <algorithm>
 #include <cstring>

@@ -1,8 +1,9 @@
 #include "platform/net_interfaces.h"
 
-#include <iphlpapi.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include <iphlpapi.h>
 
 #include <algorithm>
 #include <vector>

@@ -1,7 +1,8 @@
 #include "platform/thread.h"
 
-#include <process.h>
 #include <windows.h>
+
+#include <process.h>
 
 #include <chrono>
 #include <cstdio>

@@ -1,8 +1,9 @@
 #include "platform/udp_socket.h"
 
-#include <mswsock.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include <mswsock.h>
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,8 @@
 #include "platform/win32_util.h"
 
-#include <windows.h>
 #include <winsock2.h>
+
+#include <windows.h>
 
 #include <cerrno>
 
