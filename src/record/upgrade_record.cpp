@@ -48,14 +48,21 @@ bool UpgradeRecord::BeginRun(const std::string& path, int64_t runStartWall) {
         m_mapRowLines.clear();
     }
     std::lock_guard<std::mutex> file(m_csFile);
-    m_bFileOpen = m_file.OpenAlways(path);
+    m_szFilePath = path;
+    return OpenFile();
+}
+
+// m_csFile held. Only the name's own regular file is taken (never a link, a pipe or a device,
+// and never waiting for one); a new or empty file gets the header line.
+bool UpgradeRecord::OpenFile() {
+    m_bFileOpen = m_file.OpenAlways(m_szFilePath);
     if (!m_bFileOpen) {
-        WriteLog(kLogMajor, "UpgradeRecord cannot open %s: outcomes are not recorded",
-                 path.c_str());
+        WriteLog(kLogMajor, "UpgradeRecord cannot open %s (%s): outcomes are not recorded",
+                 m_szFilePath.c_str(), platform::SystemErrorText(m_file.LastError()).c_str());
         return false;
     }
     std::error_code ec;
-    if (std::filesystem::file_size(path, ec) == 0 && !ec) {
+    if (std::filesystem::file_size(m_szFilePath, ec) == 0 && !ec) {
         const std::string header = std::string(kRecordHeader) + "\r\n";
         m_file.Write(header.data(), header.size());
     }
@@ -173,6 +180,14 @@ void UpgradeRecord::WriterLoop() {
 // One write per line (O_APPEND: a line lands whole at the end), then one flush per batch.
 void UpgradeRecord::WriteBatch(const std::deque<std::string>& lines) {
     std::lock_guard<std::mutex> file(m_csFile);
+    // A record removed or replaced on disk meanwhile: the lines go to the file the path names
+    // now, never on into one nobody sees.
+    if (m_bFileOpen && !m_file.IsStillAt(m_szFilePath)) {
+        WriteLog(kLogMajor, "UpgradeRecord %s was replaced or removed: opened again",
+                 m_szFilePath.c_str());
+        m_file.Close();
+        OpenFile();
+    }
     if (!m_bFileOpen) {
         return;
     }

@@ -56,6 +56,7 @@ class UpgradeRecord : public DeviceTableObserver {
     void Queue(const RecordLine& line);
     void WriterLoop();
     void WriteBatch(const std::deque<std::string>& lines);
+    bool OpenFile();
 
     mutable std::mutex m_csQueue;
     std::condition_variable m_cvQueue;    // lines queued, or the end
@@ -76,6 +77,7 @@ class UpgradeRecord : public DeviceTableObserver {
     // The writer's file; swapped by BeginRun between batches.
     std::mutex m_csFile;
     platform::AppendFile m_file;
+    std::string m_szFilePath;
     bool m_bFileOpen = false;
 
     std::atomic<uint64_t> m_auCount[kResults] = {};

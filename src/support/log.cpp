@@ -1,6 +1,7 @@
 #include "support/log.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -130,16 +131,34 @@ void WriteLogLimited(LogRateLimit& kind, int level, const char* format, ...) {
     va_end(args);
 }
 
+namespace {
+
+// Errors of a path that names something other than a regular file of its own (a symbolic
+// link, a folder, a pipe without a reader, a device).
+bool IsRefusedLogFile(int error) {
+    return error == ELOOP || error == EISDIR || error == EINVAL || error == ENXIO;
+}
+
+}  // namespace
+
 void AppendLogLine(const char* path, const char* text, size_t length) {
     platform::AppendFile file;
     bool opened = false;
     for (int attempt = 0; attempt < 3 && !opened; ++attempt) {
         opened = file.OpenAlways(path);
+        if (!opened && IsRefusedLogFile(file.LastError())) {
+            break;  // a link, a pipe, a folder: waiting does not make it the log's own file
+        }
         if (!opened) {
             platform::SleepMs(50);
         }
     }
     if (!opened) {
+        static std::atomic<bool> told{false};
+        if (IsRefusedLogFile(file.LastError()) && !told.exchange(true)) {
+            std::fprintf(stderr, "%s is not a regular file of its own (%s): nothing is logged\n",
+                         path, platform::SystemErrorText(file.LastError()).c_str());
+        }
         return;
     }
     if (file.SeekEnd() && file.Write(text, length) && file.Write("\r\n", 2)) {

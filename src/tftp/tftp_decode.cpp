@@ -214,8 +214,8 @@ TftpDecodeResult DecodeTftpRequest(TftpTransfer& t) {
     if (IsRefusedTftpName(t.fileName)) {
         return RefuseAccess(t, ENOTDIR);
     }
-    if (platform::IsReplacementTempName(BaseName(t.fileName))) {
-        return RefuseOwnFile(t);  // another upload's file before it takes its place
+    if (platform::IsProgramTempName(BaseName(t.fileName))) {
+        return RefuseOwnFile(t);  // an upload's or download's file before it takes its place
     }
     const std::string fullName = JoinTftpPath(t.settings->root, t.fileName);
     WriteLog(kLogInfo, "final name : <%s>", fullName.c_str());
