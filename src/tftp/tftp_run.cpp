@@ -19,7 +19,6 @@ namespace {
 constexpr int kWorkerEndWaitMs = 60000;
 constexpr int kReapWaitMs = 10000;
 constexpr int kFailedWaitPauseMs = 200;
-constexpr int kDuplicateDelayMs = 250;
 constexpr int kConnectFailDelayMs = 1000;
 // A worker's stack: a transfer needs a few KiB (its buffers live in its record), and a
 // thousand workers at the system's default would reserve 8 GiB of address space.
@@ -278,10 +277,11 @@ void TftpRun::AcceptRequest(platform::UdpSocket& listen) {
     t->requestFrom = t->peer;
     const platform::SocketAddress peer = t->peer.Unmapped();
     if (const TftpTransfer* running = RunningTransferOf(*t)) {
-        WriteLog(kLogGeneral, "Warning : received duplicated request from %s:%s",
-                 peer.NumericHost().c_str(), peer.NumericPort().c_str());
-        WriteLog(kLogInfo, "transfer %d answers it already, request dropped",
-                 running->transferNumber);
+        WriteLogLimited(m_duplicateLines, kLogGeneral,
+                        "Warning : received duplicated request from %s:%s: transfer %d answers "
+                        "it already, request dropped",
+                        peer.NumericHost().c_str(), peer.NumericPort().c_str(),
+                        running->transferNumber);
         DropRecord(t);
         return;
     }
@@ -290,10 +290,14 @@ void TftpRun::AcceptRequest(platform::UdpSocket& listen) {
         DropRecord(t);
         return;
     }
+    // The same request again within its second, its transfer over: answered already, and a
+    // pause here would hold every other request behind one sender's repeats.
     if (!RememberRequest(*t)) {
-        WriteLog(kLogGeneral, "Warning : received duplicated request from %s:%s",
-                 peer.NumericHost().c_str(), peer.NumericPort().c_str());
-        platform::SleepMs(kDuplicateDelayMs);
+        WriteLogLimited(m_duplicateLines, kLogGeneral,
+                        "Warning : received duplicated request from %s:%s: request dropped",
+                        peer.NumericHost().c_str(), peer.NumericPort().c_str());
+        DropRecord(t);
+        return;
     }
     WriteLog(kLogDebug0, "Connection received from %s on port %s", peer.NumericHost().c_str(),
              peer.NumericPort().c_str());

@@ -107,7 +107,8 @@ TEST(HeadlessTableTest, RowsPastTenThousandAreShown) {
         }
         const std::string out = StopAndRead(table, fds);
         const std::string tail = out.substr(out.rfind("10005"));
-        EXPECT_EQ(tail.substr(0, 8), mode == HeadlessTable::Mode::kLines ? "10005	M	" : "10005  M")
+        EXPECT_EQ(tail.substr(0, 8),
+                  mode == HeadlessTable::Mode::kLines ? "10005	M	" : "10005  M")
             << tail;
     }
     SetThreadUiLanguage(0);
