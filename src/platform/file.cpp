@@ -85,6 +85,21 @@ bool AppendFile::Write(const void* data, size_t len) {
     return WriteAll(m_iFd, data, len, &error);
 }
 
+bool AppendFile::AppendWhole(const void* data, size_t len) {
+    struct stat before {};
+    if (::fstat(m_iFd, &before) != 0) {
+        m_iLastError = errno;
+        return false;
+    }
+    if (WriteAll(m_iFd, data, len, &m_iLastError)) {
+        return true;
+    }
+    if (::ftruncate(m_iFd, before.st_size) != 0) {
+        // What stays ends without its CR LF: a reader can still tell it from a whole line.
+    }
+    return false;
+}
+
 bool AppendFile::Flush() {
     return ::fdatasync(m_iFd) == 0;
 }

@@ -24,6 +24,10 @@ class AppendFile {
     bool IsStillAt(const std::string& path) const;
     bool SeekEnd();
     bool Write(const void* data, size_t len);
+    // Appends all `len` bytes or none: after a short write (a full disk) the file is cut back
+    // to where it ended, so no part of them stays for the next write to join. False with
+    // LastError() set when they are not there.
+    bool AppendWhole(const void* data, size_t len);
     // Pushes what was written to the disk.
     bool Flush();
     void Close();

@@ -214,6 +214,9 @@ Json::Value PageLabels(int language) {
     labels["filter"] = chinese ? "筛选" : "Filter";
     labels["running"] = chinese ? "升级服务运行中" : "Service running";
     labels["stopped"] = chinese ? "升级服务已停止" : "Service stopped";
+    labels["recordFailing"] = chinese ? "升级记录无法写入：结果已保留，可写入时补写"
+                                      : "The upgrade record cannot be written: outcomes are "
+                                        "kept and written once it can";
     return labels;
 }
 
@@ -388,7 +391,8 @@ void WebView::OnDeviceOutcome(const IpcInfo& record, bool success) {
 
 std::shared_ptr<const std::string> WebView::DevicesJson(uint64_t* version) {
     // Read before the copy: a change made meanwhile moves it again and the next poll rebuilds.
-    const uint64_t now = m_uChanges.load() * 2 + (m_engine.IsRunning() ? 1 : 0);
+    const uint64_t now = (m_uChanges.load() * 2 + (m_engine.IsRunning() ? 1 : 0)) * 2 +
+                         (m_record.WriteFailing() ? 1 : 0);
     const int64_t nowMs = platform::MonotonicMs();
     std::lock_guard<std::mutex> lock(m_csCache);
     // While devices report, the table changes between any two polls: one copy per
@@ -415,6 +419,7 @@ std::string WebView::BuildDevicesJson(uint64_t version) {
     Json::Value root;
     root["version"] = Json::UInt64(version);
     root["running"] = m_engine.IsRunning();
+    root["recordFailing"] = (version & 1) != 0;
     root["successes"] = table.SuccessCount();
     root["failures"] = table.FailCount();
     root["lang"] = g_iLanguage == kLanguageChinese ? "zh" : "en";
