@@ -52,14 +52,14 @@ result() {
 rss_mib() {
     awk '/VmRSS/ {printf "%.1f", $2 / 1024}' "/proc/$1/status"
 }
-# start BIN_DIR: Orvane from a copy of its two programs in a fresh folder, logging progress
+# start BIN_DIR PORT: Orvane from a copy of its two programs in a fresh folder, logging progress
 start() {
     rm -rf "$work/run" && mkdir -p "$work/run/fw"
     cp "$1/orvane" "$1/orvane-program" "$work/run/"
     printf '[CNFINFO]\nLogSwitch=1\n' > "$work/run/Config.ini"
     (cd "$work/run" && exec env XDG_RUNTIME_DIR="$work/run" ORVANE_UPDATE_HOST=127.0.0.1 \
         no_proxy='*' ./orvane --headless --ip 127.0.0.1 --folder "$work/run/fw" --no-ip-check \
-        --http 127.0.0.1:8069 > "$work/run/out" 2> "$work/run/err") &
+        --http "127.0.0.1:$2" > "$work/run/out" 2> "$work/run/err") &
     pid=$!
     for _ in $(seq 100); do
         grep -q '^ready' "$work/run/out" 2>/dev/null && break
@@ -76,11 +76,11 @@ stop() {
 
 declare -A poll rss tftp
 for which in new old; do
-    dir="$bindir"
-    [ "$which" = old ] && dir="$old"
-    start "$dir"
+    dir="$bindir" port=8069
+    [ "$which" = old ] && dir="$old" port=8070  # the first one's port may still be closing
+    start "$dir" "$port"
     before="$(rss_mib "$pid")"
-    poll[$which]="$(python3 "$here/abuse_load.py" web 8069 30 | awk '{print $2 "/" $3, $4}')"
+    poll[$which]="$(python3 "$here/abuse_load.py" web "$port" 30 | awk '{print $2 "/" $3, $4}')"
     after="$(rss_mib "$pid")"
     rss[$which]="$before $after $(awk -v a="$after" -v b="$before" 'BEGIN {printf "%.1f", a - b}')"
     lines="$(wc -l < "$work/run/Upgrade.log")"

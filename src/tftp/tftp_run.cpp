@@ -265,7 +265,6 @@ void TftpRun::AcceptRequest(platform::UdpSocket& listen) {
     TftpTransfer* t = PickRecord();
     t->Reset(std::move(settings), TftpConfig::kTimeoutSeconds, m_counters->transferNumber++,
              platform::WallClockSeconds());
-    WriteLog(kLogDebug0, "Transfert #%d", static_cast<int>(m_listRecords.size() - 1));
     long n = listen.ReceiveFromAddress(t->request.data(), t->request.size(), &t->peer);
     if (n < 0) {
         WriteLog(kLogMajor, "Error : RecvFrom returns %d: <%s>", listen.LastError(),
@@ -299,6 +298,7 @@ void TftpRun::AcceptRequest(platform::UdpSocket& listen) {
         DropRecord(t);
         return;
     }
+    WriteLog(kLogDebug0, "Transfert #%d", static_cast<int>(m_listRecords.size() - 1));
     WriteLog(kLogDebug0, "Connection received from %s on port %s", peer.NumericHost().c_str(),
              peer.NumericPort().c_str());
     t->busy = 1;
