@@ -123,6 +123,7 @@ class ReplacementFile {
   private:
     int m_iDirFd = -1;  // the target's folder: every later step is relative to this folder
     int m_iFd = -1;
+    std::string m_szFolder;  // where no folder descriptor exists (Windows), the folder's path
     std::string m_szTempName;
     std::string m_szTargetName;
     int m_iLastError = 0;

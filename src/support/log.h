@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include "platform/printf_format.h"
 
 namespace orvane {
 
@@ -31,7 +32,7 @@ void InitLog(int level, const char* path);
 // any time; before InitLog nothing is written. Failures lose the line silently. Control bytes
 // inside %s and %c arguments are written escaped ("\r", "\n", "\xNN"), so text from the
 // network cannot start a line of its own; the format's own line feeds are kept.
-void WriteLog(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void WriteLog(int level, const char* format, ...) ORVANE_PRINTF_FORMAT(2, 3);
 
 // Appends `length` bytes of text and CR LF: three open attempts 50 ms apart, then gives up.
 void AppendLogLine(const char* path, const char* text, size_t length);
@@ -79,6 +80,6 @@ class LogRateLimit {
 
 // WriteLog for a line of a rate-limited kind. A line below the threshold is not counted.
 void WriteLogLimited(LogRateLimit& kind, int level, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
+    ORVANE_PRINTF_FORMAT(3, 4);
 
 }  // namespace orvane
