@@ -76,6 +76,10 @@ int main(int argc, char** argv) {
     app.add_option("--http", options.szHttp,
                    "Serve the web view and /metrics on ADDR:PORT (e.g. 127.0.0.1:8069)")
         ->needs(headlessFlag);
+    app.add_option("--http-host", options.vecHttpHosts,
+                   "A name the web view answers to besides its address and localhost "
+                   "(repeatable; other Host headers get 421)")
+        ->needs(headlessFlag);
     CLI11_PARSE(app, argc, argv);
     if (!configPath.empty()) {
         orvane::SetConfigIniPath(configPath);

@@ -31,7 +31,7 @@ std::string LowerCase(std::string text) {
 // catalogue rebuild nor a device ever takes a file that is not verified yet.
 std::string TemporaryName() {
     static std::atomic<unsigned> counter{0};
-    return ".orvane-download-" + std::to_string(++counter) + ".part";
+    return platform::kDownloadTempPrefix + std::to_string(++counter) + ".part";
 }
 
 // The download in progress, removed on every way out unless it became the firmware file.

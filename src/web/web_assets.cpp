@@ -22,6 +22,7 @@ const char* const kWebIndexHtml = R"html(<!DOCTYPE html>
 <input id="filter" type="search" autocomplete="off">
 <span id="shown"></span>
 </div>
+<p id="record" hidden></p>
 <table id="devices">
 <thead><tr id="head"></tr></thead>
 <tbody id="rows"></tbody>
@@ -98,6 +99,9 @@ const char* const kWebAppJs = R"js('use strict';
     setLabels(data);
     document.getElementById('success').textContent = String(data.successes);
     document.getElementById('fail').textContent = String(data.failures);
+    const record = document.getElementById('record');
+    record.hidden = !data.recordFailing;
+    record.textContent = data.recordFailing ? data.labels.recordFailing : '';
     const body = document.createElement('tbody');
     body.id = 'rows';
     data.rows.forEach(function (row) { body.appendChild(makeRow(row)); });
@@ -150,7 +154,7 @@ tr.success td { background: #e3f6e5; }
 tr.failure td { background: #fbe2e2; }
 tr.busy td { background: #fff; }
 progress { width: 7em; vertical-align: middle; margin-right: .4em; }
-#error { color: #a11; }
+#error, #record { color: #a11; }
 )css";
 
 }  // namespace orvane

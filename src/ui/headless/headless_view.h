@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "protocol/service_view.h"
 #include "ui/headless/headless_table.h"
@@ -33,6 +34,7 @@ struct HeadlessOptions {
     int iTftpWrite = -1;        // -1 as Config.ini's TftpWrite, 0 uploads refused, 1 taken
     int iTftpMaxTransfers = 0;  // 0 as Config.ini's TftpMaxTransfers, else 1..4096
     std::string szHttp;         // ADDR:PORT of the web view; empty: none
+    std::vector<std::string> vecHttpHosts;  // names the web view answers besides its address
 };
 
 // Runs the service until SIGINT or SIGTERM; the process's exit status.
