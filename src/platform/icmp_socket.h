@@ -36,7 +36,7 @@ class IcmpSocket {
     // Windows has no raw socket for a program without the right to one: its echo call sends one
     // echo and waits for that echo's own answer. The echo given to SendTo is sent by the next
     // wait, and its answer is kept for Receive in the form a raw socket gives.
-    uint32_t m_uPendingAddr = 0;
+    [[maybe_unused]] uint32_t m_uPendingAddr = 0;  // Windows only
     std::vector<uint8_t> m_vecPending;
     std::vector<uint8_t> m_vecAnswer;
 };
