@@ -1,5 +1,7 @@
 #include "platform/udp_socket.h"
 
+#include "platform/sockaddr_cast.h"
+
 // Addresses and name resolution: the same calls on both systems (Winsock has them too).
 #ifdef _WIN32
 #include <winsock2.h>
@@ -18,21 +20,9 @@ namespace orvane::platform {
 
 namespace {
 
-sockaddr_in ToSockaddr(const Endpoint& ep) {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(ep.addr);
-    sa.sin_port = htons(ep.port);
-    return sa;
-}
-
-const sockaddr* AsSockaddr(const SocketAddress& a) {
-    return reinterpret_cast<const sockaddr*>(a.storage.data());
-}
-
-int FamilyOf(const SocketAddress& a) {
-    return a.length >= sizeof(AsSockaddr(a)->sa_family) ? AsSockaddr(a)->sa_family : AF_UNSPEC;
-}
+using detail::AsSockaddr;
+using detail::FamilyOf;
+using detail::ToSockaddr;
 
 }  // namespace
 

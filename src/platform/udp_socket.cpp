@@ -1,5 +1,7 @@
 #include "platform/udp_socket.h"
 
+#include "platform/sockaddr_cast.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -16,21 +18,9 @@ namespace orvane::platform {
 
 namespace {
 
-sockaddr_in ToSockaddr(const Endpoint& ep) {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(ep.addr);
-    sa.sin_port = htons(ep.port);
-    return sa;
-}
-
-const sockaddr* AsSockaddr(const SocketAddress& a) {
-    return reinterpret_cast<const sockaddr*>(a.storage.data());
-}
-
-int FamilyOf(const SocketAddress& a) {
-    return a.length >= sizeof(sa_family_t) ? AsSockaddr(a)->sa_family : AF_UNSPEC;
-}
+using detail::AsSockaddr;
+using detail::FamilyOf;
+using detail::ToSockaddr;
 
 }  // namespace
 

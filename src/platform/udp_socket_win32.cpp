@@ -1,5 +1,7 @@
 #include "platform/udp_socket.h"
 
+#include "platform/sockaddr_cast.h"
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -22,21 +24,9 @@ SOCKET AsSocket(int fd) {
     return static_cast<SOCKET>(static_cast<uintptr_t>(static_cast<unsigned>(fd)));
 }
 
-sockaddr_in ToSockaddr(const Endpoint& ep) {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(ep.addr);
-    sa.sin_port = htons(ep.port);
-    return sa;
-}
-
-const sockaddr* AsSockaddr(const SocketAddress& a) {
-    return reinterpret_cast<const sockaddr*>(a.storage.data());
-}
-
-int FamilyOf(const SocketAddress& a) {
-    return a.length >= sizeof(AsSockaddr(a)->sa_family) ? AsSockaddr(a)->sa_family : AF_UNSPEC;
-}
+using detail::AsSockaddr;
+using detail::FamilyOf;
+using detail::ToSockaddr;
 
 int OpenSocket(int family) {
     win32::EnsureWinsock();
