@@ -248,13 +248,14 @@ int UdpSocket::WaitReadable(int timeoutMs) const {
 
 namespace {
 
-// A datagram longer than the buffer is cut to it, as on Linux, instead of being an error.
-long Received(int n, int* error) {
+// The bytes a receive of `len` gave, or -1 with *error set. A datagram longer than the buffer
+// fills it, cut, as on Linux, instead of being an error.
+long Received(int n, size_t len, int* error) {
     if (n != SOCKET_ERROR) {
         return n;
     }
     *error = ::WSAGetLastError();
-    return *error == WSAEMSGSIZE ? -3 : -1;
+    return *error == WSAEMSGSIZE ? static_cast<long>(len) : -1;
 }
 
 }  // namespace
@@ -265,10 +266,8 @@ long UdpSocket::ReceiveFrom(void* buf, size_t len, Endpoint* from) {
     int error = 0;
     long n = Received(::recvfrom(AsSocket(m_iFd), static_cast<char*>(buf), static_cast<int>(len), 0,
                                  reinterpret_cast<sockaddr*>(&sa), &slen),
-                      &error);
-    if (n == -3) {
-        n = static_cast<long>(len);
-    } else if (n < 0) {
+                      len, &error);
+    if (n < 0) {
         m_iLastError = error;
         return -1;
     }
@@ -285,10 +284,8 @@ long UdpSocket::ReceiveFromAddress(void* buf, size_t len, SocketAddress* from) {
     int error = 0;
     long n = Received(::recvfrom(AsSocket(m_iFd), static_cast<char*>(buf), static_cast<int>(len), 0,
                                  reinterpret_cast<sockaddr*>(a.storage.data()), &slen),
-                      &error);
-    if (n == -3) {
-        n = static_cast<long>(len);
-    } else if (n < 0) {
+                      len, &error);
+    if (n < 0) {
         m_iLastError = error;
         return -1;
     }
@@ -302,10 +299,7 @@ long UdpSocket::ReceiveFromAddress(void* buf, size_t len, SocketAddress* from) {
 long UdpSocket::Receive(void* buf, size_t len) {
     int error = 0;
     long n = Received(::recv(AsSocket(m_iFd), static_cast<char*>(buf), static_cast<int>(len), 0),
-                      &error);
-    if (n == -3) {
-        return static_cast<long>(len);
-    }
+                      len, &error);
     if (n < 0) {
         // A receive cancelled by Shutdown ends like a shut socket's on Linux.
         if (error == WSA_OPERATION_ABORTED || error == WSAESHUTDOWN || error == WSAEINTR) {
@@ -329,10 +323,7 @@ long UdpSocket::ReceiveWithin(void* buf, size_t len, int timeoutMs) {
     }
     int error = 0;
     long n = Received(::recv(AsSocket(m_iFd), static_cast<char*>(buf), static_cast<int>(len), 0),
-                      &error);
-    if (n == -3) {
-        return static_cast<long>(len);
-    }
+                      len, &error);
     if (n >= 0) {
         return n;
     }
