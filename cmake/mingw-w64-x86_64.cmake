@@ -21,3 +21,5 @@ set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 # Cross-built tests run under Wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+# The static zlib: no zlib1.dll to ship.
+set(ZLIB_USE_STATIC_LIBS ON)

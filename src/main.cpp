@@ -97,6 +97,10 @@ int main(int argc, char** argv) {
                    "Stop answering new devices at the N-th failure (0: never)")
         ->check(CLI::Range(0, orvane::kMaxDeviceRows))
         ->needs(headlessFlag);
+    app.add_option("--http-host", options.vecHttpHosts,
+                   "A name the web view answers to besides its address and localhost "
+                   "(repeatable; other Host headers get 421)")
+        ->needs(headlessFlag);
     CLI11_PARSE(app, argc, argv);
     if (!configPath.empty()) {
         orvane::SetConfigIniPath(configPath);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "app/app_config.h"
 #include "cloud/cloud_query.h"
 #include "platform/crash_handler.h"
 #include "platform/file.h"
@@ -49,7 +50,8 @@ std::vector<std::string> OwnFilePaths(const std::string& iniPath) {
     std::vector<std::string> paths;
     for (const std::string& p :
          {iniPath, ConfigIniPath(), std::string(kLogFileName), RotatedLogPath(kLogFileName),
-          CrashRecordDir(), platform::ExecutablePath(), platform::RunningFilePath()}) {
+          RecordFilePath(iniPath), CrashRecordDir(), platform::ExecutablePath(),
+          platform::RunningFilePath()}) {
         std::error_code ec;
         std::filesystem::path absolute = std::filesystem::absolute(p, ec);
         if (!p.empty() && !ec) {

@@ -1,7 +1,5 @@
 #include "cloud/cloud_firmware_file.h"
 
-#include <openssl/evp.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -9,6 +7,7 @@
 #include <memory>
 
 #include "platform/file.h"
+#include "platform/md5.h"
 #include "support/language.h"
 #include "support/log.h"
 #include "support/text_ids.h"
@@ -18,10 +17,7 @@ namespace orvane {
 namespace {
 
 constexpr size_t kMaxFileName = 255;
-constexpr size_t kMd5ReadSize = 1024;
-
-struct Md5Context {
-    void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
+struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
@@ -35,7 +31,7 @@ std::string LowerCase(std::string text) {
 // catalogue rebuild nor a device ever takes a file that is not verified yet.
 std::string TemporaryName() {
     static std::atomic<unsigned> counter{0};
-    return ".orvane-download-" + std::to_string(++counter) + ".part";
+    return platform::kDownloadTempPrefix + std::to_string(++counter) + ".part";
 }
 
 // The download in progress, removed on every way out unless it became the firmware file.
@@ -56,27 +52,15 @@ struct TemporaryFile {
 
 bool GetFileMd5(const std::string& path, std::string* md5) {
     md5->clear();
-    std::unique_ptr<std::FILE, Md5Context> file(platform::OpenRegularFileForRead(path));
-    std::unique_ptr<EVP_MD_CTX, Md5Context> ctx(EVP_MD_CTX_new());
-    if (!file || !ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1) {
-        return false;
-    }
-    unsigned char buffer[kMd5ReadSize];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
-        if (EVP_DigestUpdate(ctx.get(), buffer, n) != 1) {
-            return false;
-        }
-    }
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (std::ferror(file.get()) || EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1) {
+    std::unique_ptr<std::FILE, FileCloser> file(platform::OpenRegularFileForRead(path));
+    unsigned char digest[platform::kMd5Size];
+    if (!file || !platform::Md5OfStream(file.get(), digest)) {
         return false;
     }
     static const char kHex[] = "0123456789abcdef";
-    for (unsigned int i = 0; i < length; ++i) {
-        md5->push_back(kHex[digest[i] >> 4]);
-        md5->push_back(kHex[digest[i] & 0x0f]);
+    for (unsigned char byte : digest) {
+        md5->push_back(kHex[byte >> 4]);
+        md5->push_back(kHex[byte & 0x0f]);
     }
     return true;
 }

@@ -1,6 +1,5 @@
 #include "firmware/fmw_crc.h"
 
-#include <isa-l/crc.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -122,17 +121,6 @@ bool FileSize(std::FILE* file, uint64_t* size) {
 
 uint32_t fmw_crc32(const void* data, size_t length) {
     return fmw_crc32_update(0, data, length);
-}
-
-// The same register as zlib's crc32 (reflected, preset and final XOR all ones), computed with
-// carry-less multiplication where the processor has it: zlib's table walk runs at half the
-// speed of a page-cache read and made a catalogue rebuild several times slower than reading
-// the files. zlib still combines the CRCs of segments.
-uint32_t fmw_crc32_update(uint32_t crc32Value, const void* data, size_t length) {
-    if (data == nullptr || length == 0) {
-        return crc32Value;
-    }
-    return crc32_gzip_refl(crc32Value, static_cast<const unsigned char*>(data), length);
 }
 
 bool ComputeRangeCrcs(std::FILE* file, std::vector<FmwCrcRange>* ranges) {

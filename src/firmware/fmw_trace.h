@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include "platform/printf_format.h"
 
 namespace orvane {
 
@@ -9,6 +10,6 @@ namespace orvane {
 void SetFmwTraceOutput(std::FILE* out);
 
 // printf-style trace line of the package reader.
-void FmwTrace(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void FmwTrace(const char* format, ...) ORVANE_PRINTF_FORMAT(1, 2);
 
 }  // namespace orvane

@@ -5,6 +5,16 @@
 
 namespace orvane::platform {
 
+std::tm LocalCalendarTime(int64_t seconds, int32_t* utcOffset) {
+    const time_t t = static_cast<time_t>(seconds);
+    std::tm local{};
+    localtime_r(&t, &local);
+    if (utcOffset) {
+        *utcOffset = static_cast<int32_t>(local.tm_gmtoff);
+    }
+    return local;
+}
+
 LocalTime GetLocalTime() {
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);

@@ -1,6 +1,6 @@
 #include "platform/crash_record.h"
 
-#include <ctime>
+#include "platform/clock.h"
 
 namespace orvane::platform {
 
@@ -12,10 +12,9 @@ int64_t FloorDiv(int64_t a, int64_t b) {
 }
 
 int32_t LocalOffset(int64_t when) {
-    time_t t = static_cast<time_t>(when);
-    tm local{};
-    localtime_r(&t, &local);
-    return static_cast<int32_t>(local.tm_gmtoff);
+    int32_t offset = 0;
+    LocalCalendarTime(when, &offset);
+    return offset;
 }
 
 }  // namespace

@@ -32,7 +32,8 @@ int OpenRegularFile(const std::string& path, int flags, int* error) {
         ::close(fd);
         return -1;
     }
-    ::fcntl(fd, F_SETFL, 0);  // back to blocking
+    // Back to blocking, keeping O_APPEND, which F_SETFL would clear too.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
 
@@ -64,8 +65,15 @@ AppendFile::~AppendFile() {
 bool AppendFile::OpenAlways(const std::string& path) {
     Close();
     // O_APPEND makes each write land at the end even when another process appends too.
-    m_iFd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    m_iFd = OpenRegularFile(path, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW, &m_iLastError);
     return m_iFd >= 0;
+}
+
+bool AppendFile::IsStillAt(const std::string& path) const {
+    struct stat open {};
+    struct stat named {};
+    return m_iFd >= 0 && ::fstat(m_iFd, &open) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
 bool AppendFile::SeekEnd() {
@@ -75,6 +83,21 @@ bool AppendFile::SeekEnd() {
 bool AppendFile::Write(const void* data, size_t len) {
     int error = 0;
     return WriteAll(m_iFd, data, len, &error);
+}
+
+bool AppendFile::AppendWhole(const void* data, size_t len) {
+    struct stat before {};
+    if (::fstat(m_iFd, &before) != 0) {
+        m_iLastError = errno;
+        return false;
+    }
+    if (WriteAll(m_iFd, data, len, &m_iLastError)) {
+        return true;
+    }
+    if (::ftruncate(m_iFd, before.st_size) != 0) {
+        // What stays ends without its CR LF: a reader can still tell it from a whole line.
+    }
+    return false;
 }
 
 bool AppendFile::Flush() {
@@ -263,6 +286,12 @@ bool IsReplacementTempName(const std::string& name) {
     return name.size() >= prefix + suffix &&
            ::strncasecmp(name.c_str(), kUploadTempPrefix, prefix) == 0 &&
            ::strcasecmp(name.c_str() + name.size() - suffix, kUploadTempSuffix) == 0;
+}
+
+bool IsProgramTempName(const std::string& name) {
+    const size_t prefix = std::strlen(kDownloadTempPrefix);
+    return IsReplacementTempName(name) ||
+           (name.size() > prefix && ::strncasecmp(name.c_str(), kDownloadTempPrefix, prefix) == 0);
 }
 
 bool IdentifyFile(const std::string& path, FileIdentity* out) {

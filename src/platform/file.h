@@ -15,16 +15,27 @@ class AppendFile {
     AppendFile(const AppendFile&) = delete;
     AppendFile& operator=(const AppendFile&) = delete;
 
-    // Opens for writing, creating the file if absent and keeping its contents.
+    // Opens for writing, creating the file if absent and keeping its contents. Only the
+    // name's own regular file is taken: a symbolic link as the last name (ELOOP), a folder
+    // (EISDIR), a pipe or a device (EINVAL) is refused, and opening never blocks.
     bool OpenAlways(const std::string& path);
+    // Whether `path` still names the file that is open (false once it was removed, renamed
+    // or replaced on disk, or when nothing is open).
+    bool IsStillAt(const std::string& path) const;
     bool SeekEnd();
     bool Write(const void* data, size_t len);
+    // Appends all `len` bytes or none: after a short write (a full disk) the file is cut back
+    // to where it ended, so no part of them stays for the next write to join. False with
+    // LastError() set when they are not there.
+    bool AppendWhole(const void* data, size_t len);
     // Pushes what was written to the disk.
     bool Flush();
     void Close();
+    int LastError() const { return m_iLastError; }
 
   private:
     int m_iFd = -1;
+    int m_iLastError = 0;
 };
 
 // A regular file read at offsets or written in sequence; closes itself. Failures return
@@ -67,6 +78,11 @@ constexpr const char* kUploadTempSuffix = ".part";
 // Whether a file name (without its folder) has the form of such a temporary name, in any
 // letter case.
 bool IsReplacementTempName(const std::string& name);
+// The prefix of a cloud download's temporary name (a number and kUploadTempSuffix follow).
+constexpr const char* kDownloadTempPrefix = ".orvane-download-";
+// Whether a file name (without its folder) is a temporary file of the program's own, an
+// upload's or a cloud download's, in any letter case.
+bool IsProgramTempName(const std::string& name);
 
 // Which file a path names (links followed): the same file under another name, through a
 // link or in another letter case has the same identity.
@@ -107,6 +123,7 @@ class ReplacementFile {
   private:
     int m_iDirFd = -1;  // the target's folder: every later step is relative to this folder
     int m_iFd = -1;
+    std::string m_szFolder;  // where no folder descriptor exists (Windows), the folder's path
     std::string m_szTempName;
     std::string m_szTargetName;
     int m_iLastError = 0;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace orvane::platform {
 
@@ -32,6 +33,12 @@ class IcmpSocket {
   private:
     int m_iFd = -1;
     int m_iLastError = 0;
+    // Windows has no raw socket for a program without the right to one: its echo call sends one
+    // echo and waits for that echo's own answer. The echo given to SendTo is sent by the next
+    // wait, and its answer is kept for Receive in the form a raw socket gives.
+    [[maybe_unused]] uint32_t m_uPendingAddr = 0;  // Windows only
+    std::vector<uint8_t> m_vecPending;
+    std::vector<uint8_t> m_vecAnswer;
 };
 
 }  // namespace orvane::platform

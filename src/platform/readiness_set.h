@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace orvane::platform {
@@ -25,7 +26,9 @@ class ReadinessSet {
     int Wait(int timeoutMs, std::vector<uint64_t>* ready, int most = 256);
 
   private:
-    int m_iFd = -1;
+    int m_iFd = -1;  // the epoll descriptor; on Windows 0 once made
+    // Windows has no readiness set a socket can join: the handles and keys polled at each wait.
+    std::vector<std::pair<int, uint64_t>> m_vecPolled;
 };
 
 }  // namespace orvane::platform

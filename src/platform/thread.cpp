@@ -1,6 +1,7 @@
 #include "platform/thread.h"
 
 #include <limits.h>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -11,9 +12,16 @@
 #include <exception>
 #include <thread>
 
+// pthread_t is an integer on glibc: it lives in the header's opaque handle slot.
+static_assert(sizeof(pthread_t) <= sizeof(uintptr_t), "a pthread_t fits the handle slot");
+
 namespace orvane::platform {
 
 namespace {
+
+pthread_t AsPthread(uintptr_t value) {
+    return static_cast<pthread_t>(value);
+}
 
 // Two nice steps ahead of the process: about 1.5 times the CPU share of a normal thread when
 // both compete, and no more (a real-time policy would let a flood starve every other process).
@@ -76,10 +84,10 @@ void Thread::Release() {
     m_bJoinable = false;
     // A thread may drop its own handle (it released the last owner of its record): joining
     // itself would deadlock.
-    if (!pthread_equal(m_thread, pthread_self()) && HasEnded()) {
-        pthread_join(m_thread, nullptr);
+    if (!pthread_equal(AsPthread(m_thread), pthread_self()) && HasEnded()) {
+        pthread_join(AsPthread(m_thread), nullptr);
     } else {
-        pthread_detach(m_thread);
+        pthread_detach(AsPthread(m_thread));
     }
 }
 
@@ -131,7 +139,7 @@ bool Thread::Start(std::function<int()> body, ThreadOptions options) {
         return false;
     }
     launch.release();  // the new thread owns it now
-    m_thread = thread;
+    m_thread = static_cast<uintptr_t>(thread);
     m_bJoinable = true;
     m_state = std::move(state);
     return true;
@@ -148,7 +156,7 @@ bool Thread::Wait(int timeoutMs) {
             return false;
         }
     }
-    pthread_join(m_thread, nullptr);
+    pthread_join(AsPthread(m_thread), nullptr);
     m_bJoinable = false;
     return true;
 }

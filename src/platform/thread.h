@@ -1,9 +1,8 @@
 #pragma once
 
-#include <pthread.h>
-
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -57,7 +56,7 @@ class Thread {
     static void* Run(void* launch);
     void Release();
 
-    pthread_t m_thread{};
+    uintptr_t m_thread{};  // the system's thread handle or id
     bool m_bJoinable = false;
     std::shared_ptr<State> m_state;
 };

@@ -44,6 +44,8 @@ struct IpcInfo {
 // a report beyond is dropped (logged). Answered devices never lose their row to made-up
 // reports, and the records the table keeps beside the rows are bounded too (see TrimRecords).
 constexpr int kMaxDeviceRows = 10000;
+// Rows the list can hold between two clears: the answered devices' and the reports' together.
+constexpr int kMaxListRows = 2 * kMaxDeviceRows;
 
 // Columns of the device list: ID, model, IP address, status, schedule, pre-upgrade version,
 // upgraded version.

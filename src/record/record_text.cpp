@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/clock.h"
 #include "protocol/report_stage.h"
 #include "support/language.h"
 #include "support/string_table.h"
@@ -112,12 +113,11 @@ std::string CsvLine(const RecordLine& line) {
 }
 
 std::string LocalTimeText(int64_t wallSeconds) {
-    const std::time_t t = static_cast<std::time_t>(wallSeconds);
-    std::tm local{};
-    localtime_r(&t, &local);
+    int32_t offsetSeconds = 0;
+    const std::tm local = platform::LocalCalendarTime(wallSeconds, &offsetSeconds);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &local);
-    const int offset = static_cast<int>(local.tm_gmtoff / 60) % (24 * 60);  // minutes east
+    const int offset = static_cast<int>(offsetSeconds / 60) % (24 * 60);  // minutes east
     const int magnitude = offset < 0 ? -offset : offset;
     char zone[16];
     std::snprintf(zone, sizeof zone, "%c%02d:%02d", offset < 0 ? '-' : '+', magnitude / 60,

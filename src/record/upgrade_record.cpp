@@ -14,8 +14,12 @@ namespace {
 // Lines waiting for the disk. Outcomes are bounded by the device list's rows, so this is only
 // reached when the disk stops taking writes altogether; a line beyond is dropped (logged).
 constexpr size_t kMaxQueuedLines = 4 * static_cast<size_t>(kMaxDeviceRows);
+// How often lines the disk refused are tried again.
+constexpr int kRetryMs = 1000;
 
 const char* const kResultNames[] = {"success", "failure", "incomplete"};
+
+LogRateLimit g_lostLines;
 
 std::string SecondsText(int64_t firstSeenMs, int64_t nowMs) {
     if (firstSeenMs == 0 || nowMs < firstSeenMs) {
@@ -48,18 +52,57 @@ bool UpgradeRecord::BeginRun(const std::string& path, int64_t runStartWall) {
         m_mapRowLines.clear();
     }
     std::lock_guard<std::mutex> file(m_csFile);
-    m_bFileOpen = m_file.OpenAlways(path);
+    m_szFilePath = path;
+    return OpenFile();
+}
+
+// m_csFile held. Only the name's own regular file is taken (never a link, a pipe or a device,
+// and never waiting for one); a new or empty file gets the header line.
+bool UpgradeRecord::OpenFile() {
+    m_bFileOpen = m_file.OpenAlways(m_szFilePath);
     if (!m_bFileOpen) {
-        WriteLog(kLogMajor, "UpgradeRecord cannot open %s: outcomes are not recorded",
-                 path.c_str());
+        if (!m_bFailing.load()) {
+            WriteLog(kLogMajor, "UpgradeRecord cannot open %s (%s): outcomes are kept until it can",
+                     m_szFilePath.c_str(), platform::SystemErrorText(m_file.LastError()).c_str());
+        }
+        SetFailing(true, 0);
         return false;
     }
     std::error_code ec;
-    if (std::filesystem::file_size(path, ec) == 0 && !ec) {
+    if (std::filesystem::file_size(m_szFilePath, ec) == 0 && !ec) {
         const std::string header = std::string(kRecordHeader) + "\r\n";
-        m_file.Write(header.data(), header.size());
+        if (!m_file.AppendWhole(header.data(), header.size())) {
+            SetFailing(true, m_file.LastError());
+            m_file.Close();  // opened again, header first, when lines are tried again
+            m_bFileOpen = false;
+            return false;
+        }
     }
     return true;
+}
+
+void UpgradeRecord::SetOnWriteFailing(std::function<void(bool)> onChange) {
+    std::lock_guard<std::mutex> file(m_csFile);
+    m_fnOnWriteFailing = std::move(onChange);
+}
+
+// m_csFile held. Logs the change only: a full disk writes one line, not one per outcome.
+void UpgradeRecord::SetFailing(bool failing, int error) {
+    if (failing) {
+        ++m_uWriteErrors;
+    }
+    if (m_bFailing.exchange(failing) == failing) {
+        return;
+    }
+    if (m_fnOnWriteFailing) {
+        m_fnOnWriteFailing(failing);
+    }
+    if (failing && error != 0) {
+        WriteLog(kLogMajor, "UpgradeRecord cannot write %s (%s): outcomes are kept until it can",
+                 m_szFilePath.c_str(), platform::SystemErrorText(error).c_str());
+    } else if (!failing) {
+        WriteLog(kLogMajor, "UpgradeRecord %s is written again", m_szFilePath.c_str());
+    }
 }
 
 void UpgradeRecord::EndRun(const std::vector<IpcInfo>& records, int waitMs) {
@@ -150,8 +193,13 @@ bool UpgradeRecord::WaitWritten(int waitMs) {
 void UpgradeRecord::WriterLoop() {
     std::unique_lock<std::mutex> lock(m_csQueue);
     for (;;) {
-        m_cvQueue.wait(lock, [this] { return m_bEnd || !m_queLines.empty(); });
-        if (m_queLines.empty()) {
+        const auto ready = [this] { return m_bEnd || !m_queLines.empty(); };
+        if (m_bHasPending.load()) {
+            m_cvQueue.wait_for(lock, std::chrono::milliseconds(kRetryMs), ready);
+        } else {
+            m_cvQueue.wait(lock, ready);
+        }
+        if (m_queLines.empty() && m_bEnd) {
             return;  // the end, with everything written
         }
         std::deque<std::string> batch;
@@ -174,19 +222,50 @@ void UpgradeRecord::WriterLoop() {
     }
 }
 
-// One write per line (O_APPEND: a line lands whole at the end), then one flush per batch.
-void UpgradeRecord::WriteBatch(const std::deque<std::string>& lines) {
+// One write per line, whole or not at all, then one flush per batch. Lines the disk refuses
+// stay, in order, for the next batch or the next retry.
+void UpgradeRecord::WriteBatch(std::deque<std::string>& lines) {
     std::lock_guard<std::mutex> file(m_csFile);
-    if (!m_bFileOpen) {
+    for (std::string& line : lines) {
+        if (m_quePending.size() >= kMaxQueuedLines) {
+            m_quePending.pop_front();
+            WriteLogLimited(g_lostLines, kLogMajor,
+                            "UpgradeRecord an outcome was lost: the record took no lines");
+        }
+        m_quePending.push_back(std::move(line));
+    }
+    WritePending();
+    m_bHasPending = !m_quePending.empty();
+}
+
+// m_csFile held.
+void UpgradeRecord::WritePending() {
+    if (m_quePending.empty()) {
         return;
     }
-    for (const std::string& line : lines) {
-        if (!m_file.Write(line.data(), line.size())) {
-            WriteLog(kLogMajor, "UpgradeRecord cannot append to the record");
+    // A record removed or replaced on disk meanwhile: the lines go to the file the path names
+    // now, never on into one nobody sees.
+    if (m_bFileOpen && !m_file.IsStillAt(m_szFilePath)) {
+        WriteLog(kLogMajor, "UpgradeRecord %s was replaced or removed: opened again",
+                 m_szFilePath.c_str());
+        m_file.Close();
+        OpenFile();
+    }
+    if (!m_bFileOpen && (m_szFilePath.empty() || !OpenFile())) {
+        return;
+    }
+    while (!m_quePending.empty()) {
+        const std::string& line = m_quePending.front();
+        if (!m_file.AppendWhole(line.data(), line.size())) {
+            SetFailing(true, m_file.LastError());
             break;
         }
+        m_quePending.pop_front();
     }
     m_file.Flush();
+    if (m_quePending.empty()) {
+        SetFailing(false, 0);
+    }
 }
 
 }  // namespace orvane

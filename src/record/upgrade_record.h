@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -52,13 +53,25 @@ class UpgradeRecord : public DeviceTableObserver {
     std::string Path() const;
     // The lines of the outcomes that rows of the device list show now, by row.
     std::map<int, RecordLine> RowLines() const;
-    // Waits up to waitMs until every line queued so far is written and on the disk.
+    // Waits up to waitMs until every line queued so far has been written, or kept to be
+    // written again (see WriteFailing).
     bool WaitWritten(int waitMs);
+    // Whether the record cannot be written now (cannot be opened, or the disk refuses its
+    // lines): the lines are kept, in order, and written once it can, retried every second.
+    bool WriteFailing() const { return m_bFailing.load(); }
+    // Called on the writer's thread when WriteFailing changes (the front-end posts it on; it
+    // must not wait). Set before the first run.
+    void SetOnWriteFailing(std::function<void(bool)> onChange);
+    // Writes of a line (or opens) that failed since the process began (the metrics).
+    uint64_t WriteErrors() const { return m_uWriteErrors.load(); }
 
   private:
     void Queue(const RecordLine& line);
     void WriterLoop();
-    void WriteBatch(const std::deque<std::string>& lines);
+    void WriteBatch(std::deque<std::string>& lines);
+    void WritePending();
+    bool OpenFile();
+    void SetFailing(bool failing, int error);
 
     mutable std::mutex m_csQueue;
     std::condition_variable m_cvQueue;    // lines queued, or the end
@@ -79,7 +92,13 @@ class UpgradeRecord : public DeviceTableObserver {
     // The writer's file; swapped by BeginRun between batches.
     std::mutex m_csFile;
     platform::AppendFile m_file;
+    std::string m_szFilePath;
     bool m_bFileOpen = false;
+    std::deque<std::string> m_quePending;  // lines not on the disk yet, in order (m_csFile)
+    std::atomic<bool> m_bHasPending{false};
+    std::atomic<bool> m_bFailing{false};
+    std::atomic<uint64_t> m_uWriteErrors{0};
+    std::function<void(bool)> m_fnOnWriteFailing;  // guarded by m_csFile
 
     std::atomic<uint64_t> m_auCount[kResults] = {};
     std::thread m_writer;  // last: starts once everything above exists

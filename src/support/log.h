@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include "platform/printf_format.h"
 
 namespace orvane {
 
@@ -31,7 +32,7 @@ void InitLog(int level, const char* path);
 // any time; before InitLog nothing is written. Failures lose the line silently. Control bytes
 // inside %s and %c arguments are written escaped ("\r", "\n", "\xNN"), so text from the
 // network cannot start a line of its own; the format's own line feeds are kept.
-void WriteLog(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void WriteLog(int level, const char* format, ...) ORVANE_PRINTF_FORMAT(2, 3);
 
 // Appends `length` bytes of text and CR LF: three open attempts 50 ms apart, then gives up.
 void AppendLogLine(const char* path, const char* text, size_t length);
@@ -45,23 +46,40 @@ std::string RotatedLogPath(const std::string& path);
 
 // One kind of log line that anyone on the network can cause at will (a refused or malformed
 // datagram): at most one such line a second is written, and the next one written says how
-// many were left out meanwhile. Define one per kind, usually static at its call site.
+// many were left out meanwhile. When no later line of the kind comes, the last one left out is
+// written with that count once the second is over, so a burst never ends unseen. Define one
+// per kind, usually static at its call site.
 class LogRateLimit {
   public:
+    LogRateLimit() = default;
+    ~LogRateLimit();
+    LogRateLimit(const LogRateLimit&) = delete;
+    LogRateLimit& operator=(const LogRateLimit&) = delete;
+
     // Whether a line may be written at `nowMs` (a monotonic clock); when it may, `leftOut`
     // receives the count of lines left out since the last one written, and the count starts
     // again.
     bool Allow(int64_t nowMs, int* leftOut);
+
+    // Keeps the text of a line just left out; true when it is the first of its second (the
+    // kind then needs a write when the second is over).
+    bool KeepLeftOut(int level, const char* message);
+    // At `nowMs`: the kept line and the count of the others left out with it, when a second
+    // has passed since the last line written and lines were left out; false otherwise.
+    bool TakeLeftOut(int64_t nowMs, int* level, std::string* message, int* others);
+    int64_t LastWrittenMs();
 
   private:
     std::mutex m_csLimit;
     int64_t m_iLastMs = 0;
     bool m_bWritten = false;
     int m_iLeftOut = 0;
+    int m_iKeptLevel = 0;
+    std::string m_szKept;  // the last line left out, as it would have been written
 };
 
 // WriteLog for a line of a rate-limited kind. A line below the threshold is not counted.
 void WriteLogLimited(LogRateLimit& kind, int level, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
+    ORVANE_PRINTF_FORMAT(3, 4);
 
 }  // namespace orvane

@@ -14,10 +14,21 @@ namespace orvane {
 
 namespace {
 
+// Lines any host can cause at will: one a second at most, each kind.
+LogRateLimit g_ownFileLines;
+LogRateLimit g_controlNameLines;
+LogRateLimit g_accessLines;
+LogRateLimit g_openFailedLines;
+LogRateLimit g_badOpcodeLines;
+LogRateLimit g_badOpcodeAnswerLines;
+LogRateLimit g_longNameLines;
+LogRateLimit g_badModeLines;
+LogRateLimit g_refusedNameLines;
+
 // Refuses a name or a path that leaves the root.
 TftpDecodeResult RefuseAccess(TftpTransfer& t, int err) {
-    WriteLog(kLogGeneral, "Error EACCESS on file %s. Ext error %s", t.fileName.c_str(),
-             platform::SystemErrorText(err).c_str());
+    WriteLogLimited(g_accessLines, kLogGeneral, "Error EACCESS on file %s. Ext error %s",
+                    t.fileName.c_str(), platform::SystemErrorText(err).c_str());
     SendTftpError(t, kTftpErrAccess);
     return TftpDecodeResult::kAnswered;
 }
@@ -74,16 +85,18 @@ bool IsOwnFile(const std::vector<std::string>& protectedPaths, const std::string
     return false;
 }
 
-// Lines any host can cause at will: one a second at most, each kind.
-LogRateLimit g_ownFileLines;
-LogRateLimit g_controlNameLines;
-
 TftpDecodeResult RefuseOwnFile(TftpTransfer& t) {
     WriteLogLimited(g_ownFileLines, kLogGeneral,
                     "Error EACCESS on file %s: the program's own file is never %s",
                     t.fileName.c_str(), t.opcode == kTftpRrq ? "served" : "replaced");
     SendTftpError(t, kTftpErrAccess);
     return TftpDecodeResult::kAnswered;
+}
+
+// A missing file or a refused open: any host can ask for names at will.
+void LogOpenFailed(const TftpTransfer& t, int err) {
+    WriteLogLimited(g_openFailedLines, kLogMajor, "File <%s> : error %d in system call %s %s",
+                    t.fileName.c_str(), err, "CreateFile", platform::SystemErrorText(err).c_str());
 }
 
 // The last part of a normalised name.
@@ -117,7 +130,7 @@ bool OpenUpload(TftpTransfer& t, const std::string& fullName, const std::string&
         return false;
     }
     if (!t.upload.Open(fullName)) {
-        t.LogSystemCall(t.upload.LastError(), "CreateFile");
+        LogOpenFailed(t, t.upload.LastError());
         SendTftpError(t, kTftpErrAccess);
         return false;
     }
@@ -137,7 +150,7 @@ bool OpenRequestedFile(TftpTransfer& t, const std::string& fullName) {
         return OpenUpload(t, fullName, realRoot);
     }
     if (!t.file.OpenRead(fullName)) {
-        t.LogSystemCall(t.file.LastError(), "CreateFile");
+        LogOpenFailed(t, t.file.LastError());
         SendTftpError(t, kTftpErrNotFound);
         return false;
     }
@@ -173,23 +186,24 @@ TftpDecodeResult DecodeTftpRequest(TftpTransfer& t) {
         SplitTftpRequest(t.request.data(), std::min(t.requestLength, t.request.size()));
     t.opcode = f.opcode;
     if (f.opcode != kTftpRrq && f.opcode != kTftpWrq) {
-        WriteLog(kLogMajor, "Unexpected request %d from peer", f.opcode);
-        WriteLog(kLogMajor, "Returning EBADOP to Peer");
+        WriteLogLimited(g_badOpcodeLines, kLogMajor, "Unexpected request %d from peer", f.opcode);
+        WriteLogLimited(g_badOpcodeAnswerLines, kLogMajor, "Returning EBADOP to Peer");
         return Answer(t, kTftpErrIllegal);
     }
     t.fileName = f.fileName;
     if (f.fileName.size() >= kTftpMaxPath) {
-        WriteLog(kLogMajor, "File name too long, return EBADOP to peer");
+        WriteLogLimited(g_longNameLines, kLogMajor, "File name too long, return EBADOP to peer");
         return Answer(t, kTftpErrIllegal);
     }
     if (f.fileName.find('%') != std::string::npos) {
-        WriteLog(kLogGeneral, "Error: Orvane does not handle filenames with a percent sign");
+        WriteLogLimited(g_refusedNameLines, kLogGeneral,
+                        "Error: Orvane does not handle filenames with a percent sign");
         return Answer(t, kTftpErrAccess);
     }
     WriteLog(kLogInfo, "FileName is <%s>", f.fileName.c_str());
     t.mode = TftpModeFromText(f.mode);
     if (t.mode < 0) {
-        WriteLog(kLogMajor, "Uncorrect message");
+        WriteLogLimited(g_badModeLines, kLogMajor, "Uncorrect message");
         return Answer(t, kTftpErrIllegal);
     }
     const bool isRead = f.opcode == kTftpRrq;
@@ -197,8 +211,9 @@ TftpDecodeResult DecodeTftpRequest(TftpTransfer& t) {
     WriteLog(kLogInfo, "%s request for file <%s>. Mode %s", isRead ? "Read" : "Write",
              f.fileName.c_str(), f.mode.c_str());
     if (!isRead && !t.settings->writeAllowed) {
-        WriteLog(kLogGeneral, "Write request for file <%s> refused: uploads are turned off",
-                 f.fileName.c_str());
+        WriteLogLimited(g_refusedNameLines, kLogGeneral,
+                        "Write request for file <%s> refused: uploads are turned off",
+                        f.fileName.c_str());
         return Answer(t, kTftpErrAccess);
     }
 
@@ -214,13 +229,13 @@ TftpDecodeResult DecodeTftpRequest(TftpTransfer& t) {
     if (IsRefusedTftpName(t.fileName)) {
         return RefuseAccess(t, ENOTDIR);
     }
-    if (platform::IsReplacementTempName(BaseName(t.fileName))) {
-        return RefuseOwnFile(t);  // another upload's file before it takes its place
+    if (platform::IsProgramTempName(BaseName(t.fileName))) {
+        return RefuseOwnFile(t);  // an upload's or download's file before it takes its place
     }
     const std::string fullName = JoinTftpPath(t.settings->root, t.fileName);
     WriteLog(kLogInfo, "final name : <%s>", fullName.c_str());
     if (fullName.size() >= kTftpMaxPath) {
-        WriteLog(kLogMajor, "File name too long, return EBADOP to peer");
+        WriteLogLimited(g_longNameLines, kLogMajor, "File name too long, return EBADOP to peer");
         return Answer(t, kTftpErrIllegal);
     }
     if (!OpenRequestedFile(t, fullName)) {

@@ -19,7 +19,6 @@ namespace {
 constexpr int kWorkerEndWaitMs = 60000;
 constexpr int kReapWaitMs = 10000;
 constexpr int kFailedWaitPauseMs = 200;
-constexpr int kDuplicateDelayMs = 250;
 constexpr int kConnectFailDelayMs = 1000;
 // A worker's stack: a transfer needs a few KiB (its buffers live in its record), and a
 // thousand workers at the system's default would reserve 8 GiB of address space.
@@ -266,7 +265,6 @@ void TftpRun::AcceptRequest(platform::UdpSocket& listen) {
     TftpTransfer* t = PickRecord();
     t->Reset(std::move(settings), TftpConfig::kTimeoutSeconds, m_counters->transferNumber++,
              platform::WallClockSeconds());
-    WriteLog(kLogDebug0, "Transfert #%d", static_cast<int>(m_listRecords.size() - 1));
     long n = listen.ReceiveFromAddress(t->request.data(), t->request.size(), &t->peer);
     if (n < 0) {
         WriteLog(kLogMajor, "Error : RecvFrom returns %d: <%s>", listen.LastError(),
@@ -278,10 +276,11 @@ void TftpRun::AcceptRequest(platform::UdpSocket& listen) {
     t->requestFrom = t->peer;
     const platform::SocketAddress peer = t->peer.Unmapped();
     if (const TftpTransfer* running = RunningTransferOf(*t)) {
-        WriteLog(kLogGeneral, "Warning : received duplicated request from %s:%s",
-                 peer.NumericHost().c_str(), peer.NumericPort().c_str());
-        WriteLog(kLogInfo, "transfer %d answers it already, request dropped",
-                 running->transferNumber);
+        WriteLogLimited(m_duplicateLines, kLogGeneral,
+                        "Warning : received duplicated request from %s:%s: transfer %d answers "
+                        "it already, request dropped",
+                        peer.NumericHost().c_str(), peer.NumericPort().c_str(),
+                        running->transferNumber);
         DropRecord(t);
         return;
     }
@@ -290,11 +289,16 @@ void TftpRun::AcceptRequest(platform::UdpSocket& listen) {
         DropRecord(t);
         return;
     }
+    // The same request again within its second, its transfer over: answered already, and a
+    // pause here would hold every other request behind one sender's repeats.
     if (!RememberRequest(*t)) {
-        WriteLog(kLogGeneral, "Warning : received duplicated request from %s:%s",
-                 peer.NumericHost().c_str(), peer.NumericPort().c_str());
-        platform::SleepMs(kDuplicateDelayMs);
+        WriteLogLimited(m_duplicateLines, kLogGeneral,
+                        "Warning : received duplicated request from %s:%s: request dropped",
+                        peer.NumericHost().c_str(), peer.NumericPort().c_str());
+        DropRecord(t);
+        return;
     }
+    WriteLog(kLogDebug0, "Transfert #%d", static_cast<int>(m_listRecords.size() - 1));
     WriteLog(kLogDebug0, "Connection received from %s on port %s", peer.NumericHost().c_str(),
              peer.NumericPort().c_str());
     t->busy = 1;

@@ -109,8 +109,9 @@ class TftpRun {
     // Changed by the main thread only.
     std::list<std::unique_ptr<TftpTransfer>> m_listRecords;
     DuplicateMemory m_duplicate;
-    LogRateLimit m_dropLines;    // requests beyond the record limit
-    LogRateLimit m_refuseLines;  // requests beyond the transfers of one address
+    LogRateLimit m_dropLines;       // requests beyond the record limit
+    LogRateLimit m_refuseLines;     // requests beyond the transfers of one address
+    LogRateLimit m_duplicateLines;  // repeats of a request already answered
 
     // Last: started after everything above exists.
     platform::Thread m_hMainThread;

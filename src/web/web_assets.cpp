@@ -23,6 +23,7 @@ const char* const kWebIndexHtml = R"html(<!DOCTYPE html>
 <input id="filter" type="search" autocomplete="off">
 <span id="shown"></span>
 </div>
+<p id="record" hidden></p>
 <table id="devices">
 <thead><tr id="head"></tr></thead>
 <tbody id="rows"></tbody>
@@ -103,6 +104,9 @@ const char* const kWebAppJs = R"js('use strict';
     setLabels(data);
     document.getElementById('success').textContent = String(data.successes);
     document.getElementById('fail').textContent = String(data.failures);
+    const record = document.getElementById('record');
+    record.hidden = !data.recordFailing;
+    record.textContent = data.recordFailing ? data.labels.recordFailing : '';
     const body = document.createElement('tbody');
     body.id = 'rows';
     data.rows.forEach(function (row) { body.appendChild(makeRow(row)); });
@@ -155,7 +159,7 @@ tr.success td { background: #e3f6e5; }
 tr.failure td { background: #fbe2e2; }
 tr.busy td { background: #fff; }
 progress { width: 7em; vertical-align: middle; margin-right: .4em; }
-#error { color: #a11; }
+#error, #record { color: #a11; }
 #note { margin: 0 0 .6em 0; padding: .3em .6em; background: #eef; }
 #note.halted { background: #a11; color: #fff; font-weight: bold; font-size: 1.2em; }
 )css";

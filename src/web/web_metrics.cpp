@@ -32,6 +32,9 @@ const CounterSpec kCounters[] = {
      [](const OrvaneEngine&, const UpgradeRecord& r) {
          return r.Count(UpgradeRecord::kIncomplete);
      }},
+    {"orvane_record_write_errors_total",
+     "Writes of the upgrade record that failed (the lines are kept and written again)", nullptr,
+     [](const OrvaneEngine&, const UpgradeRecord& r) { return r.WriteErrors(); }},
     {"orvane_device_requests_total", "Address requests from devices handled", nullptr,
      [](const OrvaneEngine& e, const UpgradeRecord&) { return e.Counters().requests.load(); }},
     {"orvane_device_requests_dropped_total",

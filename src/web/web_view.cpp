@@ -4,8 +4,10 @@
 #include <json/json.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <sstream>
@@ -21,6 +23,7 @@
 #include "support/string_table.h"
 #include "support/text_ids.h"
 #include "web/web_assets.h"
+#include "web/web_gate.h"
 #include "web/web_metrics.h"
 
 namespace orvane {
@@ -33,28 +36,32 @@ constexpr const char* kSecurityPolicy =
     "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; "
     "connect-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
 constexpr size_t kCsvChunk = 64 * 1024;
-constexpr int kStartWaitMs = 2000;
 constexpr int64_t kRebuildMs = 250;  // the page polls once a second
 
-// httplib's own pool queues connections without limit; this one makes the accepting thread
-// wait once `queued` connections wait, so the kernel's backlog holds the rest.
-class BoundedTaskQueue : public httplib::TaskQueue {
+}  // namespace
+
+// The workers: a request the gate hands over waits in a short queue for one of them, and one
+// that finds the queue full is refused at once rather than kept waiting.
+class WorkerPool {
   public:
-    BoundedTaskQueue(int workers, int queued) : m_uMaxQueued(static_cast<size_t>(queued)) {
+    WorkerPool(int workers, int queued) : m_uMaxQueued(static_cast<size_t>(queued)) {
         for (int i = 0; i < workers; ++i) {
             m_vecThreads.emplace_back([this] { Work(); });
         }
     }
-    ~BoundedTaskQueue() override { shutdown(); }
+    ~WorkerPool() { Shutdown(); }
 
-    void enqueue(std::function<void()> fn) override {
-        std::unique_lock<std::mutex> lock(m_cs);
-        m_cvSpace.wait(lock, [this] { return m_bShutdown || m_queJobs.size() < m_uMaxQueued; });
+    bool TryEnqueue(std::function<void()> fn) {
+        std::lock_guard<std::mutex> lock(m_cs);
+        if (m_bShutdown || m_queJobs.size() >= m_uMaxQueued) {
+            return false;
+        }
         m_queJobs.push_back(std::move(fn));
         m_cvJobs.notify_one();
+        return true;
     }
 
-    void shutdown() override {
+    void Shutdown() {
         {
             std::lock_guard<std::mutex> lock(m_cs);
             if (m_bShutdown) {
@@ -63,7 +70,6 @@ class BoundedTaskQueue : public httplib::TaskQueue {
             m_bShutdown = true;
         }
         m_cvJobs.notify_all();
-        m_cvSpace.notify_all();
         for (std::thread& t : m_vecThreads) {
             t.join();
         }
@@ -82,7 +88,6 @@ class BoundedTaskQueue : public httplib::TaskQueue {
                 }
                 job = std::move(m_queJobs.front());
                 m_queJobs.pop_front();
-                m_cvSpace.notify_one();
             }
             try {
                 job();
@@ -97,11 +102,103 @@ class BoundedTaskQueue : public httplib::TaskQueue {
     const size_t m_uMaxQueued;
     std::mutex m_cs;
     std::condition_variable m_cvJobs;
-    std::condition_variable m_cvSpace;
     std::deque<std::function<void()>> m_queJobs;
     bool m_bShutdown = false;
     std::vector<std::thread> m_vecThreads;
 };
+
+// A request whose head the gate has read: httplib reads that head from here, then the rest of
+// the request from the socket within what is left of the request's time; each write waits at
+// most the write limit, and the whole response at most kResponseMs.
+class HeldStream : public httplib::Stream {
+  public:
+    HeldStream(HeldRequest& request, int writeTimeoutMs)
+        : m_request(request),
+          m_iWriteMs(writeTimeoutMs),
+          m_iWriteEndMs(platform::MonotonicMs() + kResponseMs) {}
+
+    bool is_readable() const override {
+        return m_uOffset < m_request.szHead.size() || m_request.conn.WaitReadable(LeftMs()) > 0;
+    }
+    bool is_writable() const override { return m_request.conn.WaitWritable(m_iWriteMs) > 0; }
+
+    ssize_t read(char* ptr, size_t size) override {
+        const std::string& head = m_request.szHead;
+        if (m_uOffset < head.size()) {
+            const size_t n = std::min(size, head.size() - m_uOffset);
+            std::memcpy(ptr, head.data() + m_uOffset, n);
+            m_uOffset += n;
+            return static_cast<ssize_t>(n);
+        }
+        if (m_request.conn.WaitReadable(LeftMs()) <= 0) {
+            return -1;
+        }
+        const long n = m_request.conn.Receive(ptr, size);
+        return n < 0 ? -1 : static_cast<ssize_t>(n);
+    }
+
+    ssize_t write(const char* ptr, size_t size) override {
+        size_t done = 0;
+        while (done < size) {
+            const int64_t left = m_iWriteEndMs - platform::MonotonicMs();
+            if (left <= 0 || m_request.conn.WaitWritable(
+                                 static_cast<int>(std::min<int64_t>(left, m_iWriteMs))) <= 0) {
+                return -1;
+            }
+            const long n = m_request.conn.Send(ptr + done, size - done);
+            if (n == platform::TcpConnection::kWouldBlock) {
+                continue;
+            }
+            if (n < 0) {
+                return -1;
+            }
+            done += static_cast<size_t>(n);
+        }
+        return static_cast<ssize_t>(size);
+    }
+
+    void get_remote_ip_and_port(std::string& ip, int& port) const override {
+        const platform::SocketAddress peer = m_request.conn.Peer().Unmapped();
+        ip = peer.NumericHost();
+        port = peer.Port();
+    }
+    void get_local_ip_and_port(std::string& ip, int& port) const override {
+        const platform::SocketAddress local = m_request.conn.Local().Unmapped();
+        ip = local.NumericHost();
+        port = local.Port();
+    }
+    socket_t socket() const override { return static_cast<socket_t>(m_request.conn.Handle()); }
+
+  private:
+    static constexpr int64_t kResponseMs = 60000;
+
+    int LeftMs() const {
+        return static_cast<int>(
+            std::max<int64_t>(0, m_request.iDeadlineMs - platform::MonotonicMs()));
+    }
+
+    HeldRequest& m_request;
+    const int m_iWriteMs;
+    const int64_t m_iWriteEndMs;
+    size_t m_uOffset = 0;
+};
+
+// httplib parses and answers a request read through a stream; its accept loop is not used.
+class WebServer : public httplib::Server {
+  public:
+    // httplib streams a response's content only while it takes its own listening socket for
+    // open (it is never used otherwise: stop() and the accept loop are not called).
+    void SetListening(int handle) { svr_sock_ = static_cast<socket_t>(handle); }
+    void Serve(HeldStream& strm) {
+        bool closed = false;
+        process_request(strm, true, closed, [&strm](httplib::Request& req) {
+            strm.get_remote_ip_and_port(req.remote_addr, req.remote_port);
+            strm.get_local_ip_and_port(req.local_addr, req.local_port);
+        });
+    }
+};
+
+namespace {
 
 // Labels of the page in the program's language.
 Json::Value PageLabels(int language) {
@@ -117,6 +214,9 @@ Json::Value PageLabels(int language) {
     labels["filter"] = chinese ? "筛选" : "Filter";
     labels["running"] = chinese ? "升级服务运行中" : "Service running";
     labels["stopped"] = chinese ? "升级服务已停止" : "Service stopped";
+    labels["recordFailing"] = chinese ? "升级记录无法写入：结果已保留，可写入时补写"
+                                      : "The upgrade record cannot be written: outcomes are "
+                                        "kept and written once it can";
     return labels;
 }
 
@@ -171,13 +271,51 @@ bool ParseHostPort(const std::string& text, std::string* host, int* port) {
     return true;
 }
 
+namespace {
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+}  // namespace
+
+bool IsServedHost(const std::string& header, const std::string& localAddr, int localPort,
+                  const std::vector<std::string>& names) {
+    const std::string host = Lower(header);
+    std::string name = host;
+    int port = 80;
+    // "name:port", "[v6]:port", "[v6]", "name"; a bare v6 address has colons but no port.
+    const size_t close = host.rfind(']');
+    const size_t colon = host.rfind(':');
+    if (colon != std::string::npos && (close == std::string::npos || colon > close) &&
+        (host[0] == '[' || host.find(':') == colon)) {
+        if (!ParseHostPort(host, &name, &port)) {
+            return false;
+        }
+    } else if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+        name = host.substr(1, host.size() - 2);
+    }
+    if (name.empty() || port != localPort) {
+        return false;
+    }
+    if (name == Lower(localAddr) || name == "localhost") {
+        return true;
+    }
+    return std::any_of(names.begin(), names.end(),
+                       [&](const std::string& n) { return Lower(n) == name || Lower(n) == host; });
+}
+
 WebView::WebView(OrvaneEngine& engine, const UpgradeRecord& record, const std::string& version,
                  WebLimits limits)
     : m_engine(engine),
       m_record(record),
       m_limits(limits),
       m_metrics(std::make_unique<WebMetrics>(engine, record, version)),
-      m_server(std::make_unique<httplib::Server>()) {
+      m_gate(std::make_unique<WebGate>(
+          GateLimits{limits.uMaxHead, limits.iHeadMs, limits.iPerAddress, limits.iMaxWaiting})),
+      m_server(std::make_unique<WebServer>()) {
     m_engine.Devices().AddObserver(this);
 }
 
@@ -193,53 +331,64 @@ bool WebView::Bind(const std::string& addrPort, std::string* error) {
         *error = "expected ADDR:PORT, got \"" + addrPort + "\"";
         return false;
     }
-    const WebLimits limits = m_limits;
-    m_server->new_task_queue = [limits] {
-        return new BoundedTaskQueue(limits.iWorkers, limits.iQueued);
-    };
-    m_server->set_read_timeout(limits.iTimeoutSeconds, 0);
-    m_server->set_write_timeout(limits.iTimeoutSeconds, 0);
     // Every request on a connection of its own: a browser that keeps one open between polls
     // would hold a worker for nothing.
     m_server->set_keep_alive_max_count(1);
-    m_server->set_payload_max_length(limits.uMaxBody);
+    m_server->set_payload_max_length(m_limits.uMaxBody);
     m_server->set_default_headers({{"Content-Security-Policy", kSecurityPolicy},
                                    {"X-Content-Type-Options", "nosniff"},
                                    {"Referrer-Policy", "no-referrer"},
                                    {"Cache-Control", "no-cache"}});
     m_server->set_exception_handler([](const httplib::Request&, httplib::Response& res,
                                        std::exception_ptr) { res.status = 500; });
+    // Only names that are this service's: a page elsewhere that makes its own name point here
+    // (DNS rebinding) reads nothing through the operator's browser.
+    m_server->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+        if (IsServedHost(req.get_header_value("Host"), req.local_addr, req.local_port,
+                         m_vecHosts)) {
+            return httplib::Server::HandlerResponse::Unhandled;
+        }
+        res.status = 421;
+        Serve(res, "misdirected request: unknown Host\n", "text/plain; charset=utf-8");
+        return httplib::Server::HandlerResponse::Handled;
+    });
     AddRoutes();
-    if (port == 0) {
-        m_iPort = m_server->bind_to_any_port(host);
-    } else if (m_server->bind_to_port(host, port)) {
-        m_iPort = port;
-    }
-    if (m_iPort <= 0) {
-        *error = "cannot listen on " + addrPort;
+    std::string why;
+    if (!m_gate->Listen(host, port, &why)) {
+        *error = "cannot listen on " + addrPort + ": " + why;
         return false;
     }
+    m_iPort = m_gate->Port();
+    m_server->SetListening(m_gate->Handle());
     return true;
 }
 
+void WebView::SetServedHosts(const std::vector<std::string>& names) {
+    m_vecHosts = names;
+}
+
 void WebView::Start() {
-    m_thread = std::thread([this] {
-        try {
-            m_server->listen_after_bind();
-        } catch (const std::exception& e) {
-            WriteLog(kLogMajor, "WebView ended: %s", e.what());
+    m_pool = std::make_unique<WorkerPool>(m_limits.iWorkers, m_limits.iQueued);
+    const int writeMs = m_limits.iTimeoutSeconds * 1000;
+    m_gate->Start([this, writeMs](std::unique_ptr<HeldRequest>& request) {
+        std::shared_ptr<HeldRequest> job(std::move(request));
+        const bool taken = m_pool->TryEnqueue([this, job, writeMs] {
+            HeldStream strm(*job, writeMs);
+            m_server->Serve(strm);
+            job->conn.Close();
+            m_gate->Release(job->szPeerHost);
+        });
+        if (!taken) {
+            request = std::make_unique<HeldRequest>(std::move(*job));
         }
+        return taken;
     });
-    // The server ignores a stop that comes before its loop has begun: wait for that loop.
-    for (int i = 0; i < kStartWaitMs && !m_server->is_running(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
 }
 
 void WebView::Stop() {
-    if (m_thread.joinable()) {
-        m_server->stop();
-        m_thread.join();
+    m_gate->Stop();
+    if (m_pool) {
+        m_pool->Shutdown();  // the requests already handed over are answered first
     }
 }
 
@@ -260,7 +409,8 @@ void WebView::OnDeviceOutcome(const IpcInfo& record, bool success) {
 
 std::shared_ptr<const std::string> WebView::DevicesJson(uint64_t* version) {
     // Read before the copy: a change made meanwhile moves it again and the next poll rebuilds.
-    const uint64_t now = m_uChanges.load() * 2 + (m_engine.IsRunning() ? 1 : 0);
+    const uint64_t now = (m_uChanges.load() * 2 + (m_engine.IsRunning() ? 1 : 0)) * 2 +
+                         (m_record.WriteFailing() ? 1 : 0);
     const int64_t nowMs = platform::MonotonicMs();
     std::lock_guard<std::mutex> lock(m_csCache);
     // While devices report, the table changes between any two polls: one copy per
@@ -287,6 +437,7 @@ std::string WebView::BuildDevicesJson(uint64_t version) {
     Json::Value root;
     root["version"] = Json::UInt64(version);
     root["running"] = m_engine.IsRunning();
+    root["recordFailing"] = (version & 1) != 0;
     root["successes"] = table.SuccessCount();
     root["failures"] = table.FailCount();
     root["lang"] = g_iLanguage == kLanguageChinese ? "zh" : "en";

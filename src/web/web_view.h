@@ -7,26 +7,31 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "protocol/device_table.h"
-
-namespace httplib {
-class Server;
-}
 
 namespace orvane {
 
 class OrvaneEngine;
+class WebGate;
+class WebServer;
+class WorkerPool;
 class UpgradeRecord;
 class WebMetrics;
 
-// Limits of the web view: a handful of workers serve every browser, connections beyond wait in
-// a short queue and then in the kernel's backlog, and each request is small and timed.
+// Limits of the web view: a handful of workers serve every browser once its request has
+// arrived whole, requests beyond wait in a short queue (beyond that, 503), and each request is
+// small and timed.
 struct WebLimits {
-    int iWorkers = 8;         // requests served at once
-    int iQueued = 64;         // accepted connections waiting for a worker
-    int iTimeoutSeconds = 5;  // each read and each write of a connection
-    size_t uMaxBody = 1024;   // request body (the view takes no uploads)
+    int iWorkers = 8;             // requests served at once
+    int iQueued = 64;             // whole requests waiting for a worker
+    int iTimeoutSeconds = 5;      // each write of a response
+    size_t uMaxBody = 1024;       // request body (the view takes no uploads)
+    size_t uMaxHead = 16 * 1024;  // request line and headers together
+    int iHeadMs = 10000;          // for the whole request to arrive, from the accept
+    int iPerAddress = 16;         // connections of one client address
+    int iMaxWaiting = 256;        // connections still sending their requests
 };
 
 // The headless service's read-only web view: "/" (the device table, updated live by polling),
@@ -44,7 +49,9 @@ class WebView : public DeviceTableObserver {
 
     // Binds ADDR:PORT (port 0 picks a free one). False with the reason in `error`.
     bool Bind(const std::string& addrPort, std::string* error);
-    // Serves on a thread of its own until Stop (or destruction).
+    // Names besides the bound address and "localhost" that the Host header may carry.
+    void SetServedHosts(const std::vector<std::string>& names);
+    // Serves on threads of its own until Stop (or destruction).
     void Start();
     void Stop();
     int Port() const { return m_iPort; }
@@ -65,8 +72,10 @@ class WebView : public DeviceTableObserver {
     const UpgradeRecord& m_record;
     const WebLimits m_limits;
     std::unique_ptr<WebMetrics> m_metrics;
-    std::unique_ptr<httplib::Server> m_server;
-    std::thread m_thread;
+    std::unique_ptr<WebGate> m_gate;
+    std::unique_ptr<WebServer> m_server;
+    std::unique_ptr<WorkerPool> m_pool;  // depends-on: m_gate, m_server (its jobs use both)
+    std::vector<std::string> m_vecHosts;
     int m_iPort = 0;
 
     // Bumped by every change of the model; the cached JSON is rebuilt when it moved.
@@ -83,5 +92,11 @@ class WebView : public DeviceTableObserver {
 
 // Splits "ADDR:PORT" (the address may be [v6]); false when the port is not 0..65535.
 bool ParseHostPort(const std::string& text, std::string* host, int* port);
+
+// Whether a request's Host header names this service: the address the connection came in on,
+// "localhost" or one of `names` (any letter case), with the port it came in on (no port only
+// for port 80).
+bool IsServedHost(const std::string& header, const std::string& localAddr, int localPort,
+                  const std::vector<std::string>& names);
 
 }  // namespace orvane

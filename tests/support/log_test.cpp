@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/temp_dir.h"
+#include "common/wait_until.h"
 
 namespace orvane {
 namespace {
@@ -109,6 +110,20 @@ TEST_F(LogTest, RateLimitedKindsWriteOneLineASecondWithTheCountLeftOut) {
     EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 2) << all;
     EXPECT_NE(all.find("malformed 0\r\n"), std::string::npos) << all;
     EXPECT_NE(all.find("other kind\r\n"), std::string::npos) << all;  // nothing left out
+}
+
+// Catches the count of a burst lost when no later line of its kind comes, and the count put
+// on a line of its own after a message that ends in CR LF.
+TEST_F(LogTest, LeftOutCountJoinsTheLastLineWhenTheSecondIsOver) {
+    LogRateLimit kind;
+    for (int i = 0; i < 3; ++i) {
+        WriteLogLimited(kind, kLogMajor, "bad opcode %d\r\n", i);
+    }
+    const char* last = "bad opcode 2 (1 more like it left out)\r\n\r\n";
+    EXPECT_TRUE(test::WaitUntil([&] { return Content().find(last) != std::string::npos; }, 3000))
+        << Content();
+    const std::string all = Content();
+    EXPECT_EQ(std::count(all.begin(), all.end(), ']'), 4) << all;  // two lines of two brackets
 }
 
 // Catches a log growing past its cap, a rotation losing lines, or more than one older file.

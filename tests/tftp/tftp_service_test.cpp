@@ -163,7 +163,7 @@ TEST_F(TftpServiceTest, LostOackIsSentAgain) {
         EXPECT_TRUE(ReadWholeFile(m_root.File("up.bin")) == content);
     }
     EXPECT_EQ(LogCount("Ack of block #0"), 0u);
-    EXPECT_EQ(LogCount("answers it already, request dropped"), 2u);
+    EXPECT_GE(LogCount("answers it already, request dropped"), 1u);  // one a second at most
 }
 
 // Catches a lost DATA resent only after the default wait, or never while the client repeats ACKs.
@@ -291,6 +291,39 @@ TEST_F(TftpServiceTest, RecordLimitsHoldAndFinishedRecordsAreReapedUnderAFlood) 
     EXPECT_TRUE(WaitUntil([this] { return m_service.RecordCount() < 35; }, 10000));
     flooding = false;
     flooder.join();
+}
+
+// Catches the main thread pausing for each repeat of an answered request (every other
+// client's request then waits behind them), and the lines such repeats cause not limited.
+TEST_F(TftpServiceTest, RepeatedRequestsCostNoPauseAndFewLines) {
+    m_root.Write("real.bin", Pattern(20000));
+    platform::UdpSocket repeater;
+    ASSERT_TRUE(repeater.Open() && repeater.Bind(platform::Endpoint{0x7F000002u, 0}));
+    std::atomic<bool> repeating{true};
+    std::thread repeats([&repeater, &repeating] {
+        const std::vector<uint8_t> request = Wire("|\1missing.bin|octet|");  // ERROR 1 each time
+        const int64_t end = platform::MonotonicMs() + 10000;
+        while (repeating.load() && platform::MonotonicMs() < end) {
+            for (int i = 0; i < 50; ++i) {  // about 5,000 a second
+                repeater.SendTo(request.data(), request.size(), {0x7F000001u, 69});
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    TftpTestClient device(platform::Endpoint{0x7F000001u, 69}, 0x7F000003u);
+    std::string content;
+    bool done = false;
+    for (int attempt = 0; attempt < 3 && !done; ++attempt) {  // a device asks again on silence
+        ASSERT_TRUE(device.SendRequest("|\1real.bin|octet|"));
+        done = device.Download(&content, 512);
+    }
+    EXPECT_TRUE(done);
+    EXPECT_TRUE(content == Pattern(20000));
+    repeating = false;
+    repeats.join();
+    EXPECT_LE(LogCount("received duplicated request"), 12u);
+    EXPECT_LE(LogCount("in system call CreateFile"), 12u);
 }
 
 // Catches a bind address ignored, a client left waiting at Stop, port conflicts, a bad root.

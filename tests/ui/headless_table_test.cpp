@@ -94,6 +94,26 @@ TEST(HeadlessTableTest, TerminalTableShowsTheLatestStateSafely) {
     EXPECT_EQ(frame.find("cleared"), std::string::npos) << frame;
 }
 
+// Catches rows past the answered devices' bound (10,000) left out of the TSV or the live table.
+TEST(HeadlessTableTest, RowsPastTenThousandAreShown) {
+    SetThreadUiLanguage(kLanguageEnglish);
+    for (HeadlessTable::Mode mode : {HeadlessTable::Mode::kLines, HeadlessTable::Mode::kTerminal}) {
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        HeadlessTable table(fds[1], mode);
+        table.Start("");
+        for (int row = 0; row < kMaxDeviceRows + 5; ++row) {
+            table.Post(RowChange(row, "s", 0));
+        }
+        const std::string out = StopAndRead(table, fds);
+        const std::string tail = out.substr(out.rfind("10005"));
+        EXPECT_EQ(tail.substr(0, 8),
+                  mode == HeadlessTable::Mode::kLines ? "10005	M	" : "10005  M")
+            << tail;
+    }
+    SetThreadUiLanguage(0);
+}
+
 // Catches a table wider or taller than the terminal, and wide characters counted as one column.
 TEST(HeadlessTableTest, RenderedTableFitsTheTerminal) {
     SetThreadUiLanguage(kLanguageChinese);

@@ -102,6 +102,7 @@ int RunHeadless(const HeadlessOptions& options) {
     std::unique_ptr<WebView> web;
     if (!options.szHttp.empty()) {
         web = std::make_unique<WebView>(engine, control.Record(), GetProductVersionText());
+        web->SetServedHosts(options.vecHttpHosts);
         std::string error;
         if (!web->Bind(options.szHttp, &error)) {
             std::fprintf(stderr, "orvane: --http: %s\n", error.c_str());

@@ -27,7 +27,7 @@ void HeadlessTable::Apply(const DeviceTableChange& change) {
         m_vecRows.clear();
         m_setDirtyRows.clear();
     } else if (change.kind != DeviceTableChange::kCounters && change.rowIndex >= 0 &&
-               change.rowIndex < kMaxDeviceRows) {
+               change.rowIndex < kMaxListRows) {
         if (change.rowIndex >= static_cast<int>(m_vecRows.size())) {
             m_vecRows.resize(change.rowIndex + 1);
         }

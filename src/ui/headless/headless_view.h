@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "protocol/service_view.h"
 #include "ui/headless/headless_table.h"
@@ -34,6 +35,7 @@ struct HeadlessOptions {
     int iTftpWrite = -1;        // -1 as Config.ini's TftpWrite, 0 uploads refused, 1 taken
     int iTftpMaxTransfers = 0;  // 0 as Config.ini's TftpMaxTransfers, else 1..4096
     std::string szHttp;         // ADDR:PORT of the web view; empty: none
+    std::vector<std::string> vecHttpHosts;  // names the web view answers besides its address
     // The site's controls; each one not given (empty, -1) as Config.ini has it.
     std::string szScopeFile;
     std::string szRetryFile;

@@ -92,6 +92,12 @@ COrvaneDlg::COrvaneDlg(WindowHooks hooks)
     SetClientSize(DluSize(this, size.w, size.h));
     CreateControls();
     BindEvents();
+    m_control.Record().SetOnWriteFailing([this](bool failing) {
+        m_poster.Post([this, failing] {
+            m_bRecordFailing = failing;
+            ShowNote();
+        });
+    });
 }
 
 COrvaneDlg::~COrvaneDlg() {
@@ -117,6 +123,7 @@ void COrvaneDlg::CreateControls() {
     m_staticSuccessCount = wxStaticCast(FindWindow(IDC_STATIC_SUCCESS_COUNT), wxStaticText);
     m_staticFailCount = wxStaticCast(FindWindow(IDC_STATIC_FAIL_COUNT), wxStaticText);
     m_staticNetFailed = wxStaticCast(FindWindow(IDC_STATIC_NET_FAILED), wxStaticText);
+    m_szNetFailedText = m_staticNetFailed->GetLabel();
 }
 
 // One control of the layout at its rectangle, in this window's language.
@@ -264,7 +271,8 @@ void COrvaneDlg::FillFolderBox() {
 // The reachability check runs beside the window, which shows at once; until it answers the
 // note stays hidden, since nothing has failed yet.
 void COrvaneDlg::StartCloudCheck() {
-    m_staticNetFailed->Hide();
+    m_bNetConnected = true;
+    ShowNote();
     const int check = ++m_iCloudCheck;
     auto reachable = std::make_shared<bool>(false);
     m_cloudTask.Run([reachable] { *reachable = IsCloudReachable(); },
@@ -283,7 +291,19 @@ void COrvaneDlg::StartCloudCheck() {
 }
 
 void COrvaneDlg::ShowNetworkState(bool connected) {
-    m_staticNetFailed->Show(!connected);
+    m_bNetConnected = connected;
+    ShowNote();
+}
+
+void COrvaneDlg::ShowNote() {
+    if (m_bRecordFailing && m_bNetConnected) {
+        m_staticNetFailed->SetLabel(wxString::FromUTF8(
+            m_bChinese ? "升级记录无法写入：结果已保留，可写入时补写"
+                       : "The upgrade record cannot be written: outcomes are kept"));
+    } else {
+        m_staticNetFailed->SetLabel(m_szNetFailedText);
+    }
+    m_staticNetFailed->Show(m_bRecordFailing || !m_bNetConnected);
 }
 
 void COrvaneDlg::OnContextMenu(wxContextMenuEvent& event) {

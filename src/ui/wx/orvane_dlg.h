@@ -96,6 +96,7 @@ class COrvaneDlg : public wxDialog {
     void ShowStartRefusal(const StartResult& result);
     StartSettings ReadStartSettings();
     void CloseWindow();
+    void ShowNote();
 
     WindowHooks m_hooks;
     const bool m_bChinese;  // the layout: the main thread's language
@@ -130,6 +131,11 @@ class COrvaneDlg : public wxDialog {
     wxStaticText* m_staticSuccessCount = nullptr;
     wxStaticText* m_staticFailCount = nullptr;
     wxStaticText* m_staticNetFailed = nullptr;
+    // The note line tells of a failed network check or, before that, a record that cannot be
+    // written.
+    wxString m_szNetFailedText;
+    bool m_bNetConnected = true;
+    bool m_bRecordFailing = false;
 
     // depends-on: declared last, so they are waited for before anything they use goes.
     BackgroundTask m_serviceTask;  // Start and Stop
