@@ -31,6 +31,16 @@ ChildProcess::~ChildProcess() {
 
 bool ChildProcess::Start(const std::vector<std::string>& argv, const std::string& cwd,
                          const std::string& stderrPath) {
+    // One child at a time; one that has ended and been waited for makes room for the next.
+    if (m_iPid > 0 && m_iStatus < 0) {
+        return false;
+    }
+    if (m_iOut >= 0) {
+        close(m_iOut);
+        m_iOut = -1;
+    }
+    m_iStatus = -1;
+    m_szBuffer.clear();
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
         return false;

@@ -14,7 +14,8 @@ class ChildProcess {
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // Starts argv[0] (a path) in `cwd`, stderr to `stderrPath` when given; false on failure.
+    // Starts argv[0] (a path) in `cwd`, stderr to `stderrPath` when given; false on failure, or
+    // while the last one started has not been waited for to its end.
     bool Start(const std::vector<std::string>& argv, const std::string& cwd = "",
                const std::string& stderrPath = "");
     // Next line of output without its line feed; false at its end or after timeoutMs.

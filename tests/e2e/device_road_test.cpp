@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <set>
+#include <sstream>
 #include <string>
 
 #include "e2e/road_fixture.h"
@@ -94,6 +95,143 @@ TEST_F(DeviceRoadTest, ScopeAndHaltAfterThreeFailures) {
     // The record: the three failures only.
     const std::string record = test::ReadWholeFile(m_dir.File("upgrades.csv"));
     EXPECT_EQ(std::count(record.begin(), record.end(), '\n'), 4) << record;
+}
+
+// The MAC and result of each upgrade record line, in order.
+std::vector<std::pair<std::string, std::string>> RecordOutcomes(const std::string& path) {
+    std::vector<std::pair<std::string, std::string>> lines;
+    std::stringstream in(test::ReadWholeFile(path));
+    std::string line;
+    std::getline(in, line);  // the header
+    while (std::getline(in, line)) {
+        std::vector<std::string> f;
+        std::stringstream fields(line);
+        for (std::string field; std::getline(fields, field, ',');) {
+            f.push_back(field);
+        }
+        if (f.size() > 7) {
+            lines.emplace_back(f[2], f[7]);
+        }
+    }
+    return lines;
+}
+
+// Each device reports a stage every 100 ms: a road long enough for places to be held while
+// others ask, every device asking every 100 ms while it waits.
+const std::vector<std::string> kSlowDevices = {
+    "--model", "M100", "--version", "1.0.0.0", "--report-gap", "100", "--request-interval", "100"};
+
+std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+}
+
+// Catches a scope that lets others in or keeps its own out, and out-of-scope devices recorded or
+// left without their row.
+TEST_F(DeviceRoadTest, ScopeOfFiveOutOfTwenty) {
+    MakeFirmware({"--version", "X_M100_V2.0.0.0", "--image", "20K"}, "M100.bin");
+    m_dir.Write("five.txt",
+                "02:00:00:00:00:02\n02-00-00-00-00-06 # by the door\n"
+                "02:00:00:00:00:0a\n02:00:00:00:00:0E\n020000000012\n");
+    ASSERT_NO_FATAL_FAILURE(StartOrvane({"--only", m_dir.File("five.txt"), "--show-all"}));
+    std::string out;
+    Devsim({"--devices", "20", "--request-interval", "300"}, &out, kRoadMs);
+    auto sum = test::DevsimFields(out);
+    // The 15 others get the short reply, an unintended ending to the simulator.
+    EXPECT_EQ(sum["answered"] + " " + sum["downloaded"] + " " + sum["failures"], "20 5 15") << out;
+    test::TableLines table;
+    EXPECT_EQ(StopOrvane(&table), 0);
+    EXPECT_EQ(table.successes, 5);
+    int outside = 0;
+    for (const auto& row : table.rows) {
+        outside += row.second[4] == "Not in this upgrade";
+    }
+    EXPECT_EQ(outside, 15);
+    std::set<std::string> upgraded;
+    for (const auto& line : RecordOutcomes(m_dir.File("upgrades.csv"))) {
+        EXPECT_EQ(line.second, "success") << line.first;
+        upgraded.insert(line.first);
+    }
+    EXPECT_EQ(upgraded,
+              (std::set<std::string>{"02:00:00:00:00:02", "02:00:00:00:00:06", "02:00:00:00:00:0A",
+                                     "02:00:00:00:00:0E", "02:00:00:00:00:12"}));
+}
+
+// Catches more than five under way, the limit never reached, waiters answered out of the order
+// they first asked (the simulator measures both from the devices' side), and waiters lost.
+TEST_F(DeviceRoadTest, ThirtyAtFiveAtOnceInTheOrderTheyAsked) {
+    MakeFirmware({"--version", "X_M100_V2.0.0.0", "--image", "20K"}, "M100.bin");
+    ASSERT_NO_FATAL_FAILURE(StartOrvane({"--max-at-once", "5"}));
+    std::string out;
+    // One device asks first every 50 ms, faster than the places free.
+    EXPECT_EQ(Devsim(With(kSlowDevices, {"--devices", "30", "--start-spread-ms", "1500",
+                                         "--request-tries", "100"}),
+                     &out, kRoadMs),
+              0)
+        << out;
+    auto sum = test::DevsimFields(out);
+    EXPECT_EQ(sum["downloaded"] + " " + sum["peak-under-way"] + " " + sum["overtaken"], "30 5 0")
+        << out;
+    test::TableLines table;
+    EXPECT_EQ(StopOrvane(&table), 0);
+    EXPECT_EQ(table.successes, 30);
+    EXPECT_EQ(table.rows.size(), 30u) << "a waiting device keeps one row";
+}
+
+// Catches a failed first group that does not halt, a device answered beyond the group before
+// it has succeeded, and a halt the table does not tell.
+TEST_F(DeviceRoadTest, FirstGroupOfThreeWithOneFailingHalts) {
+    MakeFirmware({"--version", "X_M100_V2.0.0.0", "--image", "20K"}, "M100.bin");
+    ASSERT_NO_FATAL_FAILURE(StartOrvane({"--first", "3"}));
+    std::string out;
+    // Devices ask 100 ms apart; the third (and the sixth) report their kernel stage failed.
+    Devsim(With(kSlowDevices, {"--devices", "6", "--start-spread-ms", "600", "--request-tries",
+                               "30", "--fail-share", "0.34", "--fail-stage", "kernel"}),
+           &out, kRoadMs);
+    auto sum = test::DevsimFields(out);
+    EXPECT_EQ(sum["answered"] + " " + sum["downloaded"] + " " + sum["injected"], "3 3 1") << out;
+    test::TableLines table;
+    EXPECT_EQ(StopOrvane(&table), 0);
+    EXPECT_EQ(table.successes, 2);
+    EXPECT_EQ(table.failures, 1);
+    ASSERT_FALSE(table.notes.empty());
+    EXPECT_EQ(table.notes.front(), "first group of 3");
+    EXPECT_EQ(table.notes.back(), "Halted after 1 failures");
+}
+
+// Catches a retry that takes more or fewer devices than the record's failed ones, or misreads
+// the record this program writes (from a real run of twenty with four failures).
+TEST_F(DeviceRoadTest, RetryFailedTakesOnlyTheFourOfTheRecord) {
+    MakeFirmware({"--version", "X_M100_V2.0.0.0", "--image", "20K"}, "M100.bin");
+    ASSERT_NO_FATAL_FAILURE(StartOrvane());
+    std::string out;
+    const std::vector<std::string> twenty = {"--devices", "20", "--request-interval", "300"};
+    Devsim(With(twenty, {"--fail-share", "0.2", "--fail-stage", "kernel"}), &out, kRoadMs);
+    test::TableLines table;
+    ASSERT_EQ(StopOrvane(&table), 0);
+    ASSERT_EQ(table.failures, 4);
+    const std::string record = m_dir.File("upgrades.csv");
+    std::set<std::string> failed;
+    for (const auto& line : RecordOutcomes(record)) {
+        if (line.second == "failure") {
+            failed.insert(line.first);
+        }
+    }
+    ASSERT_EQ(failed.size(), 4u);
+
+    ASSERT_NO_FATAL_FAILURE(StartOrvane({"--retry-failed", record}));
+    Devsim(twenty, &out, kRoadMs);
+    auto sum = test::DevsimFields(out);
+    EXPECT_EQ(sum["answered"] + " " + sum["downloaded"], "20 4") << out;
+    ASSERT_EQ(StopOrvane(&table), 0);
+    const auto lines = RecordOutcomes(record);
+    ASSERT_EQ(lines.size(), 24u);
+    std::set<std::string> retried;
+    for (size_t i = 20; i < lines.size(); ++i) {
+        EXPECT_EQ(lines[i].second, "success");
+        retried.insert(lines[i].first);
+    }
+    EXPECT_EQ(retried, failed);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -16,10 +17,10 @@
 
 namespace orvane::test {
 
-// key=value fields of the simulator's summary line.
+// key=value fields of the simulator's summary lines (their keys differ).
 inline std::map<std::string, std::string> DevsimFields(const std::string& out) {
     std::map<std::string, std::string> fields;
-    std::stringstream in(out.substr(0, out.find('\n')));
+    std::stringstream in(out);
     for (std::string kv; in >> kv;) {
         const size_t eq = kv.find('=');
         if (eq != std::string::npos) {
@@ -97,12 +98,19 @@ class RoadTest : public testing::Test {
         args.push_back(m_dir.File("fw/" + name));
         ASSERT_EQ(RunCommand(args), 0) << name;
     }
-    // English texts; returns after the ready line.
+    // English texts, the three boxes unticked unless `extra` ticks one; returns after the
+    // ready line.
     void StartOrvane(const std::vector<std::string>& extra = {}) {
         m_dir.Write("Config.ini", "[CNFINFO]\r\nAppLanguage=2\r\n");
         std::vector<std::string> argv = {
             m_dir.File("orvane"), "--headless",    "--ip",       kServer,        "--folder",
             m_dir.File("fw"),     "--no-ip-check", "--no-force", "--no-show-all"};
+        for (const std::string& option : extra) {
+            if (option.rfind("--", 0) == 0) {
+                argv.erase(std::remove(argv.begin(), argv.end(), "--no-" + option.substr(2)),
+                           argv.end());
+            }
+        }
         argv.insert(argv.end(), extra.begin(), extra.end());
         ASSERT_TRUE(m_orvane.Start(argv, m_dir.Path(), m_dir.File("stderr.txt")));
         std::string line;

@@ -45,11 +45,16 @@ class DeviceRun {
                const std::string& reportIp);
     bool ReportStages(const Assignment& a);
     // A report after the --report-gap pause; Send is the report without it.
+    // `last`: the report that ends the device's road, which leaves the gauge before it goes.
     void Report(const platform::Endpoint& to, int event, const std::string& ip, int schedule,
-                int state);
+                int state, bool last = false);
     void Send(const platform::Endpoint& to, int event, const std::string& ip, int schedule,
               int state);
     bool End(Ending ending, bool intended, const std::string& reason = std::string());
+    // Between the assignment and the last report. Leaving comes before that report is sent:
+    // the server may free the place as soon as it reads it.
+    void EnterUnderWay();
+    void LeaveUnderWay();
 
     const RoadConfig& m_config;
     const DeviceIdentity& m_id;
@@ -58,8 +63,27 @@ class DeviceRun {
     int m_iCseq;
     unsigned m_uAnswered = 0;  // rounds that got their reply
     unsigned m_uDownloaded = 0;
+    bool m_bUnderWay = false;
     DeviceOutcome m_outcome;
 };
+
+void DeviceRun::EnterUnderWay() {
+    UnderWayGauge* gauge = m_config.pUnderWay;
+    if (!gauge || m_bUnderWay) {
+        return;
+    }
+    m_bUnderWay = true;
+    const int now = ++gauge->iNow;
+    for (int peak = gauge->iPeak; now > peak && !gauge->iPeak.compare_exchange_weak(peak, now);) {
+    }
+}
+
+void DeviceRun::LeaveUnderWay() {
+    if (m_bUnderWay) {
+        m_bUnderWay = false;
+        --m_config.pUnderWay->iNow;
+    }
+}
 
 DeviceOutcome DeviceRun::Run() {
     if (!m_socket.Open()) {
@@ -112,6 +136,7 @@ void DeviceRun::Round() {
     if (!ReadAssignment(reply.szText, &a)) {
         return;
     }
+    EnterUnderWay();
     if (m_config.bExpectNoFirmware) {
         End(Ending::kBadReply, false, "expected no firmware, was told to fetch " + a.szFile);
     } else if (m_config.mode == RoadMode::kRequestOnly) {
@@ -120,6 +145,7 @@ void DeviceRun::Round() {
         ++m_uDownloaded;
         ReportStages(a);
     }
+    LeaveUnderWay();
 }
 
 bool DeviceRun::Ask(DeviceReply* reply) {
@@ -134,6 +160,9 @@ bool DeviceRun::Ask(DeviceReply* reply) {
             ++m_outcome.uRequestResends;
         }
         sent.push_back(std::chrono::steady_clock::now());
+        if (!m_outcome.bTimed && attempt == 0) {
+            m_outcome.tFirstAsk = sent.back();
+        }
         // With the NUL the server's own replies carry; a lost send is a lost request.
         m_socket.SendTo(request.c_str(), request.size() + 1, m_config.server);
         SteadyTime deadline = sent.back() + std::chrono::milliseconds(m_config.iRequestIntervalMs);
@@ -142,6 +171,10 @@ bool DeviceRun::Ask(DeviceReply* reply) {
             size_t which = static_cast<size_t>(reply->iCseq - firstCseq);
             m_outcome.vecLatencyMs.push_back(
                 MsBetween(sent[which < sent.size() ? which : sent.size() - 1], reply->tReceived));
+            if (!m_outcome.bTimed) {
+                m_outcome.bTimed = true;
+                m_outcome.tAnswered = reply->tReceived;
+            }
             return true;
         }
     }
@@ -213,7 +246,8 @@ bool DeviceRun::Fetch(const platform::Endpoint& server, const std::string& name,
     if (!r.bOk) {
         // What a device tells the server when its download fails or does not check out.
         if (!reportIp.empty()) {
-            Report(reportTo, kDownloadEvent, reportIp, 0, mismatch ? kStateCrc : kStateFailed);
+            Report(reportTo, kDownloadEvent, reportIp, 0, mismatch ? kStateCrc : kStateFailed,
+                   true);
         }
         return End(mismatch ? Ending::kMismatch : Ending::kFetchFailed, false,
                    "TFTP " + name + ": " + r.szError);
@@ -223,13 +257,14 @@ bool DeviceRun::Fetch(const platform::Endpoint& server, const std::string& name,
 
 bool DeviceRun::ReportStages(const Assignment& a) {
     const platform::Endpoint to{a.server.addr, kListenPort};
-    for (int event : StagesOf(m_config.kind)) {
+    const std::vector<int> stages = StagesOf(m_config.kind);
+    for (int event : stages) {
         const bool fail = m_id.bInjectFailure && event == m_config.iFailEvent;
         if (event != kDownloadEvent) {
             Report(to, event, a.szIp, 50, kStateBusy);
         }
         Report(to, event, a.szIp, event == kDownloadEvent || !fail ? 100 : 50,
-               fail ? m_config.iFailState : kStateDone);
+               fail ? m_config.iFailState : kStateDone, fail || event == stages.back());
         if (fail) {
             return End(Ending::kInjectedFailure, true);
         }
@@ -238,9 +273,12 @@ bool DeviceRun::ReportStages(const Assignment& a) {
 }
 
 void DeviceRun::Report(const platform::Endpoint& to, int event, const std::string& ip, int schedule,
-                       int state) {
+                       int state, bool last) {
     if (m_config.iReportGapMs > 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(m_config.iReportGapMs));
+    }
+    if (last) {
+        LeaveUnderWay();
     }
     Send(to, event, ip, schedule, state);
 }

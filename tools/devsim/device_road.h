@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -32,6 +34,13 @@ std::string BuildRequest(const std::string& versionField, int cseq, const std::s
 std::string BuildReport(int event, const std::string& ip, const std::string& mac, int schedule,
                         int state, const std::string& versionField);
 
+// The devices of a road between their assignment reply and their last report, and the most
+// that ever were at once.
+struct UnderWayGauge {
+    std::atomic<int> iNow{0};
+    std::atomic<int> iPeak{0};
+};
+
 struct RoadConfig {
     platform::Endpoint server;  // where requests go (port 10011)
     uint16_t uTftpPort = 69;
@@ -52,6 +61,7 @@ struct RoadConfig {
     const std::string* pReference = nullptr;  // every download must equal it
     std::string szKeepDir;                    // downloads are written here when set
     int iRounds = 1;                          // the road is run this many times per device
+    UnderWayGauge* pUnderWay = nullptr;       // counts the devices under way when set
 };
 
 struct DeviceIdentity {
@@ -86,6 +96,9 @@ struct DeviceOutcome {
     unsigned uRequestResends = 0;
     unsigned uTftpResends = 0;
     unsigned uTftpDupAcks = 0;
+    // The first round: when its first request left and when its reply came (bTimed).
+    bool bTimed = false;
+    std::chrono::steady_clock::time_point tFirstAsk, tAnswered;
 };
 
 // Runs one device's road `config.iRounds` times, or until a round ends unintended. Never

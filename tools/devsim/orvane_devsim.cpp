@@ -19,6 +19,9 @@ namespace {
 using namespace orvane::devsim;
 
 constexpr size_t kMaxNamedFailures = 50;  // without --verbose
+// A device answered later than one that asked after it, by more than this many request
+// intervals, was overtaken.
+constexpr double kOvertakeIntervals = 1.5;
 
 constexpr const char* kDescription =
     "Simulated devices in upgrade mode. Each device sends \"Request_ipaddr\" (its own MAC and\n"
@@ -35,7 +38,10 @@ constexpr const char* kDescription =
     "and a second line\n"
     "  resends tftp=N tftp-dup-acks=N requests=N stray-replies=N\n"
     "(TFTP packets resent after a silence, ACKs repeated for a DATA seen twice, requests\n"
-    "asked again, replies that answered nothing asked).\n"
+    "asked again, replies that answered nothing asked), and a third line\n"
+    "  order peak-under-way=N overtaken=N\n"
+    "(the most devices at once between their assignment reply and their last report; the\n"
+    "devices answered more than 1.5 request intervals after one that first asked later).\n"
     "failures counts the devices that did not end as intended (an injected failure, reported\n"
     "as told, is intended); each of them is named on standard error. Exit status 0 only\n"
     "when every device ended as intended.\n"
@@ -259,7 +265,8 @@ int Run(const Options& o) {
         return 1;
     }
     double seconds = 0;
-    std::vector<DeviceOutcome> outcomes = RunRoad(plan, &inbox, &seconds);
+    int peakUnderWay = 0;
+    std::vector<DeviceOutcome> outcomes = RunRoad(plan, &inbox, &seconds, &peakUnderWay);
     inbox.Stop();
     size_t named = 0;
     for (size_t i = 0; i < outcomes.size(); ++i) {
@@ -273,7 +280,10 @@ int Run(const Options& o) {
         std::fprintf(stderr, "... and %zu more\n", named - kMaxNamedFailures);
     }
     RoadTotals totals = Summarize(outcomes, seconds, inbox.StrayCount());
-    std::printf("%s\n%s\n", SummaryLine(totals).c_str(), ResendLine(totals).c_str());
+    totals.iPeakUnderWay = peakUnderWay;
+    totals.uOvertaken = CountOvertaken(outcomes, kOvertakeIntervals * o.iRequestIntervalMs);
+    std::printf("%s\n%s\n%s\n", SummaryLine(totals).c_str(), ResendLine(totals).c_str(),
+                OrderLine(totals).c_str());
     std::fflush(stdout);
     return totals.uFailures == 0 ? 0 : 1;
 }

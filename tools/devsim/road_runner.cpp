@@ -127,6 +127,36 @@ std::string SummaryLine(const RoadTotals& t) {
     return line;
 }
 
+size_t CountOvertaken(const std::vector<DeviceOutcome>& outcomes, double toleranceMs) {
+    std::vector<const DeviceOutcome*> timed;
+    for (const DeviceOutcome& o : outcomes) {
+        if (o.bTimed) {
+            timed.push_back(&o);
+        }
+    }
+    std::sort(timed.begin(), timed.end(), [](const DeviceOutcome* a, const DeviceOutcome* b) {
+        return a->tFirstAsk < b->tFirstAsk;
+    });
+    std::chrono::steady_clock::time_point earliestLater;
+    // From the last to ask back to the first, beside the earliest answer of those after it.
+    size_t overtaken = 0;
+    for (size_t i = timed.size(); i-- > 1;) {
+        const DeviceOutcome& later = *timed[i];
+        const DeviceOutcome& earlier = *timed[i - 1];
+        earliestLater =
+            i + 1 == timed.size() ? later.tAnswered : std::min(earliestLater, later.tAnswered);
+        const double behindMs =
+            std::chrono::duration<double, std::milli>(earlier.tAnswered - earliestLater).count();
+        overtaken += behindMs > toleranceMs ? 1 : 0;
+    }
+    return overtaken;
+}
+
+std::string OrderLine(const RoadTotals& t) {
+    return "order peak-under-way=" + std::to_string(t.iPeakUnderWay) +
+           " overtaken=" + std::to_string(t.uOvertaken);
+}
+
 std::string ResendLine(const RoadTotals& t) {
     char line[256];
     std::snprintf(line, sizeof line,
@@ -138,7 +168,11 @@ std::string ResendLine(const RoadTotals& t) {
     return line;
 }
 
-std::vector<DeviceOutcome> RunRoad(const RunPlan& plan, ReplyInbox* inbox, double* roadSeconds) {
+std::vector<DeviceOutcome> RunRoad(const RunPlan& plan, ReplyInbox* inbox, double* roadSeconds,
+                                   int* peakUnderWay) {
+    UnderWayGauge gauge;
+    RoadConfig road = plan.road;
+    road.pUnderWay = &gauge;
     std::vector<DeviceIdentity> ids(plan.uDevices);
     for (size_t i = 0; i < plan.uDevices; ++i) {
         ids[i].index = i;
@@ -162,7 +196,7 @@ std::vector<DeviceOutcome> RunRoad(const RunPlan& plan, ReplyInbox* inbox, doubl
                 if (plan.iStartSpreadMs > 0) {
                     std::this_thread::sleep_until(start + PowerOnDelay(i, plan));
                 }
-                outcomes[i] = RunDevice(plan.road, ids[i], inbox);  // catches everything itself
+                outcomes[i] = RunDevice(road, ids[i], inbox);  // catches everything itself
             }
         } catch (const std::exception& e) {
             // The devices this thread did not run keep their unfinished outcome.
@@ -194,6 +228,7 @@ std::vector<DeviceOutcome> RunRoad(const RunPlan& plan, ReplyInbox* inbox, doubl
         }
     }
     *roadSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    *peakUnderWay = gauge.iPeak;
     return outcomes;
 }
 

@@ -51,17 +51,27 @@ struct RoadTotals {
     uint64_t uTftpResends = 0;
     uint64_t uTftpDupAcks = 0;
     uint64_t uStrayReplies = 0;
+    int iPeakUnderWay = 0;  // the most devices between assignment and last report at once
+    size_t uOvertaken = 0;  // CountOvertaken
 };
 
 RoadTotals Summarize(const std::vector<DeviceOutcome>& outcomes, double roadSeconds,
                      uint64_t strayReplies);
-// The summary line, and the second line with the resend counts.
+// Devices answered more than `toleranceMs` after a device that first asked later than they
+// did: a server that answers in the order devices first asked overtakes none by more than
+// about one request interval (when several places free at once, their waiters are answered
+// as each asks again).
+size_t CountOvertaken(const std::vector<DeviceOutcome>& outcomes, double toleranceMs);
+
+// The summary line, the second line with the resend counts, the third with the order.
 std::string SummaryLine(const RoadTotals& t);
 std::string ResendLine(const RoadTotals& t);
+std::string OrderLine(const RoadTotals& t);
 
 // Sends every device down the road, at most uConcurrency at once, all starting together (or
 // spread over iStartSpreadMs); the whole time from that start to the last device's end goes to
-// `roadSeconds`.
-std::vector<DeviceOutcome> RunRoad(const RunPlan& plan, ReplyInbox* inbox, double* roadSeconds);
+// `roadSeconds`, the most devices under way at once to `peakUnderWay`.
+std::vector<DeviceOutcome> RunRoad(const RunPlan& plan, ReplyInbox* inbox, double* roadSeconds,
+                                   int* peakUnderWay);
 
 }  // namespace orvane::devsim
