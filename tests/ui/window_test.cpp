@@ -6,7 +6,9 @@
 #include <wx/evtloop.h>
 #include <wx/listctrl.h>
 #include <wx/msgdlg.h>
+#include <wx/spinctrl.h>
 #include <wx/testing.h>
+#include <wx/textctrl.h>
 #include <wx/timer.h>
 #include <wx/uiaction.h>
 
@@ -18,11 +20,13 @@
 #include <thread>
 #include <tuple>
 
+#include "app/batch_files.h"
 #include "app/profile_file.h"
 #include "common/child_process.h"
 #include "common/temp_dir.h"
 #include "common/update_service.h"
 #include "support/language.h"
+#include "ui/wx/batch_dlg.h"
 #include "ui/wx/dlg_layout.h"
 #include "ui/wx/orvane_dlg.h"
 
@@ -86,6 +90,26 @@ class ExpectBox : public wxExpectModalBase<wxMessageDialog, ExpectBox> {
         *m_pSeen = BoxSeen{m_pSeen->iCount + 1, box->GetYesLabel(), box->GetNoLabel(),
                            box->GetMessageDialogStyle()};
         return m_iAnswer;
+    }
+};
+
+// Fills the batch dialog once it is on the screen, and answers OK.
+class FillBatchDialog : public wxExpectModalBase<ui::CBatchDlg, FillBatchDialog> {
+  public:
+    explicit FillBatchDialog(std::string scope) : m_szScope(std::move(scope)) {}
+    std::string m_szScope;
+
+  protected:
+    int OnInvoked(ui::CBatchDlg* dialog) const override {
+        dialog->Show();
+        EXPECT_TRUE(PumpUntil([dialog] { return dialog->IsShownOnScreen(); }));
+        wxStaticCast(dialog->FindWindow(ui::CBatchDlg::IDC_EDIT_SCOPE_FILE), wxTextCtrl)
+            ->SetValue(m_szScope);
+        wxStaticCast(dialog->FindWindow(ui::CBatchDlg::IDC_SPIN_AT_ONCE), wxSpinCtrl)->SetValue(1);
+        wxStaticCast(dialog->FindWindow(ui::CBatchDlg::IDC_SPIN_HALT_AFTER), wxSpinCtrl)
+            ->SetValue(1);
+        dialog->Hide();
+        return wxID_OK;
     }
 };
 
@@ -345,12 +369,51 @@ TEST_F(WindowTest, DevicesFillRowsAndCountersClearListEmptiesThem) {
     EXPECT_EQ(model.RowCount() + model.SuccessCount() + model.FailCount(), 0);
 }
 
+// Catches batch settings not saved to Config.ini or not taken by Start, and a note line that
+// does not tell what is in force or, in red, that the run halted.
+TEST_F(WindowTest, BatchSettingsSavedShownAndHaltTheRun) {
+    TempDir serviceDir;
+    UpdateService service;  // the network check succeeds: its note does not stand in the way
+    ASSERT_TRUE(service.Start(serviceDir.Path()));
+    OpenWindow();
+    const std::string folder = m_dir.File("fw");
+    fs::create_directory(folder);
+    ASSERT_EQ(RunCommand({BinDir() + "/orvane-mkfw", "--version", "X_M100_V2.0.0.0", "--image",
+                          "16K", folder + "/M100.bin"}),
+              0);
+    m_dir.Write("scope.txt", "02:00:00:00:00:01\n02:00:00:00:00:02\n");
+    wxCommandEvent open(wxEVT_MENU, ui::IDM_BATCH_SETTINGS);
+    wxTEST_DIALOG(m_pDlg->GetEventHandler()->ProcessEvent(open),
+                  FillBatchDialog(m_dir.File("scope.txt")));
+    const BatchOptions saved = ReadBatchOptions(m_dir.File("Config.ini"));
+    EXPECT_EQ(saved.szScopeFile, m_dir.File("scope.txt"));
+    EXPECT_EQ(saved.iMaxAtOnce * 10 + saved.iHaltAfter, 11);
+    wxWindow* note = Control(ui::IDC_STATIC_NET_FAILED);
+    EXPECT_TRUE(note->IsShown());
+    EXPECT_EQ(note->GetLabel(), "Scope: 2 devices, 1 at once, halt after 1 failures");
+    EXPECT_NE(note->GetForegroundColour(), wxColour(255, 0, 0));
+
+    ASSERT_TRUE(StartOnLoopback(folder));
+    // One place: the second device still waits when the first one's failure halts the run.
+    std::string out;
+    RunCommand({BinDir() + "/orvane-devsim", "--devices", "3", "-j", "1", "--source-from",
+                "127.2.0.1", "--fail-share", "1", "--request-tries", "2"},
+               &out);
+    EXPECT_TRUE(PumpUntil([note] { return note->GetLabel() == "Halted after 1 failures"; })) << out;
+    EXPECT_EQ(note->GetForegroundColour(), wxColour(255, 0, 0));
+    EXPECT_EQ(m_pDlg->Engine().Devices().FailCount(), 1);
+    ASSERT_TRUE(ClickStartStop(State::kStopped));
+    EXPECT_EQ(note->GetLabel(), "Halted after 1 failures") << "a halt stays in view after Stop";
+    unsetenv("CURL_CA_BUNDLE");
+}
+
 // Catches one refresh per change flooding the event loop, or losing the newest row to scroll to.
 TEST(WindowViewTest, BurstOfChangesIsCoalesced) {
     wxEvtHandler target;
     ui::UiPoster poster(&target);
     std::vector<int> refreshes;
-    ui::WindowView view(poster, {[&](int row) { refreshes.push_back(row); }, [] {}, [](int) {}});
+    ui::WindowView view(poster, {[&](int row) { refreshes.push_back(row); }, [] {}, [](int) {},
+                                 [](const std::string&) {}});
     DeviceTableChange change{DeviceTableChange::kRowAdded, 0, {}, 0, 0};
     std::thread engine([&] {
         for (change.rowIndex = 0; change.rowIndex < 5000; ++change.rowIndex) {

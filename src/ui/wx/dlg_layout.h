@@ -57,6 +57,13 @@ enum : int {
     IDC_CHECK_SHOW_ALL = 1033,
 };
 
+// The items of the main window's context menu.
+enum : int {
+    IDM_ABOUT = 16,
+    IDM_SAVE_CSV = 17,        // "Save list as CSV…"
+    IDM_BATCH_SETTINGS = 18,  // "Batch settings..."
+};
+
 // The main window's client size in dialog units: English 558 x 340, Chinese 511 x 334.
 DluRect MainWindowSize(bool chinese);
 

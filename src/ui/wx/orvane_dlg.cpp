@@ -21,6 +21,7 @@
 #include "support/text_ids.h"
 #include "ui/wx/about_dlg.h"
 #include "ui/wx/app_icon.h"
+#include "ui/wx/batch_dlg.h"
 #include "ui/wx/device_list_ctrl.h"
 #include "ui/wx/dialog_units.h"
 #include "ui/wx/program_restart.h"
@@ -28,9 +29,6 @@
 namespace orvane::ui {
 
 namespace {
-
-constexpr int kIdAbout = 16;    // the About item of the window's menu
-constexpr int kIdSaveCsv = 17;  // "Save list as CSV…", beside it
 
 // GTK draws a check box's indicator no smaller than its theme says and further from its
 // text, and its fonts are not the layouts' own: a check box or one-line text that needs more
@@ -80,7 +78,8 @@ COrvaneDlg::COrvaneDlg(WindowHooks hooks)
       m_poster(this),
       m_view(m_poster,
              WindowViewActions{[this](int row) { RefreshDevices(row); }, [this] { RaiseWindow(); },
-                               [this](int id) { ShowErrorBox(id); }}),
+                               [this](int id) { ShowErrorBox(id); },
+                               [this](const std::string& note) { ShowBatchNote(note, true); }}),
       m_engine(m_view),
       m_control(m_engine, m_view, m_hooks.startup.iniPath, m_hooks.adapterLister),
       m_serviceTask(m_poster),
@@ -195,9 +194,11 @@ void COrvaneDlg::BindEvents() {
     // context menu instead, and on F1.
     Bind(wxEVT_CONTEXT_MENU, &COrvaneDlg::OnContextMenu, this);
     Bind(
-        wxEVT_MENU, [this](wxCommandEvent&) { ShowAboutBox(); }, kIdAbout);
+        wxEVT_MENU, [this](wxCommandEvent&) { ShowAboutBox(); }, IDM_ABOUT);
     Bind(
-        wxEVT_MENU, [this](wxCommandEvent&) { SaveListAsCsv(); }, kIdSaveCsv);
+        wxEVT_MENU, [this](wxCommandEvent&) { SaveListAsCsv(); }, IDM_SAVE_CSV);
+    Bind(
+        wxEVT_MENU, [this](wxCommandEvent&) { ShowBatchSettings(); }, IDM_BATCH_SETTINGS);
     Bind(wxEVT_CHAR_HOOK, &COrvaneDlg::OnCharHook, this);
 }
 
@@ -247,6 +248,7 @@ bool COrvaneDlg::Initialise() {
     m_listDevice->InsertDeviceColumns(m_bChinese);
 
     StartCloudCheck();
+    ShowSavedBatchNote();
     Centre();
     m_comboLocalIp->SetFocus();
     return true;
@@ -295,23 +297,69 @@ void COrvaneDlg::ShowNetworkState(bool connected) {
     ShowNote();
 }
 
+// One line for several notes, the most urgent shown: a halted run or batch files that cannot
+// be used; what the batch settings hold, which the operator must see while they are in
+// force; a failed network check; a record that cannot be written. All but the batch
+// settings are red.
 void COrvaneDlg::ShowNote() {
-    if (m_bRecordFailing && m_bNetConnected) {
-        m_staticNetFailed->SetLabel(wxString::FromUTF8(
-            m_bChinese ? "升级记录无法写入：结果已保留，可写入时补写"
-                       : "The upgrade record cannot be written: outcomes are kept"));
-    } else {
-        m_staticNetFailed->SetLabel(m_szNetFailedText);
+    wxString text = m_szBatchNote;
+    bool alarm = m_bBatchAlarm;
+    if (text.empty() && !m_bNetConnected) {
+        text = m_szNetFailedText;
+        alarm = true;
+    } else if (text.empty() && m_bRecordFailing) {
+        text = wxString::FromUTF8(m_bChinese
+                                      ? "升级记录无法写入：结果已保留，可写入时补写"
+                                      : "The upgrade record cannot be written: outcomes are kept");
+        alarm = true;
     }
-    m_staticNetFailed->Show(m_bRecordFailing || !m_bNetConnected);
+    m_staticNetFailed->SetForegroundColour(alarm ? wxColour(255, 0, 0) : GetForegroundColour());
+    SetStaticText(m_staticNetFailed, text);
+    m_staticNetFailed->Show(!text.empty());
+    m_staticNetFailed->Refresh();
+}
+
+void COrvaneDlg::ShowBatchNote(const std::string& note, bool alarm) {
+    m_szBatchNote = wxString::FromUTF8(note);
+    m_bBatchAlarm = alarm;
+    ShowNote();
+}
+
+// What the next Start will take, as the note line tells it; files that cannot be used are
+// told at once rather than only when Start refuses them.
+void COrvaneDlg::ShowSavedBatchNote() {
+    BatchSettings settings;
+    std::string error;
+    if (!LoadBatchSettings(ReadBatchOptions(m_hooks.startup.iniPath), &settings, &error)) {
+        ShowBatchNote(error, true);
+        return;
+    }
+    ShowBatchNote(BatchNoteText(settings, BatchStatus(), m_bChinese), false);
+}
+
+void COrvaneDlg::ShowBatchSettings() {
+    const std::string& iniPath = m_hooks.startup.iniPath;
+    CBatchDlg dialog(this, ReadBatchOptions(iniPath), m_bChinese);
+    if (dialog.ShowModal() != wxID_OK) {
+        return;
+    }
+    if (!SaveBatchOptions(iniPath, dialog.Options())) {
+        wxMessageBox(wxString::FromUTF8((m_bChinese ? "无法写入 " : "Cannot write ") + iniPath),
+                     "Orvane", wxOK | wxICON_ERROR, this);
+    }
+    ShowSavedBatchNote();
 }
 
 void COrvaneDlg::OnContextMenu(wxContextMenuEvent& event) {
     wxMenu menu;
-    menu.Append(kIdAbout, Text(kTextAbout));
+    menu.Append(IDM_ABOUT, Text(kTextAbout));
     const bool chinese = g_iLanguage == kLanguageChinese;
-    menu.Append(kIdSaveCsv,
+    menu.Append(IDM_SAVE_CSV,
                 wxString::FromUTF8(chinese ? "将列表另存为 CSV…" : "Save list as CSV…"));
+    menu.Append(IDM_BATCH_SETTINGS,
+                wxString::FromUTF8(chinese ? "批量设置…" : "Batch settings..."));
+    // The run's settings, like the window's own, change only while it is stopped.
+    menu.Enable(IDM_BATCH_SETTINGS, m_state == ServiceState::kStopped);
     wxPoint at = event.GetPosition();
     PopupMenu(&menu, at == wxDefaultPosition ? wxDefaultPosition : ScreenToClient(at));
 }

@@ -97,6 +97,9 @@ class COrvaneDlg : public wxDialog {
     StartSettings ReadStartSettings();
     void CloseWindow();
     void ShowNote();
+    void ShowBatchNote(const std::string& note, bool alarm);
+    void ShowSavedBatchNote();
+    void ShowBatchSettings();
 
     WindowHooks m_hooks;
     const bool m_bChinese;  // the layout: the main thread's language
@@ -131,11 +134,13 @@ class COrvaneDlg : public wxDialog {
     wxStaticText* m_staticSuccessCount = nullptr;
     wxStaticText* m_staticFailCount = nullptr;
     wxStaticText* m_staticNetFailed = nullptr;
-    // The note line tells of a failed network check or, before that, a record that cannot be
-    // written.
+    // The note line (ShowNote): a halted run, a failed network check, a record that cannot be
+    // written, the batch settings in force.
     wxString m_szNetFailedText;
     bool m_bNetConnected = true;
     bool m_bRecordFailing = false;
+    wxString m_szBatchNote;
+    bool m_bBatchAlarm = false;  // the run halted, or the batch files cannot be used
 
     // depends-on: declared last, so they are waited for before anything they use goes.
     BackgroundTask m_serviceTask;  // Start and Stop

@@ -59,6 +59,8 @@ StartSettings COrvaneDlg::ReadStartSettings() {
     settings.bShowAllDevices = m_checkShowAll->GetValue();
     settings.bTftpWrite = m_bTftpWrite;
     settings.iTftpMaxTransfers = m_iTftpMaxTransfers;
+    // The batch dialog saves to Config.ini; Start takes what is saved there now.
+    settings.batch = ReadBatchOptions(m_hooks.startup.iniPath);
     return settings;
 }
 
@@ -91,6 +93,9 @@ void COrvaneDlg::FinishStart(const StartResult& result, const FolderHistory& fol
         m_state = ServiceState::kStopped;
         EnableSettingControls(true);
         m_btnBeginUpgrade->Enable();
+        if (result.eRefusal == StartRefusal::kBadScope) {
+            ShowBatchNote(result.szMessage, true);
+        }
         ShowStartRefusal(result);
     } else {
         m_state = ServiceState::kRunning;
@@ -103,6 +108,7 @@ void COrvaneDlg::FinishStart(const StartResult& result, const FolderHistory& fol
         m_btnBeginUpgrade->SetLabel(Text(kTextStopUpgrade));
         m_btnBeginUpgrade->Enable();
         RefreshDevices(-1);
+        ShowBatchNote(m_engine.BatchNote(), m_engine.Batch().Status().bHalted);
     }
     if (m_bCloseAfterStart) {
         m_bCloseAfterStart = false;
@@ -144,6 +150,10 @@ void COrvaneDlg::FinishStop() {
     EnableSettingControls(true);
     m_btnPauseTest->Hide();
     m_btnBeginUpgrade->Enable();
+    // A halt stays in view until the next Start.
+    if (!m_engine.Batch().Status().bHalted) {
+        ShowSavedBatchNote();
+    }
     if (m_bCloseAfterStop) {
         m_engine.Devices().ClearDeviceList();
         CloseWindow();

@@ -51,4 +51,9 @@ void WindowView::ShowErrorText(int textId) {
     m_poster.Post([this, textId] { m_actions.showError(textId); });
 }
 
+// Perhaps with the model's lock held: post and return.
+void WindowView::OnRunHalted(const std::string& note) {
+    m_poster.Post([this, note] { m_actions.runHalted(note); });
+}
+
 }  // namespace orvane::ui

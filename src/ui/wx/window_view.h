@@ -3,6 +3,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <string>
 
 #include "protocol/service_view.h"
 #include "ui/wx/ui_poster.h"
@@ -16,6 +17,8 @@ struct WindowViewActions {
     std::function<void(int addedRow)> refreshDevices;
     std::function<void()> raiseWindow;
     std::function<void(int textId)> showError;
+    // The run halted; `note` is what the note line says now.
+    std::function<void(const std::string& note)> runHalted;
 };
 
 // The window's side of the engine: every notice is posted to the user-interface thread, and
@@ -28,6 +31,7 @@ class WindowView : public CopiedSettingsView {
     void OnDeviceTableChanged(const DeviceTableChange& change) override;
     void ShowMainWindow() override;
     void ShowErrorText(int textId) override;
+    void OnRunHalted(const std::string& note) override;
 
   private:
     void RunRefresh();
