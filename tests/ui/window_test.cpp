@@ -375,6 +375,7 @@ TEST_F(WindowTest, BatchSettingsSavedShownAndHaltTheRun) {
     TempDir serviceDir;
     UpdateService service;  // the network check succeeds: its note does not stand in the way
     ASSERT_TRUE(service.Start(serviceDir.Path()));
+    m_dir.Write("Config.ini", "[CNFINFO]\r\nRecordFile=" + m_dir.File("upgrades.csv") + "\r\n");
     OpenWindow();
     const std::string folder = m_dir.File("fw");
     fs::create_directory(folder);
