@@ -52,8 +52,7 @@ StartResult ServiceControl::Start(const StartSettings& settings) {
     ServiceConfig config;
     config.szUpgradeFolder = settings.szUpgradeFolder;
 
-    if (!PrepareUpgradeFolder(settings, &result) ||
-        !CheckSignedList(settings, &config, &result)) {
+    if (!PrepareUpgradeFolder(settings, &result) || !CheckSignedList(settings, &config, &result)) {
         return result;
     }
 

@@ -73,8 +73,7 @@ class ServiceControl {
 
   private:
     bool PrepareUpgradeFolder(const StartSettings& settings, StartResult* result);
-    bool CheckSignedList(const StartSettings& settings, ServiceConfig* config,
-                         StartResult* result);
+    bool CheckSignedList(const StartSettings& settings, ServiceConfig* config, StartResult* result);
     void CheckCloud(StartResult* result);
     bool PrepareLocalAddress(const StartSettings& settings, ServiceConfig* config,
                              StartResult* result);

@@ -125,8 +125,8 @@ bool SignedList::Load(const std::string& keyPath, const std::string& folder, std
             *error = keyPath + ": " + keyError;
             return false;
         case platform::SignatureCheck::kInvalid:
-            *error = std::string(kSignedListSigName) + " is not a signature of " +
-                     kSignedListName + " by the key " + keyPath;
+            *error = std::string(kSignedListSigName) + " is not a signature of " + kSignedListName +
+                     " by the key " + keyPath;
             return false;
     }
     m_mapByName = Parse(list);

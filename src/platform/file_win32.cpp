@@ -377,8 +377,7 @@ bool IsReplacementTempName(const std::string& name) {
 namespace {
 // FILETIME counts 100 ns steps.
 int64_t Nanoseconds(const FILETIME& t) {
-    return static_cast<int64_t>((static_cast<uint64_t>(t.dwHighDateTime) << 32) |
-                                t.dwLowDateTime) *
+    return static_cast<int64_t>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) *
            100;
 }
 
@@ -391,8 +390,8 @@ bool VersionOfHandle(HANDLE h, FileVersion* out) {
     }
     out->id.device = info.dwVolumeSerialNumber;
     out->id.inode = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    out->size = static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) |
-                                     info.nFileSizeLow);
+    out->size =
+        static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
     out->modifiedNs = Nanoseconds(info.ftLastWriteTime);
     out->changedNs = static_cast<int64_t>(basic.ChangeTime.QuadPart) * 100;
     return true;

@@ -104,10 +104,9 @@ BCRYPT_KEY_HANDLE ImportPublicKey(const std::string& pem, std::string* error) {
 bool ToRawSignature(const std::string& der, std::vector<BYTE>* raw) {
     CERT_ECC_SIGNATURE* sig = nullptr;
     DWORD size = 0;
-    if (!::CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ECC_SIGNATURE,
-                               reinterpret_cast<const BYTE*>(der.data()),
-                               static_cast<DWORD>(der.size()), CRYPT_DECODE_ALLOC_FLAG, nullptr,
-                               &sig, &size)) {
+    if (!::CryptDecodeObjectEx(
+            X509_ASN_ENCODING, X509_ECC_SIGNATURE, reinterpret_cast<const BYTE*>(der.data()),
+            static_cast<DWORD>(der.size()), CRYPT_DECODE_ALLOC_FLAG, nullptr, &sig, &size)) {
         return false;
     }
     std::unique_ptr<void, LocalDeleter> owner(sig);

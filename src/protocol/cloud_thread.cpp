@@ -82,7 +82,7 @@ FirmwareCheck OrvaneEngine::VouchedDownloadCheck() {
     }
     return [this](const std::string& path) {
         std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(platform::OpenRegularFileForRead(path),
-                                                           &std::fclose);
+                                                          &std::fclose);
         const std::string digest = f ? Sha256Hex(f.get()) : std::string();
         bool listed = false;
         WithUpgradeFileInfo([&](std::vector<UpgradeFileInfo>&) {

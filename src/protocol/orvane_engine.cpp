@@ -244,7 +244,8 @@ void OrvaneEngine::PublishVouchedFiles() {
 }
 
 void OrvaneEngine::ShowUnvouchedFetch(const std::string& peerAddress, const std::string& fileName) {
-    WriteLog(kLogMajor, "Firmware %s not sent to %s: it is not the file the signed list vouched for",
+    WriteLog(kLogMajor,
+             "Firmware %s not sent to %s: it is not the file the signed list vouched for",
              fileName.c_str(), peerAddress.c_str());
     for (IpcInfo record : Devices().Records()) {
         if (record.szIpAddr == peerAddress && !record.szMac.empty()) {

@@ -251,7 +251,7 @@ class OrvaneEngine final {
     mutable std::mutex m_csUpgradeFileInfo;
     std::vector<UpgradeFileInfo> m_vecUpgradeFileInfo;
     mutable std::condition_variable m_cvCatalogueRebuilt;
-    unsigned m_uCatalogueRebuilds = 0;  // guarded by m_csUpgradeFileInfo
+    unsigned m_uCatalogueRebuilds = 0;                   // guarded by m_csUpgradeFileInfo
     FirmwareTrust m_trust{&m_counters.firmwareRefused};  // guarded by m_csUpgradeFileInfo
     const std::shared_ptr<TftpVouchedFiles> m_vouched = std::make_shared<TftpVouchedFiles>();
 

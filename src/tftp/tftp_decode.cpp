@@ -100,10 +100,11 @@ bool RefuseUnvouched(TftpTransfer& t) {
     WriteLogLimited(g_unvouchedLines, kLogMajor,
                     "Error EACCESS on file %s: not the file the signed list vouched for",
                     t.fileName.c_str());
-    SendTftpError(t, kTftpErrAccess);
+    // Told before the client hears: its row says why by the time it could ask again.
     if (t.settings->onRefused) {
         t.settings->onRefused(t.peer.Unmapped().NumericHost(), t.fileName);
     }
+    SendTftpError(t, kTftpErrAccess);
     return false;
 }
 

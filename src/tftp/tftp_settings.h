@@ -42,9 +42,8 @@ class TftpVouchedFiles {
     // Whether a file of `version` may be served.
     bool Allows(const platform::FileVersion& version) const {
         std::lock_guard<std::mutex> lock(m_cs);
-        return !m_bOn ||
-               std::find(m_vecVersions.begin(), m_vecVersions.end(), version) !=
-                   m_vecVersions.end();
+        return !m_bOn || std::find(m_vecVersions.begin(), m_vecVersions.end(), version) !=
+                             m_vecVersions.end();
     }
 
   private:
