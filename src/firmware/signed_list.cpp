@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "platform/signature.h"
+#include "support/language.h"
 #include "support/log.h"
 
 namespace orvane {
@@ -221,6 +222,14 @@ void FirmwareTrust::NoteRefusal(const std::string& name, const std::string& dige
     ++(why == TrustRefusal::kDigest ? m_pCounts->digest : m_pCounts->unlisted);
     WriteLog(kLogMajor, "Firmware %s (SHA-256 %s) refused: %s", name.c_str(), digest.c_str(),
              ReasonName(why));
+}
+
+std::string SignedListNote(int count) {
+    if (count < 0) {
+        return std::string();
+    }
+    return g_iLanguage == kLanguageChinese ? "签名清单：" + std::to_string(count) + " 个文件"
+                                           : "Signed list: " + std::to_string(count) + " files";
 }
 
 }  // namespace orvane

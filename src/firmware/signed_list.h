@@ -99,4 +99,9 @@ class FirmwareTrust {
     std::set<std::string> m_setLogged;
 };
 
+// The note both front-ends show while a trust key is in force: "Signed list: N files" for the
+// entries of the list last checked, in the calling thread's language; empty for -1 (no key, or a
+// list that failed its check).
+std::string SignedListNote(int count);
+
 }  // namespace orvane
