@@ -163,11 +163,20 @@ void FirmwareTrust::SetKey(const std::string& keyPath) {
     m_szKeyPath = keyPath;
     m_setLogged.clear();
     m_vecVouched.clear();
+    m_mapDigests.clear();
+    m_mapLastDigests.clear();
     m_iListCount = -1;
+}
+
+FirmwareTrust::VersionKey FirmwareTrust::KeyOf(const platform::FileVersion& v) {
+    return {static_cast<int64_t>(v.id.device), static_cast<int64_t>(v.id.inode), v.size,
+            v.modifiedNs, v.changedNs};
 }
 
 bool FirmwareTrust::BeginRebuild(const std::string& folder) {
     m_vecVouched.clear();
+    m_mapLastDigests = std::move(m_mapDigests);
+    m_mapDigests.clear();
     if (!IsOn()) {
         return true;
     }
@@ -196,12 +205,20 @@ bool FirmwareTrust::Vouch(std::FILE* file, const std::string& name) {
     if (!platform::VersionOfStream(file, &before)) {
         return false;
     }
-    const std::string digest = Sha256Hex(file);
-    if (digest.empty() || !platform::VersionOfStream(file, &after) || after != before) {
-        WriteLog(kLogMajor, "Firmware %s refused: it changed while its digest was taken",
-                 name.c_str());
-        return false;
+    const VersionKey key = KeyOf(before);
+    auto known = m_mapLastDigests.find(key);
+    std::string digest;
+    if (known != m_mapLastDigests.end()) {
+        digest = known->second;
+    } else {
+        digest = Sha256Hex(file);
+        if (digest.empty() || !platform::VersionOfStream(file, &after) || after != before) {
+            WriteLog(kLogMajor, "Firmware %s refused: it changed while its digest was taken",
+                     name.c_str());
+            return false;
+        }
     }
+    m_mapDigests[key] = digest;
     const TrustRefusal why = m_list.Check(name, digest);
     if (why != TrustRefusal::kNone) {
         NoteRefusal(name, digest, why);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -74,8 +75,9 @@ class FirmwareTrust {
     // Starts a rebuild of `folder`: loads and checks the list. False (logged and counted) when
     // the list cannot be trusted; nothing passes then. Forgets the files let through.
     bool BeginRebuild(const std::string& folder);
-    // Whether the open file `name` may be offered; reads it whole from its start. A refusal is
-    // logged once per file version, with its name and digest. Always true while off.
+    // Whether the open file `name` may be offered; reads it whole from its start unless the
+    // same version was read at this rebuild or the last one. A refusal is logged once per file
+    // version, with its name and digest. Always true while off.
     bool Vouch(std::FILE* file, const std::string& name);
 
     // Versions of the files let through since the last BeginRebuild.
@@ -94,6 +96,12 @@ class FirmwareTrust {
     bool m_bListGood = false;
     std::atomic<int> m_iListCount{-1};
     std::vector<platform::FileVersion> m_vecVouched;
+    // Digests by file version, of this rebuild's files and the last one's: a file unchanged
+    // since (same identity, size, modification and change times) is not read again.
+    using VersionKey = std::array<int64_t, 5>;
+    static VersionKey KeyOf(const platform::FileVersion& v);
+    std::map<VersionKey, std::string> m_mapDigests;
+    std::map<VersionKey, std::string> m_mapLastDigests;
     // Refusals already logged: name, digest and reason, so a rescan every few seconds does not
     // repeat them. Bounded: past the bound it starts afresh.
     std::set<std::string> m_setLogged;

@@ -98,7 +98,8 @@ TEST(SignedListTest, SignatureAndDigestsDecide) {
     }
 }
 
-// Catches the gate letting an unlisted or changed file into the catalogue, a failed list
+// Catches the gate letting an unlisted or changed file into the catalogue (also one written
+// in place since the last rebuild read it), a failed list
 // leaving the last rebuild's files offered, or vouched versions that are not the files read.
 TEST(SignedListTest, CatalogueOffersOnlyVouchedFiles) {
     test::TempDir keys;
@@ -135,6 +136,11 @@ TEST(SignedListTest, CatalogueOffersOnlyVouchedFiles) {
     EXPECT_EQ(counts.digest.load(), 1u);
     EXPECT_EQ(counts.unlisted.load(), 1u);
     EXPECT_EQ(trust.ListCount(), 2);
+    // Written in place, same size: the digest of the last rebuild no longer stands for it.
+    folder.Write("m1.bin", package("X_M1_V1.0.0.1"));
+    SaveUpgradeFileInfo(catalogue, lock, folder.Path(), &trust);
+    EXPECT_TRUE(catalogue.empty());
+    EXPECT_EQ(counts.digest.load(), 2u);
 
     folder.Write(kSignedListName, "tampered\n");
     SaveUpgradeFileInfo(catalogue, lock, folder.Path(), &trust);
