@@ -32,12 +32,13 @@ enum class StartRefusal {
     kNoMac,      // no MAC for the chosen address (kTextNoMac)
     kNoThreads,  // the service's threads could not be started (szMessage)
     kBadFolder,  // a system folder, or no folder even after Start's creation (szMessage)
+    kUntrusted,  // a trust key is set and the folder's signed list fails its check (szMessage)
 };
 
 struct StartResult {
     bool bStarted = false;
     StartRefusal eRefusal = StartRefusal::kNone;
-    std::string szMessage;  // kNoThreads, kBadFolder: what to tell the operator
+    std::string szMessage;  // kNoThreads, kBadFolder, kUntrusted: what to tell the operator
     // The reachability check ran (Start got past the folder) and what it found; the
     // front-end shows or hides the network-failure note accordingly, also when Start stops
     // later on.
@@ -72,6 +73,7 @@ class ServiceControl {
 
   private:
     bool PrepareUpgradeFolder(const StartSettings& settings, StartResult* result);
+    bool CheckSignedList(const StartSettings& settings, ServiceConfig* config, StartResult* result);
     void CheckCloud(StartResult* result);
     bool PrepareLocalAddress(const StartSettings& settings, ServiceConfig* config,
                              StartResult* result);

@@ -294,6 +294,29 @@ bool IsProgramTempName(const std::string& name) {
            (name.size() > prefix && ::strncasecmp(name.c_str(), kDownloadTempPrefix, prefix) == 0);
 }
 
+namespace {
+bool VersionOfDescriptor(int fd, FileVersion* out) {
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        return false;
+    }
+    out->id.device = static_cast<uint64_t>(st.st_dev);
+    out->id.inode = static_cast<uint64_t>(st.st_ino);
+    out->size = static_cast<int64_t>(st.st_size);
+    out->modifiedNs = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+    out->changedNs = int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
+    return true;
+}
+}  // namespace
+
+bool VersionOfStream(std::FILE* file, FileVersion* out) {
+    return VersionOfDescriptor(::fileno(file), out);
+}
+
+bool DataFile::Version(FileVersion* out) const {
+    return VersionOfDescriptor(m_iFd, out);
+}
+
 bool IdentifyFile(const std::string& path, FileIdentity* out) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {

@@ -433,10 +433,43 @@ bool IsReplacementTempName(const std::string& name) {
            ::_stricmp(name.c_str() + name.size() - suffix, kUploadTempSuffix) == 0;
 }
 
+<<<<<<< HEAD
 bool IsProgramTempName(const std::string& name) {
     const size_t prefix = std::strlen(kDownloadTempPrefix);
     return IsReplacementTempName(name) ||
            (name.size() > prefix && ::_strnicmp(name.c_str(), kDownloadTempPrefix, prefix) == 0);
+=======
+namespace {
+// FILETIME counts 100 ns steps.
+int64_t Nanoseconds(const FILETIME& t) {
+    return static_cast<int64_t>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) *
+           100;
+}
+
+bool VersionOfHandle(HANDLE h, FileVersion* out) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    FILE_BASIC_INFO basic{};
+    if (h == INVALID_HANDLE_VALUE || !::GetFileInformationByHandle(h, &info) ||
+        !::GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic)) {
+        return false;
+    }
+    out->id.device = info.dwVolumeSerialNumber;
+    out->id.inode = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    out->size =
+        static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+    out->modifiedNs = Nanoseconds(info.ftLastWriteTime);
+    out->changedNs = static_cast<int64_t>(basic.ChangeTime.QuadPart) * 100;
+    return true;
+}
+}  // namespace
+
+bool VersionOfStream(std::FILE* file, FileVersion* out) {
+    return VersionOfHandle(HandleOf(::_fileno(file)), out);
+}
+
+bool DataFile::Version(FileVersion* out) const {
+    return m_iFd >= 0 && VersionOfHandle(HandleOf(m_iFd), out);
+>>>>>>> trust
 }
 
 bool IdentifyFile(const std::string& path, FileIdentity* out) {

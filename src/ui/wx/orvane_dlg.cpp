@@ -296,14 +296,19 @@ void COrvaneDlg::ShowNetworkState(bool connected) {
 }
 
 void COrvaneDlg::ShowNote() {
-    if (m_bRecordFailing && m_bNetConnected) {
+    const bool failing = m_bRecordFailing || !m_bNetConnected;
+    // A failure is red; the signed list's note is only information.
+    m_staticNetFailed->SetForegroundColour(failing ? wxColour(255, 0, 0) : GetForegroundColour());
+    if (!failing && !m_szSignedListNote.empty()) {
+        m_staticNetFailed->SetLabel(m_szSignedListNote);
+    } else if (m_bRecordFailing && m_bNetConnected) {
         m_staticNetFailed->SetLabel(wxString::FromUTF8(
             m_bChinese ? "升级记录无法写入：结果已保留，可写入时补写"
                        : "The upgrade record cannot be written: outcomes are kept"));
     } else {
         m_staticNetFailed->SetLabel(m_szNetFailedText);
     }
-    m_staticNetFailed->Show(m_bRecordFailing || !m_bNetConnected);
+    m_staticNetFailed->Show(failing || !m_szSignedListNote.empty());
 }
 
 void COrvaneDlg::OnContextMenu(wxContextMenuEvent& event) {

@@ -136,6 +136,8 @@ class COrvaneDlg : public wxDialog {
     wxString m_szNetFailedText;
     bool m_bNetConnected = true;
     bool m_bRecordFailing = false;
+    // While a trust key is in force: "Signed list: N files", shown when nothing has failed.
+    wxString m_szSignedListNote;
 
     // depends-on: declared last, so they are waited for before anything they use goes.
     BackgroundTask m_serviceTask;  // Start and Stop
