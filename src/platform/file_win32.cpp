@@ -433,12 +433,12 @@ bool IsReplacementTempName(const std::string& name) {
            ::_stricmp(name.c_str() + name.size() - suffix, kUploadTempSuffix) == 0;
 }
 
-<<<<<<< HEAD
 bool IsProgramTempName(const std::string& name) {
     const size_t prefix = std::strlen(kDownloadTempPrefix);
     return IsReplacementTempName(name) ||
            (name.size() > prefix && ::_strnicmp(name.c_str(), kDownloadTempPrefix, prefix) == 0);
-=======
+}
+
 namespace {
 // FILETIME counts 100 ns steps.
 int64_t Nanoseconds(const FILETIME& t) {
@@ -469,7 +469,6 @@ bool VersionOfStream(std::FILE* file, FileVersion* out) {
 
 bool DataFile::Version(FileVersion* out) const {
     return m_iFd >= 0 && VersionOfHandle(HandleOf(m_iFd), out);
->>>>>>> trust
 }
 
 bool IdentifyFile(const std::string& path, FileIdentity* out) {
