@@ -81,7 +81,13 @@ bool IsOwnFile(const std::vector<std::string>& protectedPaths, const std::string
                 return true;
             }
         }
-        at = at.substr(0, at.rfind('/'));
+        // Either separator: a Windows path has backslashes up to the name the request added; with
+        // none left the walk is over (substr of npos would keep the path, and loop forever).
+        const size_t separator = at.find_last_of("/\\");
+        if (separator == std::string::npos) {
+            break;
+        }
+        at.resize(separator);
     }
     return false;
 }
