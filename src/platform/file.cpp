@@ -7,6 +7,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -315,6 +316,10 @@ bool VersionOfStream(std::FILE* file, FileVersion* out) {
 
 bool DataFile::Version(FileVersion* out) const {
     return VersionOfDescriptor(m_iFd, out);
+}
+
+bool RenameOver(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 bool IdentifyFile(const std::string& path, FileIdentity* out) {

@@ -102,6 +102,9 @@ class DataFile {
     int m_iLastError = 0;
 };
 
+// Gives `from` the name `to`, replacing a file of that name (Windows' C rename refuses to).
+bool RenameOver(const std::string& from, const std::string& to);
+
 // The temporary name of a ReplacementFile: the prefix, a number, the suffix.
 constexpr const char* kUploadTempPrefix = ".upload-";
 constexpr const char* kUploadTempSuffix = ".part";

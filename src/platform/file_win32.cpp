@@ -471,6 +471,10 @@ bool DataFile::Version(FileVersion* out) const {
     return m_iFd >= 0 && VersionOfHandle(HandleOf(m_iFd), out);
 }
 
+bool RenameOver(const std::string& from, const std::string& to) {
+    return ::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
 bool IdentifyFile(const std::string& path, FileIdentity* out) {
     HANDLE h = QueryHandle(path, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
