@@ -75,33 +75,18 @@ HANDLE HandleOf(int fd) {
     return fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
 }
 
-bool WriteAll(HANDLE h, const void* data, size_t len, int* error) {
+// `atEnd` writes at the file's end whatever the handle's position: with write-data access
+// beside the append access, a plain WriteFile would write at the position, and another
+// process's line could be overwritten.
+bool WriteAll(HANDLE h, const void* data, size_t len, int* error, bool atEnd = false) {
     const char* p = static_cast<const char*>(data);
     while (len > 0) {
         const DWORD chunk = len > (1u << 30) ? (1u << 30) : static_cast<DWORD>(len);
+        OVERLAPPED end{};
+        end.Offset = 0xFFFFFFFFu;
+        end.OffsetHigh = 0xFFFFFFFFu;
         DWORD written = 0;
-        if (!::WriteFile(h, p, chunk, &written, nullptr) || written == 0) {
-            *error = written == 0 && ::GetLastError() == ERROR_SUCCESS ? ENOSPC : LastErrno();
-            return false;
-        }
-        p += written;
-        len -= written;
-    }
-    return true;
-}
-
-// Writes at the file's end whatever the handle's position: with write-data access beside the
-// append access, a plain WriteFile would write at the position, and another process's line
-// could be overwritten.
-bool AppendAll(HANDLE h, const void* data, size_t len, int* error) {
-    const char* p = static_cast<const char*>(data);
-    while (len > 0) {
-        const DWORD chunk = len > (1u << 30) ? (1u << 30) : static_cast<DWORD>(len);
-        OVERLAPPED atEnd{};
-        atEnd.Offset = 0xFFFFFFFFu;
-        atEnd.OffsetHigh = 0xFFFFFFFFu;
-        DWORD written = 0;
-        if (!::WriteFile(h, p, chunk, &written, &atEnd) || written == 0) {
+        if (!::WriteFile(h, p, chunk, &written, atEnd ? &end : nullptr) || written == 0) {
             *error = written == 0 && ::GetLastError() == ERROR_SUCCESS ? ENOSPC : LastErrno();
             return false;
         }
@@ -236,7 +221,7 @@ bool AppendFile::SeekEnd() {
 }
 
 bool AppendFile::Write(const void* data, size_t len) {
-    return m_iFd >= 0 && AppendAll(HandleOf(m_iFd), data, len, &m_iLastError);
+    return m_iFd >= 0 && WriteAll(HandleOf(m_iFd), data, len, &m_iLastError, /*atEnd=*/true);
 }
 
 bool AppendFile::AppendWhole(const void* data, size_t len) {
@@ -246,7 +231,7 @@ bool AppendFile::AppendWhole(const void* data, size_t len) {
         m_iLastError = LastErrno();
         return false;
     }
-    if (AppendAll(h, data, len, &m_iLastError)) {
+    if (WriteAll(h, data, len, &m_iLastError, /*atEnd=*/true)) {
         return true;
     }
     // What stays when the cut fails ends without its CR LF: a reader can still tell it from a
