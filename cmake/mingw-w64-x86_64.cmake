@@ -19,7 +19,7 @@ set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
 
 # No DLL beside the program but the system's.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-# Cross-built tests run under Wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+# Cross-built tests run under Wine, each program in a network namespace of its own.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)
 # The static zlib: no zlib1.dll to ship.
 set(ZLIB_USE_STATIC_LIBS ON)

@@ -17,6 +17,6 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 ORVANE_WIN_DEPS=$(bash scripts/win-deps.sh | tail -n 1)
 export ORVANE_WIN_DEPS
-cmake --preset windows -DORVANE_WIN_DEPS="$ORVANE_WIN_DEPS" -DORVANE_BUILD_TESTS=OFF >/dev/null
+cmake --preset windows -DORVANE_WIN_DEPS="$ORVANE_WIN_DEPS" -DORVANE_BUILD_TESTS=ON >/dev/null
 cmake --build --preset windows -- -j"$(nproc)"
 ls -l build-win/bin

@@ -73,6 +73,11 @@ int main(int argc, char** argv) {
     app.add_option("--record", recordPath,
                    "Upgrade record to append to (default: RecordFile of the settings, else "
                    "upgrades.csv in the current folder)");
+    std::string trustKey;
+    app.add_option("--trust", trustKey,
+                   "Public key (PEM) of the signed list: only files that the folder's "
+                   "SHA256SUMS, signed in SHA256SUMS.sig, vouches for are served (default: "
+                   "TrustKey of the settings)");
     app.add_option("--http", options.szHttp,
                    "Serve the web view and /metrics on ADDR:PORT (e.g. 127.0.0.1:8069)")
         ->needs(headlessFlag);
@@ -107,6 +112,9 @@ int main(int argc, char** argv) {
     }
     if (!recordPath.empty()) {
         orvane::SetRecordFilePath(recordPath);
+    }
+    if (!trustKey.empty()) {
+        orvane::SetTrustKeyPath(trustKey);
     }
 
     // The language is fixed before any text is shown, whichever front-end runs.

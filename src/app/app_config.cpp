@@ -18,6 +18,7 @@ constexpr size_t kMaxFolder = 255;
 // Set once by start-up before any other thread exists; read-only afterwards.
 std::string g_szConfigIniPath;
 std::string g_szRecordFilePath;
+std::string g_szTrustKeyPath;
 
 constexpr size_t kMaxRecordPath = 4095;
 
@@ -79,6 +80,23 @@ std::string RecordFilePath(const std::string& iniPath) {
     }
     if (path.empty()) {
         path = "upgrades.csv";
+    }
+    std::error_code ec;
+    std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    return ec ? path : absolute.lexically_normal().string();
+}
+
+void SetTrustKeyPath(const std::string& path) {
+    g_szTrustKeyPath = path;
+}
+
+std::string TrustKeyPath(const std::string& iniPath) {
+    std::string path = g_szTrustKeyPath;
+    if (path.empty()) {
+        path = ReadProfileString(iniPath, kConfigSection, "TrustKey", kMaxRecordPath).value_or("");
+    }
+    if (path.empty()) {
+        return path;
     }
     std::error_code ec;
     std::filesystem::path absolute = std::filesystem::absolute(path, ec);

@@ -23,6 +23,13 @@ void SetRecordFilePath(const std::string& path);
 // current folder (beside Upgrade.log); a relative name is taken from the current folder.
 std::string RecordFilePath(const std::string& iniPath);
 
+// Names the signed list's public key for every run (--trust), over Config.ini's TrustKey.
+void SetTrustKeyPath(const std::string& path);
+// The signed list's key: --trust, else TrustKey of `iniPath`; empty (no trust key: every
+// firmware file is offered) when neither names one. Relative names are taken from the current
+// folder.
+std::string TrustKeyPath(const std::string& iniPath);
+
 // Folder of ConfigIniPath(): crash records are kept beside the settings.
 std::string ConfigIniDir();
 

@@ -29,6 +29,7 @@ std::string StartRefusalText(const StartResult& result) {
         case StartRefusal::kNoThreads:
         case StartRefusal::kBadFolder:
         case StartRefusal::kBadScope:
+        case StartRefusal::kUntrusted:
             break;
     }
     return result.szMessage;
@@ -52,7 +53,7 @@ StartResult ServiceControl::Start(const StartSettings& settings) {
     ServiceConfig config;
     config.szUpgradeFolder = settings.szUpgradeFolder;
 
-    if (!PrepareUpgradeFolder(settings, &result)) {
+    if (!PrepareUpgradeFolder(settings, &result) || !CheckSignedList(settings, &config, &result)) {
         return result;
     }
     // Read before anything changes: a scope that cannot be read refuses the run, and is never
@@ -126,6 +127,29 @@ bool ServiceControl::PrepareUpgradeFolder(const StartSettings& settings, StartRe
         return false;
     }
     return true;
+}
+
+// With a trust key, the folder's signed list must pass its check before anything is served;
+// the engine checks it again at every rebuild of the catalogue.
+bool ServiceControl::CheckSignedList(const StartSettings& settings, ServiceConfig* config,
+                                     StartResult* result) {
+    config->szTrustKey = TrustKeyPath(m_szIniPath);
+    if (config->szTrustKey.empty()) {
+        return true;
+    }
+    SignedList list;
+    std::string error;
+    if (list.Load(config->szTrustKey, settings.szUpgradeFolder, &error)) {
+        return true;
+    }
+    m_engine.NoteSignedListRefused();
+    WriteLog(kLogMajor, "%s signed list refused: %s", kStartName, error.c_str());
+    result->eRefusal = StartRefusal::kUntrusted;
+    result->szMessage = (g_iLanguage == kLanguageChinese ? "签名清单未通过校验，无法开始："
+                                                         : "The signed list failed its check, "
+                                                           "so the upgrade does not start: ") +
+                        error;
+    return false;
 }
 
 // Whether the cloud update service can be asked for firmware this run.

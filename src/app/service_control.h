@@ -35,12 +35,14 @@ enum class StartRefusal {
     kNoThreads,  // the service's threads could not be started (szMessage)
     kBadFolder,  // a system folder, or no folder even after Start's creation (szMessage)
     kBadScope,   // a scope file or upgrade record to retry that cannot be used (szMessage)
+    kUntrusted,  // a trust key is set and the folder's signed list fails its check (szMessage)
 };
 
 struct StartResult {
     bool bStarted = false;
     StartRefusal eRefusal = StartRefusal::kNone;
-    std::string szMessage;  // kNoThreads, kBadFolder, kBadScope: what to tell the operator
+    std::string szMessage;  // kNoThreads, kBadFolder, kBadScope, kUntrusted: what to tell
+                            // the operator
     // The reachability check ran (Start got past the folder) and what it found; the
     // front-end shows or hides the network-failure note accordingly, also when Start stops
     // later on.
@@ -75,6 +77,7 @@ class ServiceControl {
 
   private:
     bool PrepareUpgradeFolder(const StartSettings& settings, StartResult* result);
+    bool CheckSignedList(const StartSettings& settings, ServiceConfig* config, StartResult* result);
     void CheckCloud(StartResult* result);
     bool PrepareLocalAddress(const StartSettings& settings, ServiceConfig* config,
                              StartResult* result);

@@ -15,6 +15,7 @@ constexpr int kDownloadServerReject = 5;    // HTTP status other than 200
 constexpr int kDownloadFileError = 6;       // the local file cannot be created or written
 constexpr int kDownloadError = 7;           // refused identifier, abandoned, oversized file
 constexpr int kDownloadMd5Error = 8;        // the file's digest differs from the announced one
+constexpr int kDownloadUnlisted = 9;        // verified, but the signed list does not vouch for it
 
 // Files this large cannot be served over TFTP, so a body that grows past it is refused.
 constexpr long long kMaxDownloadBytes = (1LL << 31) - 1;

@@ -102,7 +102,8 @@ bool IsSafeFirmwareIdentifier(const std::string& identifier) {
 
 int FetchCloudFirmware(const CloudFirmwareInfo& info, const std::string& folder,
                        const DownloadLimits& limits, const std::atomic<int>* running,
-                       const FirmwareCheck& isWanted, std::string* fileName) {
+                       const FirmwareCheck& isWanted, std::string* fileName,
+                       const FirmwareCheck& isVouched) {
     fileName->clear();
     try {
         if (!IsSafeFirmwareIdentifier(info.device_identify)) {
@@ -119,6 +120,9 @@ int FetchCloudFirmware(const CloudFirmwareInfo& info, const std::string& folder,
         std::string md5;
         if (!GetFileMd5(temporary.path, &md5) || md5 != LowerCase(info.file_md5)) {
             return kDownloadMd5Error;
+        }
+        if (isVouched && !isVouched(temporary.path)) {
+            return kDownloadUnlisted;
         }
         // The digest proves only that the file is what the service meant to send; what it
         // meant must still be firmware of the model asked for, and must not take the name of

@@ -33,9 +33,11 @@ using FirmwareCheck = std::function<bool(const std::string& path)>;
 // anything else, stays). A null `isWanted` takes every file. On any failure nothing is left
 // behind and an existing file of that name is untouched. Returns kDownloadOk with the file's
 // name in `fileName`, a download result 1 to 7 (kDownloadError for an identifier that cannot
-// name a file, or a file `isWanted` refuses), or kDownloadMd5Error. Never throws.
+// name a file, or a file `isWanted` refuses), kDownloadMd5Error, or kDownloadUnlisted when
+// `isVouched` (null: every file) refuses the verified file. Never throws.
 int FetchCloudFirmware(const CloudFirmwareInfo& info, const std::string& folder,
                        const DownloadLimits& limits, const std::atomic<int>* running,
-                       const FirmwareCheck& isWanted, std::string* fileName);
+                       const FirmwareCheck& isWanted, std::string* fileName,
+                       const FirmwareCheck& isVouched = nullptr);
 
 }  // namespace orvane

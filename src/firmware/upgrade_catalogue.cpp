@@ -126,7 +126,7 @@ bool IsServedFile(std::FILE* f, const std::string& folder, const std::string& pa
 }  // namespace
 
 void AddUpgradeFileInfo(std::vector<UpgradeFileInfo>& catalogue, const std::string& folder,
-                        const std::string& name) {
+                        const std::string& name, FirmwareTrust* trust) {
     if (!EndsWithBin(name)) {
         WriteLog(kLogInfo, "#QMDebug find .bin failed");
         return;
@@ -153,6 +153,10 @@ void AddUpgradeFileInfo(std::vector<UpgradeFileInfo>& catalogue, const std::stri
     if (!ReadFirmwareRecord(f.get(), path, &info)) {
         return;
     }
+    // Last, so only firmware costs a digest.
+    if (trust != nullptr && !trust->Vouch(f.get(), name)) {
+        return;
+    }
     std::strncpy(info.szFileName, name.c_str(), sizeof info.szFileName - 1);
     info.iHighestVersion = 1;
     catalogue.push_back(info);
@@ -171,7 +175,7 @@ bool ReadFirmwareModel(const std::string& path, std::string* model) {
 }
 
 void SaveUpgradeFileInfo(std::vector<UpgradeFileInfo>& catalogue, std::mutex& lock,
-                         const std::string& folder) {
+                         const std::string& folder, FirmwareTrust* trust) {
     WriteLog(kLogInfo, "#QMDebug Enter SaveUpgradeFileInfo() strFolderName=%.255s", folder.c_str());
     std::lock_guard<std::mutex> guard(lock);
     catalogue.clear();
@@ -180,7 +184,9 @@ void SaveUpgradeFileInfo(std::vector<UpgradeFileInfo>& catalogue, std::mutex& lo
         dir += '/';
     }
     std::vector<platform::FolderEntry> entries;
-    platform::ListFolder(dir, &entries);
+    if (trust == nullptr || trust->BeginRebuild(dir)) {
+        platform::ListFolder(dir, &entries);
+    }
     WriteLog(kLogInfo, "#QMDebug SaveUpgradeFileInfo() strFolderName=%s, bFound=%d", dir.c_str(),
              entries.empty() ? 0 : 1);
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -197,7 +203,7 @@ void SaveUpgradeFileInfo(std::vector<UpgradeFileInfo>& catalogue, std::mutex& lo
         }
         WriteLog(kLogInfo, "#QMDebug find file strPath=%s, strTmp=%s", (dir + e.szName).c_str(),
                  e.szName.c_str());
-        AddUpgradeFileInfo(catalogue, dir, e.szName);
+        AddUpgradeFileInfo(catalogue, dir, e.szName, trust);
     }
     WriteLog(kLogInfo, "#QMDebug tempFind.Close(),m_vecUpgradeFileInfo.size()=%d",
              static_cast<int>(catalogue.size()));

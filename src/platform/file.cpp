@@ -7,6 +7,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -292,6 +293,33 @@ bool IsProgramTempName(const std::string& name) {
     const size_t prefix = std::strlen(kDownloadTempPrefix);
     return IsReplacementTempName(name) ||
            (name.size() > prefix && ::strncasecmp(name.c_str(), kDownloadTempPrefix, prefix) == 0);
+}
+
+namespace {
+bool VersionOfDescriptor(int fd, FileVersion* out) {
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        return false;
+    }
+    out->id.device = static_cast<uint64_t>(st.st_dev);
+    out->id.inode = static_cast<uint64_t>(st.st_ino);
+    out->size = static_cast<int64_t>(st.st_size);
+    out->modifiedNs = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+    out->changedNs = int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
+    return true;
+}
+}  // namespace
+
+bool VersionOfStream(std::FILE* file, FileVersion* out) {
+    return VersionOfDescriptor(::fileno(file), out);
+}
+
+bool DataFile::Version(FileVersion* out) const {
+    return VersionOfDescriptor(m_iFd, out);
+}
+
+bool RenameOver(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 bool IdentifyFile(const std::string& path, FileIdentity* out) {

@@ -7,6 +7,34 @@
 
 namespace orvane::platform {
 
+// Which file a path names (links followed): the same file under another name, through a
+// link or in another letter case has the same identity.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    bool operator==(const FileIdentity& o) const { return device == o.device && inode == o.inode; }
+};
+// False (and `out` untouched) when the path names nothing.
+bool IdentifyFile(const std::string& path, FileIdentity* out);
+
+// A file as it is at one moment: which file, its size and when its content and its metadata
+// last changed. Another file under the same name, or the same file written in place, has
+// another version (the change time cannot be set back by a writer, as the modification time
+// can).
+struct FileVersion {
+    FileIdentity id;
+    int64_t size = -1;
+    int64_t modifiedNs = 0;
+    int64_t changedNs = 0;
+    bool operator==(const FileVersion& o) const {
+        return id == o.id && size == o.size && modifiedNs == o.modifiedNs &&
+               changedNs == o.changedNs;
+    }
+    bool operator!=(const FileVersion& o) const { return !(*this == o); }
+};
+// The version of what an open stream reads; false when it cannot be found.
+bool VersionOfStream(std::FILE* file, FileVersion* out);
+
 // A file opened for appending lines that other processes may read meanwhile.
 class AppendFile {
   public:
@@ -64,6 +92,8 @@ class DataFile {
     bool Write(const void* data, size_t len);
     // The canonical path of what is open (symbolic links resolved); empty when unknown.
     std::string RealPath() const;
+    // The version of what is open; false when nothing is, or it cannot be found.
+    bool Version(FileVersion* out) const;
 
     int LastError() const { return m_iLastError; }
 
@@ -71,6 +101,9 @@ class DataFile {
     int m_iFd = -1;
     int m_iLastError = 0;
 };
+
+// Gives `from` the name `to`, replacing a file of that name (Windows' C rename refuses to).
+bool RenameOver(const std::string& from, const std::string& to);
 
 // The temporary name of a ReplacementFile: the prefix, a number, the suffix.
 constexpr const char* kUploadTempPrefix = ".upload-";
@@ -83,16 +116,6 @@ constexpr const char* kDownloadTempPrefix = ".orvane-download-";
 // Whether a file name (without its folder) is a temporary file of the program's own, an
 // upload's or a cloud download's, in any letter case.
 bool IsProgramTempName(const std::string& name);
-
-// Which file a path names (links followed): the same file under another name, through a
-// link or in another letter case has the same identity.
-struct FileIdentity {
-    uint64_t device = 0;
-    uint64_t inode = 0;
-    bool operator==(const FileIdentity& o) const { return device == o.device && inode == o.inode; }
-};
-// False (and `out` untouched) when the path names nothing.
-bool IdentifyFile(const std::string& path, FileIdentity* out);
 
 // A file written under a temporary name in the folder of the file it replaces, and put in that
 // file's place by one rename only at Commit: a reader of the old file keeps reading it whole,

@@ -75,12 +75,18 @@ HANDLE HandleOf(int fd) {
     return fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
 }
 
-bool WriteAll(HANDLE h, const void* data, size_t len, int* error) {
+// `atEnd` writes at the file's end whatever the handle's position: with write-data access
+// beside the append access, a plain WriteFile would write at the position, and another
+// process's line could be overwritten.
+bool WriteAll(HANDLE h, const void* data, size_t len, int* error, bool atEnd = false) {
     const char* p = static_cast<const char*>(data);
     while (len > 0) {
         const DWORD chunk = len > (1u << 30) ? (1u << 30) : static_cast<DWORD>(len);
+        OVERLAPPED end{};
+        end.Offset = 0xFFFFFFFFu;
+        end.OffsetHigh = 0xFFFFFFFFu;
         DWORD written = 0;
-        if (!::WriteFile(h, p, chunk, &written, nullptr) || written == 0) {
+        if (!::WriteFile(h, p, chunk, &written, atEnd ? &end : nullptr) || written == 0) {
             *error = written == 0 && ::GetLastError() == ERROR_SUCCESS ? ENOSPC : LastErrno();
             return false;
         }
@@ -180,12 +186,33 @@ AppendFile::~AppendFile() {
 
 bool AppendFile::OpenAlways(const std::string& path) {
     Close();
-    int error = 0;
     // Append-only access makes each write land at the end even when another process appends.
-    HANDLE h = OpenRegularHandle(path, FILE_APPEND_DATA | SYNCHRONIZE, OPEN_ALWAYS, 0,
-                                 /*noFollow=*/false, &error);
+    // FILE_WRITE_DATA beside it lets AppendWhole cut a short write back.
+    HANDLE h = OpenRegularHandle(path, FILE_APPEND_DATA | FILE_WRITE_DATA | SYNCHRONIZE,
+                                 OPEN_ALWAYS, 0, /*noFollow=*/true, &m_iLastError);
     m_iFd = DescriptorOf(h, _O_WRONLY | _O_APPEND | _O_BINARY);
     return m_iFd >= 0;
+}
+
+bool AppendFile::IsStillAt(const std::string& path) const {
+    if (m_iFd < 0) {
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION open{};
+    if (!::GetFileInformationByHandle(HandleOf(m_iFd), &open)) {
+        return false;
+    }
+    // The name's own entry, not what a link there points at.
+    HANDLE h = ::CreateFileW(Wide(path).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION named{};
+    const bool known = ::GetFileInformationByHandle(h, &named) != 0;
+    ::CloseHandle(h);
+    return known && open.dwVolumeSerialNumber == named.dwVolumeSerialNumber &&
+           open.nFileIndexHigh == named.nFileIndexHigh && open.nFileIndexLow == named.nFileIndexLow;
 }
 
 bool AppendFile::SeekEnd() {
@@ -194,8 +221,25 @@ bool AppendFile::SeekEnd() {
 }
 
 bool AppendFile::Write(const void* data, size_t len) {
-    int error = 0;
-    return m_iFd >= 0 && WriteAll(HandleOf(m_iFd), data, len, &error);
+    return m_iFd >= 0 && WriteAll(HandleOf(m_iFd), data, len, &m_iLastError, /*atEnd=*/true);
+}
+
+bool AppendFile::AppendWhole(const void* data, size_t len) {
+    HANDLE h = HandleOf(m_iFd);
+    LARGE_INTEGER before{};
+    if (!::GetFileSizeEx(h, &before)) {
+        m_iLastError = LastErrno();
+        return false;
+    }
+    if (WriteAll(h, data, len, &m_iLastError, /*atEnd=*/true)) {
+        return true;
+    }
+    // What stays when the cut fails ends without its CR LF: a reader can still tell it from a
+    // whole line.
+    FILE_END_OF_FILE_INFO end{};
+    end.EndOfFile = before;
+    ::SetFileInformationByHandle(h, FileEndOfFileInfo, &end, sizeof end);
+    return false;
 }
 
 bool AppendFile::Flush() {
@@ -372,6 +416,48 @@ bool IsReplacementTempName(const std::string& name) {
     return name.size() >= prefix + suffix &&
            ::_strnicmp(name.c_str(), kUploadTempPrefix, prefix) == 0 &&
            ::_stricmp(name.c_str() + name.size() - suffix, kUploadTempSuffix) == 0;
+}
+
+bool IsProgramTempName(const std::string& name) {
+    const size_t prefix = std::strlen(kDownloadTempPrefix);
+    return IsReplacementTempName(name) ||
+           (name.size() > prefix && ::_strnicmp(name.c_str(), kDownloadTempPrefix, prefix) == 0);
+}
+
+namespace {
+// FILETIME counts 100 ns steps.
+int64_t Nanoseconds(const FILETIME& t) {
+    return static_cast<int64_t>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) *
+           100;
+}
+
+bool VersionOfHandle(HANDLE h, FileVersion* out) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    FILE_BASIC_INFO basic{};
+    if (h == INVALID_HANDLE_VALUE || !::GetFileInformationByHandle(h, &info) ||
+        !::GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic)) {
+        return false;
+    }
+    out->id.device = info.dwVolumeSerialNumber;
+    out->id.inode = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    out->size =
+        static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+    out->modifiedNs = Nanoseconds(info.ftLastWriteTime);
+    out->changedNs = static_cast<int64_t>(basic.ChangeTime.QuadPart) * 100;
+    return true;
+}
+}  // namespace
+
+bool VersionOfStream(std::FILE* file, FileVersion* out) {
+    return VersionOfHandle(HandleOf(::_fileno(file)), out);
+}
+
+bool DataFile::Version(FileVersion* out) const {
+    return m_iFd >= 0 && VersionOfHandle(HandleOf(m_iFd), out);
+}
+
+bool RenameOver(const std::string& from, const std::string& to) {
+    return ::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
 bool IdentifyFile(const std::string& path, FileIdentity* out) {

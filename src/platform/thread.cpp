@@ -191,4 +191,14 @@ int CurrentThreadId() {
     return static_cast<int>(gettid());
 }
 
+size_t CurrentThreadStackBytes() {
+    pthread_attr_t attr;
+    size_t stack = 0;
+    if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+        pthread_attr_getstacksize(&attr, &stack);
+        pthread_attr_destroy(&attr);
+    }
+    return stack;
+}
+
 }  // namespace orvane::platform

@@ -19,6 +19,9 @@ struct ThreadOptions {
     ThreadPriority priority = ThreadPriority::kNormal;
 };
 
+// The stack the calling thread was given (its reserved size), 0 when unknown.
+size_t CurrentThreadStackBytes();
+
 // A thread whose end can be awaited with a time limit. A thread that misses its wait is left
 // running, never killed; if the handle is dropped while it still runs, it is detached, so the
 // code it runs must not outlive what it points to (the engine waits for its threads).

@@ -158,4 +158,11 @@ int CurrentThreadId() {
     return static_cast<int>(::GetCurrentThreadId());
 }
 
+size_t CurrentThreadStackBytes() {
+    ULONG_PTR low = 0;
+    ULONG_PTR high = 0;
+    ::GetCurrentThreadStackLimits(&low, &high);
+    return static_cast<size_t>(high - low);
+}
+
 }  // namespace orvane::platform

@@ -1,10 +1,13 @@
 // The cloud thread: serves parked requests one at a time (query, download, digest, catalogue)
 // and then answers the device through the request handling.
+#include <cstdio>
 #include <exception>
+#include <memory>
 
 #include "cloud/cloud_firmware_file.h"
 #include "cloud/cloud_query.h"
 #include "firmware/upgrade_catalogue.h"
+#include "platform/file.h"
 #include "platform/thread.h"
 #include "protocol/orvane_engine.h"
 #include "protocol/service_view.h"
@@ -71,6 +74,29 @@ void LogAbandoned(const std::string& model) {
 }
 }  // namespace
 
+// With a trust key, a verified download stays only when the last signed list checked names
+// its SHA-256 (refusals logged and counted like the catalogue's).
+FirmwareCheck OrvaneEngine::VouchedDownloadCheck() {
+    if (!m_trust.IsOn()) {
+        return nullptr;
+    }
+    return [this](const std::string& path) {
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(platform::OpenRegularFileForRead(path),
+                                                          &std::fclose);
+        const std::string digest = f ? Sha256Hex(f.get()) : std::string();
+        bool listed = false;
+        WithUpgradeFileInfo([&](std::vector<UpgradeFileInfo>&) {
+            listed = !digest.empty() && m_trust.IsListed(digest);
+        });
+        if (!listed) {
+            ++m_counters.firmwareRefused.unlisted;
+            WriteLog(kLogMajor, "Cloud firmware (SHA-256 %s) removed: not in the signed list",
+                     digest.c_str());
+        }
+        return listed;
+    };
+}
+
 void OrvaneEngine::ServeCloudRequest(const CloudRequest& request, RunState& run) {
     const std::string& model = request.szModel;
     if (!m_cloudRequests.IsDownloaded(model)) {
@@ -97,13 +123,20 @@ void OrvaneEngine::ServeCloudRequest(const CloudRequest& request, RunState& run)
             std::string found;
             return ReadFirmwareModel(path, &found) && found == model;
         };
-        result =
-            FetchCloudFirmware(info, folder, m_cloudDownloadLimits, &run.running, isWanted, &name);
+        result = FetchCloudFirmware(info, folder, m_cloudDownloadLimits, &run.running, isWanted,
+                                    &name, VouchedDownloadCheck());
         if (result != kDownloadOk && !run.IsRunning()) {
             LogAbandoned(model);
             return;
         }
         ++(result == kDownloadOk ? m_counters.cloudDownloadsOk : m_counters.cloudDownloadsFailed);
+        if (result == kDownloadUnlisted) {
+            ShowCloudStatus(request, g_iLanguage == kLanguageChinese
+                                         ? "固件不在签名清单中"
+                                         : "Firmware not in the signed list");
+            m_view.ShowMainWindow();
+            return;
+        }
         if (result != kDownloadOk && result != kDownloadMd5Error) {
             WriteLog(kLogMajor, "Failed to query firmware szModel=%s\n %s", model.c_str(),
                      GetCloudErrorText(result).c_str());
@@ -117,8 +150,9 @@ void OrvaneEngine::ServeCloudRequest(const CloudRequest& request, RunState& run)
         ShowCloudStatus(request, LoadText(kTextCloudDownloaded));
         m_cloudRequests.MarkDownloaded(model);
         WithUpgradeFileInfo([&](std::vector<UpgradeFileInfo>& catalogue) {
-            AddUpgradeFileInfo(catalogue, folder + "/", name);
+            AddUpgradeFileInfo(catalogue, folder + "/", name, m_trust.IsOn() ? &m_trust : nullptr);
             EraseLowerVersionFiles(catalogue);
+            PublishVouchedFiles();
         });
     } else {
         ShowCloudStatus(request, LoadText(kTextCloudDownloaded));

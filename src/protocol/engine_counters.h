@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "firmware/signed_list.h"
+
 namespace orvane {
 
 // Running totals of the engine's work since the process began, for the metrics: plain
@@ -16,6 +18,7 @@ struct EngineCounters {
     std::atomic<uint64_t> cloudQueriesFailed{0};
     std::atomic<uint64_t> cloudDownloadsOk{0};
     std::atomic<uint64_t> cloudDownloadsFailed{0};
+    TrustRefusalCounts firmwareRefused;  // files and lists the signed list's check refused
 };
 
 }  // namespace orvane

@@ -7,6 +7,7 @@
 #include "firmware/upgrade_catalogue.h"
 #include "platform/folder_watch.h"
 #include "protocol/service_view.h"
+#include "support/language.h"
 #include "support/log.h"
 
 namespace orvane {
@@ -85,6 +86,10 @@ void OrvaneEngine::ApplyRunSettings(const ServiceConfig& config) {
         m_szLocalIP = localIP;
         m_szLocalMac = config.szLocalMac;
         m_szUpgradeFolder = config.szUpgradeFolder;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_csUpgradeFileInfo);
+        m_trust.SetKey(config.szTrustKey);
     }
     // The Start command forms the cursor before its MAC lookup; forming it again here keeps
     // an engine started on its own on the same walk.
@@ -213,6 +218,13 @@ void OrvaneEngine::StartTftpService(const ServiceConfig& config) {
     TftpSettings settings = config.tftp;
     settings.root = m_szUpgradeFolder;
     settings.bindAddress = m_szLocalIP;
+    if (!config.szTrustKey.empty()) {
+        settings.vouched = m_vouched;
+        // Runs on a transfer's thread, which the service's Stop waits for.
+        settings.onRefused = [this](const std::string& peer, const std::string& name) {
+            ShowUnvouchedFetch(peer, name);
+        };
+    }
     m_tftpService.Start(settings);
 }
 
@@ -226,12 +238,32 @@ void OrvaneEngine::RebuildCatalogue() {
 }
 
 void OrvaneEngine::SaveUpgradeFileInfo(const std::string& folder) {
-    orvane::SaveUpgradeFileInfo(m_vecUpgradeFileInfo, m_csUpgradeFileInfo, folder);
+    orvane::SaveUpgradeFileInfo(m_vecUpgradeFileInfo, m_csUpgradeFileInfo, folder,
+                                m_trust.IsOn() ? &m_trust : nullptr);
     {
         std::lock_guard<std::mutex> lock(m_csUpgradeFileInfo);
+        PublishVouchedFiles();
         ++m_uCatalogueRebuilds;
     }
     m_cvCatalogueRebuilt.notify_all();
+}
+
+void OrvaneEngine::PublishVouchedFiles() {
+    m_vouched->Set(m_trust.IsOn(), m_trust.Vouched());
+}
+
+void OrvaneEngine::ShowUnvouchedFetch(const std::string& peerAddress, const std::string& fileName) {
+    WriteLog(kLogMajor,
+             "Firmware %s not sent to %s: it is not the file the signed list vouched for",
+             fileName.c_str(), peerAddress.c_str());
+    for (IpcInfo record : Devices().Records()) {
+        if (record.szIpAddr == peerAddress && !record.szMac.empty()) {
+            record.szStatus = g_iLanguage == kLanguageChinese
+                                  ? "固件在校验后已被更改，未发送"
+                                  : "Firmware changed since its check: not sent";
+            Devices().UpdateDeviceTable(record);
+        }
+    }
 }
 
 void OrvaneEngine::WithUpgradeFileInfo(

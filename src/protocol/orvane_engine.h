@@ -41,6 +41,9 @@ struct ServiceConfig {
     // The TFTP service's settings (upload switch, limits); its root and bind address are
     // the two above, filled in by the engine.
     TftpSettings tftp{};
+    // PEM public key of the signed list (SHA256SUMS, SHA256SUMS.sig) that must vouch for every
+    // file offered; empty offers every firmware file.
+    std::string szTrustKey{};
 };
 
 // Stand-ins for the request and report handling, for tests of the threads around them. Set
@@ -166,6 +169,12 @@ class OrvaneEngine final {
     unsigned CatalogueRebuilds() const;
     bool WaitCatalogueRebuilds(unsigned count, int timeoutMs) const;
 
+    // Entries of the signed list the last rebuild checked; -1 without a trust key or when the
+    // list failed its check.
+    int SignedListCount() const { return m_trust.ListCount(); }
+    // Counts a signed list refused before the engine started (Start's own check).
+    void NoteSignedListRefused() { ++m_counters.firmwareRefused.signature; }
+
     // Time-outs of cloud firmware downloads; set before Start.
     void SetCloudDownloadLimits(const DownloadLimits& limits) { m_cloudDownloadLimits = limits; }
 
@@ -207,9 +216,14 @@ class OrvaneEngine final {
     void StartTftpService(const ServiceConfig& config);
     void StopTftpService();
     void RebuildCatalogue();
+    // Hands the TFTP service the files the signed list vouched for; under the catalogue lock.
+    void PublishVouchedFiles();
+    // A device's fetch of a file the signed list does not vouch for (any more) was refused.
+    void ShowUnvouchedFetch(const std::string& peerAddress, const std::string& fileName);
     void StartCloudThread();
     void StopCloudThread();
     void ServeCloudRequest(const CloudRequest& request, RunState& run);
+    std::function<bool(const std::string& path)> VouchedDownloadCheck();
     void ShowCloudStatus(const CloudRequest& request, const std::string& status);
     void StartFolderWatcher();
     void StopFolderWatcher();
@@ -256,7 +270,9 @@ class OrvaneEngine final {
     mutable std::mutex m_csUpgradeFileInfo;
     std::vector<UpgradeFileInfo> m_vecUpgradeFileInfo;
     mutable std::condition_variable m_cvCatalogueRebuilt;
-    unsigned m_uCatalogueRebuilds = 0;  // guarded by m_csUpgradeFileInfo
+    unsigned m_uCatalogueRebuilds = 0;                   // guarded by m_csUpgradeFileInfo
+    FirmwareTrust m_trust{&m_counters.firmwareRefused};  // guarded by m_csUpgradeFileInfo
+    const std::shared_ptr<TftpVouchedFiles> m_vouched = std::make_shared<TftpVouchedFiles>();
 
     CloudRequestQueue m_cloudRequests;
     DownloadLimits m_cloudDownloadLimits;

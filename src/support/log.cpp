@@ -63,7 +63,7 @@ void RotateIfFull(const char* path, size_t length) {
     const int64_t size = platform::PathSize(path);
     if (size > 0 && static_cast<uint64_t>(size) + length + 2 > cap) {
         const std::string kept = RotatedLogPath(path);
-        std::rename(path, kept.c_str());  // a failure leaves the file growing, not lost lines
+        platform::RenameOver(path, kept);  // a failure leaves the file growing, not lost lines
     }
 }
 

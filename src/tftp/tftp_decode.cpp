@@ -24,6 +24,7 @@ LogRateLimit g_badOpcodeAnswerLines;
 LogRateLimit g_longNameLines;
 LogRateLimit g_badModeLines;
 LogRateLimit g_refusedNameLines;
+LogRateLimit g_unvouchedLines;
 
 // Refuses a name or a path that leaves the root.
 TftpDecodeResult RefuseAccess(TftpTransfer& t, int err) {
@@ -80,7 +81,13 @@ bool IsOwnFile(const std::vector<std::string>& protectedPaths, const std::string
                 return true;
             }
         }
-        at = at.substr(0, at.rfind('/'));
+        // Either separator: a Windows path has backslashes up to the name the request added; with
+        // none left the walk is over (substr of npos would keep the path, and loop forever).
+        const size_t separator = at.find_last_of("/\\");
+        if (separator == std::string::npos) {
+            break;
+        }
+        at.resize(separator);
     }
     return false;
 }
@@ -91,6 +98,20 @@ TftpDecodeResult RefuseOwnFile(TftpTransfer& t) {
                     t.fileName.c_str(), t.opcode == kTftpRrq ? "served" : "replaced");
     SendTftpError(t, kTftpErrAccess);
     return TftpDecodeResult::kAnswered;
+}
+
+// A file the signed list did not vouch for as it is now: another file under a vouched name, or
+// a vouched file written since its check.
+bool RefuseUnvouched(TftpTransfer& t) {
+    WriteLogLimited(g_unvouchedLines, kLogMajor,
+                    "Error EACCESS on file %s: not the file the signed list vouched for",
+                    t.fileName.c_str());
+    // Told before the client hears: its row says why by the time it could ask again.
+    if (t.settings->onRefused) {
+        t.settings->onRefused(t.peer.Unmapped().NumericHost(), t.fileName);
+    }
+    SendTftpError(t, kTftpErrAccess);
+    return false;
 }
 
 // A missing file or a refused open: any host can ask for names at will.
@@ -174,6 +195,12 @@ bool OpenRequestedFile(TftpTransfer& t, const std::string& fullName) {
                  t.fileName.c_str(), static_cast<long long>(size));
         SendTftpError(t, kTftpErrUndefined);
         return false;
+    }
+    platform::FileVersion version;
+    if (t.settings->vouched &&
+        !(t.file.Version(&version) && t.settings->vouched->Allows(version))) {
+        t.file.Close();
+        return RefuseUnvouched(t);
     }
     t.fileSize = static_cast<uint32_t>(size);
     return true;

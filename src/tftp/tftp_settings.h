@@ -2,9 +2,15 @@
 
 // What the TFTP service is told when it starts, and the values that never change.
 
+#include <algorithm>
 #include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
+
+#include "platform/file.h"
 
 namespace orvane {
 
@@ -21,6 +27,29 @@ struct TftpConfig {
     static constexpr int kMainWaitMs = 2000;
     static constexpr size_t kMaxRoot = 259;
     static constexpr size_t kMaxBindAddress = 131;
+};
+
+// The file versions a signed list vouched for, set by whoever checked them and read by every
+// read request: while it is on, a file is served only when what the request opened is one of
+// them (another file put under the name, or the file written since, is not).
+class TftpVouchedFiles {
+  public:
+    void Set(bool on, std::vector<platform::FileVersion> versions) {
+        std::lock_guard<std::mutex> lock(m_cs);
+        m_bOn = on;
+        m_vecVersions = std::move(versions);
+    }
+    // Whether a file of `version` may be served.
+    bool Allows(const platform::FileVersion& version) const {
+        std::lock_guard<std::mutex> lock(m_cs);
+        return !m_bOn || std::find(m_vecVersions.begin(), m_vecVersions.end(), version) !=
+                             m_vecVersions.end();
+    }
+
+  private:
+    mutable std::mutex m_cs;
+    bool m_bOn = false;
+    std::vector<platform::FileVersion> m_vecVersions;
 };
 
 // The settings a TftpService runs with. The listening socket is made from `bindAddress` and
@@ -51,6 +80,11 @@ struct TftpSettings {
     // with what a request really reaches (links resolved, the same file under another name
     // or letter case included), so the names may be given as the program knows them.
     std::vector<std::string> protectedPaths;
+    // While set and on, only these files are served; a request for any other gets ERROR 2 and
+    // is told to `onRefused` (the client's address and the name it asked for), on the
+    // transfer's thread.
+    std::shared_ptr<const TftpVouchedFiles> vouched;
+    std::function<void(const std::string& peerAddress, const std::string& fileName)> onRefused;
 };
 
 }  // namespace orvane

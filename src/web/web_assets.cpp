@@ -24,6 +24,7 @@ const char* const kWebIndexHtml = R"html(<!DOCTYPE html>
 <span id="shown"></span>
 </div>
 <p id="record" hidden></p>
+<p id="trust" hidden></p>
 <table id="devices">
 <thead><tr id="head"></tr></thead>
 <tbody id="rows"></tbody>
@@ -107,6 +108,9 @@ const char* const kWebAppJs = R"js('use strict';
     const record = document.getElementById('record');
     record.hidden = !data.recordFailing;
     record.textContent = data.recordFailing ? data.labels.recordFailing : '';
+    const trust = document.getElementById('trust');
+    trust.hidden = !data.signedList;
+    trust.textContent = data.signedList || '';
     const body = document.createElement('tbody');
     body.id = 'rows';
     data.rows.forEach(function (row) { body.appendChild(makeRow(row)); });

@@ -18,8 +18,9 @@ using Read = uint64_t (*)(const OrvaneEngine&, const UpgradeRecord&);
 struct CounterSpec {
     const char* name;
     const char* help;
-    const char* result;  // value of the "result" label; null for none
+    const char* result;  // value of the label; null for none
     Read read;
+    const char* label = "result";
 };
 
 // The names are what dashboards and alerts are written against: keep them.
@@ -78,6 +79,22 @@ const CounterSpec kCounters[] = {
      [](const OrvaneEngine& e, const UpgradeRecord&) {
          return e.Counters().cloudDownloadsFailed.load();
      }},
+    {"orvane_firmware_refused_total",
+     "Firmware files and signed lists the trust key's check refused, by reason", "unlisted",
+     [](const OrvaneEngine& e, const UpgradeRecord&) {
+         return e.Counters().firmwareRefused.unlisted.load();
+     },
+     "reason"},
+    {"orvane_firmware_refused_total", "", "digest",
+     [](const OrvaneEngine& e, const UpgradeRecord&) {
+         return e.Counters().firmwareRefused.digest.load();
+     },
+     "reason"},
+    {"orvane_firmware_refused_total", "", "signature",
+     [](const OrvaneEngine& e, const UpgradeRecord&) {
+         return e.Counters().firmwareRefused.signature.load();
+     },
+     "reason"},
 };
 
 }  // namespace
@@ -95,7 +112,7 @@ WebMetrics::WebMetrics(const OrvaneEngine& engine, const UpgradeRecord& record,
         }
         prometheus::Labels labels;
         if (def.result) {
-            labels["result"] = def.result;
+            labels[def.label] = def.result;
         }
         m_vecFollowers.push_back({&family->Add(labels), def.read, 0});
     }

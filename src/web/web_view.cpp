@@ -440,6 +440,7 @@ std::string WebView::BuildDevicesJson(uint64_t version) {
     root["recordFailing"] = (version & 1) != 0;
     root["successes"] = table.SuccessCount();
     root["failures"] = table.FailCount();
+    root["signedList"] = SignedListNote(m_engine.SignedListCount());
     root["lang"] = g_iLanguage == kLanguageChinese ? "zh" : "en";
     root["labels"] = PageLabels(g_iLanguage);
     AddBatchFields(m_engine, &root);

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -12,9 +13,22 @@ namespace orvane::test {
 // A fresh folder under the system temp folder, removed with everything in it at destruction.
 class TempDir {
   public:
-    TempDir() : m_szPath(std::filesystem::temp_directory_path() / "orvane-test-XXXXXX") {
-        if (!mkdtemp(m_szPath.data())) {
-            throw std::runtime_error("mkdtemp failed");
+    TempDir() {
+        // create_directory is false for a name that exists: another run's folder is never
+        // shared.
+        const std::filesystem::path base = std::filesystem::temp_directory_path();
+        std::random_device seed;
+        std::mt19937_64 pick(seed());
+        for (int attempt = 0; attempt < 100 && m_szPath.empty(); ++attempt) {
+            const std::filesystem::path candidate =
+                base / ("orvane-test-" + std::to_string(pick() % 1000000000));
+            std::error_code ec;
+            if (std::filesystem::create_directory(candidate, ec)) {
+                m_szPath = candidate.string();
+            }
+        }
+        if (m_szPath.empty()) {
+            throw std::runtime_error("no fresh temporary folder");
         }
     }
     ~TempDir() {

@@ -212,3 +212,46 @@ TEST_F(CloudThreadTest, StopAbandonsARunningDownload) {
 
 }  // namespace
 }  // namespace orvane
+
+namespace orvane {
+namespace {
+
+// Catches a verified download kept (or catalogued) under a trust key when the signed list does
+// not name its digest, or a listed one refused.
+TEST_F(CloudThreadTest, UnderATrustKeyOnlyListedDownloadsStay) {
+    m_engine.StopService();
+    const std::string listed = fwbuild::BuildIpcHeaderFile("X_M400_V2.0.0.1", 0, false);
+    const std::string unlisted = fwbuild::BuildIpcHeaderFile("X_M500_V2.0.0.1", 0, false);
+    m_dir.Write("listed", listed);
+    std::string digest;
+    test::RunCommand({"/usr/bin/sha256sum", m_dir.File("listed")}, &digest);
+    // The vendor's published digest, listed ahead under a name of the integrator's.
+    m_dir.Write("Firmware/SHA256SUMS", digest.substr(0, 64) + "  vendor-m400.bin\n");
+    const std::string sign = "cd '" + m_dir.Path() +
+                             "' && openssl ecparam -name prime256v1 -genkey -noout -out k.pem && "
+                             "openssl pkey -in k.pem -pubout -out k.pub && openssl dgst -sha256 "
+                             "-sign k.pem -out Firmware/SHA256SUMS.sig Firmware/SHA256SUMS";
+    ASSERT_EQ(std::system(sign.c_str()), 0);
+    ServiceConfig config{"127.0.0.1", kServerMac, m_folder};
+    config.szTrustKey = m_dir.File("k.pub");
+    ASSERT_TRUE(m_engine.StartService(config));
+    EXPECT_EQ(m_engine.SignedListCount(), 1);
+
+    m_service.Reply(QueryReply("M500_V2", unlisted));
+    m_files.Reply(unlisted, "200", "");
+    Ask("M500", "mac-M500");
+    EXPECT_TRUE(WaitStatus("M500", "Firmware not in the signed list", 0));
+    EXPECT_EQ(FolderFiles(), 2u);  // the list and its signature
+    EXPECT_EQ(m_engine.Counters().firmwareRefused.unlisted.load(), 1u);
+
+    m_service.Reply(QueryReply("M400_V2", listed));
+    m_files.Reply(listed, "200", "");
+    Ask("M400", "mac-M400");
+    const std::vector<std::string> replies = Replies(1);
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_NE(replies[0].find("FilePath:M400_V2.bin\r\n"), std::string::npos) << replies[0];
+    EXPECT_EQ(FolderFiles(), 3u);
+}
+
+}  // namespace
+}  // namespace orvane

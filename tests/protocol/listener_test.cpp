@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -16,6 +15,7 @@
 #include "common/temp_dir.h"
 #include "common/wait_until.h"
 #include "engine_harness.h"
+#include "platform/thread.h"
 #include "platform/udp_socket.h"
 #include "protocol/orvane_engine.h"
 #include "support/log.h"
@@ -64,12 +64,7 @@ class Recorder {
 
   private:
     void Handle(std::vector<Call>& calls, int number, const std::string& text) {
-        pthread_attr_t attr;
-        size_t stack = 0;
-        if (pthread_getattr_np(pthread_self(), &attr) == 0) {
-            pthread_attr_getstacksize(&attr, &stack);
-            pthread_attr_destroy(&attr);
-        }
+        const size_t stack = platform::CurrentThreadStackBytes();
         std::unique_lock<std::mutex> lock(m_mutex);
         calls.push_back(Call{number, text, std::this_thread::get_id(), stack});
         m_cv.notify_all();
@@ -184,7 +179,7 @@ TEST_F(ListenerTest, RequestWorkersAreBoundedAndSmall) {
     ASSERT_EQ(m_recorder.WaitReports(1).size(), 1u);
     EXPECT_EQ(LogCount("RequestIpMsgProc threads running: request dropped"), 1u);
     EXPECT_EQ(m_engine->WorkerCount(), kMaxRequestWorkers);
-    EXPECT_LT(calls[0].stackBytes, 1u << 20);  // not the 8 MiB default (sanitizers add a little)
+    EXPECT_LE(calls[0].stackBytes, 1u << 20);  // not the 8 MiB default (Wine gives 1 MiB at least)
 
     m_recorder.Release();
     ASSERT_TRUE(WaitLog("Clean RequestIpMsgProc Thread, handle", kMaxRequestWorkers));

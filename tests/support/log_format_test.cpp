@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -35,9 +36,10 @@ TEST(LogFormatTest, NonTextConversionsMatchPrintf) {
     int x = 0;
     const long long big = -1234567890123LL;
     EXPECT_AS_PRINTF("%d %i %5d|%-5d|%05d %+d", 1, -2, 3, 4, 5, 6);
-    // Values past 32 bits: a long read as an int would still print a small one right.
+    // Values past 32 bits (a long's too, where it has 64): one read as an int would still print
+    // a small one right.
     EXPECT_AS_PRINTF("%u %x %X %#o %lu %ld %llu %zu %lld %hhd %hd %jd %td", 7u, 255u, 255u, 8u,
-                     1ul << 40, -(1L << 34), 10ull, size_t{1} << 33, big, 300, 13,
+                     ULONG_MAX, LONG_MIN, 10ull, size_t{1} << 33, big, 300, 13,
                      -(intmax_t{1} << 36), -(ptrdiff_t{1} << 37));
     EXPECT_AS_PRINTF("%*d|%-*d|%*d|%.*f|%.*f", 4, 1, 4, 2, -4, 3, 2, 3.14159, -1, 2.5);
     EXPECT_AS_PRINTF("%.3f %e %g %10.4f %Lf %p %% %s", 1.5, 2.5, 0.1, 3.0, 4.0L, &x, "end");

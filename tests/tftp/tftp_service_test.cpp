@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -365,6 +366,49 @@ TEST_F(TftpServiceTest, BindAddressStopAndPortConflicts) {
     ASSERT_TRUE(again.SendRequest("|\1b.bin|octet|"));
     EXPECT_TRUE(again.Download(&content, 512));
     EXPECT_EQ(content, "b");
+}
+
+}  // namespace
+}  // namespace orvane::test
+
+namespace orvane::test {
+namespace {
+
+// Catches a file served by its name alone while a signed list is in force: one put in its
+// place after the check (or never checked) goes out, or the refusal is not told.
+TEST_F(TftpServiceTest, OnlyTheVouchedVersionOfAFileIsServed) {
+    m_root.Write("v.bin", "vouched bytes");
+    m_root.Write("other.bin", "never checked");
+    platform::DataFile checked;
+    platform::FileVersion version;
+    ASSERT_TRUE(checked.OpenRead(m_root.File("v.bin")) && checked.Version(&version));
+    auto vouched = std::make_shared<TftpVouchedFiles>();
+    vouched->Set(true, {version});
+    std::mutex lock;
+    std::vector<std::string> refused;
+    m_settings.vouched = vouched;
+    m_settings.onRefused = [&](const std::string& peer, const std::string& name) {
+        std::lock_guard<std::mutex> guard(lock);
+        refused.push_back(peer + " " + name);
+    };
+    m_service.Start(m_settings);
+
+    TftpTestClient first;
+    ASSERT_TRUE(first.SendRequest("|\1v.bin|octet|"));
+    std::string content;
+    EXPECT_TRUE(first.Download(&content, 512));
+    EXPECT_EQ(content, "vouched bytes");
+    // Swapped in place the way a copy tool does it: a new file renamed over the name.
+    m_root.Write("v.new", "swapped bytes");
+    ASSERT_EQ(std::rename(m_root.File("v.new").c_str(), m_root.File("v.bin").c_str()), 0);
+    for (const char* name : {"v.bin", "other.bin"}) {
+        SCOPED_TRACE(name);
+        TftpTestClient client;
+        ASSERT_TRUE(client.SendRequest(std::string("|\1") + name + "|octet|"));
+        EXPECT_EQ(client.Next(), "ERROR 2");
+    }
+    std::lock_guard<std::mutex> guard(lock);
+    EXPECT_EQ(refused, (std::vector<std::string>{"127.0.0.1 v.bin", "127.0.0.1 other.bin"}));
 }
 
 }  // namespace

@@ -298,20 +298,26 @@ void COrvaneDlg::ShowNetworkState(bool connected) {
 }
 
 // One line for several notes, the most urgent shown: a halted run or batch files that cannot
-// be used; what the batch settings hold, which the operator must see while they are in
-// force; a failed network check; a record that cannot be written. All but the batch
-// settings are red.
+// be used; a failed network check; a record that cannot be written (all three red); else
+// what the batch settings hold and the signed list's count, which the operator must see
+// while they are in force.
 void COrvaneDlg::ShowNote() {
-    wxString text = m_szBatchNote;
-    bool alarm = m_bBatchAlarm;
-    if (text.empty() && !m_bNetConnected) {
+    wxString text;
+    bool alarm = true;
+    if (m_bBatchAlarm && !m_szBatchNote.empty()) {
+        text = m_szBatchNote;
+    } else if (!m_bNetConnected) {
         text = m_szNetFailedText;
-        alarm = true;
-    } else if (text.empty() && m_bRecordFailing) {
+    } else if (m_bRecordFailing) {
         text = wxString::FromUTF8(m_bChinese
                                       ? "升级记录无法写入：结果已保留，可写入时补写"
                                       : "The upgrade record cannot be written: outcomes are kept");
-        alarm = true;
+    } else {
+        alarm = false;
+        text = m_szBatchNote;
+        if (!m_szSignedListNote.empty()) {
+            text = text.empty() ? m_szSignedListNote : text + wxT("; ") + m_szSignedListNote;
+        }
     }
     m_staticNetFailed->SetForegroundColour(alarm ? wxColour(255, 0, 0) : GetForegroundColour());
     SetStaticText(m_staticNetFailed, text);

@@ -141,6 +141,8 @@ class COrvaneDlg : public wxDialog {
     bool m_bRecordFailing = false;
     wxString m_szBatchNote;
     bool m_bBatchAlarm = false;  // the run halted, or the batch files cannot be used
+    // While a trust key is in force: "Signed list: N files", shown when nothing has failed.
+    wxString m_szSignedListNote;
 
     // depends-on: declared last, so they are waited for before anything they use goes.
     BackgroundTask m_serviceTask;  // Start and Stop

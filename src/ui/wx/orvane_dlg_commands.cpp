@@ -7,6 +7,7 @@
 #include <wx/stattext.h>
 
 #include "app/profile_file.h"
+#include "firmware/signed_list.h"
 #include "platform/file.h"
 #include "support/language.h"
 #include "support/text_ids.h"
@@ -108,6 +109,7 @@ void COrvaneDlg::FinishStart(const StartResult& result, const FolderHistory& fol
         m_btnBeginUpgrade->SetLabel(Text(kTextStopUpgrade));
         m_btnBeginUpgrade->Enable();
         RefreshDevices(-1);
+        m_szSignedListNote = wxString::FromUTF8(SignedListNote(m_engine.SignedListCount()));
         ShowBatchNote(m_engine.BatchNote(), m_engine.Batch().Status().bHalted);
     }
     if (m_bCloseAfterStart) {
@@ -145,6 +147,8 @@ void COrvaneDlg::BeginStop() {
 }
 
 void COrvaneDlg::FinishStop() {
+    m_szSignedListNote.clear();
+    ShowNote();
     m_state = ServiceState::kStopped;
     m_btnBeginUpgrade->SetLabel(Text(kTextStartUpgrade));
     EnableSettingControls(true);
