@@ -81,10 +81,17 @@ int OrvaneEngine::ListenIPCPortProc(RunState& run) {
     return 0;
 }
 
-// Hands one request to a worker of its own, unless kMaxRequestWorkers run already. Nothing
-// that fails here ends the listener: the request is dropped with a log line and the device
+// Hands one request to a worker of its own, unless kMaxRequestWorkers are under way already.
+// Nothing that fails here ends the listener: the request is dropped with a log line and the device
 // asks again.
 void OrvaneEngine::StartRequestWorker(RunState& run, const char* text) {
+    // The bound is on requests in progress. A worker that has finished but is not reaped yet
+    // (the clean-up thread, under a crowd, comes round to it a little later) holds none: when
+    // such workers fill the list, they leave it here. Their threads have cleared their flag, so
+    // each join is a moment; only this thread appends, so the room stays until below.
+    if (run.WorkerCount() >= kMaxRequestWorkers) {
+        ReapFinishedWorkers(run);
+    }
     std::lock_guard<std::mutex> lock(run.csWorkers);
     if (!run.IsRunning()) {
         return;  // Stop has begun: a worker now would outlive the run's clean-up

@@ -45,7 +45,8 @@ class Recorder {
             [this](int event, const std::string& text) {
                 Handle(m_reports, event, text);
                 return 0;
-            }};
+            },
+            nullptr};
     }
     std::vector<Call> WaitRequests(size_t count) { return WaitFor(m_requests, count); }
     std::vector<Call> WaitReports(size_t count) { return WaitFor(m_reports, count); }
@@ -196,6 +197,41 @@ TEST_F(ListenerTest, RequestWorkersAreBoundedAndSmall) {
     probe.Close();
     Start();
     EXPECT_EQ(m_engine->RequestSeq(), 0);
+}
+
+// Catches finished request workers that the clean-up thread has not reaped yet counting against
+// the bound: under a crowd requests were dropped while none was in progress (asked again 3 s on).
+TEST_F(ListenerTest, FinishedWorkersNeverCostARequest) {
+    struct Gate {
+        std::mutex m;
+        std::condition_variable cv;
+        bool held = true;
+    };
+    auto gate = std::make_shared<Gate>();  // the clean-up thread may call in after this test
+    HandlerHooks hooks = m_recorder.Hooks();
+    hooks.reap = [gate] {
+        std::unique_lock<std::mutex> lock(gate->m);
+        gate->cv.wait_for(lock, std::chrono::milliseconds(kHoldMs), [&] { return !gate->held; });
+    };
+    m_engine->SetHandlerHooks(hooks);
+    Start();
+    const size_t idle = m_engine->LiveThreadCount();
+    for (size_t i = 0; i < kMaxRequestWorkers; ++i) {
+        test::SendToListener(Request(static_cast<int>(i)));
+    }
+    ASSERT_EQ(m_recorder.WaitRequests(kMaxRequestWorkers).size(), kMaxRequestWorkers);
+    // Every worker has ended, none is reaped: the clean-up thread waits at the gate.
+    ASSERT_TRUE(test::WaitUntil([&] { return m_engine->LiveThreadCount() == idle; }, kWaitMs));
+    for (int i = 0; i < 3; ++i) {
+        test::SendToListener(Request(1000 + i));
+    }
+    EXPECT_EQ(m_recorder.WaitRequests(kMaxRequestWorkers + 3).size(), kMaxRequestWorkers + 3);
+    EXPECT_EQ(LogCount("request dropped"), 0u);
+    {
+        std::lock_guard<std::mutex> lock(gate->m);
+        gate->held = false;
+    }
+    gate->cv.notify_all();
 }
 
 // Catches a report flood growing the dispatcher's queue past kDispatchQueueLimit.
