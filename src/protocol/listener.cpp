@@ -1,4 +1,5 @@
 // The device listener on port 10011, the request workers it starts, and the reply sender.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -17,6 +18,7 @@ namespace {
 constexpr int kListenWaitMs = 2000;
 constexpr int64_t kDropLineIntervalMs = 1000;
 constexpr int kFailedWaitPauseMs = 200;
+constexpr int kListenReceiveBuffer = 4 << 20;
 // Empty datagrams, a full report queue and stray types are anyone's to cause: one line a
 // second per kind.
 LogRateLimit g_receiveErrorLines;
@@ -43,6 +45,10 @@ int OrvaneEngine::ListenIPCPortProc(RunState& run) {
         return -3;
     }
     SetListenState(1);
+    // A shelf powered on at once asks within a few ms; the system's default buffer holds a
+    // few hundred requests, and the rest would be lost before they are read (asked again 3 s
+    // later). Best effort: a smaller buffer only costs those repeats.
+    sock.SetReceiveBuffer(kListenReceiveBuffer);
 
     char szRecvBuf[kMaxDatagram];
     while (run.IsRunning()) {
@@ -81,7 +87,8 @@ int OrvaneEngine::ListenIPCPortProc(RunState& run) {
     return 0;
 }
 
-// Hands one request to a worker of its own, unless kMaxRequestWorkers are under way already.
+// Hands one request to a worker of its own; when kMaxRequestWorkers are under way already it
+// waits for the first of them to be free (up to kMaxWaitingRequests waiting).
 // Nothing that fails here ends the listener: the request is dropped with a log line and the device
 // asks again.
 void OrvaneEngine::StartRequestWorker(RunState& run, const char* text) {
@@ -95,6 +102,24 @@ void OrvaneEngine::StartRequestWorker(RunState& run, const char* text) {
     std::lock_guard<std::mutex> lock(run.csWorkers);
     if (!run.IsRunning()) {
         return;  // Stop has begun: a worker now would outlive the run's clean-up
+    }
+    // Only while a worker is under way: it looks for waiting requests under this lock before
+    // it ends, so none is left behind.
+    const bool underWay = std::any_of(run.workers.begin(), run.workers.end(),
+                                      [](const auto& w) { return w->running.load() != 0; });
+    if (run.workers.size() >= kMaxRequestWorkers && underWay &&
+        run.waiting.size() < kMaxWaitingRequests) {
+        // Every worker is taken: the first one free takes it, within moments.
+        try {
+            run.waiting.emplace_back();
+        } catch (const std::bad_alloc&) {
+            WriteLog(kLogMajor, "Malloc thread information buffer fail");
+            return;
+        }
+        std::memcpy(run.waiting.back().text, text, sizeof run.waiting.back().text);
+        run.waiting.back().sequence = ++m_iRequestSeq;
+        ++m_counters.requests;
+        return;
     }
     if (run.workers.size() >= kMaxRequestWorkers) {
         ++run.iDroppedRequests;
@@ -119,6 +144,9 @@ void OrvaneEngine::StartRequestWorker(RunState& run, const char* text) {
     const bool started = StartThreadOf(run, info->thread, "RequestIpMsgProc",
                                        [this, info](RunState& r) {
                                            int result = RequestIpMsgProc(info);
+                                           while (r.TakeWaitingOrFinish(*info)) {
+                                               RequestIpMsgProc(info);
+                                           }
                                            r.WorkerFinished();
                                            return result;
                                        },
@@ -189,7 +217,6 @@ int OrvaneEngine::RequestIpMsgProc(ThreadInfo* info) {
         if (!IsRequestMsg(text)) {
             WriteLogLimited(g_notRequestLines, kLogGeneral,
                             "*%d* RequestIpMsgProc pMsgType not Request_ipaddr", seq);
-            info->running = 0;
             return -3;
         }
         if (m_hooks.request) {
@@ -201,7 +228,6 @@ int OrvaneEngine::RequestIpMsgProc(ThreadInfo* info) {
         // Out of memory, most likely: this request ends, the service goes on.
         WriteLog(kLogMajor, "*%d* RequestIpMsgProc ended by an exception: %s", seq, e.what());
     }
-    info->running = 0;  // last access to the record
     return 0;
 }
 

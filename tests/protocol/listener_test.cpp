@@ -164,7 +164,8 @@ TEST_F(ListenerTest, RequestsGoToWorkersAndReportsToOneDispatcherInOrder) {
     EXPECT_EQ(requests[0].text.find("Msg:Request_ipaddr\r\n"), 0u);
 }
 
-// Catches request workers unbounded or with 8 MiB stacks, and a Stop leaving a thread or socket.
+// Catches request workers or waiting requests unbounded, workers with 8 MiB stacks, and a Stop
+// leaving a thread or socket.
 TEST_F(ListenerTest, RequestWorkersAreBoundedAndSmall) {
     m_recorder.Set("Msg:Request_ipaddr");
     Start();
@@ -173,8 +174,9 @@ TEST_F(ListenerTest, RequestWorkersAreBoundedAndSmall) {
     }
     auto calls = m_recorder.WaitRequests(kMaxRequestWorkers);
     ASSERT_EQ(calls.size(), kMaxRequestWorkers);
-    for (int i = 0; i < 3; ++i) {
-        test::SendToListener(Request(1000 + i));
+    // The rest wait for a free worker, up to their own bound; the one beyond is dropped.
+    for (size_t i = 0; i <= kMaxWaitingRequests; ++i) {
+        test::SendToListener(Request(static_cast<int>(1000 + i)));
     }
     test::SendToListener(Report("Report_App", 1));  // the listener takes datagrams in order
     ASSERT_EQ(m_recorder.WaitReports(1).size(), 1u);
@@ -183,12 +185,14 @@ TEST_F(ListenerTest, RequestWorkersAreBoundedAndSmall) {
     EXPECT_LE(calls[0].stackBytes, 1u << 20);  // not the 8 MiB default (Wine gives 1 MiB at least)
 
     m_recorder.Release();
+    const size_t served = kMaxRequestWorkers + kMaxWaitingRequests;
+    ASSERT_EQ(m_recorder.WaitRequests(served).size(), served);
     ASSERT_TRUE(WaitLog("Clean RequestIpMsgProc Thread, handle", kMaxRequestWorkers));
     EXPECT_EQ(m_engine->WorkerCount(), 0u);
     test::SendToListener(Request(2000));
-    calls = m_recorder.WaitRequests(kMaxRequestWorkers + 1);
-    ASSERT_EQ(calls.size(), kMaxRequestWorkers + 1);
-    EXPECT_EQ(calls.back().number, static_cast<int>(kMaxRequestWorkers) + 1);
+    calls = m_recorder.WaitRequests(served + 1);
+    ASSERT_EQ(calls.size(), served + 1);
+    EXPECT_EQ(calls.back().number, static_cast<int>(served) + 1);
 
     m_engine->StopService();
     EXPECT_EQ(m_engine->LiveThreadCount(), 0u);
