@@ -117,6 +117,12 @@ constexpr const char* kDownloadTempPrefix = ".orvane-download-";
 // upload's or a cloud download's, in any letter case.
 bool IsProgramTempName(const std::string& name);
 
+// Whether a path below a served folder (either separator) names something other than the
+// file it spells on this system: on Windows a device in any folder and with any extension
+// (CON, NUL.bin, COM1.txt), a stream (a.bin:x, a.bin::$DATA), or a part ending in a dot or a
+// space, which the system drops (so "Config.ini." opens Config.ini). Never on Linux.
+bool IsReservedPathName(const std::string& path);
+
 // A file written under a temporary name in the folder of the file it replaces, and put in that
 // file's place by one rename only at Commit: a reader of the old file keeps reading it whole,
 // and a write that fails or is abandoned leaves nothing behind. The temporary name begins
