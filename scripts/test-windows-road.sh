@@ -55,14 +55,15 @@ fi
 # The program keeps Config.ini, Upgrade.log and the record beside itself or in its current
 # folder: a copy in the work folder keeps the build's folder clean.
 cp "$winbin/orvane.exe" "$work/"
+fw="$work/固件 fw"  # the command line and every file call in UTF-8
 printf '[CNFINFO]\r\nAppLanguage=2\r\n' > "$work/Config.ini"
-mkdir "$work/fw"
+mkdir "$fw"
 "$bin/orvane-mkfw" --version X_M100_V2.0.0.0 --image "$((kib - 16))K" --pad-to "${kib}K" \
-    "$work/fw/M100.bin" >/dev/null
+    "$fw/M100.bin" >/dev/null
 
 (cd "$work" && exec env ORVANE_WINE_NET=host ORVANE_UPDATE_HOST=127.0.0.1 \
     ip netns exec "$srv" bash "$root/scripts/wine-run.sh" "$work/orvane.exe" --headless \
-    --ip 10.252.0.1 --folder "$work/fw" --no-ip-check --no-force --no-show-all \
+    --ip 10.252.0.1 --folder "$fw" --no-ip-check --no-force --no-show-all \
     > "$work/orvane.out" 2> "$work/orvane.err" < /dev/null) &
 pid=$!
 for _ in $(seq 600); do  # a first start of Wine takes seconds
@@ -73,7 +74,7 @@ done
 grep -q '^ready' "$work/orvane.out" || fail "orvane.exe did not start"
 
 devsim=(--server 10.252.0.1 --source-from 10.78.0.1 --devices "$devices"
-    --compare "$work/fw/M100.bin")
+    --compare "$fw/M100.bin")
 # Through loss a device waits a second before it sends again, and tries more often.
 [ "$loss" = 0 ] || devsim+=(--tftp-timeout 1000 --tftp-tries 10)
 out=$(timeout 600 ip netns exec "$dev" "$bin/orvane-devsim" "${devsim[@]}" 2> "$work/devsim.err") ||

@@ -12,6 +12,8 @@ set -euo pipefail
 wine=/usr/lib/wine/wine64
 template=${ORVANE_WINE_PREFIX:-/var/cache/orvane/wine-prefix}
 export WINEDEBUG=${WINEDEBUG:--all}
+# Wine reads the command line and names in the locale's character set: UTF-8, as ours.
+export LC_ALL=C.UTF-8
 
 if [ ! -f "$template/system.reg" ]; then
     mkdir -p "$(dirname "$template")"

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 namespace orvane::platform {
@@ -122,6 +123,16 @@ bool IsProgramTempName(const std::string& name);
 // (CON, NUL.bin, COM1.txt), a stream (a.bin:x, a.bin::$DATA), or a part ending in a dot or a
 // space, which the system drops (so "Config.ini." opens Config.ini). Never on Linux.
 bool IsReservedPathName(const std::string& path);
+
+// std::filesystem and the file streams take a narrow name in the system's code page on
+// Windows, while the program's strings are UTF-8 (a folder named in Chinese): every path goes
+// in through FsPath and comes back through FsString.
+inline std::filesystem::path FsPath(const std::string& utf8) {
+    return std::filesystem::u8path(utf8);
+}
+inline std::string FsString(const std::filesystem::path& path) {
+    return path.u8string();
+}
 
 // A file written under a temporary name in the folder of the file it replaces, and put in that
 // file's place by one rename only at Commit: a reader of the old file keeps reading it whole,
