@@ -7,7 +7,8 @@
 # at SIGTERM. With LOSS_PERCENT, each namespace drops that share of the TFTP datagrams arriving
 # on its input hook (iptables statistic, random). The device ports are spared: a device sends
 # each report once, so a lost report leaves its row at the stage before on any system.
-# Prints one line "windows_road devices=N loss=P road_s=S" on success.
+# Prints one line "windows_road devices=N loss=P road_s=S" on success. ORVANE_ROAD_BUILD=linux
+# runs the same road with the Linux build instead (the benchmark's yardstick).
 # Usage (root, after scripts/build.sh and scripts/build-windows.sh):
 #   bash scripts/test-windows-road.sh [DEVICES] [LOSS_PERCENT] [PACKAGE_KIB]
 set -euo pipefail
@@ -38,6 +39,9 @@ cleanup() {
 trap cleanup EXIT
 fail() {
     echo "windows road: $*" >&2
+    # Datagrams the server's kernel dropped for a full socket receive buffer, and UDP errors.
+    ip netns exec "$srv" awk '$1 == "Udp:" && $2 ~ /^[0-9]/ {print "udp in-errors=" $4 " rcvbuf-errors=" $6}' \
+        /proc/net/snmp >&2 || true
     tail -5 "$work/orvane.err" >&2 || true
     exit 1
 }
@@ -54,15 +58,22 @@ fi
 
 # The program keeps Config.ini, Upgrade.log and the record beside itself or in its current
 # folder: a copy in the work folder keeps the build's folder clean.
-cp "$winbin/orvane.exe" "$work/"
+linux=${ORVANE_ROAD_BUILD:-}
+if [ "$linux" = linux ]; then
+    cp "$bin/orvane" "$bin/orvane-program" "$work/"
+    program=("$work/orvane")
+else
+    cp "$winbin/orvane.exe" "$work/"
+    program=(bash "$root/scripts/wine-run.sh" "$work/orvane.exe")
+fi
 fw="$work/固件 fw"  # the command line and every file call in UTF-8
 printf '[CNFINFO]\r\nAppLanguage=2\r\n' > "$work/Config.ini"
 mkdir "$fw"
 "$bin/orvane-mkfw" --version X_M100_V2.0.0.0 --image "$((kib - 16))K" --pad-to "${kib}K" \
     "$fw/M100.bin" >/dev/null
 
-(cd "$work" && exec env ORVANE_WINE_NET=host ORVANE_UPDATE_HOST=127.0.0.1 \
-    ip netns exec "$srv" bash "$root/scripts/wine-run.sh" "$work/orvane.exe" --headless \
+(cd "$work" && exec env ORVANE_WINE_NET=host ORVANE_UPDATE_HOST=127.0.0.1 XDG_RUNTIME_DIR="$work" \
+    ip netns exec "$srv" "${program[@]}" --headless \
     --ip 10.252.0.1 --folder "$fw" --no-ip-check --no-force --no-show-all \
     > "$work/orvane.out" 2> "$work/orvane.err" < /dev/null) &
 pid=$!
@@ -71,10 +82,10 @@ for _ in $(seq 600); do  # a first start of Wine takes seconds
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.1
 done
-grep -q '^ready' "$work/orvane.out" || fail "orvane.exe did not start"
+grep -q '^ready' "$work/orvane.out" || fail "orvane did not start"
 
 devsim=(--server 10.252.0.1 --source-from 10.78.0.1 --devices "$devices"
-    --compare "$fw/M100.bin")
+    --compare "$fw/M100.bin" ${ORVANE_ROAD_DEVSIM_ARGS:-})
 # Through loss a device waits a second before it sends again, and tries more often.
 [ "$loss" = 0 ] || devsim+=(--tftp-timeout 1000 --tftp-tries 10)
 out=$(timeout 600 ip netns exec "$dev" "$bin/orvane-devsim" "${devsim[@]}" 2> "$work/devsim.err") ||
@@ -84,7 +95,7 @@ kill -TERM "$pid"
 status=0
 wait "$pid" || status=$?
 pid=""
-[ "$status" = 0 ] || fail "orvane.exe ended with $status at SIGTERM"
+[ "$status" = 0 ] || fail "orvane ended with $status at SIGTERM"
 
 summary=$(head -1 <<< "$out")
 field() { tr ' ' '\n' <<< "$summary" | sed -n "s/^$1=//p"; }
@@ -97,4 +108,4 @@ successes=$(awk -F'\t' '$1 == "successes" {n = $2} END {print n + 0}' "$work/orv
 [ "$successes" = "$devices" ] || fail "success count $successes, not $devices"
 recorded=$(grep -c ',success,' "$work/upgrades.csv" || true)
 [ "$recorded" = "$devices" ] || fail "the record holds $recorded successes, not $devices"
-echo "windows_road devices=$devices loss=$loss road_s=$(field road-s)"
+echo "${linux:-windows}_road devices=$devices loss=$loss road_s=$(field road-s)"
