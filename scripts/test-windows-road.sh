@@ -3,10 +3,11 @@
 # Linux orvane-devsim in another across a veth pair (10.252.0.1 server, 10.252.0.2 devices,
 # each device fetching from its own 10.78.x.y). Every device must be answered, download its
 # file byte for byte and report; every row must end "Upgrade complete" at 100 %, the success
-# count and the upgrade record must show every device, and Orvane must stop cleanly (exit 0)
-# at SIGTERM. With LOSS_PERCENT, each namespace drops that share of the TFTP datagrams arriving
-# on its input hook (iptables statistic, random). The device ports are spared: a device sends
-# each report once, so a lost report leaves its row at the stage before on any system.
+# count, the upgrade record and the web view's /metrics and /api/devices must show every
+# device, and Orvane must stop cleanly (exit 0) at SIGTERM. With LOSS_PERCENT, each namespace
+# drops that share of the TFTP datagrams arriving on its input hook (iptables statistic,
+# random). The device ports are spared: a device sends each report once, so a lost report
+# leaves its row at the stage before on any system.
 # Prints one line "windows_road devices=N loss=P road_s=S" on success. ORVANE_ROAD_BUILD=linux
 # runs the same road with the Linux build instead (the benchmark's yardstick).
 # Usage (root, after scripts/build.sh and scripts/build-windows.sh):
@@ -75,6 +76,7 @@ mkdir "$fw"
 (cd "$work" && exec env ORVANE_WINE_NET=host ORVANE_UPDATE_HOST=127.0.0.1 XDG_RUNTIME_DIR="$work" \
     ip netns exec "$srv" "${program[@]}" --headless \
     --ip 10.252.0.1 --folder "$fw" --no-ip-check --no-force --no-show-all \
+    --http 127.0.0.1:8069 \
     > "$work/orvane.out" 2> "$work/orvane.err" < /dev/null) &
 pid=$!
 for _ in $(seq 600); do  # a first start of Wine takes seconds
@@ -91,6 +93,15 @@ devsim=(--server 10.252.0.1 --source-from 10.78.0.1 --devices "$devices"
 out=$(timeout 600 ip netns exec "$dev" "$bin/orvane-devsim" "${devsim[@]}" 2> "$work/devsim.err") ||
     fail "orvane-devsim failed: $out $(tail -3 "$work/devsim.err")"
 sleep 2  # the last report is handled at once, or never
+# The web view's metrics and device list tell the same as the table.
+metrics=$(ip netns exec "$srv" curl -sf --max-time 10 http://127.0.0.1:8069/metrics) ||
+    fail "no /metrics"
+grep -q "^orvane_upgrades_total{result=\"success\"} $devices\$" <<< "$metrics" ||
+    fail "/metrics: $(grep '^orvane_upgrades_total' <<< "$metrics")"
+api=$(ip netns exec "$srv" curl -sf --max-time 10 http://127.0.0.1:8069/api/devices) ||
+    fail "no /api/devices"
+[ "$(grep -oE '"status" ?: ?"Upgrade complete"' <<< "$api" | wc -l)" = "$devices" ] ||
+    fail "/api/devices: not every device complete"
 kill -TERM "$pid"
 status=0
 wait "$pid" || status=$?
