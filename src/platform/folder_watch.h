@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace orvane::platform {
@@ -11,6 +12,15 @@ namespace orvane::platform {
 class FolderWatch {
   public:
     enum class WaitResult { kChanged, kTimeout, kFailed };
+
+    // Windows tells no close after writing: there each write to a file of the watched kind is
+    // a change, and the rescan that follows sees a copy in progress (the catalogue's checks
+    // of a half-written file stand in for the close).
+#ifdef _WIN32
+    static constexpr bool kSeesCloseAfterWrite = false;
+#else
+    static constexpr bool kSeesCloseAfterWrite = true;
+#endif
 
     FolderWatch() = default;
     ~FolderWatch();
@@ -29,7 +39,9 @@ class FolderWatch {
     // missing each wait looks for it again; its return is a change.
     WaitResult Wait(int timeoutMs);
 
-    int LastError() const { return m_iLastError; }
+    int LastError() const {
+        return m_iLastError;
+    }
     std::string LastErrorText() const;
 
   private:
@@ -41,6 +53,14 @@ class FolderWatch {
     std::string m_szPath;
     std::string m_szWrittenSuffix;
     int m_iLastError = 0;
+#ifdef _WIN32
+    // A folder handle follows its folder when it is renamed, and a removed folder lingers
+    // while the handle is open: the watch compares this with what its path names now, and
+    // lets the handle go (true) when they differ.
+    bool LostFolder();
+    std::uint64_t m_uFolderId = 0;
+    std::uint32_t m_uVolume = 0;
+#endif
 };
 
 }  // namespace orvane::platform

@@ -26,8 +26,12 @@ int AsInt(HANDLE h) {
     return static_cast<int>(reinterpret_cast<intptr_t>(h));
 }
 
-constexpr DWORD kNotifyFilter =
-    FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE;
+constexpr DWORD kNotifyFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME |
+                                FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_SIZE;
+
+std::uint64_t FileIndex(const BY_HANDLE_FILE_INFORMATION& info) {
+    return (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+}
 
 bool NameEndsWith(const std::wstring& name, const std::wstring& suffix) {
     // Windows names are the same in any letter case.
@@ -74,7 +78,46 @@ bool FolderWatch::AddWatch() {
         m_iLastError = ENOTDIR;
         return false;
     }
+    m_uFolderId = FileIndex(info);
+    m_uVolume = info.dwVolumeSerialNumber;
     m_iFd = AsInt(dir);
+    // The system keeps changes for a handle only from its first read on: one read started and
+    // cancelled here, so nothing made between now and the first wait is lost.
+    alignas(DWORD) unsigned char buffer[sizeof(FILE_NOTIFY_INFORMATION) + MAX_PATH * sizeof(WCHAR)];
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = AsHandle(m_iWatch);
+    ::ResetEvent(overlapped.hEvent);
+    if (::ReadDirectoryChangesW(dir, buffer, sizeof buffer, FALSE, kNotifyFilter, nullptr,
+                                &overlapped, nullptr)) {
+        DWORD bytes = 0;
+        ::CancelIoEx(dir, &overlapped);
+        ::GetOverlappedResult(dir, &overlapped, &bytes, TRUE);
+    }
+    return true;
+}
+
+bool FolderWatch::LostFolder() {
+    HANDLE now = ::CreateFileW(win32::Wide(m_szPath).c_str(), FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    // A folder removed while the handle is open stays, pending its removal, until it closes;
+    // a new folder cannot take its name before that.
+    FILE_STANDARD_INFO standard{};
+    const bool pending = ::GetFileInformationByHandleEx(AsHandle(m_iFd), FileStandardInfo,
+                                                        &standard, sizeof standard) &&
+                         standard.DeletePending;
+    const bool gone = now == INVALID_HANDLE_VALUE || pending;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool same = !gone && ::GetFileInformationByHandle(now, &info) &&
+                      FileIndex(info) == m_uFolderId && info.dwVolumeSerialNumber == m_uVolume;
+    if (!gone) {
+        ::CloseHandle(now);
+    }
+    if (same) {
+        return false;
+    }
+    ::CloseHandle(AsHandle(m_iFd));
+    m_iFd = -1;
     return true;
 }
 
@@ -120,7 +163,7 @@ FolderWatch::WaitResult FolderWatch::Wait(int timeoutMs) {
         ::CancelIoEx(AsHandle(m_iFd), &overlapped);
         // The buffer is the read's until the system says the read has ended.
         ::GetOverlappedResult(AsHandle(m_iFd), &overlapped, &bytes, TRUE);
-        return WaitResult::kTimeout;
+        return LostFolder() ? WaitResult::kChanged : WaitResult::kTimeout;
     }
     if (!::GetOverlappedResult(AsHandle(m_iFd), &overlapped, &bytes, FALSE)) {
         const DWORD error = ::GetLastError();
@@ -146,7 +189,9 @@ FolderWatch::WaitResult FolderWatch::Wait(int timeoutMs) {
         }
         at += e->NextEntryOffset;
     }
-    return changed ? WaitResult::kChanged : WaitResult::kTimeout;
+    // Checked after every read: the removal of the folder itself can come with its files'.
+    const bool lost = LostFolder();
+    return changed || lost ? WaitResult::kChanged : WaitResult::kTimeout;
 }
 
 std::string FolderWatch::LastErrorText() const {

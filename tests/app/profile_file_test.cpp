@@ -52,6 +52,10 @@ TEST(ProfileFileTest, SectionAndFileLookup) {
     EXPECT_EQ(ReadProfileString(dir.File("a.ini"), "CNFINFO", "Path", 100).value_or("?"), "/fw");
     EXPECT_FALSE(ReadProfileString(dir.File("a.ini"), "MISSING", "Path", 100).has_value());
     EXPECT_FALSE(ReadProfileString(dir.File("none.ini"), "CNFINFO", "Path", 100).has_value());
+    // Windows editors begin a UTF-8 file with its byte-order mark.
+    dir.Write("bom.ini", "\xEF\xBB\xBF[CNFINFO]\r\nPath=D:\\\xE5\x9B\xBA\r\n");
+    EXPECT_EQ(ReadProfileString(dir.File("bom.ini"), "CNFINFO", "Path", 100).value_or("?"),
+              "D:\\\xE5\x9B\xBA");
     ASSERT_EQ(::mkfifo(dir.File("pipe.ini").c_str(), 0644), 0);
     ASSERT_EQ(::symlink("/dev/zero", dir.File("zero.ini").c_str()), 0);
     dir.Write("huge.ini", "[CNFINFO]\nPath=/fw\n" + std::string(kMaxProfileBytes, ';'));

@@ -63,7 +63,8 @@ TEST(FolderWatchTest, ReportsChangesDirectlyInsideTheFolder) {
         const char* name;
         std::function<void()> act;
         bool changed;
-    } cases[] = {
+    };
+    std::vector<Case> cases = {
         {"nothing", [] {}, false},
         {"create", [&] { dir.Write("fw/b.bin", "x"); }, true},
         {"rewrite", [&] { dir.Write("fw/a.bin", "longer content"); }, true},
@@ -76,13 +77,19 @@ TEST(FolderWatchTest, ReportsChangesDirectlyInsideTheFolder) {
         {"delete", [&] { fs::remove(dir.File("fw/c.bin")); }, true},
         {"subfolder file", [&] { dir.Write("fw/sub/x.bin", "x"); }, false},
         {"new folder", [&] { fs::create_directory(dir.File("fw/sub2")); }, true},
-        {"folder removed", [&] { fs::remove_all(dir.File("fw")); }, true},
+        {"renamed away", [&] { fs::rename(dir.File("fw"), dir.File("old")); }, true},
+        {"file in the renamed folder", [&] { dir.Write("old/x.bin", "x"); }, false},
         {"gone: no failure, no spin", [] {}, false},
         {"folder created again", [&] { fs::create_directory(dir.File("fw")); }, true},
         {"file in it", [&] { dir.Write("fw/new.bin", "x"); }, true},
-        {"renamed away", [&] { fs::rename(dir.File("fw"), dir.File("old")); }, true},
-        {"file in the renamed folder", [&] { dir.Write("old/x.bin", "x"); }, false},
+        // Windows keeps a watched folder, pending its removal, until the watch lets it go.
+        {"folder removed", [&] { fs::remove_all(dir.File("fw")); }, true},
     };
+    if (!platform::FolderWatch::kSeesCloseAfterWrite) {
+        // Without a close to wait for, the write is the change, whenever the system tells it.
+        cases[4] = {"second half and closed", [&] { copy << "second half", copy.close(); }, true};
+        cases.erase(cases.begin() + 5);
+    }
     using R = platform::FolderWatch::WaitResult;
     for (const Case& c : cases) {
         c.act();

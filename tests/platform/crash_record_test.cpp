@@ -17,8 +17,9 @@ TEST(CrashRecordTest, OffsetTableFollowsDaylightSaving) {
     UtcOffsetTable table;
     table.Build(from, from + 366LL * 86400);
     EXPECT_EQ(table.Count(), 3);
-    const int64_t probes[] = {from,           1774746000 - 1, 1774746000,
-                              1792890000 - 1, 1792890000,     from + 200 * 86400};
+    // Also a moment before the span and one after it: the nearest offset, both in winter.
+    const int64_t probes[] = {from,       1774746000 - 1,     1774746000,   1792890000 - 1,
+                              1792890000, from + 200 * 86400, from - 86400, from + 400 * 86400};
     for (int64_t p : probes) {
         time_t t = static_cast<time_t>(p);
         tm local{};
