@@ -162,7 +162,7 @@ int QueryCloudFirmware(const std::string& model, const std::string& type,
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, CollectBody);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &drained);
     CURLcode rc = curl_easy_perform(c);
-    if (rc == CURLE_GOT_NOTHING || rc == CURLE_WEIRD_SERVER_REPLY) {
+    if (IsNoReply(c, rc)) {
         WriteLog(kLogGeneral, "QueryCloudFirmware no reply: %s", curl_easy_strerror(rc));
         return kCloudNoReply;
     }

@@ -17,6 +17,16 @@ void UseCaBundleFromEnvironment(CURL* curl) {
     }
 }
 
+bool IsNoReply(CURL* curl, CURLcode rc) {
+    if (rc == CURLE_GOT_NOTHING || rc == CURLE_WEIRD_SERVER_REPLY) {
+        return true;
+    }
+    long headerBytes = 0;
+    return rc == CURLE_RECV_ERROR &&
+           curl_easy_getinfo(curl, CURLINFO_HEADER_SIZE, &headerBytes) == CURLE_OK &&
+           headerBytes == 0;
+}
+
 bool AppendHeader(CurlHeaders* list, const char* line) {
     curl_slist* grown = curl_slist_append(list->get(), line);
     if (!grown) {

@@ -30,6 +30,11 @@ void EnsureCurlInitialised();
 // Trusts the CA file named by CURL_CA_BUNDLE, when set, instead of the system store.
 void UseCaBundleFromEnvironment(CURL* curl);
 
+// Whether a finished transfer got no byte of an HTTP reply at all. The TLS libraries say it
+// differently: on OpenSSL a connection closed before the reply is CURLE_GOT_NOTHING, on
+// Windows' Schannel one closed without its close_notify is a receive error.
+bool IsNoReply(CURL* curl, CURLcode rc);
+
 // Appends one header line to `list`; false when the library could not.
 bool AppendHeader(CurlHeaders* list, const char* line);
 
