@@ -27,7 +27,8 @@ using CurlText = std::unique_ptr<char, CurlDeleter>;
 // thread-safe on its own).
 void EnsureCurlInitialised();
 
-// Trusts the CA file named by CURL_CA_BUNDLE, when set, instead of the system store.
+// Trusts the CA file named by CURL_CA_BUNDLE, when set, instead of the system store: the same
+// setting on Linux and on Windows, for a site's mirror whose certificate a private CA signed.
 void UseCaBundleFromEnvironment(CURL* curl);
 
 // Whether a finished transfer got no byte of an HTTP reply at all. The TLS libraries say it
