@@ -76,6 +76,7 @@ CurlHandle OpenClient(const std::string& url, CurlUrl* parsed) {
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
     UseCaBundleFromEnvironment(c);
+    UseSystemProxy(c, parsed->get());
     return curl;
 }
 

@@ -2,6 +2,9 @@
 
 #include <cstdlib>
 #include <mutex>
+#include <string>
+
+#include "platform/system_proxy.h"
 
 namespace orvane {
 
@@ -22,6 +25,23 @@ void UseCaBundleFromEnvironment(CURL* curl) {
         curl_easy_setopt(curl, CURLOPT_SSL_OPTIONS,
                          static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT));
     }
+}
+
+void UseSystemProxy(CURL* curl, CURLU* url) {
+    const platform::SystemProxy system = platform::GetSystemProxy();
+    if (system.servers.empty()) {
+        return;
+    }
+    char* scheme = nullptr;
+    char* host = nullptr;
+    curl_url_get(url, CURLUPART_SCHEME, &scheme, 0);
+    const CurlText ownedScheme(scheme);
+    curl_url_get(url, CURLUPART_HOST, &host, 0);
+    const CurlText ownedHost(host);
+    // An empty proxy is a direct connection, the environment's proxy included.
+    const std::string proxy =
+        platform::ProxyForRequest(system, scheme ? scheme : "", host ? host : "");
+    curl_easy_setopt(curl, CURLOPT_PROXY, proxy.c_str());
 }
 
 bool IsNoReply(CURL* curl, CURLcode rc) {
