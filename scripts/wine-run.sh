@@ -12,6 +12,8 @@ set -euo pipefail
 wine=/usr/lib/wine/wine64
 template=${ORVANE_WINE_PREFIX:-/var/cache/orvane/wine-prefix}
 export WINEDEBUG=${WINEDEBUG:--all}
+# Wine reads the command line and names in the locale's character set: UTF-8, as ours.
+export LC_ALL=C.UTF-8
 
 if [ ! -f "$template/system.reg" ]; then
     mkdir -p "$(dirname "$template")"
@@ -33,7 +35,15 @@ fi
 if [ -z "${ORVANE_WINE_INSIDE:-}" ]; then
     net=(--net)
     [ "${ORVANE_WINE_NET:-}" = host ] && net=()
-    ORVANE_WINE_INSIDE=1 exec unshare "${net[@]}" --mount --fork bash "$0" "$@"
+    # unshare neither passes a signal on nor ends by it: the script inside it is told here.
+    ORVANE_WINE_INSIDE=1 unshare "${net[@]}" --mount --fork bash "$0" "$@" <&0 &
+    outer=$!
+    trap 'pkill -TERM -P "$outer" 2>/dev/null || true' TERM INT
+    status=0
+    while kill -0 "$outer" 2>/dev/null; do
+        wait "$outer" && status=0 || status=$?
+    done
+    exit "$status"
 fi
 
 mount --make-rprivate /
@@ -51,8 +61,15 @@ mkdir -p "$layer/upper" "$layer/work" "$layer/prefix"
 mount -t overlay overlay -o "lowerdir=$template,upperdir=$layer/upper,workdir=$layer/work" \
     "$layer/prefix"
 export WINEPREFIX=$layer/prefix
+# SIGTERM or SIGINT for this script reaches the program as the Ctrl+C Wine makes of a SIGINT,
+# so a caller stops it cleanly as it would stop the Linux build.
+"$wine" "$@" <&0 &
+program=$!
+trap 'kill -INT "$program" 2>/dev/null || true' TERM INT
 status=0
-"$wine" "$@" || status=$?
+while kill -0 "$program" 2>/dev/null; do
+    wait "$program" && status=0 || status=$?
+done
 /usr/lib/wine/wineserver -k 2>/dev/null || true
 /usr/lib/wine/wineserver -w 2>/dev/null || true
 umount "$layer/prefix" "$layer" 2>/dev/null || true

@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
     orvane::platform::ExitOnTerminationSignals();
     // Before anything asks for the program's folder.
     orvane::platform::TakeLauncherPath();
+    argv = orvane::platform::Utf8Argv(argc, argv);
     CLI::App app{"Orvane: upgrades the firmware of network cameras and video recorders"};
     bool headless = false;
     std::string configPath;

@@ -35,8 +35,8 @@ int ReadBounded(const std::string& iniPath, const char* key, int defaultValue, i
 
 void CreateFolderIfMissing(const std::string& folder) {
     std::error_code ec;
-    if (!folder.empty() && !std::filesystem::exists(folder, ec)) {
-        std::filesystem::create_directory(folder, ec);
+    if (!folder.empty() && !std::filesystem::exists(platform::FsPath(folder), ec)) {
+        std::filesystem::create_directory(platform::FsPath(folder), ec);
     }
 }
 
@@ -64,8 +64,8 @@ std::string ConfigIniPath() {
 
 void SetConfigIniPath(const std::string& path) {
     std::error_code ec;
-    std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-    g_szConfigIniPath = ec ? path : absolute.lexically_normal().string();
+    std::filesystem::path absolute = std::filesystem::absolute(platform::FsPath(path), ec);
+    g_szConfigIniPath = ec ? path : platform::FsString(absolute.lexically_normal());
 }
 
 void SetRecordFilePath(const std::string& path) {
@@ -82,8 +82,8 @@ std::string RecordFilePath(const std::string& iniPath) {
         path = "upgrades.csv";
     }
     std::error_code ec;
-    std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-    return ec ? path : absolute.lexically_normal().string();
+    std::filesystem::path absolute = std::filesystem::absolute(platform::FsPath(path), ec);
+    return ec ? path : platform::FsString(absolute.lexically_normal());
 }
 
 void SetTrustKeyPath(const std::string& path) {
@@ -99,8 +99,8 @@ std::string TrustKeyPath(const std::string& iniPath) {
         return path;
     }
     std::error_code ec;
-    std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-    return ec ? path : absolute.lexically_normal().string();
+    std::filesystem::path absolute = std::filesystem::absolute(platform::FsPath(path), ec);
+    return ec ? path : platform::FsString(absolute.lexically_normal());
 }
 
 bool ConfigIniPathGiven() {
@@ -108,7 +108,7 @@ bool ConfigIniPathGiven() {
 }
 
 std::string ConfigIniDir() {
-    return std::filesystem::path(ConfigIniPath()).parent_path().string();
+    return platform::FsString(platform::FsPath(ConfigIniPath()).parent_path());
 }
 
 int ReadLogSwitch(const std::string& iniPath) {

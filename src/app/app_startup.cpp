@@ -53,9 +53,9 @@ std::vector<std::string> OwnFilePaths(const std::string& iniPath) {
           RecordFilePath(iniPath), CrashRecordDir(), platform::ExecutablePath(),
           platform::RunningFilePath()}) {
         std::error_code ec;
-        std::filesystem::path absolute = std::filesystem::absolute(p, ec);
+        std::filesystem::path absolute = std::filesystem::absolute(platform::FsPath(p), ec);
         if (!p.empty() && !ec) {
-            paths.push_back(absolute.lexically_normal().string());
+            paths.push_back(platform::FsString(absolute.lexically_normal()));
         }
     }
     return paths;

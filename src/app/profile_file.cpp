@@ -252,7 +252,7 @@ bool WriteProfileValues(const std::string& path, const std::string& section,
     namespace fs = std::filesystem;
     std::error_code ec;
     std::string old;
-    bool exists = fs::exists(path, ec);
+    bool exists = fs::exists(platform::FsPath(path), ec);
     if (exists) {
         // Something that cannot be read as a settings file is never replaced by one.
         std::optional<std::string> text = ReadProfileText(path);
@@ -264,20 +264,21 @@ bool WriteProfileValues(const std::string& path, const std::string& section,
     const std::string fresh = SetProfileValues(old, section, values);
     const std::string temp = path + ".new";
     {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        std::ofstream out(platform::FsPath(temp), std::ios::binary | std::ios::trunc);
         out << fresh;
         out.flush();
         if (!out) {
-            fs::remove(temp, ec);
+            fs::remove(platform::FsPath(temp), ec);
             return false;
         }
     }
     if (exists) {
-        fs::permissions(temp, fs::status(path, ec).permissions(), ec);
+        fs::permissions(platform::FsPath(temp),
+                        fs::status(platform::FsPath(path), ec).permissions(), ec);
     }
-    fs::rename(temp, path, ec);
+    fs::rename(platform::FsPath(temp), platform::FsPath(path), ec);
     if (ec) {
-        fs::remove(temp, ec);
+        fs::remove(platform::FsPath(temp), ec);
         return false;
     }
     return true;

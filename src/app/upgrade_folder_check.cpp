@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "platform/file.h"
 #include "support/language.h"
 
 namespace orvane {
@@ -46,11 +47,11 @@ bool IsSystemPath(const std::string& path) {
 // cannot be formed.
 std::string ResolvedPath(const std::string& folder) {
     std::error_code ec;
-    fs::path resolved = fs::weakly_canonical(fs::absolute(folder, ec), ec);
+    fs::path resolved = fs::weakly_canonical(fs::absolute(platform::FsPath(folder), ec), ec);
     if (ec) {
         return "";
     }
-    std::string text = resolved.lexically_normal().string();
+    std::string text = platform::FsString(resolved.lexically_normal());
     while (text.size() > 1 && text.back() == '/') {
         text.pop_back();
     }
@@ -68,7 +69,8 @@ FolderRefusal CheckUpgradeFolder(const std::string& folder) {
         return FolderRefusal::kSystemFolder;
     }
     std::error_code ec;
-    return fs::is_directory(resolved, ec) ? FolderRefusal::kNone : FolderRefusal::kNotAFolder;
+    return fs::is_directory(platform::FsPath(resolved), ec) ? FolderRefusal::kNone
+                                                            : FolderRefusal::kNotAFolder;
 }
 
 FolderRefusal PrepareUpgradeFolder(const std::string& folder) {
@@ -77,8 +79,9 @@ FolderRefusal PrepareUpgradeFolder(const std::string& folder) {
         return before;
     }
     std::error_code ec;
-    if (!fs::exists(folder, ec)) {
-        fs::create_directory(folder, ec);  // one level; a failure shows in the check below
+    if (!fs::exists(platform::FsPath(folder), ec)) {
+        fs::create_directory(platform::FsPath(folder),
+                             ec);  // one level; a failure shows in the check below
     }
     return CheckUpgradeFolder(folder);
 }

@@ -295,6 +295,10 @@ bool IsProgramTempName(const std::string& name) {
            (name.size() > prefix && ::strncasecmp(name.c_str(), kDownloadTempPrefix, prefix) == 0);
 }
 
+bool IsReservedPathName(const std::string&) {
+    return false;
+}
+
 namespace {
 bool VersionOfDescriptor(int fd, FileVersion* out) {
     struct stat st {};

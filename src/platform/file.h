@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 namespace orvane::platform {
@@ -116,6 +117,22 @@ constexpr const char* kDownloadTempPrefix = ".orvane-download-";
 // Whether a file name (without its folder) is a temporary file of the program's own, an
 // upload's or a cloud download's, in any letter case.
 bool IsProgramTempName(const std::string& name);
+
+// Whether a path below a served folder (either separator) names something other than the
+// file it spells on this system: on Windows a device in any folder and with any extension
+// (CON, NUL.bin, COM1.txt), a stream (a.bin:x, a.bin::$DATA), or a part ending in a dot or a
+// space, which the system drops (so "Config.ini." opens Config.ini). Never on Linux.
+bool IsReservedPathName(const std::string& path);
+
+// std::filesystem and the file streams take a narrow name in the system's code page on
+// Windows, while the program's strings are UTF-8 (a folder named in Chinese): every path goes
+// in through FsPath and comes back through FsString.
+inline std::filesystem::path FsPath(const std::string& utf8) {
+    return std::filesystem::u8path(utf8);
+}
+inline std::string FsString(const std::filesystem::path& path) {
+    return path.u8string();
+}
 
 // A file written under a temporary name in the folder of the file it replaces, and put in that
 // file's place by one rename only at Commit: a reader of the old file keeps reading it whole,

@@ -425,6 +425,47 @@ bool IsProgramTempName(const std::string& name) {
 }
 
 namespace {
+// A part of a path that Windows takes for a device: the name before its first dot, without
+// the spaces before that dot, is one of these in any letter case.
+bool IsDeviceName(std::string part) {
+    part = part.substr(0, part.find('.'));
+    while (!part.empty() && part.back() == ' ') {
+        part.pop_back();
+    }
+    for (char& c : part) {
+        c = FoldCase(c);
+    }
+    static const char* const kDevices[] = {"con", "prn", "aux", "nul", "conin$", "conout$"};
+    for (const char* device : kDevices) {
+        if (part == device) {
+            return true;
+        }
+    }
+    // COM1..COM9 and LPT1..LPT9 (COM0 and COM10 are names like any other).
+    return part.size() == 4 && (part.compare(0, 3, "com") == 0 || part.compare(0, 3, "lpt") == 0) &&
+           part[3] >= '1' && part[3] <= '9';
+}
+}  // namespace
+
+bool IsReservedPathName(const std::string& path) {
+    for (size_t begin = 0; begin <= path.size();) {
+        size_t end = path.find_first_of("/\\", begin);
+        if (end == std::string::npos) {
+            end = path.size();
+        }
+        const std::string part = path.substr(begin, end - begin);
+        const bool dots = part == "." || part == "..";  // left to the checks of the root
+        if (!part.empty() && !dots &&
+            (part.find(':') != std::string::npos || part.back() == '.' || part.back() == ' ' ||
+             IsDeviceName(part))) {
+            return true;
+        }
+        begin = end + 1;
+    }
+    return false;
+}
+
+namespace {
 // FILETIME counts 100 ns steps.
 int64_t Nanoseconds(const FILETIME& t) {
     return static_cast<int64_t>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) *

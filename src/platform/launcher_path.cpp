@@ -24,4 +24,8 @@ const std::string& LauncherPath() {
     return Kept();
 }
 
+char** Utf8Argv(int, char** argv) {
+    return argv;
+}
+
 }  // namespace orvane::platform

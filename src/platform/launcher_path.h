@@ -16,4 +16,9 @@ void TakeLauncherPath();
 // The path kept by TakeLauncherPath; empty when the real program was run directly.
 const std::string& LauncherPath();
 
+// main's arguments in UTF-8, kept for the life of the program: on Windows taken again from the
+// wide command line (argv there is in the ANSI code page, which cannot spell a folder named in
+// Chinese); elsewhere argv itself. Call once at the start of main.
+char** Utf8Argv(int argc, char** argv);
+
 }  // namespace orvane::platform

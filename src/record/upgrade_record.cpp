@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "platform/clock.h"
+#include "platform/file.h"
 #include "support/log.h"
 
 namespace orvane {
@@ -69,7 +70,7 @@ bool UpgradeRecord::OpenFile() {
         return false;
     }
     std::error_code ec;
-    if (std::filesystem::file_size(m_szFilePath, ec) == 0 && !ec) {
+    if (std::filesystem::file_size(platform::FsPath(m_szFilePath), ec) == 0 && !ec) {
         const std::string header = std::string(kRecordHeader) + "\r\n";
         if (!m_file.AppendWhole(header.data(), header.size())) {
             SetFailing(true, m_file.LastError());

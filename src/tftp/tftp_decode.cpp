@@ -256,6 +256,9 @@ TftpDecodeResult DecodeTftpRequest(TftpTransfer& t) {
     if (IsRefusedTftpName(t.fileName)) {
         return RefuseAccess(t, ENOTDIR);
     }
+    if (platform::IsReservedPathName(t.fileName)) {
+        return RefuseAccess(t, EINVAL);  // a device, a stream, or a name the system would alter
+    }
     if (platform::IsProgramTempName(BaseName(t.fileName))) {
         return RefuseOwnFile(t);  // an upload's or download's file before it takes its place
     }

@@ -6,6 +6,7 @@
 #include "app/product_version.h"
 #include "app/service_control.h"
 #include "firmware/fmw_trace.h"
+#include "platform/file.h"
 #include "platform/service_notify.h"
 #include "platform/signals.h"
 #include "platform/terminal.h"
@@ -36,7 +37,8 @@ bool BoxState(int option, bool fromConfig) {
 // A picker hands back a full path; so does --folder, whatever the current folder was.
 std::string ChosenFolder(const std::string& given) {
     std::error_code ec;
-    std::string path = std::filesystem::absolute(given, ec).lexically_normal().string();
+    std::string path = platform::FsString(
+        std::filesystem::absolute(platform::FsPath(given), ec).lexically_normal());
     if (ec) {
         return given;
     }
