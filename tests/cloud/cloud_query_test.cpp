@@ -163,6 +163,7 @@ TEST_F(UpdateServiceTest, DownloadOutcomesAndWhatTheFolderHolds) {
         std::string existing = "old";  // the file of that name already in the folder
         const char* mode = "";
         long long minFree = kMinFreeAfterDownload;
+        const char* status = "200";
     } cases[] = {
         {"lower-case digest", kPlain + "/fw/M100.bin", kBody, kBodyMd5, kDownloadOk,
          "/fw/M100.bin"},
@@ -179,6 +180,8 @@ TEST_F(UpdateServiceTest, DownloadOutcomesAndWhatTheFolderHolds) {
         {"too little room left", kPlain + "/f", kBody, kBodyMd5, kDownloadError, "/f", 0, "old", "",
          1LL << 62},
         {"firmware of another model", kPlain + "/f", kOther, kOtherMd5, kDownloadError, "/f"},
+        {"refused with a body", kPlain + "/f", kBody, kBodyMd5, kDownloadServerReject, "/f", 0,
+         "old", "", kMinFreeAfterDownload, "404"},
         {"the operator's file of another model", kPlain + "/f", kBody, kBodyMd5, kDownloadError,
          "/f", 0, kOther},
         {"nobody listening", "http://127.0.0.3:80/f", kBody, kBodyMd5, kDownloadConnectFailed,
@@ -189,7 +192,7 @@ TEST_F(UpdateServiceTest, DownloadOutcomesAndWhatTheFolderHolds) {
         fs::remove_all(folder);
         fs::create_directory(folder);
         root.Write("Firmware/M100_V2.bin", c.existing);
-        servers[c.server]->Reply(c.body, "200", c.mode);
+        servers[c.server]->Reply(c.body, c.status, c.mode);
         const FirmwareCheck isWanted = [](const std::string& path) {
             return test::ReadWholeFile(path).rfind("other", 0) != 0;
         };
