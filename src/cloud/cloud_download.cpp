@@ -204,6 +204,7 @@ CurlHandle OpenRequest(CURLU* url, bool tls, curl_slist* headers, const Download
         curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
         UseCaBundleFromEnvironment(c);
     }
+    UseSystemProxy(c, url);
     curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.iConnectTimeoutMs));

@@ -141,7 +141,7 @@ int FetchCloudFirmware(const CloudFirmwareInfo& info, const std::string& folder,
         }
         // Renaming replaces a file of the same name in one step: a device never sees a
         // partly written one.
-        if (std::rename(temporary.path.c_str(), target.c_str()) != 0) {
+        if (!platform::RenameOver(temporary.path, target)) {
             WriteLog(kLogMajor, "FetchCloudFirmware cannot name the file %s: %s", name.c_str(),
                      platform::SystemErrorText(errno).c_str());
             return kDownloadFileError;

@@ -76,6 +76,7 @@ CurlHandle OpenClient(const std::string& url, CurlUrl* parsed) {
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
     UseCaBundleFromEnvironment(c);
+    UseSystemProxy(c, parsed->get());
     return curl;
 }
 
@@ -162,7 +163,7 @@ int QueryCloudFirmware(const std::string& model, const std::string& type,
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, CollectBody);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &drained);
     CURLcode rc = curl_easy_perform(c);
-    if (rc == CURLE_GOT_NOTHING || rc == CURLE_WEIRD_SERVER_REPLY) {
+    if (IsNoReply(c, rc)) {
         WriteLog(kLogGeneral, "QueryCloudFirmware no reply: %s", curl_easy_strerror(rc));
         return kCloudNoReply;
     }

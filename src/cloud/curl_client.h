@@ -27,8 +27,19 @@ using CurlText = std::unique_ptr<char, CurlDeleter>;
 // thread-safe on its own).
 void EnsureCurlInitialised();
 
-// Trusts the CA file named by CURL_CA_BUNDLE, when set, instead of the system store.
+// Trusts the CA file named by CURL_CA_BUNDLE, when set, instead of the system store: the same
+// setting on Linux and on Windows, for a site's mirror whose certificate a private CA signed.
 void UseCaBundleFromEnvironment(CURL* curl);
+
+// Sends the request for `url` through the proxy the system names for it (Windows' Internet
+// Options); where the system names none, as on Linux, the library's own reading of http_proxy,
+// https_proxy and no_proxy stays in force.
+void UseSystemProxy(CURL* curl, CURLU* url);
+
+// Whether a finished transfer got no byte of an HTTP reply at all. The TLS libraries say it
+// differently: on OpenSSL a connection closed before the reply is CURLE_GOT_NOTHING, on
+// Windows' Schannel one closed without its close_notify is a receive error.
+bool IsNoReply(CURL* curl, CURLcode rc);
 
 // Appends one header line to `list`; false when the library could not.
 bool AppendHeader(CurlHeaders* list, const char* line);

@@ -102,10 +102,10 @@ TEST_F(UpdateServiceTest, TransportFailures) {
     EXPECT_EQ(QueryCloudFirmware("M100", "1", "en", &info, &message), kCloudNoReply);
     m_service.Reply(kGoodReply, "200", "truncate");
     EXPECT_EQ(QueryCloudFirmware("M100", "1", "en", &info, &message), kCloudConnectFailed);
-    setenv("ORVANE_UPDATE_HOST", "127.0.0.2", 1);  // nothing listens there
+    test::SetEnvironment("ORVANE_UPDATE_HOST", "127.0.0.4");  // nothing listens there
     EXPECT_EQ(QueryCloudFirmware("M100", "1", "en", &info, &message), kCloudConnectFailed);
     EXPECT_FALSE(IsCloudReachable());
-    setenv("ORVANE_UPDATE_HOST", "127.0.0.1", 1);
+    test::SetEnvironment("ORVANE_UPDATE_HOST", "127.0.0.1");
 }
 
 // Catches a reachability check that accepts any status or ignores the CA file, or that holds
@@ -117,9 +117,9 @@ TEST_F(UpdateServiceTest, ReachableOnlyWithStatus200OverTrustedTlsWithinTheDeadl
     m_service.RootStatus("503");
     EXPECT_FALSE(IsCloudReachable());
     m_service.RootStatus("200");
-    setenv("CURL_CA_BUNDLE", m_service.KeyPath().c_str(), 1);  // not the service's CA
+    test::SetEnvironment("CURL_CA_BUNDLE", m_service.OtherCaPath());  // not the service's CA
     EXPECT_FALSE(IsCloudReachable());
-    setenv("CURL_CA_BUNDLE", m_service.CertificatePath().c_str(), 1);
+    test::SetEnvironment("CURL_CA_BUNDLE", m_service.CertificatePath());
     m_service.Reply(kGoodReply);  // starts the request log afresh
     m_service.RootStatus("silent");
     const auto start = std::chrono::steady_clock::now();
@@ -147,7 +147,8 @@ TEST_F(UpdateServiceTest, DownloadOutcomesAndWhatTheFolderHolds) {
     ASSERT_TRUE(plain.StartPlain(plainDir.Path(), "127.0.0.2", 443));
     ASSERT_TRUE(otherHost.Start(m_dir.Path(), 443, "127.0.0.3"));
     const test::UpdateService* servers[] = {&plain, &m_service, &otherHost};
-    setenv("ORVANE_UPDATE_HOST", "up", 1);  // named in Host only: nothing here resolves it
+    test::SetEnvironment("ORVANE_UPDATE_HOST",
+                         "up");  // named in Host only: nothing here resolves it
     const std::string folder = root.File("Firmware");
     const std::string file = folder + "/M100_V2.bin";
     EXPECT_EQ(DownloadCloudFile("", file), kDownloadEmptyParameter);
@@ -162,6 +163,7 @@ TEST_F(UpdateServiceTest, DownloadOutcomesAndWhatTheFolderHolds) {
         std::string existing = "old";  // the file of that name already in the folder
         const char* mode = "";
         long long minFree = kMinFreeAfterDownload;
+        const char* status = "200";
     } cases[] = {
         {"lower-case digest", kPlain + "/fw/M100.bin", kBody, kBodyMd5, kDownloadOk,
          "/fw/M100.bin"},
@@ -178,6 +180,8 @@ TEST_F(UpdateServiceTest, DownloadOutcomesAndWhatTheFolderHolds) {
         {"too little room left", kPlain + "/f", kBody, kBodyMd5, kDownloadError, "/f", 0, "old", "",
          1LL << 62},
         {"firmware of another model", kPlain + "/f", kOther, kOtherMd5, kDownloadError, "/f"},
+        {"refused with a body", kPlain + "/f", kBody, kBodyMd5, kDownloadServerReject, "/f", 0,
+         "old", "", kMinFreeAfterDownload, "404"},
         {"the operator's file of another model", kPlain + "/f", kBody, kBodyMd5, kDownloadError,
          "/f", 0, kOther},
         {"nobody listening", "http://127.0.0.3:80/f", kBody, kBodyMd5, kDownloadConnectFailed,
@@ -188,7 +192,7 @@ TEST_F(UpdateServiceTest, DownloadOutcomesAndWhatTheFolderHolds) {
         fs::remove_all(folder);
         fs::create_directory(folder);
         root.Write("Firmware/M100_V2.bin", c.existing);
-        servers[c.server]->Reply(c.body, "200", c.mode);
+        servers[c.server]->Reply(c.body, c.status, c.mode);
         const FirmwareCheck isWanted = [](const std::string& path) {
             return test::ReadWholeFile(path).rfind("other", 0) != 0;
         };

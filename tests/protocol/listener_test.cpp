@@ -280,7 +280,8 @@ TEST_F(ListenerTest, BindFailureShowsTextAndServiceRunsOn) {
     }
 }
 
-// Catches a dispatcher of a stopped run, stuck in a handler past Stop's wait, serving the next.
+// Catches a dispatcher of a stopped run, stuck in a handler past Stop's wait, serving the next,
+// or its run forgotten while the thread still runs (the engine would be freed under it).
 TEST_F(ListenerTest, DispatcherOfAStoppedRunNeverServesTheNextRun) {
     m_recorder.Set("Schedule:999\r\n");
     Start();
@@ -289,6 +290,12 @@ TEST_F(ListenerTest, DispatcherOfAStoppedRunNeverServesTheNextRun) {
     ASSERT_EQ(calls.size(), 1u);
     const std::thread::id oldDispatcher = calls[0].thread;
     m_engine->StopService();  // the dispatcher misses its wait
+    // Its run stays counted, also through the next Stop, until the thread has ended: the
+    // engine's end waits for it.
+    EXPECT_EQ(m_engine->LiveThreadCount(), 1u);
+    Start();
+    m_engine->StopService();
+    EXPECT_EQ(m_engine->LiveThreadCount(), 1u);
     Start();
     for (int i = 0; i < 10; ++i) {
         test::SendToListener(Report("Report_App", i));

@@ -1,0 +1,9 @@
+#include "platform/system_proxy.h"
+
+namespace orvane::platform {
+
+SystemProxy GetSystemProxy() {
+    return {};
+}
+
+}  // namespace orvane::platform
