@@ -11,7 +11,9 @@
 # not be what limits the road: its CPU beside Orvane's says so).
 # Goals: all 1,000 upgraded, rows = complete rows = successes = 1,000, road / plain <= 1.2
 # (median of the runs), resident memory peak < 128 MiB.
-# With ORVANE_BENCH_RESULTS set, appends one "crowd ..." line to that file.
+# With ORVANE_BENCH_RESULTS set, appends one "crowd ..." line to that file. ORVANE_CROWD_WINDOW=N
+# has every device ask windowsize N (road and plain downloads alike), for the CPU per GiB of a
+# windowed crowd beside a lockstep one.
 # Usage (root): bash bench/crowd_bench.sh [build/bin] [RUNS] [DEVICES] [MiB] [ACK_DELAY_MS]
 set -euo pipefail
 source "$(dirname "$0")/netns_pair.sh"
@@ -38,6 +40,8 @@ netns_pair "$srv" "$dev" "ocs$$" "ocd$$" 10.252.0.1/24 10.252.0.2/24
 # them do (the TFTP server takes only a few transfers from one address at a time), when the
 # simulator can.
 source_from=()
+window=()
+[ -z "${ORVANE_CROWD_WINDOW:-}" ] || window=(--windowsize "$ORVANE_CROWD_WINDOW")
 if "$bindir/orvane-devsim" --help | grep -q -- --source-from; then
     ip -n "$dev" route add local 10.250.0.0/16 dev lo
     ip -n "$srv" route add 10.250.0.0/16 via 10.252.0.2
@@ -68,7 +72,7 @@ devsim() {
     local out
     out=$(/usr/bin/time -f 'cpu %U %S' -o "$work/devsim.time" ip netns exec "$dev" \
         "$bindir/orvane-devsim" --server 10.252.0.1 "${source_from[@]}" --devices "$devices" --ack-delay-ms "$ack_ms" \
-        --compare "$work/fw/M100.bin" "$@" 2> "$work/devsim.err") ||
+        --compare "$work/fw/M100.bin" "${window[@]}" "$@" 2> "$work/devsim.err") ||
         echo "devsim: $(grep -c '' "$work/devsim.err") lines on stderr, first: $(head -1 "$work/devsim.err")" >&2
     echo "$(head -1 <<< "$out") devsim-cpu-s=$(awk '/^cpu/ {print $2 + $3}' "$work/devsim.time")"
 }
@@ -83,7 +87,7 @@ table() {
         }' "$work/orvane.out"
 }
 
-echo "== $devices devices, ${mib} MiB package, ACK after $ack_ms ms, blksize 1468"
+echo "== $devices devices, ${mib} MiB package, ACK after $ack_ms ms, blksize 1468, windowsize ${ORVANE_CROWD_WINDOW:-1}"
 : > "$work/runs"
 for i in $(seq "$runs"); do
     start_orvane
