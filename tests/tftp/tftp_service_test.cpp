@@ -106,7 +106,7 @@ TEST_F(TftpServiceTest, RequestsAreAnsweredOnTheWire) {
         {"|\1.upload-12.part|octet|", "ERROR 2"},
         {"|\2new.bin|octet|", "ACK 0"},
         {"|\2with space.bin|octet|", "ACK 0"},  // a space is no control byte
-        {"|\2CONFIG.INI|octet|", "ERROR 2"},  // the same file on a case-folding disk
+        {"|\2CONFIG.INI|octet|", "ERROR 2"},    // the same file on a case-folding disk
         {"|\2Upgrade.log.1|octet|", "ERROR 2"},
         {"|\2CrashDir/new.dmp|octet|", "ERROR 2"},
         {"|\2hard.bin|octet|", "ERROR 2"},
