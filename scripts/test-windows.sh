@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds Orvane for Windows and proves it under Wine: the unit suite (through the emulator
 # wrapper, each program in a network namespace of its own), then the whole road with 50
-# devices, clean and through 5 % TFTP loss each way, the window's road with 20, the installer's silent round and the zip of the download. Needs the
-# Linux build for the device simulator (scripts/build.sh default); as root.
+# devices, clean and through 5 % TFTP loss each way, the window's road with 20, the
+# installer's silent round and the zip of the download. Needs the Linux build for the device
+# simulator (scripts/build.sh default); as root.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build-windows.sh
