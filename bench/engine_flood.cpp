@@ -151,7 +151,8 @@ int main(int argc, char** argv) {
                          std::lock_guard<std::mutex> lock(mutex);
                          lateness.push_back(platform::MonotonicMs() - sentAt);
                          return 0;
-                     }});
+                     },
+                     nullptr});
     if (!engine.StartService(ServiceConfig{"127.0.0.1", "", dir}) ||
         engine.WaitListening(5000) != 1) {
         std::fprintf(stderr, "engine did not start\n");

@@ -65,6 +65,11 @@ int main(int argc, char** argv) {
                    "else 1000)")
         ->check(CLI::Range(1, 4096))
         ->needs(headlessFlag);
+    app.add_option("--tftp-max-window", options.iTftpMaxWindow,
+                   "Largest TFTP windowsize granted to a client, 1..65535 (default: Config.ini's "
+                   "TftpMaxWindow, else 64)")
+        ->check(CLI::Range(1, 65535))
+        ->needs(headlessFlag);
     // Both front-ends keep their settings there: the window saves at Start and at a language
     // change, the headless mode at Start.
     app.add_option("--config", configPath,

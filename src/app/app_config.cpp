@@ -156,6 +156,8 @@ WindowSettings LoadWindowSettings(const std::string& iniPath, const std::string&
     s.bTftpWrite = ReadInt(iniPath, "TftpWrite", 0) != 0;
     s.iTftpMaxTransfers =
         ReadBounded(iniPath, "TftpMaxTransfers", kDefaultTftpMaxTransfers, kMaxTftpMaxTransfers);
+    s.iTftpMaxWindow =
+        ReadBounded(iniPath, "TftpMaxWindow", kDefaultTftpMaxWindow, kMaxTftpMaxWindow);
     return s;
 }
 

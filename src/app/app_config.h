@@ -52,6 +52,9 @@ int GetAppLanguage(const std::string& iniPath);
 // TftpMaxTransfers: 1..4096 transfer records, 1000 without the key or the file.
 constexpr int kDefaultTftpMaxTransfers = 1000;
 constexpr int kMaxTftpMaxTransfers = 4096;
+// TftpMaxWindow: the largest TFTP windowsize granted, 1..65535, 64 without the key or the file.
+constexpr int kDefaultTftpMaxWindow = 64;
+constexpr int kMaxTftpMaxWindow = 65535;
 
 constexpr int kDefaultLogMaxMiB = 64;
 constexpr int kMaxLogMaxMiB = 1 << 20;  // 1 TiB: larger values are taken as this
@@ -75,6 +78,9 @@ struct WindowSettings {
     // TftpMaxTransfers: TFTP transfers at once; above 4096 is cut to 4096, and 0 (what a
     // negative or non-numeric value reads as) gives the default.
     int iTftpMaxTransfers = kDefaultTftpMaxTransfers;
+    // TftpMaxWindow: the largest windowsize a TFTP client is granted; above 65535 is cut to
+    // 65535, and 0 (or a negative or non-numeric value) gives the default.
+    int iTftpMaxWindow = kDefaultTftpMaxWindow;
 };
 
 // Reads Config.ini as the window's initialisation does. A missing (or unreadable) file gives

@@ -91,6 +91,7 @@ StartResult ServiceControl::Start(const StartSettings& settings) {
     m_view.SetUpgradeFolder(settings.szUpgradeFolder);
     config.tftp.writeAllowed = settings.bTftpWrite;
     config.tftp.maxTransfers = static_cast<size_t>(settings.iTftpMaxTransfers);
+    config.tftp.maxWindow = static_cast<uint32_t>(settings.iTftpMaxWindow);
     config.tftp.protectedPaths = OwnFilePaths(m_szIniPath);
     m_engine.SetBatchSettings(batch);
     if (!m_engine.StartService(config)) {

@@ -24,6 +24,7 @@ struct StartSettings {
     bool bShowAllDevices = false;                      // "Display devices with the same version"
     bool bTftpWrite = false;                           // whether the TFTP server takes uploads
     int iTftpMaxTransfers = kDefaultTftpMaxTransfers;  // TFTP transfers at once
+    int iTftpMaxWindow = kDefaultTftpMaxWindow;        // largest TFTP windowsize granted
     BatchOptions batch;  // which devices, how many at once, when to halt
 };
 

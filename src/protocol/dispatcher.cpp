@@ -60,6 +60,9 @@ int OrvaneEngine::CleanThreadProc(RunState& run) {
     // The presence test closes its raw socket itself (closing is immediate here), so there
     // are no socket-closing threads to reap.
     while (run.IsRunning()) {
+        if (m_hooks.reap) {
+            m_hooks.reap();
+        }
         ReapFinishedWorkers(run);
         RetireStalledDevices();
         run.WaitWorkerFinished(kCleanPassMs);
@@ -67,6 +70,8 @@ int OrvaneEngine::CleanThreadProc(RunState& run) {
     return 0;
 }
 
+// Also called by the listener when the list is full (so a finished worker never costs a
+// request while this thread has not come round to it yet).
 void OrvaneEngine::ReapFinishedWorkers(RunState& run) {
     // Unlinked under the worker-list lock, joined outside it: waiting for a thread must not
     // hold up the listener, which appends under that lock.

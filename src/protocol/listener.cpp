@@ -1,4 +1,5 @@
 // The device listener on port 10011, the request workers it starts, and the reply sender.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -94,13 +95,39 @@ int OrvaneEngine::ListenIPCPortProc(RunState& run) {
     return 0;
 }
 
-// Hands one request to a worker of its own, unless kMaxRequestWorkers run already. Nothing
-// that fails here ends the listener: the request is dropped with a log line and the device
+// Hands one request to a worker of its own; when kMaxRequestWorkers are under way already it
+// waits for the first of them to be free (up to kMaxWaitingRequests waiting).
+// Nothing that fails here ends the listener: the request is dropped with a log line and the device
 // asks again.
 void OrvaneEngine::StartRequestWorker(RunState& run, const char* text) {
+    // The bound is on requests in progress. A worker that has finished but is not reaped yet
+    // (the clean-up thread, under a crowd, comes round to it a little later) holds none: when
+    // such workers fill the list, they leave it here. Their threads have cleared their flag, so
+    // each join is a moment; only this thread appends, so the room stays until below.
+    if (run.WorkerCount() >= kMaxRequestWorkers) {
+        ReapFinishedWorkers(run);
+    }
     std::lock_guard<std::mutex> lock(run.csWorkers);
     if (!run.IsRunning()) {
         return;  // Stop has begun: a worker now would outlive the run's clean-up
+    }
+    // Only while a worker is under way: it looks for waiting requests under this lock before
+    // it ends, so none is left behind.
+    const bool underWay = std::any_of(run.workers.begin(), run.workers.end(),
+                                      [](const auto& w) { return w->running.load() != 0; });
+    if (run.workers.size() >= kMaxRequestWorkers && underWay &&
+        run.waiting.size() < kMaxWaitingRequests) {
+        // Every worker is taken: the first one free takes it, within moments.
+        try {
+            run.waiting.emplace_back();
+        } catch (const std::bad_alloc&) {
+            WriteLog(kLogMajor, "Malloc thread information buffer fail");
+            return;
+        }
+        std::memcpy(run.waiting.back().text, text, sizeof run.waiting.back().text);
+        run.waiting.back().sequence = ++m_iRequestSeq;
+        ++m_counters.requests;
+        return;
     }
     if (run.workers.size() >= kMaxRequestWorkers) {
         ++run.iDroppedRequests;
@@ -125,6 +152,9 @@ void OrvaneEngine::StartRequestWorker(RunState& run, const char* text) {
     const bool started = StartThreadOf(run, info->thread, "RequestIpMsgProc",
                                        [this, info](RunState& r) {
                                            int result = RequestIpMsgProc(info);
+                                           while (r.TakeWaitingOrFinish(*info)) {
+                                               RequestIpMsgProc(info);
+                                           }
                                            r.WorkerFinished();
                                            return result;
                                        },
@@ -195,7 +225,6 @@ int OrvaneEngine::RequestIpMsgProc(ThreadInfo* info) {
         if (!IsRequestMsg(text)) {
             WriteLogLimited(g_notRequestLines, kLogGeneral,
                             "*%d* RequestIpMsgProc pMsgType not Request_ipaddr", seq);
-            info->running = 0;
             return -3;
         }
         if (m_hooks.request) {
@@ -207,7 +236,6 @@ int OrvaneEngine::RequestIpMsgProc(ThreadInfo* info) {
         // Out of memory, most likely: this request ends, the service goes on.
         WriteLog(kLogMajor, "*%d* RequestIpMsgProc ended by an exception: %s", seq, e.what());
     }
-    info->running = 0;  // last access to the record
     return 0;
 }
 

@@ -52,6 +52,8 @@ struct ServiceConfig {
 struct HandlerHooks {
     std::function<void(const std::string& text, int sequence)> request;
     std::function<int(int event, const std::string& text)> report;
+    // Called by the clean-up thread before each pass that reaps finished request workers.
+    std::function<void()> reap;
 };
 
 // The upgrade service: all run-time state shared by the protocol threads, and the threads

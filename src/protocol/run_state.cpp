@@ -1,5 +1,7 @@
 #include "protocol/run_state.h"
 
+#include <cstring>
+
 namespace orvane {
 
 void RunState::End() {
@@ -24,6 +26,18 @@ void RunState::WorkerFinished() {
         workerFinished = true;
     }
     cvWorkers.notify_all();
+}
+
+bool RunState::TakeWaitingOrFinish(ThreadInfo& info) {
+    std::lock_guard<std::mutex> lock(csWorkers);
+    if (!waiting.empty() && IsRunning()) {
+        std::memcpy(info.text, waiting.front().text, sizeof info.text);
+        info.sequence = waiting.front().sequence;
+        waiting.pop_front();
+        return true;
+    }
+    info.running = 0;  // the worker's last access to its record
+    return false;
 }
 
 std::list<std::unique_ptr<ThreadInfo>> RunState::TakeFinishedWorkers() {

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -29,6 +30,12 @@ struct ThreadInfo {
     OrvaneEngine* owner = nullptr;
 };
 
+// A request waiting for a worker to be free, with the sequence it was given on arrival.
+struct WaitingRequest {
+    char text[kMaxDatagram] = {};
+    int sequence = 0;
+};
+
 // One datagram that is not a request, on its way to the dispatcher (which frees it).
 struct MsgParam {
     char szRecvBuf[kMaxDatagram] = {};
@@ -41,8 +48,11 @@ struct DispatchMessage {
 };
 
 // Every count an outsider can drive up has a bound. Request workers: a request that arrives
-// while this many run is dropped (the device asks again).
+// while this many are under way waits for the first of them to be free...
 constexpr size_t kMaxRequestWorkers = 128;
+// ...among at most this many (a shelf powered on at once); one beyond is dropped and the device
+// asks again.
+constexpr size_t kMaxWaitingRequests = 2048;
 // Datagrams waiting for the dispatcher: a report that finds this many is dropped.
 constexpr size_t kDispatchQueueLimit = 10000;
 // A request worker's stack. Its deepest path (reply texts, the presence probe, a log line)
@@ -76,6 +86,10 @@ struct RunState : std::enable_shared_from_this<RunState> {
     void WaitWorkerFinished(int timeoutMs);
     // Called by a worker after it cleared its running flag.
     void WorkerFinished();
+    // A worker whose request is done takes the next waiting one into its record (true), or
+    // else clears its running flag, under one lock: a request that waits always has a worker
+    // under way that will take it.
+    bool TakeWaitingOrFinish(ThreadInfo& info);
     // Unlinks the records of finished workers and hands them to the caller.
     std::list<std::unique_ptr<ThreadInfo>> TakeFinishedWorkers();
     // Waits until every listed worker has finished or `deadline` passed; how many have not.
@@ -98,6 +112,7 @@ struct RunState : std::enable_shared_from_this<RunState> {
     mutable std::mutex csWorkers;
     std::condition_variable cvWorkers;
     std::list<std::unique_ptr<ThreadInfo>> workers;
+    std::deque<WaitingRequest> waiting;  // at most kMaxWaitingRequests
     bool workerFinished = false;
     // The listener's own: requests dropped since the last line that told of it, and when
     // that line was written (monotonic ms, 0 never).

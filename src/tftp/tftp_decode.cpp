@@ -275,8 +275,10 @@ TftpDecodeResult DecodeTftpRequest(TftpTransfer& t) {
     TftpNegotiation n;
     n.timeoutSeconds = t.timeoutSeconds;
     n.fileSize = t.fileSize;
+    n.maxWindow = t.settings->maxWindow;
     NegotiateTftpOptions(f.options, isRead, &n);
     t.blockSize = n.blockSize;
+    t.windowSize = n.windowSize;
     t.timeoutSeconds = n.timeoutSeconds;
     // A client that asked its own time-out gets exactly that schedule, not measured waits.
     t.adaptiveWaits = !n.timeoutTaken;

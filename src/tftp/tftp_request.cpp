@@ -89,6 +89,26 @@ void NegotiateTransferSize(const TftpOption& opt, bool isRead, TftpNegotiation* 
     WriteLog(kLogInfo, "<%s> changed to <%u>", opt.name.c_str(), n->fileSize);
 }
 
+// RFC 7440: 1..65535 blocks; the answer may be smaller than asked, never larger. Anything else
+// (0, a larger number, text) is left out of the OACK, so the transfer stays lock-step.
+void NegotiateWindowSize(const TftpOption& opt, TftpNegotiation* n) {
+    char* end = nullptr;
+    const unsigned long asked = std::strtoul(opt.value.c_str(), &end, 10);
+    if (opt.value.empty() || *end != '\0' || opt.value[0] == '-' || asked < 1 ||
+        asked > kTftpMaxWindowSize) {
+        WriteLog(kLogInfo, "<%s> proposed by client <%s>, refused by Orvane", opt.name.c_str(),
+                 opt.value.c_str());
+        return;
+    }
+    const uint32_t granted =
+        std::min(static_cast<uint32_t>(asked), std::max<uint32_t>(n->maxWindow, 1));
+    WriteLog(kLogInfo, "<%s> proposed by client %u, reply with %u", opt.name.c_str(),
+             static_cast<unsigned>(asked), granted);
+    if (AppendOption(n, opt.name, std::to_string(granted))) {
+        n->windowSize = granted;
+    }
+}
+
 }  // namespace
 
 const char* TftpErrorText(int code) {
@@ -199,6 +219,7 @@ void NegotiateTftpOptions(const std::vector<TftpOption>& options, bool isRead, T
     bool seenBlockSize = false;
     bool seenTimeout = false;
     bool seenSize = false;
+    bool seenWindow = false;
     for (const TftpOption& opt : options) {
         WriteLog(kLogDebug0, "Option is <%s>", opt.name.c_str());
         WriteLog(kLogDebug0, "Option <%s>: value <%s>", opt.name.c_str(), opt.value.c_str());
@@ -211,6 +232,9 @@ void NegotiateTftpOptions(const std::vector<TftpOption>& options, bool isRead, T
         } else if (SameName(opt.name, "tsize") && !seenSize) {
             seenSize = true;
             NegotiateTransferSize(opt, isRead, n);
+        } else if (SameName(opt.name, "windowsize") && !seenWindow) {
+            seenWindow = true;
+            NegotiateWindowSize(opt, n);
         }
     }
 }

@@ -26,6 +26,8 @@ constexpr size_t kTftpMaxPath = 260;           // names and full names must stay
 constexpr uint32_t kTftpMinBlockSize = 8;      // RFC 2348: 8..65464
 constexpr uint32_t kTftpMaxBlockSize = 16384;  // our data buffer; larger requests get this
 constexpr size_t kTftpDataBuffer = 4 + kTftpMaxBlockSize;
+constexpr uint32_t kTftpMaxWindowSize = 65535;  // RFC 7440: windowsize 1..65535
+constexpr uint32_t kTftpDefaultMaxWindow = 64;  // granted at most, unless configured
 
 enum TftpMode { kTftpModeOctet = 0, kTftpModeNetascii = 1, kTftpModeMail = 2 };
 
@@ -80,14 +82,19 @@ struct TftpNegotiation {
     int timeoutSeconds = 0;     // the caller's default unless the client changed it
     bool timeoutTaken = false;  // the client's `timeout` is in the OACK
     uint32_t fileSize = 0;      // the file's size for a read, the client's tsize for a write
+    // On entry the largest window granted (1..kTftpMaxWindowSize); on return the window in
+    // force: blocks sent before an acknowledgement is awaited (1 without the option).
+    uint32_t maxWindow = kTftpDefaultMaxWindow;
+    uint32_t windowSize = 1;
     // The OACK's option bytes (name NUL value NUL ...) behind its 2-byte opcode.
     std::array<uint8_t, kTftpPacketSize - 2> options{};
     size_t optionLength = 0;
 };
 
-// Honours blksize, timeout and tsize (each the first time it appears; repeats are ignored so
-// the OACK cannot grow past its packet), ignores every other option, and logs each decision.
-// `negotiation` carries the default time-out and, for a read, the file size on entry.
+// Honours blksize, timeout, tsize and windowsize (each the first time it appears; repeats are
+// ignored so the OACK cannot grow past its packet), ignores every other option, and logs each
+// decision. `negotiation` carries the default time-out, the largest window and, for a read, the
+// file size on entry.
 void NegotiateTftpOptions(const std::vector<TftpOption>& options, bool isRead,
                           TftpNegotiation* negotiation);
 

@@ -75,6 +75,10 @@ struct TftpSettings {
     // Transfers at once from one client address; a request beyond gets ERROR 0. Benchmarks
     // whose clients all share one address raise it.
     size_t transfersPerAddress = TftpConfig::kTransfersPerAddress;
+    // The largest windowsize granted (1..65535): a client asking more gets this. Each block of
+    // a window leaves at once, so a device's download is no longer capped at one block per
+    // round trip; the bound keeps one client from filling the link with a single window.
+    uint32_t maxWindow = 64;
     // Files and folders never served nor replaced: the program's own (its settings, its log,
     // its crash records, the program file). A folder covers everything beneath it. Compared
     // with what a request really reaches (links resolved, the same file under another name

@@ -13,6 +13,7 @@ void TftpTransfer::Reset(std::shared_ptr<const TftpSettings> serviceSettings, in
     answered = false;
     transferNumber = number;
     blockSize = kTftpSegment;
+    windowSize = 1;
     file.Close();
     upload.Discard();
     opcode = 0;

@@ -77,7 +77,8 @@ struct TftpTransfer {
     TftpRetransmitTimer rtt;
     int unacked = 0;
     uint32_t blockSize = kTftpSegment;
-    int timeoutSeconds = 5;  // as negotiated; see `answered`
+    uint32_t windowSize = 1;  // blocks sent before an acknowledgement is awaited (RFC 7440)
+    int timeoutSeconds = 5;   // as negotiated; see `answered`
     // The client has acknowledged (or, uploading, sent) its first block: until then a time-out
     // longer than the service's own is not in force.
     bool answered = false;

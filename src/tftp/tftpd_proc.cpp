@@ -8,7 +8,9 @@
 #include "support/log.h"
 #include "tftp/tftp_counters.h"
 #include "tftp/tftp_decode.h"
+#include "tftp/tftp_steps.h"
 #include "tftp/tftp_waits.h"
+#include "tftp/tftp_window.h"
 
 namespace orvane {
 
@@ -21,10 +23,6 @@ void PutShort(uint8_t* p, uint32_t value) {
     p[1] = static_cast<uint8_t>(value & 0xFF);
 }
 
-uint16_t GetShort(const uint8_t* p) {
-    return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-
 bool SendAck(TftpTransfer& t, uint32_t block) {
     uint8_t ack[4];
     PutShort(ack, kTftpAck);
@@ -32,35 +30,34 @@ bool SendAck(TftpTransfer& t, uint32_t block) {
     return t.Send(ack, sizeof ack) == static_cast<long>(sizeof ack);
 }
 
-// Fails the transfer with ERROR `code`.
-bool Fail(TftpTransfer& t, int code) {
+}  // namespace
+
+uint16_t GetTftpShort(const uint8_t* p) {
+    return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
+
+bool FailTftp(TftpTransfer& t, int code) {
     SendTftpError(t, code);
     return false;
 }
 
-// The next packet's length in `buf`, 0 also when the administrator cancelled, kTimedOut
-// when none came within waitMs (at least 1 ms, so one already waiting is still taken), -1 on
-// a receive failure (logged and answered here). Waiting and receiving are one system call:
-// per block that is the read, the send and this.
-long AwaitPacket(TftpTransfer& t, uint8_t* buf, size_t len, int64_t waitMs) {
+long AwaitTftpPacket(TftpTransfer& t, uint8_t* buf, size_t len, int64_t waitMs) {
     // A receive time-out of 0 would mean no time-out at all.
     long n = t.socket.ReceiveWithin(buf, len, static_cast<int>(std::max<int64_t>(waitMs, 1)));
     if (n == -1 && !t.cancelled.load()) {
         t.LogSystemCall(t.socket.LastError(), "recv");
-        Fail(t, kTftpErrUndefined);
+        FailTftp(t, kTftpErrUndefined);
     }
     return n;
 }
 
-void WriteReport(const TftpTransfer& t, uint32_t blocks) {
+void WriteTftpReport(const TftpTransfer& t, uint32_t blocks) {
     const int64_t seconds = platform::WallClockSeconds() - t.startTime;
     WriteLog(kLogDebug0, "<%s>: %s %d blk%s, %lld bytes in %d s. %d blk%s resent",
              t.fileName.c_str(), t.opcode == kTftpRrq ? "sent" : "rcvd", static_cast<int>(blocks),
              blocks > 1 ? "s" : "", static_cast<long long>(t.bytes), static_cast<int>(seconds),
              static_cast<int>(t.resent), t.resent > 1 ? "s" : "");
 }
-
-}  // namespace
 
 void SendTftpError(TftpTransfer& t, int code) {
     // Built in a buffer of its own: the data buffer may still hold a block to resend.
@@ -106,16 +103,12 @@ bool SendTftpOack(TftpTransfer& t) {
     return true;
 }
 
-namespace {
-
-// Sends block t.nextBlock (read at its offset every time, resends included); false when the
-// client has been answered with an ERROR.
-bool SendNextBlock(TftpTransfer& t) {
+bool SendTftpBlock(TftpTransfer& t) {
     const int64_t offset = static_cast<int64_t>(t.nextBlock - 1) * t.blockSize;
     long n = t.file.ReadAt(offset, t.data.data() + 4, t.blockSize);
     if (n < 0) {
         t.LogSystemCall(t.file.LastError(), "ReadFile");
-        return Fail(t, kTftpErrUndefined);
+        return FailTftp(t, kTftpErrUndefined);
     }
     PutShort(t.data.data(), kTftpData);
     PutShort(t.data.data() + 2, t.nextBlock);
@@ -125,7 +118,7 @@ bool SendNextBlock(TftpTransfer& t) {
             return false;
         }
         t.LogSystemCall(t.socket.LastError(), "send");
-        return Fail(t, kTftpErrUndefined);
+        return FailTftp(t, kTftpErrUndefined);
     }
     GetTftpCounters().bytesSent += static_cast<uint64_t>(n);
     t.lastBlockLength = static_cast<uint32_t>(n);
@@ -134,25 +127,36 @@ bool SendNextBlock(TftpTransfer& t) {
     return true;
 }
 
-// Handles one packet received while a read transfer awaits an acknowledgement; false when
-// the transfer must end (the client gave up).
-bool TakeAck(TftpTransfer& t, const uint8_t* pkt, long n) {
+TftpAckKind ReadTftpAck(const uint8_t* pkt, long n, uint16_t* block) {
     if (n < 4) {
         WriteLog(kLogGeneral, "rcvd packet too short");
-        return true;
+        return TftpAckKind::kIgnore;
     }
-    const uint16_t op = GetShort(pkt);
+    const uint16_t op = GetTftpShort(pkt);
     if (op == kTftpError) {
         std::string text(reinterpret_cast<const char*>(pkt) + 4, static_cast<size_t>(n - 4));
         text = text.c_str();  // up to its NUL, if any
         WriteLog(kLogGeneral, "Peer returns ERROR <%s> -> aborting transfer", text.c_str());
-        return false;
+        return TftpAckKind::kPeerError;
     }
     if (op != kTftpAck) {
         WriteLog(kLogSuggestive, "ignore unknown opcode %d received", op);
-        return true;
+        return TftpAckKind::kIgnore;
     }
-    const uint16_t block = GetShort(pkt + 2);
+    *block = GetTftpShort(pkt + 2);
+    return TftpAckKind::kAck;
+}
+
+namespace {
+
+// Handles one packet received while a read transfer awaits an acknowledgement; false when
+// the transfer must end (the client gave up).
+bool TakeAck(TftpTransfer& t, const uint8_t* pkt, long n) {
+    uint16_t block = 0;
+    const TftpAckKind kind = ReadTftpAck(pkt, n, &block);
+    if (kind != TftpAckKind::kAck) {
+        return kind == TftpAckKind::kIgnore;
+    }
     const uint16_t awaited = static_cast<uint16_t>(t.awaitedBlock);
     if (block == awaited) {
         NoteAnswered(t);
@@ -212,7 +216,7 @@ bool SendFileLoop(TftpTransfer& t, bool oackSent) {
             }
         }
         if (t.awaitedBlock != 0 && t.nextBlock <= t.awaitedBlock && t.nextBlock <= t.blockCount) {
-            if (!SendNextBlock(t)) {
+            if (!SendTftpBlock(t)) {
                 return false;
             }
             NoteSent(t, t.resendsOfPacket > 0);
@@ -222,7 +226,7 @@ bool SendFileLoop(TftpTransfer& t, bool oackSent) {
         // resend off for as long as it repeats, and give up first.
         bool scheduleTimeout = false;
         const int64_t deadline = ResendDeadlineMs(t, t.awaitedBlock == 0, &scheduleTimeout);
-        long n = AwaitPacket(t, pkt, sizeof pkt, deadline - platform::MonotonicMs());
+        long n = AwaitTftpPacket(t, pkt, sizeof pkt, deadline - platform::MonotonicMs());
         if (t.cancelled.load() || n == -1) {
             return false;
         }
@@ -237,13 +241,13 @@ bool SendFileLoop(TftpTransfer& t, bool oackSent) {
         if (t.nextBlock > t.blockCount && t.unacked == 0) {
             WriteLog(kLogDebug0, "Count %d, Last pkt %d ", static_cast<int>(t.awaitedBlock),
                      static_cast<int>(t.nextBlock));
-            WriteReport(t, t.awaitedBlock - 1);
+            WriteTftpReport(t, t.awaitedBlock - 1);
             return true;
         }
         if (t.unacked >= kMaxUnacked) {
             WriteLog(kLogMajor, "MAX RETRIES while waiting for Ack block %d. file <%s>",
                      static_cast<int>(t.awaitedBlock), t.fileName.c_str());
-            return Fail(t, kTftpErrUndefined);
+            return FailTftp(t, kTftpErrUndefined);
         }
     }
     if (t.awaitedBlock != 0 && t.nextBlock > t.blockCount) {
@@ -252,11 +256,11 @@ bool SendFileLoop(TftpTransfer& t, bool oackSent) {
         t.resent += t.resendsOfPacket;
         WriteLog(kLogDebug0, "Count %d, Last pkt %d ", static_cast<int>(t.awaitedBlock),
                  static_cast<int>(t.nextBlock));
-        WriteReport(t, t.awaitedBlock - 1);
+        WriteTftpReport(t, t.awaitedBlock - 1);
         return true;
     }
     WriteLog(kLogGeneral, "TIMEOUT waiting for Ack block #%d ", static_cast<int>(t.awaitedBlock));
-    return Fail(t, kTftpErrUndefined);
+    return FailTftp(t, kTftpErrUndefined);
 }
 
 namespace {
@@ -264,8 +268,42 @@ namespace {
 // Outcome of one DATA packet of a write transfer.
 enum class DataStep { kAcknowledge, kIgnore, kFailed };
 
+// When a write transfer acknowledges (RFC 7440 on the receiving side): after the window's last
+// block, the file's last, or the first block out of order (a gap: the sender goes on after the
+// block acknowledged). With a window of 1 every DATA is acknowledged, repeats included, as in
+// lock-step. A window's later blocks behind a gap, or the copies of a window whose ACK was
+// lost, bring one ACK, not one each, so the sender does not start the window again for each.
+struct ReceiveWindow {
+    uint32_t size = 1;
+    uint32_t sinceAck = 0;  // blocks taken in order since the last ACK
+    bool gapAnswered = false;
+
+    // `old`: the block is one taken already. Its copy means our ACK was lost, unless blocks
+    // came in order since that ACK: the sender then went on already, and a second ACK would
+    // start its window again on a block we have, one block out of step with ours.
+    bool AckNow(bool progressed, bool complete, bool old) const {
+        if (size <= 1 || complete) {
+            return true;
+        }
+        if (progressed) {
+            return sinceAck + 1 >= size;
+        }
+        return !gapAnswered && (!old || sinceAck == 0);
+    }
+    // Called for every DATA acknowledged, and for a time-out's ACK (`outOfOrder` then).
+    void Acknowledged(bool outOfOrder) {
+        sinceAck = 0;
+        gapAnswered = outOfOrder;
+    }
+    // A block taken in order that is not acknowledged yet.
+    void Taken() {
+        ++sinceAck;
+        gapAnswered = false;
+    }
+};
+
 DataStep TakeData(TftpTransfer& t, long n, bool* zeroTaken, bool* gotData) {
-    const uint16_t block = GetShort(t.data.data() + 2);
+    const uint16_t block = GetTftpShort(t.data.data() + 2);
     const uint32_t len = static_cast<uint32_t>(n - 4);
     bool take = false;
     if (block == 0 && t.awaitedBlock == 0) {
@@ -286,12 +324,12 @@ DataStep TakeData(TftpTransfer& t, long n, bool* zeroTaken, bool* gotData) {
     NoteAnswered(t);
     if (t.bytes + len >= platform::kMaxServedFileSize) {
         WriteLog(kLogMajor, "File <%s> : upload reaches 2 GiB, refused", t.fileName.c_str());
-        Fail(t, kTftpErrDiskFull);
+        FailTftp(t, kTftpErrDiskFull);
         return DataStep::kFailed;
     }
     if (!t.upload.Write(t.data.data() + 4, len)) {
         t.LogSystemCall(t.upload.LastError(), "write");
-        Fail(t, kTftpErrDiskFull);
+        FailTftp(t, kTftpErrDiskFull);
         return DataStep::kFailed;
     }
     t.bytes += len;
@@ -310,7 +348,7 @@ bool ReceiveFileLoop(TftpTransfer& t, bool oackSent) {
             return false;
         }
         t.LogSystemCall(t.socket.LastError(), "send");
-        return Fail(t, kTftpErrUndefined);
+        return FailTftp(t, kTftpErrUndefined);
     }
     t.timeouts = 0;
     t.resendsOfPacket = 0;
@@ -318,10 +356,12 @@ bool ReceiveFileLoop(TftpTransfer& t, bool oackSent) {
     NoteSent(t, false);  // ACK 0, or the OACK that stands for it
     bool zeroTaken = false;
     bool gotData = false;
+    ReceiveWindow window{t.windowSize};
     while (t.timeouts < TftpConfig::kRetransmitLimit) {
         bool scheduleTimeout = false;
         const int64_t deadline = ResendDeadlineMs(t, oackSent && !gotData, &scheduleTimeout);
-        long n = AwaitPacket(t, t.data.data(), t.data.size(), deadline - platform::MonotonicMs());
+        long n =
+            AwaitTftpPacket(t, t.data.data(), t.data.size(), deadline - platform::MonotonicMs());
         if (t.cancelled.load() || n == -1) {
             return false;
         }
@@ -338,16 +378,17 @@ bool ReceiveFileLoop(TftpTransfer& t, bool oackSent) {
                 SendAck(t, t.awaitedBlock);
             }
             NoteSent(t, true);
+            window.Acknowledged(true);
             continue;
         }
         if (n < 4) {
             WriteLog(kLogGeneral, "rcvd packet too short");
-            return Fail(t, kTftpErrIllegal);
+            return FailTftp(t, kTftpErrIllegal);
         }
-        const uint16_t op = GetShort(t.data.data());
+        const uint16_t op = GetTftpShort(t.data.data());
         if (op != kTftpData) {
             WriteLog(kLogGeneral, "Peer sent unexpected message %d", op);
-            return Fail(t, kTftpErrIllegal);
+            return FailTftp(t, kTftpErrIllegal);
         }
         const uint32_t ackedBefore = t.awaitedBlock;
         const bool zeroBefore = zeroTaken;
@@ -359,24 +400,31 @@ bool ReceiveFileLoop(TftpTransfer& t, bool oackSent) {
         // The file takes the old one's place before the client hears it is stored.
         if (complete && !t.upload.Commit()) {
             t.LogSystemCall(t.upload.LastError(), "rename");
-            return Fail(t, kTftpErrAccess);
+            return FailTftp(t, kTftpErrAccess);
         }
         if (step == DataStep::kAcknowledge) {
             const bool progressed = t.awaitedBlock != ackedBefore || zeroTaken != zeroBefore;
-            SendAck(t, t.awaitedBlock);
             // Every DATA received starts the schedule's wait again, as a packet from a client
             // that is still there; an ACK repeated for a repeated DATA gives no sample.
             t.scheduleDeadlineMs = 0;
+            const uint16_t ahead =
+                static_cast<uint16_t>(GetTftpShort(t.data.data() + 2) - t.awaitedBlock);
+            if (window.AckNow(progressed, complete, ahead == 0 || ahead >= 0x8000)) {
+                SendAck(t, t.awaitedBlock);
+                window.Acknowledged(!progressed);
+            } else if (progressed) {
+                window.Taken();
+            }
             NoteSent(t, !progressed);
         }
         if (complete) {
-            WriteReport(t, t.awaitedBlock);
+            WriteTftpReport(t, t.awaitedBlock);
             return true;
         }
     }
     WriteLog(kLogMajor, "TIMEOUT while waiting for Data block %d, file <%s>",
              static_cast<int>(t.awaitedBlock + 1), t.fileName.c_str());
-    return Fail(t, kTftpErrUndefined);
+    return FailTftp(t, kTftpErrUndefined);
 }
 
 void RunTftpTransfer(TftpTransfer& t) {
@@ -402,7 +450,7 @@ void RunTftpTransfer(TftpTransfer& t) {
     bool ok = false;
     switch (decoded) {
         case TftpDecodeResult::kReadWithOack:
-            ok = SendTftpOack(t) && SendFileLoop(t, true);
+            ok = SendTftpOack(t) && (t.windowSize > 1 ? SendWindowLoop(t) : SendFileLoop(t, true));
             break;
         case TftpDecodeResult::kWriteWithOack:
             ok = SendTftpOack(t) && ReceiveFileLoop(t, true);

@@ -31,7 +31,8 @@ std::string Summary(const WindowSettings& s) {
            " lang=" + std::to_string(s.iLanguageSelection) +
            " test=" + std::to_string(s.bTestMode) + " log=" + std::to_string(s.iLogSwitch) +
            " logmax=" + std::to_string(s.iLogMaxMiB) + " tftp=" + std::to_string(s.bTftpWrite) +
-           " max=" + std::to_string(s.iTftpMaxTransfers);
+           " max=" + std::to_string(s.iTftpMaxTransfers) +
+           " win=" + std::to_string(s.iTftpMaxWindow);
 }
 
 // Catches window initialisation departing from Config.ini's rules (one row per rule).
@@ -43,31 +44,32 @@ TEST(AppConfigTest, InitialisationRules) {
     } cases[] = {
         {nullptr,
          "found=0 folders=@* sel=0 forced=0 ip=0 all=0 lang=-1 test=0 log=0 logmax=64 "
-         "tftp=0 max=1000"},
+         "tftp=0 max=1000 win=64"},
         {"[CNFINFO]\n",
          "found=1 folders=@/Firmware* sel=0 forced=1 ip=0 all=1 lang=0 test=0 "
-         "log=0 logmax=64 tftp=0 max=1000"},
+         "log=0 logmax=64 tftp=0 max=1000 win=64"},
         {"[CNFINFO]\nPath=|@/a||@/b|@/c|\nCurSelPath=2\nForcedUpgradeVerison=0\nIPCheck=1\n"
-         "ShowAllDev=0\nAppLanguage=2\nTftpMaxTransfers=250\nLogMaxMiB=0\n",
+         "ShowAllDev=0\nAppLanguage=2\nTftpMaxTransfers=250\nLogMaxMiB=0\nTftpMaxWindow=16\n",
          "found=1 folders=@/a|@/b|@/c* sel=2 forced=0 ip=1 all=0 lang=2 test=0 log=0 logmax=64 "
-         "tftp=0 max=250"},
-        {"[CNFINFO]\nPath=@/a|@/b|@/c\nCurSelPath=5\nTftpMaxTransfers=99999\nLogMaxMiB=9999999\n",
+         "tftp=0 max=250 win=16"},
+        {"[CNFINFO]\nPath=@/a|@/b|@/c\nCurSelPath=5\nTftpMaxTransfers=99999\nLogMaxMiB=9999999\n"
+         "TftpMaxWindow=99999\n",
          "found=1 folders=@/a|@/b|@/c sel=-1 forced=1 ip=0 all=1 lang=0 test=0 log=0 "
-         "logmax=1048576 tftp=0 max=4096"},
+         "logmax=1048576 tftp=0 max=4096 win=65535"},
         {"[CNFINFO]\nPath=@/a\nAppLanguage=7\nTestMode=1\nLogSwitch=1\nTftpWrite=0\n"
-         "TftpMaxTransfers=-5\nLogMaxMiB=2\n",
+         "TftpMaxTransfers=-5\nLogMaxMiB=2\nTftpMaxWindow=x\n",
          "found=1 folders=@/a* sel=0 forced=1 ip=0 all=1 lang=-1 test=1 log=1 logmax=2 tftp=0 "
-         "max=1000"},
+         "max=1000 win=64"},
         {"[CNFINFO]\nPath=@/a|@/x/y\nTftpWrite=1\nCurSelPath=1\n",  // made one level deep only
          "found=1 folders=@/a|@/x/y sel=1 forced=1 ip=0 all=1 lang=0 test=0 log=0 logmax=64 "
-         "tftp=1 max=1000"},
+         "tftp=1 max=1000 win=64"},
         {nullptr,
          "found=0 folders=@/Firmware* sel=0 forced=0 ip=0 all=0 lang=-1 test=0 log=0 logmax=64 "
-         "tftp=0 max=1000",
+         "tftp=0 max=1000 win=64",
          true},
         {"[CNFINFO]\nPath=@/a|@/b\nCurSelPath=-1\n",  // a saved -1 reads as the first entry
          "found=1 folders=@/a*|@/b sel=0 forced=1 ip=0 all=1 lang=0 test=0 log=0 logmax=64 "
-         "tftp=0 max=1000"},
+         "tftp=0 max=1000 win=64"},
     };
     for (const auto& c : cases) {
         test::TempDir dir;

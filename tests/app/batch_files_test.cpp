@@ -82,5 +82,26 @@ TEST(BatchFilesTest, RetryTakesTheLastLineOfEachMac) {
     }
 }
 
+// Catches a batch setting lost on its way through Config.ini, or a save that could not be
+// written reported as done (the window would not say so).
+TEST(BatchFilesTest, OptionsRoundTripAndAFailedSaveIsSaid) {
+    test::TempDir dir;
+    dir.Write("Config.ini", "[CNFINFO]\r\nAppLanguage=2\r\n");
+    BatchOptions o;
+    o.szScopeFile = "D:\\site\\only.txt";
+    o.szRetryFile = "upgrades.csv";
+    o.iMaxAtOnce = 10;
+    o.iFirstGroup = 3;
+    o.iHaltAfter = 2;
+    o.iStallMinutes = 7;
+    ASSERT_TRUE(SaveBatchOptions(dir.File("Config.ini"), o));
+    const BatchOptions back = ReadBatchOptions(dir.File("Config.ini"));
+    EXPECT_EQ(back.szScopeFile + "|" + back.szRetryFile, o.szScopeFile + "|" + o.szRetryFile);
+    EXPECT_EQ(std::to_string(back.iMaxAtOnce) + " " + std::to_string(back.iFirstGroup) + " " +
+                  std::to_string(back.iHaltAfter) + " " + std::to_string(back.iStallMinutes),
+              "10 3 2 7");
+    EXPECT_FALSE(SaveBatchOptions(dir.File("no-such-folder/Config.ini"), o));
+}
+
 }  // namespace
 }  // namespace orvane

@@ -59,14 +59,15 @@ std::string Options(std::initializer_list<std::string> words) {
     return out;
 }
 
-// Catches an OACK accepted with a block size the client cannot take, a time-out it did not
-// ask, an option it never asked for, or an unterminated list, and names compared with their
+// Catches an OACK accepted with a block size or a window the client cannot take, a time-out it
+// did not ask, an option it never asked for, or an unterminated list, and names compared with their
 // case.
 TEST(CheckOackTest, AcceptsOnlyWhatWasAsked) {
     TftpFetchOptions asked;
     asked.uBlksize = 1468;
     asked.bTsize = true;
     asked.uAskTimeout = 1;
+    asked.uWindowsize = 16;
     TftpFetchOptions blksizeOnly;
     struct Case {
         std::string options;
@@ -85,6 +86,10 @@ TEST(CheckOackTest, AcceptsOnlyWhatWasAsked) {
         {Options({"blksize"}) + "1468", asked, 0},  // value without its NUL
         {Options({"tsize", "5"}), blksizeOnly, 0},  // never asked
         {Options({"timeout", "1"}), blksizeOnly, 0},
+        {Options({"windowsize", "8"}), asked, 512},  // a smaller window is the server's
+        {Options({"windowsize", "17"}), asked, 0},
+        {Options({"windowsize", "0"}), asked, 0},
+        {Options({"windowsize", "4"}), blksizeOnly, 0},
     };
     for (const Case& c : cases) {
         TftpNegotiated n;

@@ -84,6 +84,14 @@ TEST(BatchGateTest, AtOnceLimitAnswersInTheOrderFirstAsked) {
               {"ask", "f", 70002, V::kGo}},  // e went quiet for a minute: forgotten
              &gate);
     EXPECT_EQ(gate.Status().iUnderWay, 2);
+    // A withdrawn device gives its place back at once and waits first; an unknown one is
+    // nothing.
+    BatchGate one;
+    RunSteps(s,
+             {{"ask", "a", 0, V::kGo}, {"withdraw", "a", 1, V::kGo}, {"withdraw", "z", 1, V::kGo}},
+             &one);
+    EXPECT_EQ(one.Status().iUnderWay, 0);
+    EXPECT_EQ(one.Status().iWaiting, 1);
 }
 
 // Catches a first group that lets others in before all of it succeeded, a failure in it that

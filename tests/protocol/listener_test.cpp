@@ -45,7 +45,8 @@ class Recorder {
             [this](int event, const std::string& text) {
                 Handle(m_reports, event, text);
                 return 0;
-            }};
+            },
+            nullptr};
     }
     std::vector<Call> WaitRequests(size_t count) { return WaitFor(m_requests, count); }
     std::vector<Call> WaitReports(size_t count) { return WaitFor(m_reports, count); }
@@ -163,7 +164,8 @@ TEST_F(ListenerTest, RequestsGoToWorkersAndReportsToOneDispatcherInOrder) {
     EXPECT_EQ(requests[0].text.find("Msg:Request_ipaddr\r\n"), 0u);
 }
 
-// Catches request workers unbounded or with 8 MiB stacks, and a Stop leaving a thread or socket.
+// Catches request workers or waiting requests unbounded, workers with 8 MiB stacks, and a Stop
+// leaving a thread or socket.
 TEST_F(ListenerTest, RequestWorkersAreBoundedAndSmall) {
     m_recorder.Set("Msg:Request_ipaddr");
     Start();
@@ -172,8 +174,9 @@ TEST_F(ListenerTest, RequestWorkersAreBoundedAndSmall) {
     }
     auto calls = m_recorder.WaitRequests(kMaxRequestWorkers);
     ASSERT_EQ(calls.size(), kMaxRequestWorkers);
-    for (int i = 0; i < 3; ++i) {
-        test::SendToListener(Request(1000 + i));
+    // The rest wait for a free worker, up to their own bound; the one beyond is dropped.
+    for (size_t i = 0; i <= kMaxWaitingRequests; ++i) {
+        test::SendToListener(Request(static_cast<int>(1000 + i)));
     }
     test::SendToListener(Report("Report_App", 1));  // the listener takes datagrams in order
     ASSERT_EQ(m_recorder.WaitReports(1).size(), 1u);
@@ -182,12 +185,14 @@ TEST_F(ListenerTest, RequestWorkersAreBoundedAndSmall) {
     EXPECT_LE(calls[0].stackBytes, 1u << 20);  // not the 8 MiB default (Wine gives 1 MiB at least)
 
     m_recorder.Release();
+    const size_t served = kMaxRequestWorkers + kMaxWaitingRequests;
+    ASSERT_EQ(m_recorder.WaitRequests(served).size(), served);
     ASSERT_TRUE(WaitLog("Clean RequestIpMsgProc Thread, handle", kMaxRequestWorkers));
     EXPECT_EQ(m_engine->WorkerCount(), 0u);
     test::SendToListener(Request(2000));
-    calls = m_recorder.WaitRequests(kMaxRequestWorkers + 1);
-    ASSERT_EQ(calls.size(), kMaxRequestWorkers + 1);
-    EXPECT_EQ(calls.back().number, static_cast<int>(kMaxRequestWorkers) + 1);
+    calls = m_recorder.WaitRequests(served + 1);
+    ASSERT_EQ(calls.size(), served + 1);
+    EXPECT_EQ(calls.back().number, static_cast<int>(served) + 1);
 
     m_engine->StopService();
     EXPECT_EQ(m_engine->LiveThreadCount(), 0u);
@@ -196,6 +201,41 @@ TEST_F(ListenerTest, RequestWorkersAreBoundedAndSmall) {
     probe.Close();
     Start();
     EXPECT_EQ(m_engine->RequestSeq(), 0);
+}
+
+// Catches finished request workers that the clean-up thread has not reaped yet counting against
+// the bound: under a crowd requests were dropped while none was in progress (asked again 3 s on).
+TEST_F(ListenerTest, FinishedWorkersNeverCostARequest) {
+    struct Gate {
+        std::mutex m;
+        std::condition_variable cv;
+        bool held = true;
+    };
+    auto gate = std::make_shared<Gate>();  // the clean-up thread may call in after this test
+    HandlerHooks hooks = m_recorder.Hooks();
+    hooks.reap = [gate] {
+        std::unique_lock<std::mutex> lock(gate->m);
+        gate->cv.wait_for(lock, std::chrono::milliseconds(kHoldMs), [&] { return !gate->held; });
+    };
+    m_engine->SetHandlerHooks(hooks);
+    Start();
+    const size_t idle = m_engine->LiveThreadCount();
+    for (size_t i = 0; i < kMaxRequestWorkers; ++i) {
+        test::SendToListener(Request(static_cast<int>(i)));
+    }
+    ASSERT_EQ(m_recorder.WaitRequests(kMaxRequestWorkers).size(), kMaxRequestWorkers);
+    // Every worker has ended, none is reaped: the clean-up thread waits at the gate.
+    ASSERT_TRUE(test::WaitUntil([&] { return m_engine->LiveThreadCount() == idle; }, kWaitMs));
+    for (int i = 0; i < 3; ++i) {
+        test::SendToListener(Request(1000 + i));
+    }
+    EXPECT_EQ(m_recorder.WaitRequests(kMaxRequestWorkers + 3).size(), kMaxRequestWorkers + 3);
+    EXPECT_EQ(LogCount("request dropped"), 0u);
+    {
+        std::lock_guard<std::mutex> lock(gate->m);
+        gate->held = false;
+    }
+    gate->cv.notify_all();
 }
 
 // Catches a report flood growing the dispatcher's queue past kDispatchQueueLimit.

@@ -10,7 +10,8 @@ namespace orvane::test {
 namespace {
 
 // Catches any block-boundary, option or last-block fault that corrupts or cuts a download
-// with a real client: with either client's options, with none, with a block size of its own.
+// with a real client: with either client's options, with none, with a block size of its own,
+// in windows (RFC 7440) both ways.
 TEST_F(TftpServiceTest, RealClientsDownloadByteIdenticalFiles) {
     // Shell commands: $1 the remote name, $2 the local file.
     const char* clients[] = {
@@ -19,6 +20,7 @@ TEST_F(TftpServiceTest, RealClientsDownloadByteIdenticalFiles) {
         "tftp 127.0.0.1 -m binary -c get $1 \"$2\"",
         "atftp -g -r $1 -l \"$2\" --option 'blksize 1024' --option 'tsize 0' "
         "--option 'timeout 3' 127.0.0.1",
+        "atftp -g -r $1 -l \"$2\" --option 'windowsize 16' --option 'blksize 1468' 127.0.0.1",
     };
     const size_t sizes[] = {0, 511, 512, 1000000};
     for (size_t size : sizes) {
@@ -38,6 +40,14 @@ TEST_F(TftpServiceTest, RealClientsDownloadByteIdenticalFiles) {
             ASSERT_TRUE(ReadWholeFile(local) == Pattern(size, size));
         }
     }
+    // An upload in windows of 16 blocks: the server's ACKs open each window.
+    const int status = RunCommand({"/bin/sh", "-c",
+                                   "atftp -p -r up.bin -l \"$1\" --option 'windowsize 16' "
+                                   "--option 'blksize 1468' 127.0.0.1",
+                                   "sh", m_root.File("fw1000000.bin")},
+                                  nullptr, 60000);
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(ReadWholeFile(m_root.File("up.bin")) == Pattern(1000000, 1000000));
     EXPECT_EQ(LogCount("TIMEOUT"), 0u);
 }
 

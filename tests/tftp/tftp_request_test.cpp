@@ -82,27 +82,34 @@ TEST(TftpRequestTest, NamesStayUnderTheRoot) {
 
 // Catches option negotiation that accepts sizes the buffers cannot hold, echoes refused
 // options, answers a read's tsize with anything but the file size, or lets a request full of
-// long values overrun the OACK's packet.
+// long values overrun the OACK's packet, or grants a window larger than asked or allowed.
 TEST(TftpRequestTest, OptionsAreNegotiatedIntoTheOack) {
     struct Case {
         bool isRead;
         std::string options;  // as on the wire, "|" for a NUL
-        const char* result;   // block size, time-out, file size, then the OACK
+        const char* result;   // block size, time-out, file size, window, then the OACK
     };
     const Case cases[] = {
-        {true, "blksize|1432|tsize|0|", "1432 5 5000000 blksize=1432,tsize=5000000,"},
-        {true, "blksize|4|", "512 5 5000000 "},
-        {true, "blksize|8|", "8 5 5000000 blksize=8,"},
-        {true, "blksize|-1|", "16384 5 5000000 blksize=16384,"},  // the largest we take
-        {true, "BLKSIZE|65464|", "16384 5 5000000 BLKSIZE=16384,"},
-        {true, "timeout|0|", "512 5 5000000 "},
-        {true, "timeout|1|", "512 1 5000000 timeout=1,"},
-        {true, "timeout|300|", "512 5 5000000 "},
-        {true, "Timeout|010|", "512 10 5000000 Timeout=010,"},  // echoed as written
-        {true, "multicast||", "512 5 5000000 "},
-        {false, "tsize|777|", "512 5 777 tsize=777,"},
+        {true, "blksize|1432|tsize|0|", "1432 5 5000000 1 blksize=1432,tsize=5000000,"},
+        {true, "blksize|4|", "512 5 5000000 1 "},
+        {true, "blksize|8|", "8 5 5000000 1 blksize=8,"},
+        {true, "blksize|-1|", "16384 5 5000000 1 blksize=16384,"},  // the largest we take
+        {true, "BLKSIZE|65464|", "16384 5 5000000 1 BLKSIZE=16384,"},
+        {true, "timeout|0|", "512 5 5000000 1 "},
+        {true, "timeout|1|", "512 1 5000000 1 timeout=1,"},
+        {true, "timeout|300|", "512 5 5000000 1 "},
+        {true, "Timeout|010|", "512 10 5000000 1 Timeout=010,"},  // echoed as written
+        {true, "multicast||", "512 5 5000000 1 "},
+        {false, "tsize|777|", "512 5 777 1 tsize=777,"},
         {true, "blksize|1024|blksize|2048|tsize|0|tsize|0|",
-         "1024 5 5000000 blksize=1024,tsize=5000000,"},
+         "1024 5 5000000 1 blksize=1024,tsize=5000000,"},
+        {true, "windowsize|16|", "512 5 5000000 16 windowsize=16,"},
+        {false, "WindowSize|65535|", "512 5 5000000 64 WindowSize=64,"},  // at most the largest
+        {true, "windowsize|1|", "512 5 5000000 1 windowsize=1,"},
+        {true, "windowsize|0|", "512 5 5000000 1 "},
+        {true, "windowsize|65536|", "512 5 5000000 1 "},
+        {true, "windowsize|-1|", "512 5 5000000 1 "},  // not wrapped to a huge window
+        {true, "windowsize|16x|", "512 5 5000000 1 "},
     };
     for (const Case& c : cases) {
         TftpNegotiation n;
@@ -111,7 +118,7 @@ TEST(TftpRequestTest, OptionsAreNegotiatedIntoTheOack) {
         const std::vector<uint8_t> wire = Wire("|\1f|octet|" + c.options);
         NegotiateTftpOptions(SplitTftpRequest(wire.data(), wire.size()).options, c.isRead, &n);
         EXPECT_EQ(std::to_string(n.blockSize) + " " + std::to_string(n.timeoutSeconds) + " " +
-                      std::to_string(n.fileSize) + " " +
+                      std::to_string(n.fileSize) + " " + std::to_string(n.windowSize) + " " +
                       PrintableOack(n.options.data(), n.optionLength),
                   c.result)
             << c.options;

@@ -69,6 +69,7 @@ struct Options {
     unsigned uAskTimeout = 0;
     int iTftpTries = 5;
     int iAckDelayMs = 0;
+    unsigned uWindowsize = 0;
     int iStartSpreadMs = 0;
     int iTftpPort = 69;
     int iRequestIntervalMs = 3000;
@@ -118,6 +119,9 @@ void AddOptions(CLI::App& app, Options& o) {
     app.add_option("--tftp-tries", o.iTftpTries,
                    "Sends of one TFTP packet before giving up (default 5)")
         ->check(CLI::Range(1, 100));
+    app.add_option("--windowsize", o.uWindowsize,
+                   "Also ask windowsize N (1..65535, RFC 7440): N blocks between two ACKs")
+        ->check(CLI::Range(1, 65535));
     app.add_option("--ack-delay-ms", o.iAckDelayMs,
                    "Acknowledge each DATA after this many ms, as a boot loader that writes flash "
                    "between blocks (default 0)")
@@ -205,6 +209,7 @@ std::string MakePlan(const Options& o, const std::string* reference, RunPlan* pl
     road.fetch.uAskTimeout = o.uAskTimeout;
     road.fetch.iTries = o.iTftpTries;
     road.fetch.iAckDelayMs = o.iAckDelayMs;
+    road.fetch.uWindowsize = o.uWindowsize;
     road.szFetchName = o.szFetch;
     road.bExpectNoFirmware = o.bExpectNoFirmware;
     road.iFailEvent = o.dFailShare > 0 ? failEvent : -1;

@@ -78,7 +78,8 @@ std::string ErrorText(const char* p, size_t len) {
 FetchSession::FetchSession(const platform::Endpoint& server, const TftpFetchOptions& options,
                            const TftpSink& sink)
     : m_server(server), m_options(options), m_sink(sink) {
-    m_bOptionsAsked = options.uBlksize != 0 || options.bTsize || options.uAskTimeout != 0;
+    m_bOptionsAsked = options.uBlksize != 0 || options.bTsize || options.uAskTimeout != 0 ||
+                      options.uWindowsize != 0;
     m_vecBuffer.resize(std::max(options.uBlksize, kTftpDefaultBlock) + kHeader + 1);
 }
 
@@ -213,6 +214,21 @@ bool FetchSession::HandleOack(const char* p, size_t n, int64_t nowUs) {
 
 bool FetchSession::HandleData(uint16_t block, const char* data, size_t len, int64_t nowUs) {
     unsigned blksize = m_negotiated.uBlksize;
+    const unsigned window = m_negotiated.uWindowsize;
+    if (block != m_uExpected && window > 1) {
+        // RFC 7440: the last block before a gap is acknowledged once, and the server's next
+        // window begins after it. A block we have means our ACK was lost, unless blocks came in
+        // order since: the server went on already, and an ACK now would put its windows one
+        // block out of step with ours.
+        const bool old = static_cast<uint16_t>(m_uExpected - block) < 0x8000;
+        if (!m_bGapAcked && (!old || m_uTaken == 0)) {
+            ++m_result.uDupAcks;
+            m_bGapAcked = true;
+            m_uTaken = 0;
+            SendNew(Ack(static_cast<uint16_t>(m_uExpected - 1)), nowUs);
+        }
+        return true;
+    }
     if (block != m_uExpected) {
         // The block before the awaited one: our ACK was lost; acknowledge it again.
         if (block == static_cast<uint16_t>(m_uExpected - 1) && m_result.uBytes > 0) {
@@ -238,6 +254,16 @@ bool FetchSession::HandleData(uint16_t block, const char* data, size_t len, int6
     m_result.uBytes += len;
     ++m_uExpected;  // wraps 65535 -> 0 with the server's numbering
     const bool last = len < blksize;
+    m_bGapAcked = false;
+    if (++m_uTaken < window && !last) {
+        // Inside a window: no ACK yet, but a silence from here on is answered with this one.
+        m_szLast = Ack(block);
+        m_lastTo = m_tid;
+        m_iSends = 1;
+        m_iDeadlineUs = nowUs + int64_t{m_options.iTimeoutMs} * 1000;
+        return true;
+    }
+    m_uTaken = 0;
     if (m_options.iAckDelayMs > 0) {
         // The server's next DATA waits for this ACK, so the pause slows this transfer alone.
         m_szPendingAck = Ack(block);
@@ -285,6 +311,12 @@ std::string BuildReadRequest(const std::string& name, const TftpFetchOptions& op
         p += std::to_string(options.uAskTimeout);
         p.push_back('\0');
     }
+    if (options.uWindowsize != 0) {
+        p += "windowsize";
+        p.push_back('\0');
+        p += std::to_string(options.uWindowsize);
+        p.push_back('\0');
+    }
     return p;
 }
 
@@ -319,6 +351,11 @@ std::string CheckOack(const char* options, size_t len, const TftpFetchOptions& a
             }
             result.bTsize = true;
             result.uTsize = v;
+        } else if (IEquals(name, "windowsize") && asked.uWindowsize != 0) {
+            if (!ParseDecimal(value, &v) || v < 1 || v > asked.uWindowsize) {
+                return "windowsize " + value.substr(0, 32) + " not acceptable";
+            }
+            result.uWindowsize = static_cast<unsigned>(v);
         } else if (IEquals(name, "timeout") && asked.uAskTimeout != 0) {
             if (!ParseDecimal(value, &v) || v != asked.uAskTimeout) {
                 return "timeout " + value.substr(0, 32) + " not the one asked";

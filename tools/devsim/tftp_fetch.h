@@ -10,7 +10,8 @@
 namespace orvane::devsim {
 
 // The small TFTP read client of a device's boot loader (RFC 1350 with the RFC 2347 option
-// extension): one request, stop-and-wait, a fixed resend clock, a fixed number of tries. It
+// extension, and RFC 7440 windows when asked): one request, one ACK per window (of one block
+// unless asked), a fixed resend clock, a fixed number of tries. It
 // plays the device, so it is written from the device's side and shares nothing with the
 // server it fetches from.
 
@@ -34,8 +35,9 @@ struct TftpFetchOptions {
     unsigned uAskTimeout = 0;         // timeout option asked, seconds (1..255); 0 asks none
     int iTimeoutMs = 1000;            // silence after which the last packet is sent again
     int iTries = 5;                   // sends of one packet before giving up
-    int iAckDelayMs = 0;              // each new DATA is acknowledged after this pause, as a
+    int iAckDelayMs = 0;              // each ACK of new DATA leaves after this pause, as a
                                       // boot loader that writes flash between blocks
+    unsigned uWindowsize = 0;         // windowsize asked (1..65535, RFC 7440); 0 asks none
     uint64_t uMaxBytes = 0x7FFFFFFF;  // a longer file is abandoned
     uint32_t uSourceAddr = 0;         // local IPv4 address to fetch from (host order); 0 any
 };
@@ -45,15 +47,16 @@ struct TftpNegotiated {
     unsigned uBlksize = kTftpDefaultBlock;
     bool bTsize = false;
     uint64_t uTsize = 0;
+    unsigned uWindowsize = 1;  // blocks between two ACKs
 };
 
 // The RRQ for `name` in octet mode with the options asked.
 std::string BuildReadRequest(const std::string& name, const TftpFetchOptions& options);
 
 // Checks the option list of an OACK (the bytes after its opcode) against what was asked:
-// an option not asked, a blksize outside 8..asked, a tsize that is not a number, a timeout
-// other than the one asked (RFC 2349: the server may only take it or leave it) or an
-// unterminated list are refused. Empty when acceptable (`out` filled), else the reason.
+// an option not asked, a blksize outside 8..asked, a windowsize outside 1..asked, a tsize that is
+// not a number, a timeout other than the one asked (RFC 2349: the server may only take it or leave
+// it) or an unterminated list are refused. Empty when acceptable (`out` filled), else the reason.
 std::string CheckOack(const char* options, size_t len, const TftpFetchOptions& asked,
                       TftpNegotiated* out);
 

@@ -62,6 +62,8 @@ class FetchSession {
     int m_iSends = 0;  // sends of m_szLast
     int64_t m_iDeadlineUs = 0;
     uint16_t m_uExpected = 1;
+    unsigned m_uTaken = 0;     // blocks taken in order since our last ACK
+    bool m_bGapAcked = false;  // the last block before a gap is acknowledged already
     TftpNegotiated m_negotiated;
     // An ACK held back while the device "writes flash" (iAckDelayMs).
     bool m_bAckPending = false;

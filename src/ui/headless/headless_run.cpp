@@ -82,6 +82,8 @@ int RunHeadless(const HeadlessOptions& options) {
     start.bTftpWrite = BoxState(options.iTftpWrite, settings.bTftpWrite);
     start.iTftpMaxTransfers =
         options.iTftpMaxTransfers > 0 ? options.iTftpMaxTransfers : settings.iTftpMaxTransfers;
+    start.iTftpMaxWindow =
+        options.iTftpMaxWindow > 0 ? options.iTftpMaxWindow : settings.iTftpMaxWindow;
     start.batch = ReadBatchOptions(ConfigIniPath());
     if (!options.szScopeFile.empty()) {
         start.batch.szScopeFile = options.szScopeFile;

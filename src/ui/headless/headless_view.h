@@ -34,6 +34,7 @@ struct HeadlessOptions {
     int iIpCheck = -1;
     int iTftpWrite = -1;        // -1 as Config.ini's TftpWrite, 0 uploads refused, 1 taken
     int iTftpMaxTransfers = 0;  // 0 as Config.ini's TftpMaxTransfers, else 1..4096
+    int iTftpMaxWindow = 0;     // 0 as Config.ini's TftpMaxWindow, else 1..65535
     std::string szHttp;         // ADDR:PORT of the web view; empty: none
     std::vector<std::string> vecHttpHosts;  // names the web view answers besides its address
     // The site's controls; each one not given (empty, -1) as Config.ini has it.

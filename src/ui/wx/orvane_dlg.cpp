@@ -229,6 +229,7 @@ bool COrvaneDlg::Initialise() {
     m_folders = settings.folders;
     m_bTftpWrite = settings.bTftpWrite;
     m_iTftpMaxTransfers = settings.iTftpMaxTransfers;
+    m_iTftpMaxWindow = settings.iTftpMaxWindow;
     FillFolderBox();
     m_checkForced->SetValue(settings.bForcedUpgrade);
     m_checkShowAll->SetValue(settings.bShowAllDevices);

@@ -116,6 +116,7 @@ class COrvaneDlg : public wxDialog {
     FolderHistory m_folders;    // the folder box's entries, selection and text
     bool m_bTftpWrite = false;  // Config.ini's TftpWrite: the window has no control for it
     int m_iTftpMaxTransfers = kDefaultTftpMaxTransfers;  // Config.ini's TftpMaxTransfers
+    int m_iTftpMaxWindow = kDefaultTftpMaxWindow;        // Config.ini's TftpMaxWindow
     ServiceState m_state = ServiceState::kStopped;
     bool m_bCloseAfterStop = false;   // the close waits for a Stop to end
     bool m_bCloseAfterStart = false;  // the close is asked again once a Start has settled

@@ -60,6 +60,7 @@ StartSettings COrvaneDlg::ReadStartSettings() {
     settings.bShowAllDevices = m_checkShowAll->GetValue();
     settings.bTftpWrite = m_bTftpWrite;
     settings.iTftpMaxTransfers = m_iTftpMaxTransfers;
+    settings.iTftpMaxWindow = m_iTftpMaxWindow;
     // The batch dialog saves to Config.ini; Start takes what is saved there now.
     settings.batch = ReadBatchOptions(m_hooks.startup.iniPath);
     return settings;

@@ -1,0 +1,37 @@
+#pragma once
+
+// The steps the lock-step loops (tftpd_proc.cpp) and the windowed send loop (tftp_window.cpp)
+// share, on a transfer whose socket is connected to its client.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "tftp/tftp_transfer.h"
+
+namespace orvane {
+
+uint16_t GetTftpShort(const uint8_t* p);
+
+// Fails the transfer with ERROR `code`; always false.
+bool FailTftp(TftpTransfer& t, int code);
+
+// The next packet's length in `buf`, 0 also when the administrator cancelled, kTimedOut
+// when none came within waitMs (at least 1 ms, so one already waiting is still taken), -1 on
+// a receive failure (logged and answered here). Waiting and receiving are one system call:
+// per block that is the read, the send and this.
+long AwaitTftpPacket(TftpTransfer& t, uint8_t* buf, size_t len, int64_t waitMs);
+
+// Sends block t.nextBlock (read at its offset every time, resends included) and moves on to
+// the next; false when the client has been answered with an ERROR (or the transfer was
+// cancelled).
+bool SendTftpBlock(TftpTransfer& t);
+
+// What a packet received while a read transfer awaits an acknowledgement is; a short packet
+// or another opcode is logged and ignored, the client's ERROR is logged and ends the transfer.
+enum class TftpAckKind { kIgnore, kAck, kPeerError };
+TftpAckKind ReadTftpAck(const uint8_t* pkt, long n, uint16_t* block);
+
+// The closing line of a successful transfer.
+void WriteTftpReport(const TftpTransfer& t, uint32_t blocks);
+
+}  // namespace orvane
