@@ -19,8 +19,8 @@ road() {  # road BUILD DEVICES KIB: the road's time in seconds
 median() { sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 
 printf '%-22s %8s %8s %6s\n' row wine_s linux_s ratio
-for spec in "windows_road_100dev 100 8192" "windows_download_64m 1 65536"; do
-    read -r name devices kib <<< "$spec"
+for bench_row in "windows_road_100dev 100 8192" "windows_download_64m 1 65536"; do
+    read -r name devices kib <<< "$bench_row"
     wine=()
     linux=()
     for _ in $(seq "$runs"); do
