@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Cross-builds Orvane for 64-bit Windows into build-win/bin (orvane.exe, its window included,
-# and the tools, static:
-# no DLL beside them but the system's). Installs what it needs (as root); the libraries Debian
-# does not package for mingw are built once from Debian's own sources (scripts/win-deps.sh).
+# and the tools, static: no DLL beside them but the system's). Installs what it and the Windows
+# tests need (as root: Wine, the installer's makensis, Xvfb, xdotool and a CJK font for the
+# window test); the libraries Debian does not package for mingw are built once from Debian's
+# own sources (scripts/win-deps.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 nsis
     dpkg-dev cmake ninja-build libjsoncpp-dev libcpp-httplib-dev libsimpleini-dev libcli11-dev
-    googletest imagemagick xvfb fonts-arphic-uming)
+    googletest imagemagick xvfb xdotool fonts-arphic-uming)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -3,8 +3,9 @@
 # one network namespace, the Linux orvane-devsim in another across a veth pair (the road of
 # scripts/test-windows-road.sh). Start is pressed as an operator presses it (xdotool), DEVICES
 # devices go through the road, every one must end in the upgrade record the window writes,
-# then Stop is pressed and the program must still be there, and Escape must end it (status 0). With SHOT (a .png path), a picture
-# of the window with its rows is taken before Stop. LANGUAGE is Config.ini's AppLanguage
+# then Stop is pressed and the program must still be there, the system menu's About item
+# must open the About box, and Escape must end the program (status 0). With SHOT (a .png
+# path), a picture of the window with its rows is taken before Stop. LANGUAGE is Config.ini's AppLanguage
 # (1 Chinese, 2 English); Wine shows SimSun with Debian's AR PL UMing.
 # Usage (root, after scripts/build.sh and scripts/build-windows.sh):
 #   bash scripts/test-windows-window.sh [DEVICES] [LANGUAGE] [SHOT]
@@ -20,9 +21,8 @@ bin="$root/build/bin"
 for f in "$winbin/orvane.exe" "$bin/orvane-devsim" "$bin/orvane-mkfw"; do
     [ -x "$f" ] || { echo "missing $f (build both targets first)" >&2; exit 2; }
 done
-for p in xdotool xvfb fonts-arphic-uming; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$p" >/dev/null
+for tool in xdotool Xvfb import; do
+    command -v "$tool" >/dev/null || { echo "missing $tool (scripts/build-windows.sh installs it)" >&2; exit 2; }
 done
 
 srv="orvane-wwin-srv-$$"
@@ -98,6 +98,20 @@ recorded=$(grep -c ',success,' "$work/upgrades.csv" 2>/dev/null || true)
 press_start  # now Stop
 sleep 3
 kill -0 "$pid" 2>/dev/null || fail "the program ended at Stop"
+# The About box from the system menu: Alt+Space opens it, Up wraps to its last item, ours.
+xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
+xdotool key --window "$window" alt+space
+sleep 1
+xdotool key Up Return
+about=""
+for _ in $(seq 50); do
+    about=$(xdotool search --name '^关于 Orvane$' 2>/dev/null | head -1) && [ -n "$about" ] && break
+    sleep 0.1
+done
+[ -n "$about" ] || fail "the system menu's About item opened no About box"
+xdotool key --window "$about" Escape
+for _ in $(seq 50); do xdotool search --name '^关于 Orvane$' >/dev/null 2>&1 || break; sleep 0.1; done
+xdotool search --name '^关于 Orvane$' >/dev/null 2>&1 && fail "the About box did not close"
 # Escape closes a stopped window without asking; the program then ends by itself.
 xdotool key --window "$window" Escape 2>/dev/null
 for _ in $(seq 150); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/app_config.h"
+#include "app/app_startup.h"
 #include "platform/file.h"
 #include "platform/win32_util.h"
 #include "support/log.h"
@@ -37,10 +38,12 @@ std::wstring Quoted(const std::wstring& arg) {
 }  // namespace
 
 // Windows has no exec: the new instance is a new process, started through the shell as a
-// double-click starts it (so it asks for the same rights), and this one ends at once after,
-// which releases the single-instance lock while the new one is still loading.
+// double-click starts it (so it asks for the same rights), and this one ends at once after.
+// The single-instance lock goes first: the new process may look for it before this one has
+// ended.
 void RestartProgram() {
     std::fflush(nullptr);
+    ReleaseSingleInstance();
     std::wstring path = platform::win32::Wide(platform::RunningFilePath());
     std::wstring params = L"--config " + Quoted(platform::win32::Wide(ConfigIniPath()));
     auto result = reinterpret_cast<INT_PTR>(
