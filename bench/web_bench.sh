@@ -10,7 +10,7 @@
 #   web_metrics  the same for /metrics
 #   rss_web      resident memory of that Orvane after the requests and 20 s of 50 browsers,
 #                and its difference to rss_base (the web view's own memory)
-#   web_road     100 devices through the whole road (2 MiB package), 3 runs alone and 3 with
+#   web_road     100 devices through the whole road (2 MiB package), 5 runs alone and 5 with
 #                50 browsers polling /api/devices every second, alternating: medians and the
 #                ratio with / without. The browsers run at nice 19: on a site they are other
 #                machines, and on these 2 cores their Python would otherwise take the CPU the
@@ -129,12 +129,12 @@ rss_web=$(status_kib VmRSS)
 echo "rss_web       $rss_web KiB (web view $((rss_web - rss_base)) KiB); 50 browsers for 20 s: $(cat "$work/poll.txt")"
 result rss_web "$rss_web" "$((rss_web - rss_base))"
 
-# road_beside_browsers NAME NICE MAC_BYTE: 3 roads alone and 3 beside 50 browsers at NICE,
+# road_beside_browsers NAME NICE MAC_BYTE: 5 roads alone and 5 beside 50 browsers at NICE,
 # alternating; prints NAME's medians and ratio
 road_beside_browsers() {
     local name=$1 niceness=$2 mac=$3 i s c0 c1 alone polled ratio
     : > "$work/alone"; : > "$work/polled"
-    for i in 1 2 3; do
+    for i in 1 2 3 4 5; do
         c0=$(orvane_cpu)
         s=$(devsim --devices 100 --mac "02:00:00:$mac:0$i:00" 2> /dev/null | head -1)
         c1=$(orvane_cpu)
