@@ -15,7 +15,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // Catches Start going on without a fit folder or a MAC, a folder not made, the cloud check's
-// result lost, and the devices' rows and counts kept by a Start or cleared by a refused one.
+// result lost, the devices' rows and counts kept by a Start or cleared by a refused one, and
+// a control's record left observing the table after the control has gone.
 TEST(ServiceControlTest, RefusedStartKeepsTheDevicesAStartedOneClearsThem) {
     ORVANE_REQUIRE_PRIVATE_NETWORK();
     test::TempDir dir;
@@ -71,6 +72,10 @@ TEST(ServiceControlTest, RefusedStartKeepsTheDevicesAStartedOneClearsThem) {
     control.Stop();
     EXPECT_TRUE(fs::is_directory(dir.File("fw")));
     EXPECT_TRUE(fs::is_regular_file(dir.File("file.bin")));
+    // A control that goes leaves no observer in the engine that outlives it (the sanitizer
+    // build sees the use after its end).
+    { ServiceControl gone(engine, view, dir.File("Config.ini")); }
+    engine.Devices().UpdateDeviceTable(failed);
 }
 
 }  // namespace
