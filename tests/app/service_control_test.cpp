@@ -44,6 +44,8 @@ TEST(ServiceControlTest, RefusedStartKeepsTheDevicesAStartedOneClearsThem) {
          "The upgrade file directory / is a system folder"},
         {"127.0.0.1", "/etc", false, false, StartRefusal::kBadFolder,
          "The upgrade file directory /etc is a system"},
+        {"127.0.0.1", "/etc/ssl", false, false, StartRefusal::kBadFolder,
+         "The upgrade file directory /etc/ssl is a system"},
         {"127.0.0.1", "etc-link", false, false, StartRefusal::kBadFolder,
          "The upgrade file directory /"},
         {"127.0.0.1", "file.bin", false, false, StartRefusal::kBadFolder,
