@@ -92,9 +92,14 @@ TEST_F(RequestRulesTest, ReportsAreReadOrDroppedWhole) {
 // Catches the network growing the parked requests or the rows without bound.
 TEST_F(RequestRulesTest, CloudPathParksAtMostAThousandDevices) {
     m_engine.SetNetConnected(true);
+    DeviceRequest request;
+    request.szVersion = "Z9-1.0";
+    request.szModel = "Z9";
+    request.szVerNum = "1.0";
     for (int i = 0; i < 1100; ++i) {
-        EXPECT_FALSE(
-            m_engine.assignIPAndFirmware(i, i, true, "Z9-1.0", "Z9", "1.0", std::to_string(i)));
+        request.szMac = std::to_string(i);
+        request.iCseq = i;
+        EXPECT_FALSE(m_engine.assignIPAndFirmware(request, i, true));
     }
     EXPECT_EQ(m_engine.CloudRequests().Pending().size(), 1000u);
     EXPECT_EQ(m_engine.Devices().RowCount(), 1000);
