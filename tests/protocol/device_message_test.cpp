@@ -59,6 +59,26 @@ TEST(SplitVersionTest, ModelAndVersionNumber) {
     EXPECT_EQ(verNum.size(), 64u);
 }
 
+// Catches a request's line read with the wrong key, limit or place: the first faulty line in
+// order is named. Limits as devices know them (the table's own would follow a wrong row).
+TEST(DeviceMessageTest, FirstFaultyRequestLineIsNamed) {
+    const std::string v255 = "Version:" + std::string(255, 'v') + "\r\n";
+    const std::string mac64 = "IPCMac:" + std::string(64, 'm') + "\r\n";
+    const std::pair<std::string, const char*> cases[] = {
+        {v255 + "Cseq:" + std::string(15, '1') + "\r\nIPCMac:" + std::string(63, 'm') + "\r\n",
+         nullptr},  // read whole
+        {"Version:" + std::string(256, 'v') + "\r\nCseq:1\r\n" + mac64, "IPC_VERSION"},
+        {v255 + "Cseq:" + std::string(16, '1') + "\r\n", "IPC_CSEQ"},
+        {v255 + "Cseq:1\r\n" + mac64, "IPC_MAC"},
+        {"Cseq:1\r\nIPCMac:m", "IPC_VERSION"},
+    };
+    for (const auto& [text, field] : cases) {
+        DeviceRequest read;
+        const FieldError error = ParseDeviceRequest(text, &read);
+        EXPECT_STREQ(error ? error.field->szLogName : nullptr, field) << text;
+    }
+}
+
 // Catches a Cseq read or answered with a wrap on hostile values, and a longest reply cut short.
 TEST(ReplyTest, CseqRuleAndLongestReply) {
     const std::pair<const char*, int> cseqs[] = {{"7", 7},

@@ -65,6 +65,7 @@ TEST_F(RequestRulesTest, ReportsAreReadOrDroppedWhole) {
     const std::pair<int, std::string> dropped[] = {
         {13, good},                              // no such stage
         {0, "IPCMac:aa\r\nSchedule:30" + tail},  // no address
+        // Limits written out (64, 16) as devices know them: the table's follow a wrong row.
         {0, "Ipaddr:x\r\nIPCMac:" + std::string(64, 'm') + "\r\nSchedule:1" + tail},
         {0, "Ipaddr:x\r\nIPCMac:aa\r\nSchedule:1"},  // value without its line end
         {0, "Ipaddr:x\r\nIPCMac:aa\r\nSchedule:1\r\nState:" + std::string(16, '1') + "\r\n"},
@@ -92,10 +93,7 @@ TEST_F(RequestRulesTest, ReportsAreReadOrDroppedWhole) {
 // Catches the network growing the parked requests or the rows without bound.
 TEST_F(RequestRulesTest, CloudPathParksAtMostAThousandDevices) {
     m_engine.SetNetConnected(true);
-    DeviceRequest request;
-    request.szVersion = "Z9-1.0";
-    request.szModel = "Z9";
-    request.szVerNum = "1.0";
+    DeviceRequest request{"Z9-1.0", "", "", 0, "Z9", "1.0"};
     for (int i = 0; i < 1100; ++i) {
         request.szMac = std::to_string(i);
         request.iCseq = i;
