@@ -71,18 +71,19 @@ TEST_F(RequestRulesTest, ReportsAreReadOrDroppedWhole) {
         {0, "Ipaddr:x\r\nIPCMac:aa\r\nSchedule:1\r\nState:" + std::string(16, '1') + "\r\n"},
         {0, "Ipaddr:x\r\nIPCMac:aa\r\nSchedule:1\r\nState:8\r\nVersion:V-1\r\n"},
         {0, "Ipaddr:x\r\nIPCMac:aa\r\nSchedule:1\r\nState:2\r\n"},  // a failure: raises
+        {0, "Ipaddr:x\r\nIPCMac:aa\r\nSchedule:1\r\nState:5\r\n"},  // the last that raises
     };
     for (const auto& [event, text] : dropped) {
         EXPECT_LT(m_engine.ReportMsgProc(event, text), 0) << text;
     }
-    EXPECT_EQ(m_view.m_iRaises, 1);
+    EXPECT_EQ(m_view.m_iRaises, 2);
     EXPECT_EQ(m_engine.Devices().RowCount(), 0);
 
     // The update stage has no text for state 1: the new row's status stays empty.
     EXPECT_EQ(m_engine.ReportMsgProc(11, good), 0);
     EXPECT_EQ(m_engine.ReportMsgProc(10, "IPCMac:b\r\nIpaddr:y\r\nSchedule:2\r\nState:6" + tail),
               0);
-    EXPECT_EQ(m_view.m_iRaises, 2);
+    EXPECT_EQ(m_view.m_iRaises, 3);
     EXPECT_EQ(
         m_engine.Devices().Rows(),
         (std::vector<DeviceRow>{
