@@ -13,7 +13,7 @@
 # (median of the runs), resident memory peak < 128 MiB.
 # With ORVANE_BENCH_RESULTS set, appends one "crowd ..." line to that file. ORVANE_CROWD_WINDOW=N
 # has every device ask windowsize N (road and plain downloads alike), for the CPU per GiB of a
-# windowed crowd beside a lockstep one.
+# windowed crowd beside a lockstep one; its line is then "crowd_wN ...".
 # Usage (root): bash bench/crowd_bench.sh [build/bin] [RUNS] [DEVICES] [MiB] [ACK_DELAY_MS]
 set -euo pipefail
 source "$(dirname "$0")/netns_pair.sh"
@@ -106,21 +106,21 @@ for i in $(seq "$runs"); do
     printf 'run %d plain %7.2f s downloaded %s/%s  cpu orvane %.1f s devsim %.1f s\n' \
         "$i" "$(field road-s "$plain")" "$(field downloaded "$plain")" "$devices" \
         "$(echo "$cpu2 - $cpu1" | bc -l)" "$(field devsim-cpu-s "$plain")"
-    echo "$(field road-s "$road") $(field road-s "$plain") $(field downloaded "$road") $(field failures "$road") $rows $complete $successes $peak $(echo "$cpu1 - $cpu0" | bc -l) $(field devsim-cpu-s "$road")" >> "$work/runs"
+    echo "$(field road-s "$road") $(field road-s "$plain") $(field downloaded "$road") $(field failures "$road") $rows $complete $successes $peak $(echo "$cpu1 - $cpu0" | bc -l) $(field devsim-cpu-s "$road") $(echo "$cpu2 - $cpu1" | bc -l)" >> "$work/runs"
 done
 road=$(awk '{print $1}' "$work/runs" | median)
 plain=$(awk '{print $2}' "$work/runs" | median)
 ratio=$(awk '{print $1 / $2}' "$work/runs" | median)
 # The worst run of each count: a goal is met only when every run met it.
-read -r upgraded rows complete successes peak orv_cpu dev_cpu <<< "$(awk '
+read -r upgraded rows complete successes peak orv_cpu dev_cpu plain_cpu <<< "$(awk '
     NR == 1 {u = $3; r = $5; c = $6; s = $7}
     {if ($3 < u) u = $3; if ($5 != '"$devices"') r = $5; if ($6 < c) c = $6; if ($7 < s) s = $7;
-     if ($8 > p) p = $8; oc += $9; dc += $10}
-    END {printf "%d %d %d %d %d %.1f %.1f\n", u, r, c, s, p, oc / NR, dc / NR}' "$work/runs")"
+     if ($8 > p) p = $8; oc += $9; dc += $10; pc += $11}
+    END {printf "%d %d %d %d %d %.1f %.1f %.1f\n", u, r, c, s, p, oc / NR, dc / NR, pc / NR}' "$work/runs")"
 printf '%-10s road %s s, plain %s s, ratio %.2f (median of %d; goal <= 1.2)\n' crowd "$road" "$plain" "$ratio" "$runs"
 printf '%-10s worst run: upgraded %d, rows %d, complete %d, successes %d (goal %d each); peak RSS %.1f MiB (goal < 128)\n' \
     "" "$upgraded" "$rows" "$complete" "$successes" "$devices" "$(echo "$peak / 1024" | bc -l)"
-printf '%-10s CPU per road (mean): Orvane %.1f s, orvane-devsim %.1f s\n' "" "$orv_cpu" "$dev_cpu"
+printf '%-10s CPU per road (mean): Orvane %.1f s, orvane-devsim %.1f s; Orvane for the plain downloads %.1f s\n' "" "$orv_cpu" "$dev_cpu" "$plain_cpu"
 if [ -n "${ORVANE_BENCH_RESULTS:-}" ]; then
-    echo "crowd $road $plain $ratio $upgraded $rows $complete $successes $peak $orv_cpu $dev_cpu $devices" >> "$ORVANE_BENCH_RESULTS"
+    echo "crowd${ORVANE_CROWD_WINDOW:+_w$ORVANE_CROWD_WINDOW} $road $plain $ratio $upgraded $rows $complete $successes $peak $orv_cpu $dev_cpu $devices $plain_cpu" >> "$ORVANE_BENCH_RESULTS"
 fi

@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
 # Builds Orvane for Windows and proves it under Wine: the unit suite (through the emulator
 # wrapper, each program in a network namespace of its own), then the whole road with 50
-# devices, clean and through 5 % TFTP loss each way, and the zip of the download. Needs the
-# Linux build for the device simulator (scripts/build.sh default); as root.
+# devices, clean and through 5 % TFTP loss each way, the window's road with 20, the
+# installer's silent round and the zip of the download. Needs the Linux build for the device
+# simulator (scripts/build.sh default); as root.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build-windows.sh
 ctest --test-dir build-win -j"$(nproc)" --timeout 600 --output-on-failure
 bash scripts/test-windows-road.sh 50 0
 bash scripts/test-windows-road.sh 50 5
+bash scripts/test-windows-window.sh 20 2
 # The download: the zip holds the program, its README and the licence, and the program runs.
-zip=$(bash scripts/package-windows.sh | tail -n 1)
+downloads=$(bash scripts/package-windows.sh)
+zip=$(tail -n 1 <<< "$downloads")
+bash scripts/test-windows-installer.sh "$(head -n 1 <<< "$downloads")"
 unpacked=$(mktemp -d)
 trap 'rm -rf "$unpacked"' EXIT
 unzip -q "$zip" -d "$unpacked"

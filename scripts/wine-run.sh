@@ -62,10 +62,12 @@ mount -t overlay overlay -o "lowerdir=$template,upperdir=$layer/upper,workdir=$l
     "$layer/prefix"
 export WINEPREFIX=$layer/prefix
 # SIGTERM or SIGINT for this script reaches the program as the Ctrl+C Wine makes of a SIGINT,
-# so a caller stops it cleanly as it would stop the Linux build.
+# so a caller stops it cleanly as it would stop the Linux build. A window program has no
+# console to take the Ctrl+C: ten seconds on, everything of this session is ended.
 "$wine" "$@" <&0 &
 program=$!
-trap 'kill -INT "$program" 2>/dev/null || true' TERM INT
+trap 'kill -INT "$program" 2>/dev/null || true
+      (sleep 10; /usr/lib/wine/wineserver -k 2>/dev/null) &' TERM INT
 status=0
 while kill -0 "$program" 2>/dev/null; do
     wait "$program" && status=0 || status=$?

@@ -58,8 +58,7 @@ void AddPathFolders(const std::string& value, FolderHistory* folders) {
 }  // namespace
 
 std::string ConfigIniPath() {
-    return g_szConfigIniPath.empty() ? platform::ExecutableDir() + "/Config.ini"
-                                     : g_szConfigIniPath;
+    return g_szConfigIniPath.empty() ? platform::SettingsDir() + "/Config.ini" : g_szConfigIniPath;
 }
 
 void SetConfigIniPath(const std::string& path) {

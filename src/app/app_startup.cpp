@@ -61,10 +61,22 @@ std::vector<std::string> OwnFilePaths(const std::string& iniPath) {
     return paths;
 }
 
-bool AcquireSingleInstance() {
-    // Held until the process ends; never released on purpose.
+namespace {
+
+// Held until the process ends, or a restart hands it on.
+platform::InstanceLock& SingleInstanceLock() {
     static platform::InstanceLock lock;
-    return lock.TryAcquire(platform::RuntimeDir() + "/OrvaneDlg");
+    return lock;
+}
+
+}  // namespace
+
+bool AcquireSingleInstance() {
+    return SingleInstanceLock().TryAcquire(platform::RuntimeDir() + "/OrvaneDlg");
+}
+
+void ReleaseSingleInstance() {
+    SingleInstanceLock().Release();
 }
 
 // The settings' folder stands for the program's own folder in the defaults (the folder served

@@ -42,6 +42,9 @@ std::vector<std::string> OwnFilePaths(const std::string& iniPath);
 // Takes the process's single-instance lock ("OrvaneDlg" in the runtime folder) for the life of
 // the process. False when another instance holds it: the caller shows kTextAlreadyRunning and ends.
 bool AcquireSingleInstance();
+// Lets the lock go early: a restart on Windows starts the new instance as a process of its own,
+// which would otherwise find the old one still holding it and end.
+void ReleaseSingleInstance();
 
 // What the start-up sequence works with; the defaults are the real ones (tests replace them).
 struct StartupSteps {

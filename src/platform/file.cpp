@@ -425,6 +425,12 @@ std::string RunningFilePath() {
     return n <= 0 ? "" : std::string(buf, static_cast<size_t>(n));
 }
 
+// A Linux package names its settings file with --config; a copy run from anywhere else keeps
+// them beside itself.
+std::string SettingsDir() {
+    return ExecutableDir();
+}
+
 std::string ExecutableDir() {
     const std::string path = ExecutablePath();
     if (path.empty()) {

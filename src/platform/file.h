@@ -205,6 +205,10 @@ std::string SystemErrorText(int err);
 
 // The program's folder, without a trailing separator: ExecutablePath's.
 std::string ExecutableDir();
+// The folder the program keeps Config.ini (and crash records) in by default: its own folder,
+// except on Windows where that folder is not writable (Program Files for a user who is not an
+// administrator): there the user's local application data folder's Orvane, made when missing.
+std::string SettingsDir();
 // The program's path as its users know it (links resolved): the orvane command's when it ran
 // this process (LauncherPath), else the running file's; empty when unknown.
 std::string ExecutablePath();

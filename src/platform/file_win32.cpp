@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shlobj.h>
 
 #include <cerrno>
 #include <cstring>
@@ -630,6 +632,45 @@ std::string RunningFilePath() {
         buf.assign(buf.size() * 2, L'\0');
     }
     return "";
+}
+
+namespace {
+
+// Whether a file can be made in `dir`: the only sure test, since Program Files' access rules,
+// its virtualisation and a read-only share all say no in different ways.
+bool FolderTakesFiles(const std::string& dir) {
+    const std::wstring probe = win32::Wide(dir + "\\.orvane-write-test");
+    HANDLE h = ::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        // A probe left by a crashed run still proves the folder took a file.
+        return ::GetLastError() == ERROR_FILE_EXISTS;
+    }
+    ::CloseHandle(h);
+    return true;
+}
+
+std::string FindSettingsDir() {
+    const std::string own = ExecutableDir();
+    if (FolderTakesFiles(own)) {
+        return own;
+    }
+    PWSTR base = nullptr;
+    std::string dir;
+    if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_CREATE, nullptr, &base))) {
+        dir = win32::Utf8(std::wstring(base)) + "\\Orvane";
+        ::CreateDirectoryW(win32::Wide(dir).c_str(), nullptr);
+    }
+    ::CoTaskMemFree(base);
+    return dir.empty() ? own : dir;
+}
+
+}  // namespace
+
+// Asked once: the answer holds for the process's life, and every setting read asks.
+std::string SettingsDir() {
+    static const std::string dir = FindSettingsDir();
+    return dir;
 }
 
 std::string ExecutableDir() {

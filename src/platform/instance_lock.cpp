@@ -10,8 +10,13 @@
 namespace orvane::platform {
 
 InstanceLock::~InstanceLock() {
+    Release();
+}
+
+void InstanceLock::Release() {
     if (m_iFd >= 0) {
         ::close(m_iFd);
+        m_iFd = -1;
     }
 }
 

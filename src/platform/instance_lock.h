@@ -18,6 +18,8 @@ class InstanceLock {
     // link or anything but a regular file of the calling user.
     bool TryAcquire(const std::string& path);
     bool IsHeld() const { return m_iFd >= 0; }
+    // Lets the lock go before the object ends (a restart hands it to the instance it starts).
+    void Release();
 
   private:
     int m_iFd = -1;

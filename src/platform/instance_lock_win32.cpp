@@ -30,8 +30,13 @@ std::wstring MutexName(const std::string& path) {
 }  // namespace
 
 InstanceLock::~InstanceLock() {
+    Release();
+}
+
+void InstanceLock::Release() {
     if (m_iFd >= 0) {
         ::CloseHandle(reinterpret_cast<HANDLE>(static_cast<intptr_t>(m_iFd)));
+        m_iFd = -1;
     }
 }
 

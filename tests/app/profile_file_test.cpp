@@ -83,6 +83,8 @@ TEST(ProfileFileTest, WritingAKeyKeepsEveryOtherLine) {
         {"missing key added after the last entry, before the next section's comment",
          "[CNFINFO]\nIPCheck=1\n\n; next\n[Other]\nk=v\n",
          "[CNFINFO]\nIPCheck=1\nPath=/new\n\n; next\n[Other]\nk=v\n"},
+        {"added after a line of the section that is no entry", "[CNFINFO]\nIPCheck=1\njunk\n",
+         "[CNFINFO]\nIPCheck=1\njunk\nPath=/new\n"},
         {"missing section appended, CR LF kept", "[Other]\r\nk=v",
          "[Other]\r\nk=v\r\n[CNFINFO]\r\nPath=/new\r\n"},
         {"byte-order mark on the section line", "\xEF\xBB\xBF[CNFINFO]\nPath=/old\n",

@@ -15,7 +15,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // Catches Start going on without a fit folder or a MAC, a folder not made, the cloud check's
-// result lost, and the devices' rows and counts kept by a Start or cleared by a refused one.
+// result lost, the devices' rows and counts kept by a Start or cleared by a refused one, and
+// a control's record left observing the table after the control has gone.
 TEST(ServiceControlTest, RefusedStartKeepsTheDevicesAStartedOneClearsThem) {
     ORVANE_REQUIRE_PRIVATE_NETWORK();
     test::TempDir dir;
@@ -43,6 +44,8 @@ TEST(ServiceControlTest, RefusedStartKeepsTheDevicesAStartedOneClearsThem) {
          "The upgrade file directory / is a system folder"},
         {"127.0.0.1", "/etc", false, false, StartRefusal::kBadFolder,
          "The upgrade file directory /etc is a system"},
+        {"127.0.0.1", "/etc/ssl", false, false, StartRefusal::kBadFolder,
+         "The upgrade file directory /etc/ssl is a system"},
         {"127.0.0.1", "etc-link", false, false, StartRefusal::kBadFolder,
          "The upgrade file directory /"},
         {"127.0.0.1", "file.bin", false, false, StartRefusal::kBadFolder,
@@ -71,6 +74,10 @@ TEST(ServiceControlTest, RefusedStartKeepsTheDevicesAStartedOneClearsThem) {
     control.Stop();
     EXPECT_TRUE(fs::is_directory(dir.File("fw")));
     EXPECT_TRUE(fs::is_regular_file(dir.File("file.bin")));
+    // A control that goes leaves no observer in the engine that outlives it (the sanitizer
+    // build sees the use after its end).
+    { ServiceControl gone(engine, view, dir.File("Config.ini")); }
+    engine.Devices().UpdateDeviceTable(failed);
 }
 
 }  // namespace

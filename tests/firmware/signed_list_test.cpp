@@ -41,7 +41,8 @@ std::string Sha256Of(const std::string& path) {
 }
 
 // Catches a list taken whatever signed it, a tampered or unsigned list taken, a key kind
-// refused, or a file let through that the list does not name with its digest.
+// refused, a file let through that the list does not name with its digest, or an empty list
+// taken for a missing one.
 TEST(SignedListTest, SignatureAndDigestsDecide) {
     test::TempDir keys;
     MakeKeys(keys);
@@ -97,6 +98,13 @@ TEST(SignedListTest, SignatureAndDigestsDecide) {
         EXPECT_EQ(signedList.Check("copy.bin", a), TrustRefusal::kNone);  // listed content
         EXPECT_EQ(signedList.Check("c.bin", std::string(64, '0')), TrustRefusal::kUnlisted);
     }
+    // A signed list of nothing is a list: it loads and vouches for no file.
+    folder.Write(kSignedListName, "");
+    ASSERT_TRUE(Openssl(folder, ecSign + " -out SHA256SUMS.sig SHA256SUMS"));
+    SignedList empty;
+    std::string error;
+    EXPECT_TRUE(empty.Load(keys.File("ec.pub"), folder.Path(), &error)) << error;
+    EXPECT_EQ(empty.Count(), 0u);
 }
 
 // Catches the gate letting an unlisted or changed file into the catalogue (also one written

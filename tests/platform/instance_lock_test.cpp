@@ -1,8 +1,10 @@
 #include "platform/instance_lock.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <string>
@@ -14,10 +16,10 @@ namespace orvane::platform {
 namespace {
 
 // Catches a lock that a second holder can also take, or one not given back when its holder
-// ends (a crashed instance must not block the next start); and a lock file another local user
-// planted in a shared folder being used (a link, whose opening would create or lock what it
-// points to, or a file owned by someone else), or one that cannot be created taken as held.
-TEST(InstanceLockTest, OneHolderAtATimeAndNoPlantedFile) {
+// ends (a crashed instance must not block the next start) or lets go (a restart hands it on);
+// and a runtime folder named with a trailing separator, which doubles it in every path made
+// from it.
+TEST(InstanceLockTest, OneHolderAtATime) {
     test::TempDir dir;
     const std::string path = dir.File("OrvaneDlg");
     {
@@ -29,6 +31,21 @@ TEST(InstanceLockTest, OneHolderAtATimeAndNoPlantedFile) {
     }
     InstanceLock third;
     EXPECT_TRUE(third.TryAcquire(path));
+    third.Release();
+    InstanceLock heir;
+    EXPECT_TRUE(heir.TryAcquire(path));
+    const std::string runtime = RuntimeDir();
+    ASSERT_FALSE(runtime.empty());
+    EXPECT_NE(runtime.back(), '/') << runtime;
+    EXPECT_NE(runtime.back(), '\\') << runtime;
+}
+
+#ifndef _WIN32
+// Catches a lock file another local user planted in a shared folder being used (a link, whose
+// opening would create or lock what it points to, or a file owned by someone else), or one
+// that cannot be created taken as held.
+TEST(InstanceLockTest, NoPlantedFile) {
+    test::TempDir dir;
     dir.Write("target", "");
     ASSERT_EQ(::symlink(dir.File("target").c_str(), dir.File("link").c_str()), 0);
     ASSERT_EQ(::symlink(dir.File("absent").c_str(), dir.File("dangling").c_str()), 0);
@@ -74,6 +91,7 @@ TEST(InstanceLockTest, RootTakesOnlyAPrivateRuntimeFolder) {
     oldXdg ? ::setenv("XDG_RUNTIME_DIR", savedXdg.c_str(), 1) : ::unsetenv("XDG_RUNTIME_DIR");
     oldTmp ? ::setenv("TMPDIR", savedTmp.c_str(), 1) : ::unsetenv("TMPDIR");
 }
+#endif
 
 }  // namespace
 }  // namespace orvane::platform

@@ -63,6 +63,7 @@ TEST(LogFormatTest, ControlBytesOfTextArgumentsAreEscaped) {
         {Format("%c", 0), "\\x00"},
         {Format("tftp %s\n", "x"), "tftp x\n"},  // the format's own line feed stays
         {Format("%s", static_cast<const char*>(nullptr)), "(null)"},
+        {Format("<%ls|%.0ls|%.2ls>", L"w\n", L"gone", L"abc"), "<w\\n||ab>"},  // wide text
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.got, c.want);

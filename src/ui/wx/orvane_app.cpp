@@ -1,6 +1,9 @@
 #include "ui/wx/orvane_app.h"
 
 #include <wx/log.h>
+#ifdef __WXMSW__
+#include <wx/msw/wrapwin.h>
+#endif
 
 #include <cstdio>
 
@@ -41,6 +44,15 @@ int RunWindow(int argc, char** argv) {
                      "run \"orvane --headless\" to upgrade devices without a window\n");
         return 1;
     }
+#ifdef __WXMSW__
+    // A console made for this process alone (a double-click, the Start menu) would stand
+    // empty beside the window: it goes as the window opens. One the program was started from
+    // stays.
+    DWORD processes[2];
+    if (::GetConsoleProcessList(processes, 2) == 1) {
+        ::FreeConsole();
+    }
+#endif
     int status = 1;
     if (wxTheApp->CallOnInit()) {
         status = wxTheApp->OnRun();

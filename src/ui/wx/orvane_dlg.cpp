@@ -11,6 +11,9 @@
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
 #include <wx/stattext.h>
+#ifdef __WXMSW__
+#include <wx/msw/wrapwin.h>
+#endif
 
 #include "app/app_startup.h"
 #include "app/product_version.h"
@@ -190,8 +193,8 @@ void COrvaneDlg::BindEvents() {
     Bind(wxEVT_CHECKBOX, &COrvaneDlg::OnBnClickedCheckIpOccupancy, this, IDC_CHECK_IP_OCCUPANCY);
     Bind(wxEVT_COMBOBOX, &COrvaneDlg::OnCbnSelchangeComboLanguage, this, IDC_COMBO_LANGUAGE);
     Bind(wxEVT_CLOSE_WINDOW, &COrvaneDlg::OnClose, this);
-    // GTK windows have no system menu to add the About item to: it is in the window's
-    // context menu instead, and on F1.
+    // The About item is in the system menu on Windows (AddAboutToSystemMenu); GTK windows have
+    // none, so there it is in the window's context menu instead, and on F1.
     Bind(wxEVT_CONTEXT_MENU, &COrvaneDlg::OnContextMenu, this);
     Bind(
         wxEVT_MENU, [this](wxCommandEvent&) { ShowAboutBox(); }, IDM_ABOUT);
@@ -236,6 +239,9 @@ bool COrvaneDlg::Initialise() {
     }
 
     SetTitle("Orvane_V" + GetProductVersionText());
+#ifdef __WXMSW__
+    AddAboutToSystemMenu();
+#endif
 
     char addresses[kMaxLocalIps][kIpTextSize] = {};
     const int count = GetLocalIpList(addresses, m_hooks.adapterLister);
@@ -359,7 +365,9 @@ void COrvaneDlg::ShowBatchSettings() {
 
 void COrvaneDlg::OnContextMenu(wxContextMenuEvent& event) {
     wxMenu menu;
+#ifndef __WXMSW__
     menu.Append(IDM_ABOUT, Text(kTextAbout));
+#endif
     const bool chinese = g_iLanguage == kLanguageChinese;
     menu.Append(IDM_SAVE_CSV,
                 wxString::FromUTF8(chinese ? "将列表另存为 CSV…" : "Save list as CSV…"));
@@ -376,14 +384,36 @@ void COrvaneDlg::OnContextMenu(wxContextMenuEvent& event) {
 void COrvaneDlg::OnCharHook(wxKeyEvent& event) {
     if (event.HasAnyModifiers()) {
         event.Skip();
+#ifndef __WXMSW__
     } else if (event.GetKeyCode() == WXK_F1) {
         ShowAboutBox();
+#endif
     } else if (event.GetKeyCode() == WXK_ESCAPE) {
         Close();
     } else {
         event.Skip();
     }
 }
+
+#ifdef __WXMSW__
+// A separator and the About item at the end of the window's system menu.
+void COrvaneDlg::AddAboutToSystemMenu() {
+    HMENU menu = ::GetSystemMenu(GetHWND(), FALSE);
+    if (menu != nullptr) {
+        ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        ::AppendMenuW(menu, MF_STRING, IDM_ABOUT, Text(kTextAbout).wc_str());
+    }
+}
+
+// The system menu's commands come as WM_SYSCOMMAND, their low four bits the system's own.
+WXLRESULT COrvaneDlg::MSWWindowProc(WXUINT message, WXWPARAM wParam, WXLPARAM lParam) {
+    if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == IDM_ABOUT) {
+        ShowAboutBox();
+        return 0;
+    }
+    return wxDialog::MSWWindowProc(message, wParam, lParam);
+}
+#endif
 
 void COrvaneDlg::ShowAboutBox() {
     CAboutDlg about(this);

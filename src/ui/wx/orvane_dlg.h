@@ -64,6 +64,10 @@ class COrvaneDlg : public wxDialog {
     bool IsClosed() const { return m_bClosed; }
 
   private:
+#ifdef __WXMSW__
+    void AddAboutToSystemMenu();
+    WXLRESULT MSWWindowProc(WXUINT message, WXWPARAM wParam, WXLPARAM lParam) override;
+#endif
     void CreateControls();
     void CreateControl(const ControlLayout& control);
     void BindEvents();
