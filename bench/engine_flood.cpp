@@ -94,7 +94,7 @@ long Flood(int rate, int seconds, const std::function<std::string(long)>& make) 
     platform::UdpSocket s;
     s.Open();
     s.SetSendBuffer(4 << 20);
-    const platform::Endpoint to{0x7F000001u, 10011};
+    const platform::Endpoint to{0x7F000001u, kListenPort};
     const int64_t start = platform::MonotonicMs();
     long sent = 0;
     for (int64_t now = start; now - start < seconds * 1000LL; now = platform::MonotonicMs()) {

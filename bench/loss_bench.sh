@@ -96,6 +96,7 @@ printf '%-10s %7s %9s %8s %9s %9s %10s %11s %10s %10s %8s %10s\n' run road_s dow
     rows_done successes dev_tftp_rs dev_requests dev_dupack srv_resent dropped srv_rcvbuf
 for run in ${ORVANE_LOSS_RUNS:-tftp_only all_udp}; do
     start_orvane
+    # The device ports, fixed in the devices' firmware (kReplyPort, kListenPort on our side).
     if [ "$run" = tftp_only ]; then drop 10010,10011; else drop ""; fi
     rcvbuf0=$(udp_rcvbuf_errors "$srv")
     out=$(ip netns exec "$dev" "$bindir/orvane-devsim" --server 10.253.0.1 --source-from 10.78.0.1 --devices "$devices" \

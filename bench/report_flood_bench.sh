@@ -63,6 +63,7 @@ batch = max(1, rate // 100)
 start = time.monotonic()
 while True:
     for _ in range(batch):
+        # The port devices send to, fixed in their firmware (kListenPort on our side).
         s.sendto(msg, ("10.252.0.1", 10011))
     sent += batch
     delay = start + sent / rate - time.monotonic()

@@ -25,6 +25,7 @@
 #include "e2e/road_fixture.h"
 #include "firmware/fmw_trace.h"
 #include "platform/udp_socket.h"
+#include "protocol/device_message.h"
 
 namespace orvane {
 namespace {
@@ -136,7 +137,7 @@ TEST(ServiceEnduranceTest, StartStopCyclesWithDevicesLeaveNothingBehind) {
                   R"("file_md5":"00000000000000000000000000000000"}})");
     files.Reply(std::string(64 * 1024, 'x'), "200", "hold");
     platform::Endpoint listener;
-    ASSERT_TRUE(platform::Endpoint::Parse("10.77.0.1", 10011, &listener));
+    ASSERT_TRUE(platform::Endpoint::Parse("10.77.0.1", kListenPort, &listener));
     const std::string cloudRequest =
         "Msg:Request_ipaddr\r\nVersion:C300-1.0.0.0\r\nCseq:7\r\nIPCMac:02:00:00:00:10:01\r\n";
 

@@ -10,15 +10,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string text(reinterpret_cast<const char*>(data), size < 2047 ? size : 2047);
     text = text.c_str();
     orvane::GetMsgType(text);
-    static const char* kKeys[] = {
-        "Msg:", "Version:", "Cseq:", "IPCMac:", "Ipaddr:", "Schedule:", "State:"};
-    for (const char* key : kKeys) {
-        std::string value;
-        if (orvane::ReadFlagValue(value, 256, text, key) == 0) {
-            std::string model, verNum;
-            orvane::SplitVersion(value, model, verNum);
-            orvane::BuildNoNewVersionReply(orvane::ProtocolAtoi(value), value);
-        }
+    orvane::DeviceRequest request;
+    if (!orvane::ParseDeviceRequest(text, &request)) {
+        orvane::BuildNoNewVersionReply(request.iCseq, request.szMac);
+        orvane::BuildDeviceRequest(request);
+    }
+    orvane::DeviceReport report;
+    if (!orvane::ParseDeviceReport(text, &report)) {
+        orvane::BuildDeviceReport(report);
     }
     return 0;
 }

@@ -6,17 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "protocol/device_message.h"
+
 namespace orvane {
 
-// A device request parked for the cloud thread: the deferred arguments of
-// assignIPAndFirmware, keyed by the model.
-struct CloudRequest {
-    std::string szVersion;
-    std::string szModel;
-    std::string szVerNum;
-    std::string szMac;
+// A device request parked for the cloud thread, with the number of the request that parked it
+// (its log lines go on under that number). Park and Claim give an entry the iCseq and number of
+// the device's latest request.
+struct CloudRequest : DeviceRequest {
     int iSequence = 0;
-    int iCseq = 0;
 };
 
 // Devices wait here until the cloud thread takes them one download at a time; the network

@@ -57,12 +57,7 @@ int OrvaneEngine::CloudFirmwareProc(RunState& run) {
 }
 
 void OrvaneEngine::ShowCloudStatus(const CloudRequest& request, const std::string& status) {
-    IpcInfo record;
-    record.szModel = request.szModel;
-    record.szMac = request.szMac;
-    record.szPreVersion = request.szVersion;
-    record.szStatus = status;
-    Devices().UpdateDeviceTable(record);
+    Devices().UpdateDeviceTable(RecordOfRequest(request, status));
 }
 
 namespace {
@@ -161,8 +156,7 @@ void OrvaneEngine::ServeCloudRequest(const CloudRequest& request, RunState& run)
     CloudRequest latest = request;
     m_cloudRequests.EndInHand(&latest);
     // After the catalogue lock is released: the lookup takes it again.
-    assignIPAndFirmware(latest.iSequence, latest.iCseq, false, latest.szVersion, model,
-                        latest.szVerNum, latest.szMac);
+    assignIPAndFirmware(latest, latest.iSequence, false);
 }
 
 }  // namespace orvane

@@ -11,7 +11,6 @@ namespace {
 
 constexpr const char* kMsgKey = "Msg:";
 constexpr const char* kLineEnd = "\r\n";
-constexpr size_t kMaxField = 64;
 constexpr size_t kReplyBuffer = 1024;
 
 std::string Truncated(std::string s, size_t maxLen) {
@@ -21,7 +20,71 @@ std::string Truncated(std::string s, size_t maxLen) {
     return s;
 }
 
+// Calls fn(row, place) for each line of a message in the order of its places, until fn
+// returns false.
+template <typename Message, typename Fn>
+void ForEachLine(FieldPlace<Message> DeviceField::*place, Fn fn) {
+    for (int line = 1; line <= static_cast<int>(kDeviceFields.size()); ++line) {
+        for (const DeviceField& field : kDeviceFields) {
+            if ((field.*place).iLine == line && !fn(field, field.*place)) {
+                return;
+            }
+        }
+    }
+}
+
+template <typename Message>
+FieldError ReadLines(const std::string& text, FieldPlace<Message> DeviceField::*place,
+                     Message* out) {
+    FieldError error;
+    ForEachLine(place, [&](const DeviceField& field, const FieldPlace<Message>& at) {
+        const int ret = ReadFlagValue(out->*at.member, field.iLimit, text, field.szKey);
+        if (ret != 0) {
+            error = FieldError{&field, at.iLine, ret};
+        }
+        return ret == 0;
+    });
+    return error;
+}
+
+template <typename Message>
+std::string WriteLines(const char* keyword, FieldPlace<Message> DeviceField::*place,
+                       const Message& message) {
+    std::string text = std::string(kMsgKey) + keyword + kLineEnd;
+    ForEachLine(place, [&](const DeviceField& field, const FieldPlace<Message>& at) {
+        text += field.szKey;
+        text += message.*at.member;
+        text += kLineEnd;
+        return true;
+    });
+    return text;
+}
+
 }  // namespace
+
+FieldError ParseDeviceRequest(const std::string& text, DeviceRequest* out) {
+    const FieldError error = ReadLines(text, &DeviceField::request, out);
+    if (!error) {
+        out->iCseq = ProtocolAtoi(out->szCseq);
+        SplitVersion(out->szVersion, out->szModel, out->szVerNum);
+    }
+    return error;
+}
+
+FieldError ParseDeviceReport(const std::string& text, DeviceReport* out) {
+    return ReadLines(text, &DeviceField::report, out);
+}
+
+std::string BuildDeviceRequest(const DeviceRequest& request) {
+    DeviceRequest sent = request;
+    sent.szCseq = std::to_string(request.iCseq);
+    return WriteLines(kRequestKeyword, &DeviceField::request, sent);
+}
+
+std::string BuildDeviceReport(const DeviceReport& report) {
+    const ReportStage* stage = FindReportStage(report.iEvent);
+    return WriteLines(stage ? stage->szKeyword : "", &DeviceField::report, report);
+}
 
 int ReadFlagValue(std::string& value, int maxLen, const std::string& msg, const std::string& key) {
     if (maxLen <= 0) {
@@ -71,10 +134,6 @@ int ReportEventOfType(int type) {
     return type > kMsgRequestIpaddr && type <= kReportStageCount ? type - 1 : -1;
 }
 
-bool IsRequestMsg(const std::string& msg) {
-    return GetMsgType(msg) == kMsgRequestIpaddr;
-}
-
 void SplitVersion(const std::string& version, std::string& model, std::string& verNum) {
     if (version.empty()) {
         return;
@@ -93,9 +152,9 @@ void SplitVersion(const std::string& version, std::string& model, std::string& v
     if (fields.empty()) {
         return;
     }
-    model = Truncated(fields[0], kMaxField);
+    model = Truncated(fields[0], kMaxVersionPart);
     if (fields.size() >= 2) {
-        verNum = Truncated(fields[1], kMaxField);
+        verNum = Truncated(fields[1], kMaxVersionPart);
     }
     for (char& c : model) {
         if (c == '*') {

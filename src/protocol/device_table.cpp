@@ -20,7 +20,14 @@ constexpr size_t kTrimAbove = 100;
 
 // States that end nothing: the stage is under way, or the device repairs its boot loader.
 bool IsOngoingState(int state) {
-    return state == 0 || state == 1 || state == 7;
+    switch (static_cast<ReportState>(state)) {
+        case ReportState::kDone:
+        case ReportState::kBusy:
+        case ReportState::kUbootRepair:
+            return true;
+        default:
+            return false;
+    }
 }
 
 // The record and the web view measure a device's time from here.
@@ -56,6 +63,15 @@ void EraseOldest(std::vector<IpcInfo>& records, size_t count, Pick pick) {
 }
 
 }  // namespace
+
+IpcInfo RecordOfRequest(const DeviceRequest& request, std::string status) {
+    IpcInfo record;
+    record.szPreVersion = request.szVersion;
+    record.szModel = request.szModel;
+    record.szMac = request.szMac;
+    record.szStatus = std::move(status);
+    return record;
+}
 
 DeviceTable::DeviceTable(ServiceView& view, int maxRows) : m_view(view), m_iMaxRows(maxRows) {}
 
@@ -198,7 +214,8 @@ void DeviceTable::UpdateDeviceTable(IpcInfo r) {
         stored.szSchedule = r.szSchedule;
         stored.szState = r.szState;
         stored.iEvent = r.iEvent;
-        if (IsLastStage(stored.iDeviceKind, r.iEvent) && state == 0) {
+        if (IsLastStage(stored.iDeviceKind, r.iEvent) &&
+            state == static_cast<int>(ReportState::kDone)) {
             stored.bFinished = true;
         }
         st = stored;

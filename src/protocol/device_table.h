@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/device_message.h"
 #include "protocol/report_stage.h"
 
 namespace orvane {
@@ -38,6 +39,9 @@ struct IpcInfo {
     // the first report of a device it did not know); set by the table.
     int64_t iFirstSeenMs = 0;
 };
+
+// The record of a requesting device: its model, MAC and the version it runs, with `status`.
+IpcInfo RecordOfRequest(const DeviceRequest& request, std::string status = std::string());
 
 // Devices the request handling answers between two clears of the list, and rows that reports
 // of devices never answered may add in that time: both come from the network, so a request or

@@ -37,7 +37,7 @@ void OrvaneEngine::HandleDispatchMessage(DispatchMessage& msg) {
                  static_cast<void*>(p ? p->owner : nullptr));
         if (p && p->owner) {
             const std::string text(p->szRecvBuf);
-            int type = GetMsgType(text);
+            const int type = p->iType;
             WriteLog(kLogInfo, "#QMDebug GetMsgType %d start======", type);
             const int event = ReportEventOfType(type);
             if (event >= 0) {

@@ -20,11 +20,9 @@ constexpr int64_t kDropLineIntervalMs = 1000;
 constexpr int kFailedWaitPauseMs = 200;
 constexpr int kDatagramsPerWake = 64;  // then Stop and the wait have their turn again
 constexpr int kListenReceiveBuffer = 1 << 20;
-// Empty datagrams, a full report queue and stray types are anyone's to cause: one line a
-// second per kind.
+// Empty datagrams and a full report queue are anyone's to cause: one line a second per kind.
 LogRateLimit g_receiveErrorLines;
 LogRateLimit g_postFailedLines;
-LogRateLimit g_notRequestLines;
 }  // namespace
 
 int OrvaneEngine::ListenIPCPortProc(RunState& run) {
@@ -83,10 +81,12 @@ int OrvaneEngine::ListenIPCPortProc(RunState& run) {
                 WriteLog(kLogInfo, "#QMDebug m_bPauseTest = true, continue");
                 continue;
             }
-            if (IsRequestMsg(szRecvBuf)) {
+            // Classified once, here: a worker only ever gets a request, the dispatcher the rest.
+            const int type = GetMsgType(szRecvBuf);
+            if (type == kMsgRequestIpaddr) {
                 StartRequestWorker(run, szRecvBuf);
             } else {
-                PostDatagram(run, szRecvBuf);
+                PostDatagram(run, szRecvBuf, type);
             }
         }
     }
@@ -186,7 +186,7 @@ void OrvaneEngine::LogDroppedRequests(RunState& run) {
     run.iLastDropLineMs = now;
 }
 
-void OrvaneEngine::PostDatagram(RunState& run, const char* text) {
+void OrvaneEngine::PostDatagram(RunState& run, const char* text, int type) {
     std::unique_ptr<MsgParam> param;
     try {
         param = std::make_unique<MsgParam>();
@@ -195,6 +195,7 @@ void OrvaneEngine::PostDatagram(RunState& run, const char* text) {
         return;
     }
     param->owner = this;
+    param->iType = type;
     std::memcpy(param->szRecvBuf, text, kMaxDatagram - 1);
     WriteLog(kLogInfo,
              "#QMDebug ListenIPCPortProc Begin PostThreadMessage(WM_OTHRE_MSG), "
@@ -221,11 +222,6 @@ int OrvaneEngine::RequestIpMsgProc(ThreadInfo* info) {
             WriteLog(kLogInfo, "*%d* Enter RequestIpMsgProc!", seq);
         } else {
             WriteLog(kLogInfo, "*%d* Enter RequestIpMsgProc,message %s!", seq, text.c_str());
-        }
-        if (!IsRequestMsg(text)) {
-            WriteLogLimited(g_notRequestLines, kLogGeneral,
-                            "*%d* RequestIpMsgProc pMsgType not Request_ipaddr", seq);
-            return -3;
         }
         if (m_hooks.request) {
             m_hooks.request(text, seq);

@@ -137,9 +137,9 @@ class OrvaneEngine final {
     // 1 no record of the model; 2 nothing newer; 3 the device is newer or has no version.
     int FindNewVersion(const std::string& model, const std::string& verNum, UpgradeFileInfo* out);
     // Answers one device (or parks it for the cloud when allowed and no file of its model is
-    // there); true when a reply was sent. Runs on request workers and the cloud thread.
-    bool assignIPAndFirmware(int sequence, int cseq, bool cloudAllowed, std::string version,
-                             std::string model, std::string verNum, std::string mac);
+    // there); true when a reply was sent. Runs on request workers and the cloud thread;
+    // `sequence` numbers the request's log lines.
+    bool assignIPAndFirmware(const DeviceRequest& request, int sequence, bool cloudAllowed);
 
     // The device table and list with the counters, shared by both front-ends.
     DeviceTable& Devices() { return m_deviceTable; }
@@ -206,14 +206,10 @@ class OrvaneEngine final {
     // Parks the request for the cloud thread (dropped, logged, when the queue is full or the
     // table takes no more devices) and shows the device's "Cloud firmware download" row; a
     // device that waits already only has its entry take this request's Cseq.
-    void ParkCloudRequest(int sequence, int cseq, const std::string& version,
-                          const std::string& model, const std::string& verNum,
-                          const std::string& mac);
-    // The request handling's answers for devices the run does not take (now).
-    void AnswerOutOfScope(int sequence, int cseq, const std::string& version,
-                          const std::string& model, const std::string& mac);
-    void ShowWaitingRow(const std::string& version, const std::string& model,
-                        const std::string& mac);
+    void ParkCloudRequest(const DeviceRequest& request, int sequence);
+    // The request handling's answers for devices the run does not upgrade (now).
+    void AnswerNoUpgrade(const DeviceRequest& request, int statusText);
+    void ShowWaitingRow(const DeviceRequest& request);
     void SetListenState(int state);
     void StartTftpService(const ServiceConfig& config);
     void StopTftpService();
@@ -233,7 +229,7 @@ class OrvaneEngine final {
     void RescanFolder(const std::string& folder);
     void StartRequestWorker(RunState& run, const char* text);
     void LogDroppedRequests(RunState& run);
-    void PostDatagram(RunState& run, const char* text);
+    void PostDatagram(RunState& run, const char* text, int type);
     void HandleDispatchMessage(DispatchMessage& msg);
     void ApplyRunSettings(const ServiceConfig& config);
     void StopWorkers(RunState& run);

@@ -10,35 +10,27 @@ namespace orvane {
 
 namespace {
 
-// Value limits of a report's lines (a value must stay below them).
-constexpr int kAddrLimit = 64;
-constexpr int kMacLimit = 64;
-constexpr int kScheduleLimit = 16;
-constexpr int kStateLimit = 16;
-constexpr int kVersionLimit = 256;
-
-constexpr int kLastState = 7;
-
-// The status text id of a stage's state, 0 for none. The caller has checked the ranges.
-int StateTextId(const ReportStage& stage, int state) {
+// The status text id of a stage's state, 0 for none.
+int StateTextId(const ReportStage& stage, ReportState state) {
     switch (state) {
-        case 0:
+        case ReportState::kDone:
             return stage.iDoneText;
-        case 1:
+        case ReportState::kBusy:
             return stage.iBusyText;
-        case 2:
+        case ReportState::kCrcFailed:
             return kTextCrcFailed;
-        case 3:
+        case ReportState::kMagicFailed:
             return kTextMagicFailed;
-        case 4:
+        case ReportState::kSizeFailed:
             return kTextSizeFailed;
-        case 5:
+        case ReportState::kVersionCheckFailed:
             return kTextVersionCheckFailed;
-        case 6:
+        case ReportState::kFailed:
             return stage.iFailedText;
-        default:
+        case ReportState::kUbootRepair:
             return kTextUbootRepair;
     }
+    return 0;
 }
 
 }  // namespace
@@ -46,67 +38,82 @@ int StateTextId(const ReportStage& stage, int state) {
 int OrvaneEngine::GetIPCStateText(int event, int state, std::string& text) {
     // Compared without sign, so negative values are out of range too.
     const ReportStage* stage = FindReportStage(event);
-    if (!stage || static_cast<unsigned>(state) > kLastState) {
+    if (!stage || static_cast<unsigned>(state) > kLastReportState) {
         return -1;
     }
-    const int id = StateTextId(*stage, state);
+    const ReportState code = static_cast<ReportState>(state);
+    const int id = StateTextId(*stage, code);
     if (id != 0) {
         text = LoadText(id);
     }
     // A device that failed needs the operator.
-    if ((state >= 2 && state <= 5) || (state == 6 && stage->iFailedText != 0)) {
+    if ((code >= ReportState::kCrcFailed && code <= ReportState::kVersionCheckFailed) ||
+        (code == ReportState::kFailed && stage->iFailedText != 0)) {
         m_view.ShowMainWindow();
     }
     return 0;
 }
 
 namespace {
-// Malformed reports are anyone's to send, as many as they like: one line a second per failure.
-LogRateLimit g_reportErrorLines[8];
+
+// The status text is looked up once "State:" is read, before the fault of a later line counts:
+// a failure report without "Version:" still raises the window before it is dropped. The checks
+// are numbered in that order: -2 for the first line, the status text after "State:", ...
+constexpr int kStateLine = ReportLineOf(&DeviceReport::szState);
+constexpr int kStatusTextDrop = -2 - kStateLine;
+constexpr int kReportLines = [] {
+    int lines = 0;
+    for (const DeviceField& field : kDeviceFields) {
+        lines += field.report.iLine != 0 ? 1 : 0;
+    }
+    return lines;
+}();
+
+// Malformed reports are anyone's to send, as many as they like: one line a second per failure
+// (indexed by the drop code's value, -1 to -2 - kReportLines).
+LogRateLimit g_reportErrorLines[kReportLines + 3];
+
+int DropCodeOf(const FieldError& error) {
+    return error.iLine <= kStateLine ? -1 - error.iLine : -2 - error.iLine;
+}
+
+int DropReport(const FieldError& error) {
+    const int code = DropCodeOf(error);
+    WriteLogLimited(g_reportErrorLines[-code], kLogMajor,
+                    "ReportMsgProc() read %s error, return %d", error.field->szLogName, code);
+    return code;
+}
+
 }  // namespace
 
 int OrvaneEngine::ReportMsgProc(int event, const std::string& text) {
     WriteLog(kLogInfo, "#QMDebug ReportMsgProc() event=%d, pMsg=%s", event, text.c_str());
-    // One past the last stage passes here and is refused by the status lookup (-6).
+    // One past the last stage passes here and is refused by the status lookup.
     if (static_cast<unsigned>(event) > kReportStageCount || text.empty()) {
         WriteLogLimited(g_reportErrorLines[1], kLogMajor,
                         "ReportMsgProc() event=%d, event param error, return -1", event);
         return -1;
     }
+    DeviceReport report;
+    report.iEvent = event;
+    const FieldError error = ParseDeviceReport(text, &report);
+    if (error && error.iLine <= kStateLine) {
+        return DropReport(error);
+    }
     IpcInfo info;
-    if (ReadFlagValue(info.szIpAddr, kAddrLimit, text, "Ipaddr:") != 0) {
-        WriteLogLimited(g_reportErrorLines[2], kLogMajor,
-                        "ReportMsgProc() read IPC_ADDR error, return -2");
-        return -2;
+    if (GetIPCStateText(event, ProtocolAtoi(report.szState), info.szStatus) != 0) {
+        WriteLogLimited(g_reportErrorLines[-kStatusTextDrop], kLogMajor,
+                        "ReportMsgProc() GetIPCStateText() error, return %d", kStatusTextDrop);
+        return kStatusTextDrop;
     }
-    if (ReadFlagValue(info.szMac, kMacLimit, text, "IPCMac:") != 0) {
-        WriteLogLimited(g_reportErrorLines[3], kLogMajor,
-                        "ReportMsgProc() read IPC_MAC error, return -3");
-        return -3;
+    if (error) {
+        return DropReport(error);
     }
-    if (ReadFlagValue(info.szSchedule, kScheduleLimit, text, "Schedule:") != 0) {
-        WriteLogLimited(g_reportErrorLines[4], kLogMajor,
-                        "ReportMsgProc() read IPC_SCHEDULE error, return -4");
-        return -4;
-    }
-    info.szSchedule += '%';
-    if (ReadFlagValue(info.szState, kStateLimit, text, "State:") != 0) {
-        WriteLogLimited(g_reportErrorLines[5], kLogMajor,
-                        "ReportMsgProc() read IPC_STATE error, return -5");
-        return -5;
-    }
-    // Looked up before "Version:" is read: a failure report without it still raises the
-    // window before it is dropped.
-    if (GetIPCStateText(event, ProtocolAtoi(info.szState), info.szStatus) != 0) {
-        WriteLogLimited(g_reportErrorLines[6], kLogMajor,
-                        "ReportMsgProc() GetIPCStateText() error, return -6");
-        return -6;
-    }
-    if (ReadFlagValue(info.szPreVersion, kVersionLimit, text, "Version:") != 0) {
-        WriteLogLimited(g_reportErrorLines[7], kLogMajor,
-                        "ReportMsgProc() read IPC_VERSION error, return -7");
-        return -7;
-    }
+    info.szIpAddr = report.szIpAddr;
+    info.szMac = report.szMac;
+    info.szSchedule = report.szSchedule + '%';
+    info.szState = report.szState;
+    info.szPreVersion = report.szVersion;
     std::string verNum;  // not used by the table
     SplitVersion(info.szPreVersion, info.szModel, verNum);
     info.iEvent = event;

@@ -13,14 +13,27 @@ constexpr int kDeviceKindIpc = 0;
 constexpr int kDeviceKindNvr = 1;
 constexpr int kDeviceKindUnknown = 2;
 
+// The "State:" codes of a report.
+enum class ReportState : int {
+    kDone = 0,  // the stage finished
+    kBusy = 1,  // the stage is under way
+    kCrcFailed = 2,
+    kMagicFailed = 3,
+    kSizeFailed = 4,
+    kVersionCheckFailed = 5,
+    kFailed = 6,       // the stage failed
+    kUbootRepair = 7,  // boot loader mismatch: the device repairs it and flashes again
+};
+constexpr int kLastReportState = static_cast<int>(ReportState::kUbootRepair);
+
 // One stage a device reports while it flashes its firmware. Its report event is its place in
 // kReportStages, its message type that place + 1 (type 0 is the address request).
 struct ReportStage {
     const char* szKeyword;  // the "Msg:" value
     const char* szCliName;  // the stage's name on orvane-devsim's command line
-    int iDoneText;          // status text of state 0
-    int iBusyText;          // of state 1; 0: the status stays as it was
-    int iFailedText;        // of state 6; 0: none, and the window is not raised
+    int iDoneText;          // status text of ReportState::kDone
+    int iBusyText;          // of kBusy; 0: the status stays as it was
+    int iFailedText;        // of kFailed; 0: none, and the window is not raised
     bool bLastOfIpc;        // its success ends the upgrade of a camera (and of an unknown kind)
     bool bLastOfNvr;        // its success ends the upgrade of a recorder
 };

@@ -13,11 +13,6 @@ namespace {
 constexpr const char* kRequestName = "COrvaneDlg::RequestIpaddrProc";
 constexpr const char* kAssignName = "COrvaneDlg::assignIPAndFirmware";
 
-// Value limits of a request's lines (a value must stay below them).
-constexpr int kVersionLimit = 256;
-constexpr int kCseqLimit = 16;
-constexpr int kMacLimit = 64;
-
 // Lines that any host can repeat at will by sending requests: one a second per kind.
 LogRateLimit g_malformedRequestLines;
 LogRateLimit g_cloudQueueFullLines;
@@ -38,36 +33,17 @@ void OrvaneEngine::RequestIpaddrProc(const std::string& text, int sequence) {
                         sequence, kRequestName);
         return;
     }
-    std::string version;
-    std::string cseq;
-    std::string mac;
-    int ret = ReadFlagValue(version, kVersionLimit, text, "Version:");
-    if (ret != 0) {
+    DeviceRequest request;
+    if (const FieldError error = ParseDeviceRequest(text, &request)) {
         WriteLogLimited(g_malformedRequestLines, kLogSuggestive,
-                        "*%d* %s ReadFlagValue(IPC_VERSION) error, iRet=%d", sequence, kRequestName,
-                        ret);
+                        "*%d* %s ReadFlagValue(%s) error, iRet=%d", sequence, kRequestName,
+                        error.field->szLogName, error.iRet);
         return;
     }
-    ret = ReadFlagValue(cseq, kCseqLimit, text, "Cseq:");
-    if (ret != 0) {
-        WriteLogLimited(g_malformedRequestLines, kLogSuggestive,
-                        "*%d* %s ReadFlagValue(IPC_CSEQ) error, iRet=%d", sequence, kRequestName,
-                        ret);
-        return;
-    }
-    ret = ReadFlagValue(mac, kMacLimit, text, "IPCMac:");
-    if (ret != 0) {
-        WriteLogLimited(g_malformedRequestLines, kLogSuggestive,
-                        "*%d* %s ReadFlagValue(IPC_MAC) error, iRet=%d", sequence, kRequestName,
-                        ret);
-        return;
-    }
-    std::string model;
-    std::string verNum;
-    SplitVersion(version, model, verNum);
     WriteLog(kLogInfo, "*%d* %s Before find bHaveNewVersion! szVersion=%s, szModel=%s, szVerNum=%s",
-             sequence, kRequestName, version.c_str(), model.c_str(), verNum.c_str());
-    assignIPAndFirmware(sequence, ProtocolAtoi(cseq), true, version, model, verNum, mac);
+             sequence, kRequestName, request.szVersion.c_str(), request.szModel.c_str(),
+             request.szVerNum.c_str());
+    assignIPAndFirmware(request, sequence, true);
 }
 
 int OrvaneEngine::FindNewVersion(const std::string& model, const std::string& verNum,
@@ -103,32 +79,34 @@ int OrvaneEngine::FindNewVersion(const std::string& model, const std::string& ve
     return compared == 0 ? 2 : 3;
 }
 
-bool OrvaneEngine::assignIPAndFirmware(int sequence, int cseq, bool cloudAllowed,
-                                       std::string version, std::string model, std::string verNum,
-                                       std::string mac) {
+bool OrvaneEngine::assignIPAndFirmware(const DeviceRequest& request, int sequence,
+                                       bool cloudAllowed) {
+    const std::string& mac = request.szMac;
     UpgradeFileInfo chosen;
-    const int found = FindNewVersion(model, verNum, &chosen);
+    const int found = FindNewVersion(request.szModel, request.szVerNum, &chosen);
     // What the run takes is decided here, once, before a cloud download is asked for or an
     // address allocated: a device not taken (yet) holds neither, nor a transfer.
     const BatchGate::Verdict verdict =
-        m_batch.Decide(mac, model, found == 0, platform::MonotonicMs());
+        m_batch.Decide(mac, request.szModel, found == 0, platform::MonotonicMs());
     if (verdict == BatchGate::Verdict::kOutOfScope) {
-        AnswerOutOfScope(sequence, cseq, version, model, mac);
+        ++m_counters.requestsOutOfScope;
+        WriteLog(kLogInfo, "*%d* %s %s is not in this upgrade", sequence, kAssignName, mac.c_str());
+        AnswerNoUpgrade(request, kTextNotInUpgrade);
         return true;
     }
     if (verdict != BatchGate::Verdict::kGo) {
         WriteLog(kLogInfo, "*%d* %s %s waits for its turn%s", sequence, kAssignName, mac.c_str(),
                  verdict == BatchGate::Verdict::kHalted ? " (halted)" : "");
-        ShowWaitingRow(version, model, mac);
+        ShowWaitingRow(request);
         return false;
     }
     if (cloudAllowed && found == 1 && IsNetConnected()) {
-        ParkCloudRequest(sequence, cseq, version, model, verNum, mac);
+        ParkCloudRequest(request, sequence);
         return false;
     }
     // A parked device asking again once its firmware is here: answered here or by the cloud
     // thread, never by both.
-    if (cloudAllowed && !m_cloudRequests.Claim(mac, sequence, cseq)) {
+    if (cloudAllowed && !m_cloudRequests.Claim(mac, sequence, request.iCseq)) {
         WriteLog(kLogInfo, "*%d* %s %s is answered by the cloud thread", sequence, kAssignName,
                  mac.c_str());
         return false;
@@ -136,18 +114,7 @@ bool OrvaneEngine::assignIPAndFirmware(int sequence, int cseq, bool cloudAllowed
     if (found != 0) {
         WriteLog(kLogSuggestive, "*%d* %s bHaveNewVersion == false, No New Version!", sequence,
                  kAssignName);
-        const std::string reply = BuildNoNewVersionReply(cseq, mac);
-        SendToIPC(reply.c_str(), reply.size());
-        if (m_view.IsShowAllDevices()) {
-            IpcInfo info;
-            info.szPreVersion = version;
-            info.szModel = model;
-            info.szMac = mac;
-            info.szStatus = LoadText(found == 2 ? kTextLatestVersion : kTextLowerVersion);
-            info.bAnswered = true;
-            info.bNoUpgrade = true;
-            m_deviceTable.UpdateDeviceTable(info);
-        }
+        AnswerNoUpgrade(request, found == 2 ? kTextLatestVersion : kTextLowerVersion);
         return true;
     }
 
@@ -175,16 +142,14 @@ bool OrvaneEngine::assignIPAndFirmware(int sequence, int cseq, bool cloudAllowed
     // worker held up after its send would otherwise let the device's reports find no record,
     // and its outcome would be counted without the version sent (and a recorder at the file
     // system stage).
-    IpcInfo info;
-    info.szPreVersion = version;
-    info.szModel = model;
-    info.szMac = mac;
+    IpcInfo info = RecordOfRequest(request);
     info.szIpAddr = szNewIp;
     info.szUpgradedVersion = chosen.szVersion;
     info.iDeviceKind = chosen.iNvrFirmware;
     m_deviceTable.RecordAssignment(info);
-    const std::string reply = BuildAssignReply(AssignReply{
-        cseq, m_szLocalMac, m_szLocalIP, szNewIp, mac, chosen.szVersion, chosen.szFileName});
+    const std::string reply =
+        BuildAssignReply(AssignReply{request.iCseq, m_szLocalMac, m_szLocalIP, szNewIp, mac,
+                                     chosen.szVersion, chosen.szFileName});
     SendToIPC(reply.c_str(), reply.size());
     WriteLog(kLogSuggestive, "*%d* %s SendToIPC szBuildMsg=%s\n", sequence, kAssignName,
              reply.c_str());
@@ -193,11 +158,9 @@ bool OrvaneEngine::assignIPAndFirmware(int sequence, int cseq, bool cloudAllowed
 
 // No file of the model here: the cloud thread fetches one and answers the device then. The
 // device's row says so meanwhile.
-void OrvaneEngine::ParkCloudRequest(int sequence, int cseq, const std::string& version,
-                                    const std::string& model, const std::string& verNum,
-                                    const std::string& mac) {
-    const auto parked =
-        m_cloudRequests.Park(CloudRequest{version, model, verNum, mac, sequence, cseq});
+void OrvaneEngine::ParkCloudRequest(const DeviceRequest& request, int sequence) {
+    const std::string& mac = request.szMac;
+    const auto parked = m_cloudRequests.Park(CloudRequest{request, sequence});
     if (parked == CloudRequestQueue::ParkResult::kFull) {
         WriteLogLimited(g_cloudQueueFullLines, kLogMajor,
                         "*%d* %s %zu cloud requests waiting, request of %s dropped", sequence,
@@ -207,30 +170,20 @@ void OrvaneEngine::ParkCloudRequest(int sequence, int cseq, const std::string& v
     if (parked == CloudRequestQueue::ParkResult::kUpdated) {
         return;  // it waits already, with its row
     }
-    IpcInfo info;
-    info.szPreVersion = version;
-    info.szStatus = LoadText(kTextCloudDownloading);
-    info.szModel = model;
-    info.szMac = mac;
-    if (m_deviceTable.AddCloudDevice(info) == DeviceTable::kRefused) {
-        m_cloudRequests.Claim(mac, sequence, cseq);  // withdrawn: it will not be answered
+    if (m_deviceTable.AddCloudDevice(RecordOfRequest(request, LoadText(kTextCloudDownloading))) ==
+        DeviceTable::kRefused) {
+        m_cloudRequests.Claim(mac, sequence, request.iCseq);  // withdrawn: it will not be answered
         LogTableFull(sequence, m_deviceTable.MaxRows(), mac);
     }
 }
 
-// Not part of this upgrade: told there is nothing new, so it boots on as it is.
-void OrvaneEngine::AnswerOutOfScope(int sequence, int cseq, const std::string& version,
-                                    const std::string& model, const std::string& mac) {
-    ++m_counters.requestsOutOfScope;
-    WriteLog(kLogInfo, "*%d* %s %s is not in this upgrade", sequence, kAssignName, mac.c_str());
-    const std::string reply = BuildNoNewVersionReply(cseq, mac);
+// Nothing for this device (now): told so, it boots on as it is; its row says why when every
+// device is shown.
+void OrvaneEngine::AnswerNoUpgrade(const DeviceRequest& request, int statusText) {
+    const std::string reply = BuildNoNewVersionReply(request.iCseq, request.szMac);
     SendToIPC(reply.c_str(), reply.size());
     if (m_view.IsShowAllDevices()) {
-        IpcInfo info;
-        info.szPreVersion = version;
-        info.szModel = model;
-        info.szMac = mac;
-        info.szStatus = LoadText(kTextNotInUpgrade);
+        IpcInfo info = RecordOfRequest(request, LoadText(statusText));
         info.bAnswered = true;
         info.bNoUpgrade = true;
         m_deviceTable.UpdateDeviceTable(info);
@@ -238,15 +191,10 @@ void OrvaneEngine::AnswerOutOfScope(int sequence, int cseq, const std::string& v
 }
 
 // A waiting device keeps one row, which says so; it is neither answered nor counted.
-void OrvaneEngine::ShowWaitingRow(const std::string& version, const std::string& model,
-                                  const std::string& mac) {
-    IpcInfo info;
-    info.szPreVersion = version;
-    info.szModel = model;
-    info.szMac = mac;
-    info.szStatus = LoadText(kTextWaitingTurn);
-    if (m_deviceTable.ShowWaitingDevice(info) == DeviceTable::kRefused) {
-        LogTableFull(0, m_deviceTable.MaxRows(), mac);
+void OrvaneEngine::ShowWaitingRow(const DeviceRequest& request) {
+    if (m_deviceTable.ShowWaitingDevice(RecordOfRequest(request, LoadText(kTextWaitingTurn))) ==
+        DeviceTable::kRefused) {
+        LogTableFull(0, m_deviceTable.MaxRows(), request.szMac);
     }
 }
 

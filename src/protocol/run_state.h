@@ -36,9 +36,11 @@ struct WaitingRequest {
     int sequence = 0;
 };
 
-// One datagram that is not a request, on its way to the dispatcher (which frees it).
+// One datagram that is not a request, on its way to the dispatcher (which frees it), with the
+// message type the listener found.
 struct MsgParam {
     char szRecvBuf[kMaxDatagram] = {};
+    int iType = kMsgUnknown;
     OrvaneEngine* owner = nullptr;
 };
 

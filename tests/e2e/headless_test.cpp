@@ -15,6 +15,7 @@
 #include "common/update_service.h"
 #include "common/wait_until.h"
 #include "platform/udp_socket.h"
+#include "protocol/device_message.h"
 #include "tools/fmw_builder.h"
 
 namespace orvane {
@@ -25,7 +26,7 @@ constexpr int kWaitMs = 10000;
 void Send(const std::string& text) {
     platform::UdpSocket s;
     ASSERT_TRUE(s.Open());
-    ASSERT_EQ(s.SendTo(text.data(), text.size(), platform::Endpoint{0x7F000001u, 10011}),
+    ASSERT_EQ(s.SendTo(text.data(), text.size(), platform::Endpoint{0x7F000001u, kListenPort}),
               static_cast<long>(text.size()));
 }
 
@@ -66,7 +67,7 @@ TEST(HeadlessTest, PipedLinesRecordAndSettingsFollowTheRun) {
               fwbuild::BuildPackage(fwbuild::MakePackageSpec("X_M100_V1.2.3.4", {4096})));
     platform::UdpSocket replies;
     ASSERT_TRUE(replies.Open() && replies.SetReuseAddress() &&
-                replies.Bind(platform::Endpoint{0, 10010}));
+                replies.Bind(platform::Endpoint{0, kReplyPort}));
     test::NotifyReceiver manager(dir.File("notify"));
     ASSERT_TRUE(manager.Bound());
 

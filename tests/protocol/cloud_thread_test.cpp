@@ -50,7 +50,7 @@ class CloudThreadTest : public ::testing::Test {
         ASSERT_TRUE(m_service.Start(m_serviceDir.Path()));
         ASSERT_TRUE(m_files.StartPlain(m_filesDir.Path(), "127.0.0.2", 443));
         ASSERT_TRUE(m_device.Open() && m_device.SetReuseAddress() &&
-                    m_device.Bind(Endpoint{0, 10010}));
+                    m_device.Bind(Endpoint{0, kReplyPort}));
         fs::create_directory(m_folder);
         m_view.SetUpgradeFolder(m_folder);
         m_engine.SetCloudDownloadLimits(DownloadLimits{2000, 2000, 500});

@@ -29,8 +29,7 @@ TEST(GetMsgTypeTest, ClassifiesByKeywordPrefixInTableOrder) {
     }
     EXPECT_EQ(GetMsgType("Msg:" + std::string(500, 'R') + "\r\n"), kMsgUnknown);
     EXPECT_EQ(GetMsgType("Msg:Report_Kernel" + std::string(500, 'k') + "\r\n"), 3);
-    EXPECT_TRUE(IsRequestMsg("Cseq:1\r\nMsg:Request_ipaddr\r\n"));
-    EXPECT_FALSE(IsRequestMsg("Msg:Report_App\r\n"));
+    EXPECT_EQ(GetMsgType("Cseq:1\r\nMsg:Request_ipaddr\r\n"), kMsgRequestIpaddr);
 }
 
 // Catches wrong field handling: '*' replacement, trailing '-', over-long fields.
@@ -58,6 +57,26 @@ TEST(SplitVersionTest, ModelAndVersionNumber) {
     SplitVersion(std::string(100, 'M') + "-" + std::string(100, '9'), model, verNum);
     EXPECT_EQ(model.size(), 64u);
     EXPECT_EQ(verNum.size(), 64u);
+}
+
+// Catches a request's line read with the wrong key, limit or place: the first faulty line in
+// order is named. Limits as devices know them (the table's own would follow a wrong row).
+TEST(DeviceMessageTest, FirstFaultyRequestLineIsNamed) {
+    const std::string v255 = "Version:" + std::string(255, 'v') + "\r\n";
+    const std::string mac64 = "IPCMac:" + std::string(64, 'm') + "\r\n";
+    const std::pair<std::string, const char*> cases[] = {
+        {v255 + "Cseq:" + std::string(15, '1') + "\r\nIPCMac:" + std::string(63, 'm') + "\r\n",
+         nullptr},  // read whole
+        {"Version:" + std::string(256, 'v') + "\r\nCseq:1\r\n" + mac64, "IPC_VERSION"},
+        {v255 + "Cseq:" + std::string(16, '1') + "\r\n", "IPC_CSEQ"},
+        {v255 + "Cseq:1\r\n" + mac64, "IPC_MAC"},
+        {"Cseq:1\r\nIPCMac:m", "IPC_VERSION"},
+    };
+    for (const auto& [text, field] : cases) {
+        DeviceRequest read;
+        const FieldError error = ParseDeviceRequest(text, &read);
+        EXPECT_STREQ(error ? error.field->szLogName : nullptr, field) << text;
+    }
 }
 
 // Catches a Cseq read or answered with a wrap on hostile values, and a longest reply cut short.

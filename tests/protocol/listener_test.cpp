@@ -164,30 +164,32 @@ TEST_F(ListenerTest, RequestsGoToWorkersAndReportsToOneDispatcherInOrder) {
     EXPECT_EQ(requests[0].text.find("Msg:Request_ipaddr\r\n"), 0u);
 }
 
-// Catches request workers or waiting requests unbounded, workers with 8 MiB stacks, and a Stop
-// leaving a thread or socket.
+// Catches request workers or waiting requests unbounded or bounded elsewhere than promised,
+// workers with 8 MiB stacks, and a Stop leaving a thread or socket.
 TEST_F(ListenerTest, RequestWorkersAreBoundedAndSmall) {
+    // 128 at once, 2048 waiting (a shelf powered on at once): the operator's promise (README).
+    constexpr size_t kWorkers = 128;
+    constexpr size_t kWaiting = 2048;
     m_recorder.Set("Msg:Request_ipaddr");
     Start();
-    for (size_t i = 0; i < kMaxRequestWorkers; ++i) {
+    for (size_t i = 0; i < kWorkers; ++i) {
         test::SendToListener(Request(static_cast<int>(i)));
     }
-    auto calls = m_recorder.WaitRequests(kMaxRequestWorkers);
-    ASSERT_EQ(calls.size(), kMaxRequestWorkers);
-    // The rest wait for a free worker, up to their own bound; the one beyond is dropped.
-    for (size_t i = 0; i <= kMaxWaitingRequests; ++i) {
+    auto calls = m_recorder.WaitRequests(kWorkers);
+    ASSERT_EQ(calls.size(), kWorkers);
+    for (size_t i = 0; i <= kWaiting; ++i) {
         test::SendToListener(Request(static_cast<int>(1000 + i)));
     }
     test::SendToListener(Report("Report_App", 1));  // the listener takes datagrams in order
     ASSERT_EQ(m_recorder.WaitReports(1).size(), 1u);
     EXPECT_EQ(LogCount("RequestIpMsgProc threads running: request dropped"), 1u);
-    EXPECT_EQ(m_engine->WorkerCount(), kMaxRequestWorkers);
+    EXPECT_EQ(m_engine->WorkerCount(), kWorkers);
     EXPECT_LE(calls[0].stackBytes, 1u << 20);  // not the 8 MiB default (Wine gives 1 MiB at least)
 
     m_recorder.Release();
-    const size_t served = kMaxRequestWorkers + kMaxWaitingRequests;
+    const size_t served = kWorkers + kWaiting;
     ASSERT_EQ(m_recorder.WaitRequests(served).size(), served);
-    ASSERT_TRUE(WaitLog("Clean RequestIpMsgProc Thread, handle", kMaxRequestWorkers));
+    ASSERT_TRUE(WaitLog("Clean RequestIpMsgProc Thread, handle", kWorkers));
     EXPECT_EQ(m_engine->WorkerCount(), 0u);
     test::SendToListener(Request(2000));
     calls = m_recorder.WaitRequests(served + 1);
@@ -197,7 +199,7 @@ TEST_F(ListenerTest, RequestWorkersAreBoundedAndSmall) {
     m_engine->StopService();
     EXPECT_EQ(m_engine->LiveThreadCount(), 0u);
     UdpSocket probe;  // the listener's SO_REUSEADDR would hide its own socket left open
-    EXPECT_TRUE(probe.Open() && probe.Bind(Endpoint{0x7F000001u, 10011}));
+    EXPECT_TRUE(probe.Open() && probe.Bind(Endpoint{0x7F000001u, kListenPort}));
     probe.Close();
     Start();
     EXPECT_EQ(m_engine->RequestSeq(), 0);
@@ -238,8 +240,11 @@ TEST_F(ListenerTest, FinishedWorkersNeverCostARequest) {
     gate->cv.notify_all();
 }
 
-// Catches a report flood growing the dispatcher's queue past kDispatchQueueLimit.
+// Catches a report flood growing the dispatcher's queue past its bound, or a bound other than
+// the one promised.
 TEST_F(ListenerTest, DispatcherQueueIsBounded) {
+    // 10,000 reports waiting while the dispatcher is held up: the operator's promise (README).
+    constexpr size_t kQueued = 10000;
     InitLog(kLogGeneral, m_dir.File("Upgrade.log").c_str());  // no line per datagram
     m_recorder.Set("Schedule:0\r\n");
     Start();
@@ -255,21 +260,30 @@ TEST_F(ListenerTest, DispatcherQueueIsBounded) {
         refused = LogCount("PostThreadMessage fail") > 0;
     }
     ASSERT_TRUE(refused || WaitLog("PostThreadMessage fail"));
+    // A request goes past the held dispatcher: once a worker has it, the listener has read
+    // (queued or refused) every report sent before it.
+    test::SendToListener(Request(1));
+    ASSERT_EQ(m_recorder.WaitRequests(1).size(), 1u);
     m_recorder.Release();
-    // The whole queue is served, then a late report (resent: the tail may refill the queue).
-    ASSERT_GE(m_recorder.WaitReports(kDispatchQueueLimit + 1).size(), kDispatchQueueLimit + 1);
+    // The whole queue is served, then a late report (resent while the queue is still full).
+    ASSERT_GE(m_recorder.WaitReports(kQueued + 1).size(), kQueued + 1);
     bool handled = false;
     for (int i = 0; i < 20 && !handled; ++i) {
         test::SendToListener(Report("Report_Update", 2));
         handled = test::WaitUntil([this] { return m_recorder.LastReport() == 11; }, 500);
     }
     EXPECT_TRUE(handled);
+    size_t flood = 0;  // the held report and a full queue, nothing more
+    for (const Recorder::Call& c : m_recorder.WaitReports(0)) {
+        flood += c.number == 6 ? 1 : 0;
+    }
+    EXPECT_EQ(flood, kQueued + 1);
 }
 
 // Catches a bind failure (port taken, address not here) that is silent or stops the service.
 TEST_F(ListenerTest, BindFailureShowsTextAndServiceRunsOn) {
     UdpSocket holder;  // no SO_REUSEADDR, so the listener's bind is refused
-    ASSERT_TRUE(holder.Open() && holder.Bind(Endpoint{0x7F000001u, 10011}));
+    ASSERT_TRUE(holder.Open() && holder.Bind(Endpoint{0x7F000001u, kListenPort}));
     for (const char* ip : {"127.0.0.1", "192.0.2.1"}) {  // TEST-NET-1: never configured here
         test::RecordingView view;
         OrvaneEngine engine(view);

@@ -65,23 +65,25 @@ TEST_F(RequestRulesTest, ReportsAreReadOrDroppedWhole) {
     const std::pair<int, std::string> dropped[] = {
         {13, good},                              // no such stage
         {0, "IPCMac:aa\r\nSchedule:30" + tail},  // no address
+        // Limits written out (64, 16) as devices know them: the table's follow a wrong row.
         {0, "Ipaddr:x\r\nIPCMac:" + std::string(64, 'm') + "\r\nSchedule:1" + tail},
         {0, "Ipaddr:x\r\nIPCMac:aa\r\nSchedule:1"},  // value without its line end
         {0, "Ipaddr:x\r\nIPCMac:aa\r\nSchedule:1\r\nState:" + std::string(16, '1') + "\r\n"},
         {0, "Ipaddr:x\r\nIPCMac:aa\r\nSchedule:1\r\nState:8\r\nVersion:V-1\r\n"},
         {0, "Ipaddr:x\r\nIPCMac:aa\r\nSchedule:1\r\nState:2\r\n"},  // a failure: raises
+        {0, "Ipaddr:x\r\nIPCMac:aa\r\nSchedule:1\r\nState:5\r\n"},  // the last that raises
     };
     for (const auto& [event, text] : dropped) {
         EXPECT_LT(m_engine.ReportMsgProc(event, text), 0) << text;
     }
-    EXPECT_EQ(m_view.m_iRaises, 1);
+    EXPECT_EQ(m_view.m_iRaises, 2);
     EXPECT_EQ(m_engine.Devices().RowCount(), 0);
 
     // The update stage has no text for state 1: the new row's status stays empty.
     EXPECT_EQ(m_engine.ReportMsgProc(11, good), 0);
     EXPECT_EQ(m_engine.ReportMsgProc(10, "IPCMac:b\r\nIpaddr:y\r\nSchedule:2\r\nState:6" + tail),
               0);
-    EXPECT_EQ(m_view.m_iRaises, 2);
+    EXPECT_EQ(m_view.m_iRaises, 3);
     EXPECT_EQ(
         m_engine.Devices().Rows(),
         (std::vector<DeviceRow>{
@@ -92,9 +94,11 @@ TEST_F(RequestRulesTest, ReportsAreReadOrDroppedWhole) {
 // Catches the network growing the parked requests or the rows without bound.
 TEST_F(RequestRulesTest, CloudPathParksAtMostAThousandDevices) {
     m_engine.SetNetConnected(true);
+    DeviceRequest request{"Z9-1.0", "", "", 0, "Z9", "1.0"};
     for (int i = 0; i < 1100; ++i) {
-        EXPECT_FALSE(
-            m_engine.assignIPAndFirmware(i, i, true, "Z9-1.0", "Z9", "1.0", std::to_string(i)));
+        request.szMac = std::to_string(i);
+        request.iCseq = i;
+        EXPECT_FALSE(m_engine.assignIPAndFirmware(request, i, true));
     }
     EXPECT_EQ(m_engine.CloudRequests().Pending().size(), 1000u);
     EXPECT_EQ(m_engine.Devices().RowCount(), 1000);

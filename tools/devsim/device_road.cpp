@@ -11,10 +11,10 @@ namespace orvane::devsim {
 
 namespace {
 
-constexpr int kStateDone = 0;
-constexpr int kStateBusy = 1;
-constexpr int kStateCrc = 2;
-constexpr int kStateFailed = 6;
+constexpr int kStateDone = static_cast<int>(ReportState::kDone);
+constexpr int kStateBusy = static_cast<int>(ReportState::kBusy);
+constexpr int kStateCrc = static_cast<int>(ReportState::kCrcFailed);
+constexpr int kStateFailed = static_cast<int>(ReportState::kFailed);
 
 // What an assignment reply tells the device.
 struct Assignment {
@@ -40,7 +40,7 @@ class DeviceRun {
     // the round has ended.
     void Round();
     bool Ask(DeviceReply* reply);
-    bool ReadAssignment(const std::string& text, Assignment* out);
+    bool ReadAssignment(const ServerReply& reply, Assignment* out);
     bool Fetch(const platform::Endpoint& server, const std::string& name,
                const std::string& reportIp);
     bool ReportStages(const Assignment& a);
@@ -125,15 +125,14 @@ void DeviceRun::Round() {
         return;
     }
     ++m_uAnswered;
-    std::string file;
-    if (ReadFlagValue(file, 256, reply.szText, "FilePath:") == -4) {
+    if (!reply.reply.bAssignment) {
         // The short reply: no firmware for this device.
         End(Ending::kNoFirmware, m_config.bExpectNoFirmware,
             m_config.bExpectNoFirmware ? "" : "the server has no newer firmware for it");
         return;
     }
     Assignment a;
-    if (!ReadAssignment(reply.szText, &a)) {
+    if (!ReadAssignment(reply.reply, &a)) {
         return;
     }
     EnterUnderWay();
@@ -182,12 +181,10 @@ bool DeviceRun::Ask(DeviceReply* reply) {
                "no reply to " + std::to_string(m_config.iRequestTries) + " requests");
 }
 
-bool DeviceRun::ReadAssignment(const std::string& text, Assignment* out) {
-    if (ReadFlagValue(out->szServerIp, 64, text, "ServerIP:") != 0 ||
-        ReadFlagValue(out->szIp, 64, text, "Ipaddr:") != 0 ||
-        ReadFlagValue(out->szFile, 256, text, "FilePath:") != 0) {
-        return End(Ending::kBadReply, false, "assignment reply without ServerIP/Ipaddr/FilePath");
-    }
+bool DeviceRun::ReadAssignment(const ServerReply& reply, Assignment* out) {
+    out->szServerIp = reply.szServerIp;
+    out->szIp = reply.szIpaddr;
+    out->szFile = reply.szFilePath;
     if (!platform::Endpoint::Parse(out->szServerIp, m_config.uTftpPort, &out->server) ||
         out->server.addr == 0) {
         return End(Ending::kBadReply, false, "ServerIP '" + out->szServerIp + "' is no address");
@@ -338,35 +335,23 @@ std::string DeviceVersionField(const std::string& model, const std::string& vers
 }
 
 std::string BuildRequest(const std::string& versionField, int cseq, const std::string& mac) {
-    return "Msg:Request_ipaddr\r\n"
-           "Version:" +
-           versionField +
-           "\r\n"
-           "Cseq:" +
-           std::to_string(cseq) +
-           "\r\n"
-           "IPCMac:" +
-           mac + "\r\n";
+    DeviceRequest request;
+    request.szVersion = versionField;
+    request.iCseq = cseq;
+    request.szMac = mac;
+    return BuildDeviceRequest(request);
 }
 
 std::string BuildReport(int event, const std::string& ip, const std::string& mac, int schedule,
                         int state, const std::string& versionField) {
-    return std::string("Msg:") + kReportStages[event].szKeyword +
-           "\r\n"
-           "Ipaddr:" +
-           ip +
-           "\r\n"
-           "IPCMac:" +
-           mac +
-           "\r\n"
-           "Schedule:" +
-           std::to_string(schedule) +
-           "\r\n"
-           "State:" +
-           std::to_string(state) +
-           "\r\n"
-           "Version:" +
-           versionField + "\r\n";
+    DeviceReport report;
+    report.iEvent = event;
+    report.szIpAddr = ip;
+    report.szMac = mac;
+    report.szSchedule = std::to_string(schedule);
+    report.szState = std::to_string(state);
+    report.szVersion = versionField;
+    return BuildDeviceReport(report);
 }
 
 DeviceOutcome RunDevice(const RoadConfig& config, const DeviceIdentity& id, ReplyInbox* inbox) {

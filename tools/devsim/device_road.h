@@ -57,7 +57,7 @@ struct RoadConfig {
     std::string szFetchName;         // RoadMode::kFetchOnly: the file every device fetches
     bool bExpectNoFirmware = false;  // the short reply is the intended answer
     int iFailEvent = -1;             // stage at which devices chosen to fail report it
-    int iFailState = 6;
+    int iFailState = static_cast<int>(ReportState::kFailed);
     const std::string* pReference = nullptr;  // every download must equal it
     std::string szKeepDir;                    // downloads are written here when set
     int iRounds = 1;                          // the road is run this many times per device

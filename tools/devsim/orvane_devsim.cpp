@@ -82,7 +82,7 @@ struct Options {
     std::string szMac = "02:00:00:00:00:01";
     double dFailShare = 0;
     std::string szFailStage = "filesystem";
-    int iFailState = 6;
+    int iFailState = static_cast<int>(orvane::ReportState::kFailed);
     bool bExpectNoFirmware = false;
     bool bVerbose = false;
 };

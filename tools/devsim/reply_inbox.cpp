@@ -90,29 +90,27 @@ void ReplyInbox::Receive() {
             if (n <= 0) {
                 continue;
             }
-            buf[n] = '\0';
-            Deliver(std::string(buf), when);  // the text ends at its first NUL
+            Deliver(buf, static_cast<size_t>(n), when);
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "orvane-devsim: reply receiver stopped: %s\n", e.what());
     }
 }
 
-void ReplyInbox::Deliver(std::string text, SteadyTime when) {
-    std::string mac;
-    std::string cseqText;
-    if (GetMsgType(text) != kMsgRequestIpaddr || ReadFlagValue(mac, 64, text, "IPCMac:") != 0 ||
-        ReadFlagValue(cseqText, 16, text, "Cseq:") != 0) {
+void ReplyInbox::Deliver(const char* data, size_t len, SteadyTime when) {
+    ServerReply reply;
+    std::string error;
+    if (!ReadServerReply(data, len, &reply, &error)) {
         ++m_uStray;
         return;
     }
-    auto it = m_mapByMac.find(mac);
+    auto it = m_mapByMac.find(reply.szIpcMac);
     if (it == m_mapByMac.end()) {
         ++m_uStray;
         return;
     }
     // The reply carries the request's Cseq plus one.
-    long long answered = static_cast<long long>(ProtocolAtoi(cseqText)) - 1;
+    const long long answered = reply.iCseq - 1;
     std::lock_guard<std::mutex> lock(m_csSlots);
     Slot& s = *m_vecSlots[it->second];
     if (s.bHave || answered < s.iLowCseq || answered > s.iHighCseq) {
@@ -120,7 +118,7 @@ void ReplyInbox::Deliver(std::string text, SteadyTime when) {
         return;
     }
     s.bHave = true;
-    s.reply.szText = std::move(text);
+    s.reply.reply = std::move(reply);
     s.reply.iCseq = static_cast<int>(answered);
     s.reply.tReceived = when;
     s.cv.notify_one();

@@ -12,14 +12,15 @@
 #include <vector>
 
 #include "platform/udp_socket.h"
+#include "tools/devsim/server_reply.h"
 
 namespace orvane::devsim {
 
 using SteadyTime = std::chrono::steady_clock::time_point;
 
-// A reply taken for a device: its text (up to the first NUL) and when it arrived.
+// A reply taken for a device: what it says and when it arrived.
 struct DeviceReply {
-    std::string szText;
+    ServerReply reply;
     int iCseq = 0;  // the Cseq of the request it answers (the reply's value minus 1)
     SteadyTime tReceived;
 };
@@ -49,7 +50,7 @@ class ReplyInbox {
     bool WaitReply(size_t device, SteadyTime deadline, DeviceReply* out);
 
     // Datagrams that answered no expected request (another device's round, a late answer to a
-    // request already answered, garbage).
+    // request already answered, anything that does not read as a reply).
     uint64_t StrayCount() const { return m_uStray.load(); }
 
   private:
@@ -62,7 +63,7 @@ class ReplyInbox {
         DeviceReply reply;
     };
     void Receive();
-    void Deliver(std::string text, SteadyTime when);
+    void Deliver(const char* data, size_t len, SteadyTime when);
 
     std::unordered_map<std::string, size_t> m_mapByMac;  // fixed before Start
     std::vector<std::unique_ptr<Slot>> m_vecSlots;
