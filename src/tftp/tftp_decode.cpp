@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "support/log.h"
-#include "tftp/tftpd_proc.h"
+#include "tftp/tftp_steps.h"
 
 namespace orvane {
 

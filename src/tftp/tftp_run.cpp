@@ -105,10 +105,10 @@ int WorkerThread(TftpRunShared& shared, TftpTransfer& t) {
 }  // namespace
 
 TftpRun::TftpRun(std::shared_ptr<const TftpSettings> settings,
-                 std::shared_ptr<TftpCounters> counters)
+                 std::shared_ptr<TftpRunNumbers> numbers)
     : m_szBindAddress(settings->bindAddress),
       m_iPort(settings->port),
-      m_counters(std::move(counters)),
+      m_numbers(std::move(numbers)),
       m_settings(std::move(settings)),
       m_shared(std::make_shared<TftpRunShared>()) {}
 
@@ -141,14 +141,14 @@ bool TftpRun::End(int waitMs) {
 }
 
 bool TftpRun::StartWorker(TftpTransfer* t) {
-    t->threadId = ++m_counters->threadNumber;
+    t->threadId = ++m_numbers->threadNumber;
     platform::ThreadOptions options;
     options.stackBytes = kWorkerStackBytes;
     return t->thread.Start([shared = m_shared, t] { return WorkerThread(*shared, *t); }, options);
 }
 
 void TftpRun::PublishRecordCount() {
-    m_counters->records = m_listRecords.size();
+    m_numbers->records = m_listRecords.size();
 }
 
 void TftpRun::RemoveFinishedRecords() {
@@ -263,7 +263,7 @@ void TftpRun::AcceptRequest(platform::UdpSocket& listen) {
         return;
     }
     TftpTransfer* t = PickRecord();
-    t->Reset(std::move(settings), TftpConfig::kTimeoutSeconds, m_counters->transferNumber++,
+    t->Reset(std::move(settings), TftpConfig::kTimeoutSeconds, m_numbers->transferNumber++,
              platform::WallClockSeconds());
     long n = listen.ReceiveFromAddress(t->request.data(), t->request.size(), &t->peer);
     if (n < 0) {

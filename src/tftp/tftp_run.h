@@ -25,7 +25,7 @@ struct TftpTransfer;
 
 // Numbers that go on from one run to the next, and the record count shown outside. Shared by
 // the service and its runs, so a run that outlives its service never reaches freed memory.
-struct TftpCounters {
+struct TftpRunNumbers {
     std::atomic<int> transferNumber{467};
     std::atomic<int> threadNumber{0};
     std::atomic<size_t> records{0};
@@ -52,7 +52,7 @@ struct TftpRunShared {
 // released memory.
 class TftpRun {
   public:
-    TftpRun(std::shared_ptr<const TftpSettings> settings, std::shared_ptr<TftpCounters> counters);
+    TftpRun(std::shared_ptr<const TftpSettings> settings, std::shared_ptr<TftpRunNumbers> numbers);
     ~TftpRun();
     TftpRun(const TftpRun&) = delete;
     TftpRun& operator=(const TftpRun&) = delete;
@@ -96,7 +96,7 @@ class TftpRun {
 
     const std::string m_szBindAddress;
     const int m_iPort;
-    const std::shared_ptr<TftpCounters> m_counters;
+    const std::shared_ptr<TftpRunNumbers> m_numbers;
 
     std::mutex m_csSettings;  // guards m_settings, replaced by a Start on a running service
     std::shared_ptr<const TftpSettings> m_settings;

@@ -15,7 +15,7 @@ constexpr int kStartPollMs = 100;
 constexpr int kStopWaitMs = 60000;
 }  // namespace
 
-TftpService::TftpService() : m_counters(std::make_shared<TftpCounters>()) {}
+TftpService::TftpService() : m_numbers(std::make_shared<TftpRunNumbers>()) {}
 
 TftpService::~TftpService() {
     if (m_run) {  // a service never started or already stopped has nothing more to log
@@ -45,7 +45,7 @@ void TftpService::Start(const TftpSettings& settings) {
         if (m_run) {
             m_run->SetSettings(taken);
         } else {
-            auto fresh = std::make_unique<TftpRun>(taken, m_counters);
+            auto fresh = std::make_unique<TftpRun>(taken, m_numbers);
             if (fresh->Begin()) {
                 m_run = std::move(fresh);
             }
@@ -78,7 +78,7 @@ void TftpService::Stop() {
 }
 
 size_t TftpService::RecordCount() const {
-    return m_counters->records.load();
+    return m_numbers->records.load();
 }
 
 }  // namespace orvane

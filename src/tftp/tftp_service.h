@@ -13,7 +13,7 @@
 namespace orvane {
 
 class TftpRun;
-struct TftpCounters;
+struct TftpRunNumbers;
 
 // One TFTP server, owned by whoever serves files (the engine, a test, a benchmark). Start and
 // Stop are called from one thread at a time; the service's own threads never call back.
@@ -43,7 +43,7 @@ class TftpService {
     std::mutex m_cs;  // guards the root and the current run
     std::string m_szRoot = ".";
     std::unique_ptr<TftpRun> m_run;
-    const std::shared_ptr<TftpCounters> m_counters;
+    const std::shared_ptr<TftpRunNumbers> m_numbers;
 };
 
 }  // namespace orvane

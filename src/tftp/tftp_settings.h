@@ -62,8 +62,9 @@ struct TftpSettings {
     // Local address of the listening socket; taken only when it begins with a digit (else
     // every local address is served), cut to TftpConfig::kMaxBindAddress characters.
     std::string bindAddress;
-    // Whether write requests are served; false refuses each with ERROR 2.
-    bool writeAllowed = true;
+    // Whether write requests are served; false refuses each with ERROR 2. Off unless asked
+    // for, as the program's own setting is.
+    bool writeAllowed = false;
     // Tests and benchmarks move the service off the privileged port.
     int port = TftpConfig::kPort;
     // Length in ms of one second of the transfers' time-outs; tests shorten it so that a

@@ -1,7 +1,8 @@
 #pragma once
 
-// The steps the lock-step loops (tftpd_proc.cpp) and the windowed send loop (tftp_window.cpp)
-// share, on a transfer whose socket is connected to its client.
+// The steps the request's decoding (tftp_decode.cpp), the lock-step loops (tftpd_proc.cpp) and
+// the windowed send loop (tftp_window.cpp) share, on a transfer whose socket is connected to its
+// client. Below all three: it includes none of them.
 
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +12,13 @@
 namespace orvane {
 
 uint16_t GetTftpShort(const uint8_t* p);
+void PutTftpShort(uint8_t* p, uint32_t value);
+
+// Sends ERROR `code` with its text to the client; nothing when the record has no open socket.
+void SendTftpError(TftpTransfer& t, int code);
+
+// Sends the OACK built by the decoding; false (nothing sent back) when the send fell short.
+bool SendTftpOack(TftpTransfer& t);
 
 // Fails the transfer with ERROR `code`; always false.
 bool FailTftp(TftpTransfer& t, int code);

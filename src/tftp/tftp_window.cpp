@@ -8,7 +8,6 @@
 #include "support/log.h"
 #include "tftp/tftp_steps.h"
 #include "tftp/tftp_waits.h"
-#include "tftp/tftpd_proc.h"
 
 namespace orvane {
 

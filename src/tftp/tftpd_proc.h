@@ -7,9 +7,6 @@
 
 namespace orvane {
 
-// Sends the OACK built by the decoding; false (nothing sent back) when the send fell short.
-bool SendTftpOack(TftpTransfer& t);
-
 // Serves a read request, stop-and-wait; `oackSent` when an OACK opened the transfer (its
 // acknowledgement, ACK 0, is then awaited first and the OACK resent on time-outs). True on
 // success, including a last block whose acknowledgement never came.
@@ -18,9 +15,6 @@ bool SendFileLoop(TftpTransfer& t, bool oackSent);
 // Receives a write request's file; `oackSent` when an OACK stands for the first ACK (it is
 // then resent on time-outs until the first DATA block arrives).
 bool ReceiveFileLoop(TftpTransfer& t, bool oackSent);
-
-// Sends ERROR `code` with its text to the client; nothing when the record has no open socket.
-void SendTftpError(TftpTransfer& t, int code);
 
 // The administrator's cancel, from another thread: ERROR 99 to the client, then the socket is
 // shut so the worker's wait returns at once and its loop ends without sending anything more.

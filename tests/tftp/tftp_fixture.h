@@ -71,6 +71,7 @@ class TftpServiceTest : public ::testing::Test {
         InitLog(kLogAllLog, m_log.File("Upgrade.log").c_str());
         m_settings.root = m_root.Path();
         m_settings.bindAddress = "127.0.0.1";
+        m_settings.writeAllowed = true;  // uploads are under test too
         m_service.Start(m_settings);
     }
     void TearDown() override {

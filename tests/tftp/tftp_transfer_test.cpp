@@ -23,6 +23,7 @@ class TransferTest : public ::testing::Test {
         auto settings = std::make_shared<TftpSettings>();
         settings->root = m_root.Path();
         settings->secondMs = 200;  // with a time-out of 1 s, a transfer left running ends in 1.2 s
+        settings->writeAllowed = true;
         m_t.Reset(settings, 1, 1, 0);
         std::memcpy(m_t.request.data(), request.data(), request.size());
         m_t.requestLength = request.size();
