@@ -370,7 +370,8 @@ TEST_F(WindowTest, DevicesFillRowsAndCountersClearListEmptiesThem) {
 }
 
 // Catches batch settings not saved to Config.ini or not taken by Start, and a note line that
-// does not tell what is in force or, in red, that the run halted.
+// does not tell what is in force (also at the next Start) or, in red, that the run halted or
+// that the scope file cannot be read.
 TEST_F(WindowTest, BatchSettingsSavedShownAndHaltTheRun) {
     TempDir serviceDir;
     UpdateService service;  // the network check succeeds: its note does not stand in the way
@@ -405,6 +406,18 @@ TEST_F(WindowTest, BatchSettingsSavedShownAndHaltTheRun) {
     EXPECT_EQ(m_pDlg->Engine().Devices().FailCount(), 1);
     ASSERT_TRUE(ClickStartStop(State::kStopped));
     EXPECT_EQ(note->GetLabel(), "Halted after 1 failures") << "a halt stays in view after Stop";
+    // The next Start says again what is in force; one refused for its scope file says why, red.
+    ASSERT_TRUE(ClickStartStop(State::kRunning));
+    EXPECT_EQ(note->GetLabel(), "Scope: 2 devices, 1 at once, halt after 1 failures");
+    EXPECT_NE(note->GetForegroundColour(), wxColour(255, 0, 0));
+    ASSERT_TRUE(ClickStartStop(State::kStopped));
+    fs::remove(m_dir.File("scope.txt"));
+    BoxSeen seen;
+    wxTEST_DIALOG(ClickOn(Control(ui::IDC_BTN_BEGIN_UPGRADE), [&] { return seen.iCount > 0; }),
+                  ExpectBox(wxID_OK, &seen));
+    EXPECT_TRUE(WaitSettled());
+    EXPECT_FALSE(m_pDlg->Engine().IsRunning());
+    EXPECT_EQ(note->GetForegroundColour(), wxColour(255, 0, 0)) << note->GetLabel();
     unsetenv("CURL_CA_BUNDLE");
 }
 
