@@ -7,7 +7,8 @@
 namespace orvane {
 namespace {
 
-// Catches Browse duplicating a folder, ignoring case, or mishandling the ten-entry limit.
+// Catches Browse duplicating a folder, ignoring case, or mishandling the ten-entry limit, and
+// a selection one past the last entry taken.
 TEST(FolderHistoryTest, BrowseRules) {
     const struct {
         const char* name;
@@ -37,6 +38,11 @@ TEST(FolderHistoryTest, BrowseRules) {
         EXPECT_EQ(h.SelectedIndex(), c.expectedSelection) << c.name;
         EXPECT_EQ(h.Text(), c.chosen) << c.name;
     }
+    FolderHistory h;
+    h.Add("/f0");
+    h.Select(1);  // one past the last: nothing selected, nothing read
+    EXPECT_EQ(h.SelectedIndex(), -1);
+    EXPECT_EQ(h.Text(), "");
 }
 
 }  // namespace

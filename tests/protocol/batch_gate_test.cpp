@@ -122,9 +122,11 @@ TEST(BatchGateTest, FirstGroupHaltAndStallFollowOnlyTheRunsDevices) {
           {"ask", "c", 2, V::kWait},
           {"ok", "b", 3, V::kGo},
           {"ask", "c", 4, V::kGo},
-          {"ask", "d", 4, V::kGo}},
+          {"ask", "d", 4, V::kGo},
+          {"fail", "c", 5, V::kGo},  // after the group: no halt of its own
+          {"ask", "e", 6, V::kGo}},
          false,
-         0},
+         1},
         {"a failure in the first group halts",
          first,
          {{"ask", "a", 0, V::kGo}, {"fail", "a", 1, V::kGo}, {"ask", "b", 2, V::kHalted}},

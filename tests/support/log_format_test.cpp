@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -42,6 +43,8 @@ TEST(LogFormatTest, NonTextConversionsMatchPrintf) {
                      ULONG_MAX, LONG_MIN, 10ull, size_t{1} << 33, big, 300, 13,
                      -(intmax_t{1} << 36), -(ptrdiff_t{1} << 37));
     EXPECT_AS_PRINTF("%*d|%-*d|%*d|%.*f|%.*f", 4, 1, 4, 2, -4, 3, 2, 3.14159, -1, 2.5);
+    EXPECT_AS_PRINTF("%ju %jx %zx %tu", UINTMAX_MAX, uintmax_t{1} << 40, size_t{1} << 35,
+                     ptrdiff_t{1} << 34);
     EXPECT_AS_PRINTF("%.3f %e %g %10.4f %Lf %p %% %s", 1.5, 2.5, 0.1, 3.0, 4.0L, &x, "end");
 }
 

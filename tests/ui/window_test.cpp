@@ -4,6 +4,7 @@
 #include <wx/checkbox.h>
 #include <wx/combobox.h>
 #include <wx/evtloop.h>
+#include <wx/filedlg.h>
 #include <wx/listctrl.h>
 #include <wx/msgdlg.h>
 #include <wx/spinctrl.h>
@@ -110,6 +111,19 @@ class FillBatchDialog : public wxExpectModalBase<ui::CBatchDlg, FillBatchDialog>
             ->SetValue(1);
         dialog->Hide();
         return wxID_OK;
+    }
+};
+
+// Records a file dialog's title and cancels it.
+class CancelFileDialog : public wxExpectModalBase<wxFileDialog, CancelFileDialog> {
+  public:
+    explicit CancelFileDialog(wxString* title) : m_pTitle(title) {}
+    wxString* m_pTitle;
+
+  protected:
+    int OnInvoked(wxFileDialog* dialog) const override {
+        *m_pTitle = dialog->GetMessage();
+        return wxID_CANCEL;
     }
 };
 
@@ -316,6 +330,15 @@ TEST_F(WindowTest, RefusedStartKeepsTheStartupCheck) {
     unsetenv("CURL_CA_BUNDLE");
 }
 
+// Catches the list's Save as CSV asking in the other language (or not at all).
+TEST_F(WindowTest, SaveListAsksInTheWindowsLanguage) {
+    OpenWindow();
+    wxString title;
+    wxCommandEvent save(wxEVT_MENU, ui::IDM_SAVE_CSV);
+    wxTEST_DIALOG(m_pDlg->GetEventHandler()->ProcessEvent(save), CancelFileDialog(&title));
+    EXPECT_EQ(title, "Save list as CSV");
+}
+
 // Catches the opening check's answer kept from the engine (no cloud firmware while idle).
 TEST_F(WindowTest, OpeningCheckReachesTheEngine) {
     TempDir serviceDir;
@@ -370,7 +393,8 @@ TEST_F(WindowTest, DevicesFillRowsAndCountersClearListEmptiesThem) {
 }
 
 // Catches batch settings not saved to Config.ini or not taken by Start, and a note line that
-// does not tell what is in force or, in red, that the run halted.
+// does not tell what is in force (also at the next Start) or, in red, that the run halted or
+// that the scope file cannot be read.
 TEST_F(WindowTest, BatchSettingsSavedShownAndHaltTheRun) {
     TempDir serviceDir;
     UpdateService service;  // the network check succeeds: its note does not stand in the way
@@ -405,7 +429,45 @@ TEST_F(WindowTest, BatchSettingsSavedShownAndHaltTheRun) {
     EXPECT_EQ(m_pDlg->Engine().Devices().FailCount(), 1);
     ASSERT_TRUE(ClickStartStop(State::kStopped));
     EXPECT_EQ(note->GetLabel(), "Halted after 1 failures") << "a halt stays in view after Stop";
+    // The next Start says again what is in force; one refused for its scope file says why, red.
+    ASSERT_TRUE(ClickStartStop(State::kRunning));
+    EXPECT_EQ(note->GetLabel(), "Scope: 2 devices, 1 at once, halt after 1 failures");
+    EXPECT_NE(note->GetForegroundColour(), wxColour(255, 0, 0));
+    ASSERT_TRUE(ClickStartStop(State::kStopped));
+    fs::remove(m_dir.File("scope.txt"));
+    BoxSeen seen;
+    wxTEST_DIALOG(ClickOn(Control(ui::IDC_BTN_BEGIN_UPGRADE), [&] { return seen.iCount > 0; }),
+                  ExpectBox(wxID_OK, &seen));
+    EXPECT_TRUE(WaitSettled());
+    EXPECT_FALSE(m_pDlg->Engine().IsRunning());
+    EXPECT_EQ(note->GetForegroundColour(), wxColour(255, 0, 0)) << note->GetLabel();
     unsetenv("CURL_CA_BUNDLE");
+}
+
+// Catches a text fitted to a free line that runs over a neighbour of its line: no control of
+// the same line in the same language may stand in the middle of another's free span.
+TEST(DialogLayoutTest, FreeLineSpansStopAtTheirNeighbours) {
+    for (bool chinese : {false, true}) {
+        const auto exists = [chinese](const ui::ControlLayout& c) {
+            return c.kind != ui::ControlKind::kStatic || (chinese ? c.chineseText : c.englishText);
+        };
+        for (const ui::ControlLayout& c : ui::MainWindowControls()) {
+            if (!exists(c)) {
+                continue;
+            }
+            const ui::DluRect& own = chinese ? c.chinese : c.english;
+            const ui::FreeSpan span = ui::FreeLineSpan(c, chinese);
+            for (const ui::ControlLayout& o : ui::MainWindowControls()) {
+                const ui::DluRect& r = chinese ? o.chinese : o.english;
+                if (&o == &c || !exists(o) || r.y >= own.y + own.h || own.y >= r.y + r.h) {
+                    continue;
+                }
+                const int middle2 = 2 * r.x + r.w;
+                EXPECT_FALSE(middle2 > 2 * span.left && middle2 < 2 * span.right)
+                    << chinese << " " << c.id << "/" << o.id << " at " << own.x << "," << own.y;
+            }
+        }
+    }
 }
 
 // Catches one refresh per change flooding the event loop, or losing the newest row to scroll to.
