@@ -11,8 +11,11 @@
 #include <string>
 
 #include "common/log_wait.h"
+#include "common/recording_view.h"
 #include "common/temp_dir.h"
 #include "common/wait_until.h"
+#include "protocol/device_table.h"
+#include "record/device_list_csv.h"
 #include "record/record_text.h"
 #include "support/log.h"
 
@@ -26,6 +29,33 @@ IpcInfo Device(const std::string& mac) {
     d.szModel = "C300";
     d.szIpAddr = "127.0.0.10";
     return d;
+}
+
+// Catches the list's CSV giving a row still under way another row's outcome (or none), or
+// missing a row: a counted row has its outcome, the rest are "incomplete".
+TEST(DeviceListCsvTest, RowsTakeTheirOwnOutcome) {
+    test::TempDir dir;
+    test::RecordingView view;
+    DeviceTable table(view);
+    UpgradeRecord record;
+    table.AddObserver(&record);
+    IpcInfo under = Device("aa");
+    under.szState = "1";
+    table.UpdateDeviceTable(under);
+    IpcInfo failed = Device("bb");
+    failed.szState = "6";
+    table.UpdateDeviceTable(failed);  // a row
+    table.UpdateDeviceTable(failed);  // its failure counted
+    ASSERT_TRUE(SaveDeviceListCsv(dir.File("list.csv"), table, record));
+    const std::string text = test::ReadWholeFile(dir.File("list.csv"));
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3) << text;
+    const size_t aa = text.find(",aa,");
+    const size_t bb = text.find(",bb,");
+    ASSERT_TRUE(aa != std::string::npos && bb != std::string::npos) << text;
+    EXPECT_NE(text.find("incomplete", aa), std::string::npos) << text;
+    EXPECT_LT(text.find("incomplete", aa), bb) << text;
+    EXPECT_NE(text.find("failure", bb), std::string::npos) << text;
+    table.RemoveObserver(&record);
 }
 
 // Catches the record written through a link into another file, and Start held by a pipe that
