@@ -243,8 +243,8 @@ TEST_F(TftpServiceTest, UploadReplacesTheFileOnlyWhenComplete) {
     ASSERT_TRUE(reader.Download(&downloaded, 512));
     EXPECT_TRUE(downloaded == before);
     // Both counted as served, and neither file left open (Windows could then replace neither).
-    EXPECT_TRUE(WaitUntil([&] { return GetTftpCounters().transfersOk.load() == okBefore + 2; },
-                          5000))
+    EXPECT_TRUE(
+        WaitUntil([&] { return GetTftpCounters().transfersOk.load() == okBefore + 2; }, 5000))
         << GetTftpCounters().transfersOk.load() - okBefore;
     EXPECT_EQ(GetTftpCounters().transfersFailed.load(), failedBefore);
     std::error_code ec;
