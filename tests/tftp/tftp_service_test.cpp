@@ -15,6 +15,7 @@
 
 #include "common/wait_until.h"
 #include "platform/clock.h"
+#include "tftp/tftp_counters.h"
 #include "tftp/tftp_fixture.h"
 #include "tftp/tftp_request.h"
 
@@ -215,11 +216,14 @@ TEST_F(TftpServiceTest, OackAnswerTeachesNoRoundTrip) {
     client.SendAck(2);
 }
 
-// Catches an upload written in place over a file being served instead of replacing it at its end.
+// Catches an upload written in place over a file being served instead of replacing it at its
+// end, a finished transfer counted as failed, or its file kept open.
 TEST_F(TftpServiceTest, UploadReplacesTheFileOnlyWhenComplete) {
     const std::string before = Pattern(5000, 1);
     const std::string after = Pattern(700, 2);
     m_root.Write("fw.bin", before);
+    const uint64_t okBefore = GetTftpCounters().transfersOk.load();
+    const uint64_t failedBefore = GetTftpCounters().transfersFailed.load();
     TftpTestClient reader;
     ASSERT_TRUE(reader.SendRequest("|\1fw.bin|octet|tsize|0|"));
     ASSERT_EQ(reader.Next(), "OACK tsize=5000,");  // the old file is open
@@ -238,6 +242,16 @@ TEST_F(TftpServiceTest, UploadReplacesTheFileOnlyWhenComplete) {
     std::string downloaded;
     ASSERT_TRUE(reader.Download(&downloaded, 512));
     EXPECT_TRUE(downloaded == before);
+    // Both counted as served, and neither file left open (Windows could then replace neither).
+    EXPECT_TRUE(
+        WaitUntil([&] { return GetTftpCounters().transfersOk.load() == okBefore + 2; }, 5000))
+        << GetTftpCounters().transfersOk.load() - okBefore;
+    EXPECT_EQ(GetTftpCounters().transfersFailed.load(), failedBefore);
+    std::error_code ec;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+        const std::string target = std::filesystem::read_symlink(fd.path(), ec).string();
+        EXPECT_EQ(target.rfind(m_root.Path(), 0), std::string::npos) << target;
+    }
 }
 
 // Catches a silent client given up at the wrong time, or an upload given up leaving files behind.
