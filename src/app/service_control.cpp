@@ -96,7 +96,7 @@ StartResult ServiceControl::Start(const StartSettings& settings) {
     m_engine.SetBatchSettings(batch);
     if (!m_engine.StartService(config)) {
         result.eRefusal = StartRefusal::kNoThreads;
-        result.szMessage = "the service threads could not be started";
+        result.szMessage = LoadText(kTextNoThreads);
         return result;
     }
     result.bStarted = true;

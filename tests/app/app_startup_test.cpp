@@ -37,7 +37,7 @@ TEST(AppStartupTest, LanguageFromConfigAndEnvironment) {
     }
 }
 
-// Catches texts in the process language, not the thread's, or ids outside 101..177 shown.
+// Catches texts in the process language, not the thread's, or ids outside 101..178 shown.
 TEST(AppStartupTest, TextsFollowTheThreadLanguage) {
     SetThreadUiLanguage(kLanguageChinese);
     EXPECT_STREQ(LoadText(102), "该程序已经启动!");
@@ -45,7 +45,7 @@ TEST(AppStartupTest, TextsFollowTheThreadLanguage) {
     SetThreadUiLanguage(kLanguageEnglish);
     EXPECT_STREQ(LoadText(102), "The program has started!");
     EXPECT_STREQ(LoadText(100), "unknown");
-    EXPECT_STREQ(LoadText(178), "unknown");
+    EXPECT_STREQ(LoadText(179), "unknown");
 }
 
 }  // namespace
