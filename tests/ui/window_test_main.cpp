@@ -12,13 +12,16 @@
 #include "common/netns.h"
 #include "common/temp_dir.h"
 
-// Sanitizers: fontconfig keeps its font patterns for good; GLib's futex locks are not seen.
+// Sanitizers: fontconfig keeps its font patterns for good; GLib's futex locks are not seen,
+// so races inside GObject and GIO (the file dialog's worker threads) are theirs, not ours.
 extern "C" const char* __lsan_default_suppressions() {
     return "leak:libfontconfig.so\n";
 }
 extern "C" const char* __tsan_default_suppressions() {
     return "called_from_lib:libfontconfig.so\n"
-           "called_from_lib:libglib-2.0.so\n";
+           "called_from_lib:libglib-2.0.so\n"
+           "race:libgobject-2.0.so\n"
+           "race:libgio-2.0.so\n";
 }
 
 namespace {
