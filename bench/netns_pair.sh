@@ -63,3 +63,16 @@ stop_orvane() {
 status_kib() {
     awk -v f="$1:" '$1 == f {print $2}' "/proc/$orvane_pid/status"
 }
+
+# fetch_atftpd: sets atftpd to the path of atftpd, unpacked once from its Debian package into
+# the bench cache (ORVANE_BENCH_CACHE); not executable when it could not be fetched, and the
+# caller then skips its rows.
+fetch_atftpd() {
+    local cache="${ORVANE_BENCH_CACHE:-/var/tmp/orvane-bench}/atftpd"
+    atftpd="$cache/root/usr/sbin/atftpd"
+    if [ ! -x "$atftpd" ]; then
+        mkdir -p "$cache"
+        (cd "$cache" && apt-get download atftpd > /dev/null 2>&1 &&
+            dpkg-deb -x atftpd_*.deb root) || echo "atftpd could not be fetched: its rows are skipped" >&2
+    fi
+}

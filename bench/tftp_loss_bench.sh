@@ -34,14 +34,7 @@ head -c $((kib << 10)) /dev/urandom > "$work/root/f.bin"
 head -c $((256 << 10)) /dev/urandom > "$work/root/slow.bin"
 chmod 644 "$work/root/"*.bin
 
-# atftpd, unpacked from its Debian package beside the installed tftpd-hpa.
-cache="${ORVANE_BENCH_CACHE:-/var/tmp/orvane-bench}/atftpd"
-atftpd="$cache/root/usr/sbin/atftpd"
-if [ ! -x "$atftpd" ]; then
-    mkdir -p "$cache"
-    (cd "$cache" && apt-get download atftpd > /dev/null 2>&1 &&
-        dpkg-deb -x atftpd_*.deb root) || echo "atftpd could not be fetched: its rows are skipped" >&2
-fi
+fetch_atftpd  # beside the installed tftpd-hpa
 
 pids=""
 cleanup() {

@@ -36,13 +36,7 @@ chmod 755 "$work/root"
 head -c $((mib << 20)) /dev/urandom > "$work/root/f.bin"
 chmod 644 "$work/root/f.bin"
 
-cache="${ORVANE_BENCH_CACHE:-/var/tmp/orvane-bench}/atftpd"
-atftpd="$cache/root/usr/sbin/atftpd"
-if [ ! -x "$atftpd" ]; then
-    mkdir -p "$cache"
-    (cd "$cache" && apt-get download atftpd > /dev/null 2>&1 &&
-        dpkg-deb -x atftpd_*.deb root) || echo "atftpd could not be fetched: its rows are skipped" >&2
-fi
+fetch_atftpd
 
 pids=""
 cleanup() {

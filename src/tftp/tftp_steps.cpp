@@ -8,6 +8,7 @@
 #include "platform/clock.h"
 #include "support/log.h"
 #include "tftp/tftp_counters.h"
+#include "tftp/tftp_waits.h"
 
 namespace orvane {
 
@@ -31,6 +32,21 @@ long AwaitTftpPacket(TftpTransfer& t, uint8_t* buf, size_t len, int64_t waitMs) 
     if (n == -1 && !t.cancelled.load()) {
         t.LogSystemCall(t.socket.LastError(), "recv");
         FailTftp(t, kTftpErrUndefined);
+    }
+    return n;
+}
+
+long AwaitTftpAck(TftpTransfer& t, uint8_t* buf, size_t len) {
+    bool scheduleTimeout = false;
+    const int64_t deadline = ResendDeadlineMs(t, t.awaitedBlock == 0, &scheduleTimeout);
+    const long n = AwaitTftpPacket(t, buf, len, deadline - platform::MonotonicMs());
+    if (t.cancelled.load() || n == -1) {
+        return -1;
+    }
+    if (n == platform::UdpSocket::kTimedOut) {
+        WriteLog(kLogSuggestive, "timeout while waiting for ack blk #%d",
+                 static_cast<int>(t.awaitedBlock));
+        NoteTimeout(t, scheduleTimeout);
     }
     return n;
 }

@@ -29,6 +29,12 @@ bool FailTftp(TftpTransfer& t, int code);
 // per block that is the read, the send and this.
 long AwaitTftpPacket(TftpTransfer& t, uint8_t* buf, size_t len, int64_t waitMs);
 
+// Waits, on the resend schedule, for the answer to the packet a read transfer sent last (the
+// OACK while block 0 is awaited): the packet's length, kTimedOut once the wait ran out (logged
+// and counted as a time-out), or -1 when the transfer must end (cancelled, or a failed
+// receive answered here).
+long AwaitTftpAck(TftpTransfer& t, uint8_t* buf, size_t len);
+
 // Sends block t.nextBlock (read at its offset every time, resends included) and moves on to
 // the next; false when the client has been answered with an ERROR (or the transfer was
 // cancelled).

@@ -116,16 +116,11 @@ bool SendWindowLoop(TftpTransfer& t) {
         if (w.windowDue && !SendWindow(t, w)) {
             return false;
         }
-        bool scheduleTimeout = false;
-        const int64_t deadline = ResendDeadlineMs(t, t.awaitedBlock == 0, &scheduleTimeout);
-        long n = AwaitTftpPacket(t, pkt, sizeof pkt, deadline - platform::MonotonicMs());
-        if (t.cancelled.load() || n == -1) {
+        const long n = AwaitTftpAck(t, pkt, sizeof pkt);
+        if (n == -1) {
             return false;
         }
         if (n == platform::UdpSocket::kTimedOut) {
-            WriteLog(kLogSuggestive, "timeout while waiting for ack blk #%d",
-                     static_cast<int>(t.awaitedBlock));
-            NoteTimeout(t, scheduleTimeout);
             if (t.awaitedBlock == 0) {
                 // The OACK or its acknowledgement was lost: the OACK is what is sent again.
                 if (!SendTftpOack(t)) {

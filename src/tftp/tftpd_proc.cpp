@@ -130,16 +130,11 @@ bool SendFileLoop(TftpTransfer& t, bool oackSent) {
         // Measured from the last send, not from the last packet received: a client that
         // repeats its last ACK on its own clock while a DATA is lost would otherwise hold the
         // resend off for as long as it repeats, and give up first.
-        bool scheduleTimeout = false;
-        const int64_t deadline = ResendDeadlineMs(t, t.awaitedBlock == 0, &scheduleTimeout);
-        long n = AwaitTftpPacket(t, pkt, sizeof pkt, deadline - platform::MonotonicMs());
-        if (t.cancelled.load() || n == -1) {
+        const long n = AwaitTftpAck(t, pkt, sizeof pkt);
+        if (n == -1) {
             return false;
         }
         if (n == platform::UdpSocket::kTimedOut) {
-            WriteLog(kLogSuggestive, "timeout while waiting for ack blk #%d",
-                     static_cast<int>(t.awaitedBlock));
-            NoteTimeout(t, scheduleTimeout);
             resendDue = true;
         } else if (!TakeAck(t, pkt, n)) {
             return false;
