@@ -4,7 +4,7 @@
 // under the root, the options negotiated. Every refusal of a request is made here, before the
 // send or receive loop begins.
 
-#include "tftp/tftp_transfer.h"
+#include "tftp/tftp_transfer_record.h"
 
 namespace orvane {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "tftp/tftp_fixture.h"
-#include "tftp/tftpd_proc.h"
+#include "tftp/tftp_lockstep.h"
 
 namespace orvane::test {
 namespace {

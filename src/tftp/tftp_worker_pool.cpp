@@ -1,5 +1,5 @@
 // The main thread that accepts requests and the worker threads that run the transfers.
-#include "tftp/tftp_run.h"
+#include "tftp/tftp_worker_pool.h"
 
 #include <cerrno>
 #include <chrono>
@@ -9,8 +9,8 @@
 #include "platform/clock.h"
 #include "support/log.h"
 #include "tftp/tftp_listen.h"
-#include "tftp/tftp_transfer.h"
-#include "tftp/tftpd_proc.h"
+#include "tftp/tftp_lockstep.h"
+#include "tftp/tftp_transfer_record.h"
 
 namespace orvane {
 

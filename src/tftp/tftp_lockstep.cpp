@@ -1,6 +1,6 @@
 // One TFTP transfer after its request is decoded and its file opened: the lock-step send and
 // receive loops, the administrator's cancel, and the sequence of decode, OACK and loop.
-#include "tftp/tftpd_proc.h"
+#include "tftp/tftp_lockstep.h"
 
 #include <algorithm>
 

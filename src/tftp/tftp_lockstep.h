@@ -3,7 +3,7 @@
 // One TFTP transfer on a worker's record, after the worker has connected the transfer socket
 // to the client: RunTftpTransfer decodes the request (tftp_decode.h), then runs a loop here.
 
-#include "tftp/tftp_transfer.h"
+#include "tftp/tftp_transfer_record.h"
 
 namespace orvane {
 

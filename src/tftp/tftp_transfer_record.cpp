@@ -1,4 +1,4 @@
-#include "tftp/tftp_transfer.h"
+#include "tftp/tftp_transfer_record.h"
 
 #include <utility>
 
