@@ -1,7 +1,7 @@
 #pragma once
 
-// The steps the request's decoding (tftp_decode.cpp), the lock-step loops (tftp_lockstep.cpp) and
-// the windowed send loop (tftp_window.cpp) share, on a transfer whose socket is connected to its
+// The steps a transfer's sequence (tftp_serve.cpp), its lock-step loops (tftp_lockstep.cpp) and
+// its windowed send loop (tftp_window.cpp) share, on a transfer whose socket is connected to its
 // client. Below all three: it includes none of them.
 
 #include <cstddef>

@@ -17,9 +17,6 @@
 
 namespace orvane {
 
-// What the decoding of a request leads to.
-enum class TftpDecodeResult { kReadWithOack, kWriteWithOack, kRead, kWrite, kAnswered };
-
 // Transfer result stored by the worker.
 constexpr int kTftpResultRunning = 0;
 constexpr int kTftpResultSuccess = 1;

@@ -1,6 +1,7 @@
 // The main thread that accepts requests and the worker threads that run the transfers.
 #include "tftp/tftp_worker_pool.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -9,7 +10,7 @@
 #include "platform/clock.h"
 #include "support/log.h"
 #include "tftp/tftp_listen.h"
-#include "tftp/tftp_lockstep.h"
+#include "tftp/tftp_serve.h"
 #include "tftp/tftp_transfer_record.h"
 
 namespace orvane {
@@ -44,7 +45,7 @@ void ServeRequest(TftpTransfer& t) {
                  TftpSystemText(t.socket.LastError()).c_str());
         platform::SleepMs(kConnectFailDelayMs);
     } else {
-        RunTftpTransfer(t);
+        RunTftpTransfer(t, t.request.data(), std::min(t.requestLength, t.request.size()));
     }
     {
         std::lock_guard<std::mutex> lock(t.csSend);
