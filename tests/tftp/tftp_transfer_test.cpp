@@ -23,7 +23,7 @@ class TransferTest : public ::testing::Test {
         settings->root = m_root.Path();
         settings->secondMs = 200;  // with a time-out of 1 s, a transfer left running ends in 1.2 s
         settings->writeAllowed = true;
-        m_t.Reset(settings, 1, 1, 0);
+        m_t.Reset(settings, 1, 0);
         m_t.peer = platform::SocketAddress::FromEndpoint({0x7F000001u, m_client.Port()});
         if (cancelFirst) {
             CancelTftpTransfer(m_t);
