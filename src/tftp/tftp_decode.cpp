@@ -35,48 +35,77 @@ bool HasControlBytes(const std::string& name) {
     });
 }
 
-TftpDecodedRequest Refused(TftpDecodedRequest&& r, const TftpRefusal& refusal) {
+// Marks the request refused; always false.
+bool Refuse(TftpDecodedRequest& r, const TftpRefusal& refusal) {
     r.refused = true;
     r.refusal = refusal;
-    return std::move(r);
+    return false;
 }
 
-// The checks of the name under the root, once the opcode and the mode are known good.
-TftpDecodedRequest CheckName(TftpDecodedRequest&& r, const std::string& asked,
-                             const TftpSettings& settings) {
+// The checks of the name under the root, once the opcode and the mode are known good; false
+// when the request is refused.
+bool CheckName(TftpDecodedRequest& r, const std::string& asked, const TftpSettings& settings) {
     const bool isRead = r.opcode == kTftpRrq;
     if (!isRead && !settings.writeAllowed) {
         WriteLogLimited(g_refusedNameLines, kLogGeneral,
                         "Write request for file <%s> refused: uploads are turned off",
                         asked.c_str());
-        return Refused(std::move(r), TftpRefusalOf(kTftpErrAccess));
+        return Refuse(r, TftpRefusalOf(kTftpErrAccess));
     }
     // A name with control bytes would be offered to devices and shown as it is.
     if (!isRead && HasControlBytes(asked)) {
         WriteLogLimited(g_controlNameLines, kLogGeneral,
                         "Write request for file <%s> refused: control character in the name",
                         asked.c_str());
-        return Refused(std::move(r), TftpRefusalOf(kTftpErrAccess));
+        return Refuse(r, TftpRefusalOf(kTftpErrAccess));
     }
     r.fileName = NormaliseTftpName(asked);
     if (IsRefusedTftpName(r.fileName)) {
-        return Refused(std::move(r), RefuseTftpAccess(r.fileName, ENOTDIR));
+        return Refuse(r, RefuseTftpAccess(r.fileName, ENOTDIR));
     }
     if (platform::IsReservedPathName(r.fileName)) {
         // a device, a stream, or a name the system would alter
-        return Refused(std::move(r), RefuseTftpAccess(r.fileName, EINVAL));
+        return Refuse(r, RefuseTftpAccess(r.fileName, EINVAL));
     }
     if (platform::IsProgramTempName(BaseName(r.fileName))) {
         // an upload's or download's file before it takes its place
-        return Refused(std::move(r), RefuseTftpOwnFile(r.fileName, r.opcode));
+        return Refuse(r, RefuseTftpOwnFile(r.fileName, r.opcode));
     }
     r.fullName = JoinTftpPath(settings.root, r.fileName);
     WriteLog(kLogInfo, "final name : <%s>", r.fullName.c_str());
     if (r.fullName.size() >= kTftpMaxPath) {
         WriteLogLimited(g_longNameLines, kLogMajor, "File name too long, return EBADOP to peer");
-        return Refused(std::move(r), TftpRefusalOf(kTftpErrIllegal));
+        return Refuse(r, TftpRefusalOf(kTftpErrIllegal));
     }
-    return std::move(r);
+    return true;
+}
+
+// The opcode, the name's length and letters, the mode; false when the request is refused.
+bool CheckOpcodeAndMode(const TftpRequestFields& f, TftpDecodedRequest& r) {
+    if (f.opcode != kTftpRrq && f.opcode != kTftpWrq) {
+        WriteLogLimited(g_badOpcodeLines, kLogMajor, "Unexpected request %d from peer", f.opcode);
+        WriteLogLimited(g_badOpcodeAnswerLines, kLogMajor, "Returning EBADOP to Peer");
+        return Refuse(r, TftpRefusalOf(kTftpErrIllegal));
+    }
+    if (f.fileName.size() >= kTftpMaxPath) {
+        WriteLogLimited(g_longNameLines, kLogMajor, "File name too long, return EBADOP to peer");
+        return Refuse(r, TftpRefusalOf(kTftpErrIllegal));
+    }
+    if (f.fileName.find('%') != std::string::npos) {
+        WriteLogLimited(g_refusedNameLines, kLogGeneral,
+                        "Error: Orvane does not handle filenames with a percent sign");
+        return Refuse(r, TftpRefusalOf(kTftpErrAccess));
+    }
+    WriteLog(kLogInfo, "FileName is <%s>", f.fileName.c_str());
+    r.mode = TftpModeFromText(f.mode);
+    if (r.mode < 0) {
+        WriteLogLimited(g_badModeLines, kLogMajor, "Uncorrect message");
+        return Refuse(r, TftpRefusalOf(kTftpErrIllegal));
+    }
+    WriteLog(kLogInfo, "Mode is <%s>", f.mode.c_str());
+    WriteLog(kLogInfo, "%s request for file <%s>. Mode %s", f.opcode == kTftpRrq ? "Read" : "Write",
+             f.fileName.c_str(), f.mode.c_str());
+    return true;
 }
 
 }  // namespace
@@ -104,31 +133,11 @@ TftpDecodedRequest DecodeTftpRequest(const uint8_t* data, size_t length,
     TftpDecodedRequest r;
     r.opcode = f.opcode;
     r.fileName = f.fileName;
-    if (f.opcode != kTftpRrq && f.opcode != kTftpWrq) {
-        WriteLogLimited(g_badOpcodeLines, kLogMajor, "Unexpected request %d from peer", f.opcode);
-        WriteLogLimited(g_badOpcodeAnswerLines, kLogMajor, "Returning EBADOP to Peer");
-        return Refused(std::move(r), TftpRefusalOf(kTftpErrIllegal));
+    if (CheckOpcodeAndMode(f, r)) {
+        r.options = std::move(f.options);
+        CheckName(r, f.fileName, settings);
     }
-    if (f.fileName.size() >= kTftpMaxPath) {
-        WriteLogLimited(g_longNameLines, kLogMajor, "File name too long, return EBADOP to peer");
-        return Refused(std::move(r), TftpRefusalOf(kTftpErrIllegal));
-    }
-    if (f.fileName.find('%') != std::string::npos) {
-        WriteLogLimited(g_refusedNameLines, kLogGeneral,
-                        "Error: Orvane does not handle filenames with a percent sign");
-        return Refused(std::move(r), TftpRefusalOf(kTftpErrAccess));
-    }
-    WriteLog(kLogInfo, "FileName is <%s>", f.fileName.c_str());
-    r.mode = TftpModeFromText(f.mode);
-    if (r.mode < 0) {
-        WriteLogLimited(g_badModeLines, kLogMajor, "Uncorrect message");
-        return Refused(std::move(r), TftpRefusalOf(kTftpErrIllegal));
-    }
-    WriteLog(kLogInfo, "Mode is <%s>", f.mode.c_str());
-    WriteLog(kLogInfo, "%s request for file <%s>. Mode %s", f.opcode == kTftpRrq ? "Read" : "Write",
-             f.fileName.c_str(), f.mode.c_str());
-    r.options = std::move(f.options);
-    return CheckName(std::move(r), f.fileName, settings);
+    return r;
 }
 
 TftpNegotiation NegotiateTftpRequest(const TftpDecodedRequest& request, uint32_t fileSize,
