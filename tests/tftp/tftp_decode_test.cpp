@@ -42,8 +42,10 @@ TEST(TftpDecodeTest, RequestsAreRefusedOrTakenUnderTheRoot) {
         {"|\2del\x7f.bin|octet|", uploads, "ERROR 2 Access violation"},
         {"|\1esc\x1b.bin|octet|", uploads, "1 /srv/fw/esc\x1b.bin 0 "},  // a read names no file
         {"|\1" + longName + "|octet|", uploads, "ERROR 4 Illegal TFTP operation"},
-        {"|\1" + longName.substr(0, 255) + "|octet|", uploads, "ERROR 4 Illegal TFTP operation"},
+        // 260 characters under the root: one too many
+        {"|\1" + longName.substr(0, 252) + "|octet|", uploads, "ERROR 4 Illegal TFTP operation"},
         {"|\3|\1abc", uploads, "ERROR 4 Illegal TFTP operation"},
+        {"|\3a%b.bin|octet|", uploads, "ERROR 4 Illegal TFTP operation"},  // the first check wins
         {"|\11x.bin|octet|", uploads, "ERROR 4 Illegal TFTP operation"},
         {"|\1f.bin|image|", uploads, "ERROR 4 Illegal TFTP operation"},
         {"|\1f.bin", uploads, "ERROR 4 Illegal TFTP operation"},
