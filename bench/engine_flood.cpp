@@ -140,7 +140,7 @@ int main(int argc, char** argv) {
                              std::this_thread::sleep_for(std::chrono::milliseconds(stuckMs.load()));
                              return;
                          }
-                         engine.RequestIpaddrProc(text, seq);
+                         engine.Requests().RequestIpaddrProc(text, seq);
                      },
                      [&](int, const std::string& text) {
                          const long sentAt = std::atol(text.c_str() + text.find("Schedule:") + 9);

@@ -1,5 +1,6 @@
 #include "firmware/upgrade_catalogue.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -208,6 +209,71 @@ void SaveUpgradeFileInfo(std::vector<UpgradeFileInfo>& catalogue, std::mutex& lo
     WriteLog(kLogInfo, "#QMDebug tempFind.Close(),m_vecUpgradeFileInfo.size()=%d",
              static_cast<int>(catalogue.size()));
     EraseLowerVersionFiles(catalogue);
+}
+
+UpgradeCatalogue::UpgradeCatalogue(TrustRefusalCounts* refusals, VouchedSink onVouched)
+    : m_onVouched(std::move(onVouched)), m_trust(refusals) {}
+
+void UpgradeCatalogue::SetTrustKey(const std::string& keyPath) {
+    std::lock_guard<std::mutex> lock(m_csUpgradeFileInfo);
+    m_trust.SetKey(keyPath);
+}
+
+bool UpgradeCatalogue::IsTrustOn() const {
+    std::lock_guard<std::mutex> lock(m_csUpgradeFileInfo);
+    return m_trust.IsOn();
+}
+
+bool UpgradeCatalogue::IsListed(const std::string& digest) const {
+    std::lock_guard<std::mutex> lock(m_csUpgradeFileInfo);
+    return m_trust.IsOn() && !digest.empty() && m_trust.IsListed(digest);
+}
+
+void UpgradeCatalogue::SaveUpgradeFileInfo(const std::string& folder) {
+    // The key changes only between runs, while nothing rebuilds.
+    orvane::SaveUpgradeFileInfo(m_vecUpgradeFileInfo, m_csUpgradeFileInfo, folder,
+                                IsTrustOn() ? &m_trust : nullptr);
+    {
+        std::lock_guard<std::mutex> lock(m_csUpgradeFileInfo);
+        PublishVouchedFiles();
+        ++m_uRebuilds;
+    }
+    m_cvRebuilt.notify_all();
+}
+
+void UpgradeCatalogue::AddDownloadedFile(const std::string& folder, const std::string& name) {
+    std::lock_guard<std::mutex> lock(m_csUpgradeFileInfo);
+    AddUpgradeFileInfo(m_vecUpgradeFileInfo, folder + "/", name,
+                       m_trust.IsOn() ? &m_trust : nullptr);
+    EraseLowerVersionFiles(m_vecUpgradeFileInfo);
+    PublishVouchedFiles();
+}
+
+void UpgradeCatalogue::PublishVouchedFiles() {
+    if (m_onVouched) {
+        m_onVouched(m_trust.IsOn(), m_trust.Vouched());
+    }
+}
+
+void UpgradeCatalogue::With(const std::function<void(std::vector<UpgradeFileInfo>&)>& fn) {
+    std::lock_guard<std::mutex> lock(m_csUpgradeFileInfo);
+    fn(m_vecUpgradeFileInfo);
+}
+
+std::vector<UpgradeFileInfo> UpgradeCatalogue::Copy() const {
+    std::lock_guard<std::mutex> lock(m_csUpgradeFileInfo);
+    return m_vecUpgradeFileInfo;
+}
+
+unsigned UpgradeCatalogue::Rebuilds() const {
+    std::lock_guard<std::mutex> lock(m_csUpgradeFileInfo);
+    return m_uRebuilds;
+}
+
+bool UpgradeCatalogue::WaitRebuilds(unsigned count, int timeoutMs) const {
+    std::unique_lock<std::mutex> lock(m_csUpgradeFileInfo);
+    return m_cvRebuilt.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                [&] { return m_uRebuilds >= count; });
 }
 
 }  // namespace orvane

@@ -1,15 +1,13 @@
-// The cloud thread: serves parked requests one at a time (query, download, digest, catalogue)
-// and then answers the device through the request handling.
+#include "protocol/cloud_thread.h"
+
 #include <cstdio>
 #include <exception>
 #include <memory>
 
 #include "cloud/cloud_firmware_file.h"
 #include "cloud/cloud_query.h"
-#include "firmware/upgrade_catalogue.h"
 #include "platform/file.h"
 #include "platform/thread.h"
-#include "protocol/orvane_engine.h"
 #include "protocol/service_view.h"
 #include "support/language.h"
 #include "support/log.h"
@@ -21,25 +19,11 @@ namespace {
 constexpr int kIdlePollMs = 50;
 }  // namespace
 
-void OrvaneEngine::StartCloudThread() {
-    if (!StartRunThread(m_hCloudThread, "CloudFirmwareProc",
-                        [this](RunState& run) { return CloudFirmwareProc(run); })) {
-        WriteLog(kLogMajor, "StartService create CloudFirmwareProc thread failed");
-    }
-}
-
-// The thread gives up a download in hand within a poll of its run's flag, so this wait is
-// short; the lists are emptied even if it is missed, under their lock.
-void OrvaneEngine::StopCloudThread() {
-    WaitRunThread(m_hCloudThread, "CloudFirmwareProc");
-    m_cloudRequests.Clear();
-}
-
-int OrvaneEngine::CloudFirmwareProc(RunState& run) {
+int CloudThread::CloudFirmwareProc(RunState& run) {
     SetThreadUiLanguage(g_iLanguage == kLanguageChinese ? kLanguageChinese : kLanguageEnglish);
     while (run.IsRunning()) {
         CloudRequest request;
-        if (!m_cloudRequests.Take(&request)) {
+        if (!m_requests.Take(&request)) {
             platform::SleepMs(kIdlePollMs);
             continue;
         }
@@ -51,13 +35,13 @@ int OrvaneEngine::CloudFirmwareProc(RunState& run) {
             WriteLog(kLogMajor, "CloudFirmwareProc szModel=%s failed: %s", request.szModel.c_str(),
                      e.what());
         }
-        m_cloudRequests.EndInHand();  // on every way out: a failure answers nobody
+        m_requests.EndInHand();  // on every way out: a failure answers nobody
     }
     return 0;
 }
 
-void OrvaneEngine::ShowCloudStatus(const CloudRequest& request, const std::string& status) {
-    Devices().UpdateDeviceTable(RecordOfRequest(request, status));
+void CloudThread::ShowCloudStatus(const CloudRequest& request, const std::string& status) {
+    m_table.UpdateDeviceTable(RecordOfRequest(request, status));
 }
 
 namespace {
@@ -71,18 +55,15 @@ void LogAbandoned(const std::string& model) {
 
 // With a trust key, a verified download stays only when the last signed list checked names
 // its SHA-256 (refusals logged and counted like the catalogue's).
-FirmwareCheck OrvaneEngine::VouchedDownloadCheck() {
-    if (!m_trust.IsOn()) {
+FirmwareCheck CloudThread::VouchedDownloadCheck() {
+    if (!m_catalogue.IsTrustOn()) {
         return nullptr;
     }
     return [this](const std::string& path) {
         std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(platform::OpenRegularFileForRead(path),
                                                           &std::fclose);
         const std::string digest = f ? Sha256Hex(f.get()) : std::string();
-        bool listed = false;
-        WithUpgradeFileInfo([&](std::vector<UpgradeFileInfo>&) {
-            listed = !digest.empty() && m_trust.IsListed(digest);
-        });
+        const bool listed = m_catalogue.IsListed(digest);
         if (!listed) {
             ++m_counters.firmwareRefused.unlisted;
             WriteLog(kLogMajor, "Cloud firmware (SHA-256 %s) removed: not in the signed list",
@@ -92,9 +73,9 @@ FirmwareCheck OrvaneEngine::VouchedDownloadCheck() {
     };
 }
 
-void OrvaneEngine::ServeCloudRequest(const CloudRequest& request, RunState& run) {
+void CloudThread::ServeCloudRequest(const CloudRequest& request, RunState& run) {
     const std::string& model = request.szModel;
-    if (!m_cloudRequests.IsDownloaded(model)) {
+    if (!m_requests.IsDownloaded(model)) {
         CloudFirmwareInfo info;
         std::string message;
         int result = QueryCloudFirmware(model, CloudQueryType(model), LanguageCode(g_iLanguage),
@@ -143,20 +124,16 @@ void OrvaneEngine::ServeCloudRequest(const CloudRequest& request, RunState& run)
             return;
         }
         ShowCloudStatus(request, LoadText(kTextCloudDownloaded));
-        m_cloudRequests.MarkDownloaded(model);
-        WithUpgradeFileInfo([&](std::vector<UpgradeFileInfo>& catalogue) {
-            AddUpgradeFileInfo(catalogue, folder + "/", name, m_trust.IsOn() ? &m_trust : nullptr);
-            EraseLowerVersionFiles(catalogue);
-            PublishVouchedFiles();
-        });
+        m_requests.MarkDownloaded(model);
+        m_catalogue.AddDownloadedFile(folder, name);
     } else {
         ShowCloudStatus(request, LoadText(kTextCloudDownloaded));
     }
     // The device may have asked again meanwhile: it is answered once, to its latest request.
     CloudRequest latest = request;
-    m_cloudRequests.EndInHand(&latest);
+    m_requests.EndInHand(&latest);
     // After the catalogue lock is released: the lookup takes it again.
-    assignIPAndFirmware(latest, latest.iSequence, false);
+    m_handler.assignIPAndFirmware(latest, latest.iSequence, false);
 }
 
 }  // namespace orvane

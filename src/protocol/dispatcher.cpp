@@ -44,13 +44,14 @@ void OrvaneEngine::HandleDispatchMessage(DispatchMessage& msg) {
                 if (m_hooks.report) {
                     m_hooks.report(event, text);
                 } else {
-                    ReportMsgProc(event, text);
+                    m_reportHandler.ReportMsgProc(event, text);
                 }
             }
             WriteLog(kLogInfo, "#QMDebug GetMsgType %d end======", type);
         }
     } else if (msg.message == WM_RESCAN_FOLDER) {
-        RescanFolder(m_view.GetUpgradeFolder());
+        // Between datagrams: reports queue up while the folder is read.
+        m_catalogue.SaveUpgradeFileInfo(m_view.GetUpgradeFolder());
     }
 }
 
@@ -63,28 +64,11 @@ int OrvaneEngine::CleanThreadProc(RunState& run) {
         if (m_hooks.reap) {
             m_hooks.reap();
         }
-        ReapFinishedWorkers(run);
+        m_listener.ReapFinishedWorkers(run);
         RetireStalledDevices();
         run.WaitWorkerFinished(kCleanPassMs);
     }
     return 0;
-}
-
-// Also called by the listener when the list is full (so a finished worker never costs a
-// request while this thread has not come round to it yet).
-void OrvaneEngine::ReapFinishedWorkers(RunState& run) {
-    // Unlinked under the worker-list lock, joined outside it: waiting for a thread must not
-    // hold up the listener, which appends under that lock.
-    for (auto& done : run.TakeFinishedWorkers()) {
-        WriteLog(kLogInfo, "Clean RequestIpMsgProc Thread, handle %p",
-                 static_cast<void*>(done.get()));
-        done->thread.Wait(kThreadWaitMs);
-    }
-}
-
-// Runs on the dispatcher thread between datagrams: reports queue up while the folder is read.
-void OrvaneEngine::RescanFolder(const std::string& folder) {
-    SaveUpgradeFileInfo(folder);
 }
 
 }  // namespace orvane

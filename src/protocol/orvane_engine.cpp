@@ -4,7 +4,7 @@
 #include <chrono>
 
 #include "firmware/folder_watcher.h"
-#include "firmware/upgrade_catalogue.h"
+#include "platform/clock.h"
 #include "platform/folder_watch.h"
 #include "protocol/service_view.h"
 #include "support/language.h"
@@ -17,7 +17,26 @@ constexpr int kWatcherWaitMs = 1000;
 }  // namespace
 
 OrvaneEngine::OrvaneEngine(ServiceView& view)
-    : m_view(view), m_deviceTable(view), m_ipAllocator([this] { return m_view.IsIpCheck(); }) {
+    : m_view(view),
+      m_deviceTable(view),
+      m_ipAllocator([this] { return m_view.IsIpCheck(); }),
+      m_catalogue(&m_counters.firmwareRefused,
+                  [vouched = m_vouched](bool on, const std::vector<platform::FileVersion>& files) {
+                      vouched->Set(on, files);
+                  }),
+      m_requestHandler({m_view, m_deviceTable, m_catalogue, m_batch, m_cloudRequests, m_ipAllocator,
+                        m_counters, m_replySender, m_szLocalIP, m_szLocalMac, m_bNetConnected}),
+      m_reportHandler(m_view, m_deviceTable, m_batch),
+      m_cloudThread(m_cloudRequests, m_catalogue, m_requestHandler, m_view, m_deviceTable,
+                    m_counters),
+      m_listener(m_szLocalIP, m_bPauseTest, m_view, m_counters,
+                 [this](const std::string& text, int sequence) {
+                     if (m_hooks.request) {
+                         m_hooks.request(text, sequence);
+                     } else {
+                         m_requestHandler.RequestIpaddrProc(text, sequence);
+                     }
+                 }) {
     m_deviceTable.AddObserver(&m_batch);
     m_batch.SetHaltHandler([this](int failures) {
         WriteLog(kLogMajor, "Halted after %d failures: no new device is answered until Start",
@@ -39,8 +58,7 @@ bool OrvaneEngine::StartService(const ServiceConfig& config) {
     ApplyRunSettings(config);
     m_batch.BeginRun(m_batchSettings);
     m_bPauseTest = 0;
-    m_iRequestSeq = 0;
-    SetListenState(0);
+    m_listener.BeginRun();
     const RunToken run = std::make_shared<RunState>(config.iThreadWaitMs);
     {
         std::lock_guard<std::mutex> lock(m_csRun);
@@ -49,19 +67,20 @@ bool OrvaneEngine::StartService(const ServiceConfig& config) {
 
     StartTftpService(config);
 
-    RebuildCatalogue();
+    m_catalogue.SaveUpgradeFileInfo(m_szUpgradeFolder);
 
     m_bStartUpgrade = 1;
     // The dispatcher must exist before the listener can post to it.
-    bool ok = StartThreadOf(*run, m_hCleanThread, "CleanThreadProc",
-                            [this](RunState& r) { return CleanThreadProc(r); }, {}) &&
-              StartThreadOf(*run, m_hOtherRecvMsgHnd, "DispatchMsgProc",
-                            [this](RunState& r) { return DispatchMsgProc(r); }, {});
+    bool ok = run->StartThread(m_hCleanThread, "CleanThreadProc", [this](RunState& r) {
+        return CleanThreadProc(r);
+    }) && run->StartThread(m_hOtherRecvMsgHnd, "DispatchMsgProc", [this](RunState& r) {
+        return DispatchMsgProc(r);
+    });
     if (ok) {
         platform::SleepMs(20);
-        ok = StartThreadOf(*run, m_hListenThread, "ListenIPCPortProc",
-                           [this](RunState& r) { return ListenIPCPortProc(r); },
-                           {0, platform::ThreadPriority::kHighest});
+        ok = run->StartThread(m_hListenThread, "ListenIPCPortProc",
+                              [this](RunState& r) { return m_listener.ListenIPCPortProc(r); },
+                              {0, platform::ThreadPriority::kHighest});
     }
     if (!ok) {
         WriteLog(kLogMajor, "StartService create thread failed");
@@ -87,10 +106,7 @@ void OrvaneEngine::ApplyRunSettings(const ServiceConfig& config) {
         m_szLocalMac = config.szLocalMac;
         m_szUpgradeFolder = config.szUpgradeFolder;
     }
-    {
-        std::lock_guard<std::mutex> lock(m_csUpgradeFileInfo);
-        m_trust.SetKey(config.szTrustKey);
-    }
+    m_catalogue.SetTrustKey(config.szTrustKey);
     // The Start command forms the cursor before its MAC lookup; forming it again here keeps
     // an engine started on its own on the same walk.
     m_ipAllocator.SetNextIP(MakeAllocationCursor(m_szLocalIP));
@@ -105,13 +121,13 @@ void OrvaneEngine::StopService() {
         return;
     }
     run->End();
-    StopTftpService();
+    m_tftpService.Stop();
 
-    PostDispatchMessage(*run, WM_QUIT_DISPATCH);
+    run->Post(WM_QUIT_DISPATCH);
     WaitRunThread(m_hOtherRecvMsgHnd, "DispatchMsgProc");
     WaitRunThread(m_hListenThread, "ListenIPCPortProc");
     WaitRunThread(m_hCleanThread, "CleanThreadProc");
-    StopWorkers(*run);
+    m_listener.StopWorkers(*run);
     // Datagrams still queued for the dispatcher are released with their records.
     run->queue.Clear();
 
@@ -129,22 +145,6 @@ void OrvaneEngine::StopService() {
     }
 }
 
-// Workers the clean-up thread did not reap yet. They share one deadline, so k stuck workers
-// hold Stop up for one wait, not k. A worker still running keeps its record: the run, which
-// the worker holds, frees it after the worker's end.
-void OrvaneEngine::StopWorkers(RunState& run) {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(run.threadWaitMs);
-    const size_t stuck = run.WaitWorkersFinished(deadline);
-    for (auto& done : run.TakeFinishedWorkers()) {
-        done->thread.Wait(run.threadWaitMs);  // it has cleared its flag: its end is at hand
-    }
-    if (stuck > 0) {
-        WriteLog(kLogMajor, "StopService %zu RequestIpMsgProc threads did not end within %d ms",
-                 stuck, run.threadWaitMs);
-    }
-}
-
 void OrvaneEngine::WaitRunThread(platform::Thread& handle, const char* name) {
     const RunToken run = CurrentRun();
     const int waitMs = run ? run->threadWaitMs : kThreadWaitMs;
@@ -159,37 +159,7 @@ bool OrvaneEngine::StartRunThread(platform::Thread& handle, const char* name,
                                   std::function<int(RunState& run)> body,
                                   platform::ThreadOptions options) {
     const RunToken run = CurrentRun();
-    return run && StartThreadOf(*run, handle, name, std::move(body), options);
-}
-
-bool OrvaneEngine::StartThreadOf(RunState& run, platform::Thread& handle, const char* name,
-                                 std::function<int(RunState& run)> body,
-                                 platform::ThreadOptions options) {
-    run.ThreadBegins();
-    bool started = false;
-    try {
-        RunToken token = run.shared_from_this();
-        started = handle.Start(
-            [token, name, body = std::move(body)]() {
-                int result = -1;
-                try {
-                    result = body(*token);
-                } catch (const std::exception& e) {
-                    WriteLog(kLogMajor, "%s ended by an exception: %s", name, e.what());
-                } catch (...) {
-                    WriteLog(kLogMajor, "%s ended by an exception", name);
-                }
-                token->ThreadEnds();  // the thread's last use of the engine
-                return result;
-            },
-            options);
-    } catch (const std::exception&) {
-        started = false;  // no memory for the thread's closure
-    }
-    if (!started) {
-        run.ThreadEnds();
-    }
-    return started;
+    return run && run->StartThread(handle, name, std::move(body), options);
 }
 
 RunToken OrvaneEngine::CurrentRun() const {
@@ -228,30 +198,6 @@ void OrvaneEngine::StartTftpService(const ServiceConfig& config) {
     m_tftpService.Start(settings);
 }
 
-void OrvaneEngine::StopTftpService() {
-    m_tftpService.Stop();
-}
-
-// The firmware catalogue of the upgrade folder.
-void OrvaneEngine::RebuildCatalogue() {
-    SaveUpgradeFileInfo(m_szUpgradeFolder);
-}
-
-void OrvaneEngine::SaveUpgradeFileInfo(const std::string& folder) {
-    orvane::SaveUpgradeFileInfo(m_vecUpgradeFileInfo, m_csUpgradeFileInfo, folder,
-                                m_trust.IsOn() ? &m_trust : nullptr);
-    {
-        std::lock_guard<std::mutex> lock(m_csUpgradeFileInfo);
-        PublishVouchedFiles();
-        ++m_uCatalogueRebuilds;
-    }
-    m_cvCatalogueRebuilt.notify_all();
-}
-
-void OrvaneEngine::PublishVouchedFiles() {
-    m_vouched->Set(m_trust.IsOn(), m_trust.Vouched());
-}
-
 void OrvaneEngine::ShowUnvouchedFetch(const std::string& peerAddress, const std::string& fileName) {
     WriteLog(kLogMajor,
              "Firmware %s not sent to %s: it is not the file the signed list vouched for",
@@ -266,26 +212,18 @@ void OrvaneEngine::ShowUnvouchedFetch(const std::string& peerAddress, const std:
     }
 }
 
-void OrvaneEngine::WithUpgradeFileInfo(
-    const std::function<void(std::vector<UpgradeFileInfo>&)>& fn) {
-    std::lock_guard<std::mutex> lock(m_csUpgradeFileInfo);
-    fn(m_vecUpgradeFileInfo);
+void OrvaneEngine::StartCloudThread() {
+    if (!StartRunThread(m_hCloudThread, "CloudFirmwareProc",
+                        [this](RunState& run) { return m_cloudThread.CloudFirmwareProc(run); })) {
+        WriteLog(kLogMajor, "StartService create CloudFirmwareProc thread failed");
+    }
 }
 
-std::vector<UpgradeFileInfo> OrvaneEngine::GetUpgradeFileInfo() const {
-    std::lock_guard<std::mutex> lock(m_csUpgradeFileInfo);
-    return m_vecUpgradeFileInfo;
-}
-
-unsigned OrvaneEngine::CatalogueRebuilds() const {
-    std::lock_guard<std::mutex> lock(m_csUpgradeFileInfo);
-    return m_uCatalogueRebuilds;
-}
-
-bool OrvaneEngine::WaitCatalogueRebuilds(unsigned count, int timeoutMs) const {
-    std::unique_lock<std::mutex> lock(m_csUpgradeFileInfo);
-    return m_cvCatalogueRebuilt.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                         [&] { return m_uCatalogueRebuilds >= count; });
+// The thread gives up a download in hand within a poll of its run's flag, so this wait is
+// short; the lists are emptied even if it is missed, under their lock.
+void OrvaneEngine::StopCloudThread() {
+    WaitRunThread(m_hCloudThread, "CloudFirmwareProc");
+    m_cloudRequests.Clear();
 }
 
 // The folder watcher that asks the dispatcher for rescans. It reads the folder box once, as
@@ -296,9 +234,8 @@ void OrvaneEngine::StartFolderWatcher() {
     if (!OpenFolderWatch(m_view.GetUpgradeFolder(), watch.get())) {
         return;  // the catalogue follows no changes until the next Start
     }
-    StartRunThread(m_hWatchThread, "WatchDirectory", [this, watch](RunState& run) {
-        return WatchDirectory(*watch, run.running,
-                              [this, &run] { return PostDispatchMessage(run, WM_RESCAN_FOLDER); });
+    StartRunThread(m_hWatchThread, "WatchDirectory", [watch](RunState& run) {
+        return WatchDirectory(*watch, run.running, [&run] { return run.Post(WM_RESCAN_FOLDER); });
     });
 }
 
@@ -308,38 +245,6 @@ void OrvaneEngine::StopFolderWatcher() {
                  kWatcherWaitMs);
     }
     m_hWatchThread = platform::Thread();
-}
-
-bool OrvaneEngine::PostDispatchMessage(RunState& run, unsigned message,
-                                       std::unique_ptr<MsgParam> param) {
-    if (message == WM_QUIT_DISPATCH) {
-        run.queue.PostPastLimit(DispatchMessage{message, nullptr});
-        return true;
-    }
-    if (!run.IsRunning()) {
-        return false;
-    }
-    if (message == WM_OTHRE_MSG) {
-        return run.queue.Post(DispatchMessage{message, std::move(param)});
-    }
-    // A rescan order is paced by its sender and must not be lost behind a report flood.
-    run.queue.PostPastLimit(DispatchMessage{message, std::move(param)});
-    return true;
-}
-
-void OrvaneEngine::SetListenState(int state) {
-    {
-        std::lock_guard<std::mutex> lock(m_csListenState);
-        m_iListenState = state;
-    }
-    m_cvListenState.notify_all();
-}
-
-int OrvaneEngine::WaitListening(int timeoutMs) {
-    std::unique_lock<std::mutex> lock(m_csListenState);
-    m_cvListenState.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                             [this] { return m_iListenState != 0; });
-    return m_iListenState;
 }
 
 size_t OrvaneEngine::WorkerCount() const {
@@ -354,6 +259,18 @@ size_t OrvaneEngine::LiveThreadCount() const {
         n += run->LiveThreads();
     }
     return n;
+}
+
+std::string OrvaneEngine::BatchNote() const {
+    return BatchNoteText(m_batch.Settings(), m_batch.Status(), g_iLanguage == kLanguageChinese);
+}
+
+void OrvaneEngine::RetireStalledDevices() {
+    for (const std::string& mac : m_batch.TakeStalled(platform::MonotonicMs())) {
+        WriteLog(kLogMajor, "%s sent nothing for %d minutes: its place is given up", mac.c_str(),
+                 m_batch.Settings().iStallMinutes);
+        m_deviceTable.RetireStalled(mac);
+    }
 }
 
 }  // namespace orvane

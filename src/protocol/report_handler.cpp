@@ -1,6 +1,6 @@
-// Progress reports: the record a report makes and its status text.
+#include "protocol/report_handler.h"
+
 #include "platform/clock.h"
-#include "protocol/orvane_engine.h"
 #include "protocol/report_stage.h"
 #include "protocol/service_view.h"
 #include "support/language.h"
@@ -35,7 +35,7 @@ int StateTextId(const ReportStage& stage, ReportState state) {
 
 }  // namespace
 
-int OrvaneEngine::GetIPCStateText(int event, int state, std::string& text) {
+int ReportHandler::GetIPCStateText(int event, int state, std::string& text) {
     // Compared without sign, so negative values are out of range too.
     const ReportStage* stage = FindReportStage(event);
     if (!stage || static_cast<unsigned>(state) > kLastReportState) {
@@ -86,7 +86,7 @@ int DropReport(const FieldError& error) {
 
 }  // namespace
 
-int OrvaneEngine::ReportMsgProc(int event, const std::string& text) {
+int ReportHandler::ReportMsgProc(int event, const std::string& text) {
     WriteLog(kLogInfo, "#QMDebug ReportMsgProc() event=%d, pMsg=%s", event, text.c_str());
     // One past the last stage passes here and is refused by the status lookup.
     if (static_cast<unsigned>(event) > kReportStageCount || text.empty()) {
@@ -118,7 +118,7 @@ int OrvaneEngine::ReportMsgProc(int event, const std::string& text) {
     SplitVersion(info.szPreVersion, info.szModel, verNum);
     info.iEvent = event;
     m_batch.Heard(info.szMac, platform::MonotonicMs());
-    m_deviceTable.UpdateDeviceTable(info);
+    m_table.UpdateDeviceTable(info);
     return 0;
 }
 

@@ -1,6 +1,7 @@
 // Address requests: the catalogue lookup, the cloud path and the replies.
+#include "protocol/request_handler.h"
 #include "platform/clock.h"
-#include "protocol/orvane_engine.h"
+
 #include "protocol/service_view.h"
 #include "support/language.h"
 #include "support/log.h"
@@ -27,7 +28,7 @@ void LogTableFull(int sequence, int maxRows, const std::string& mac) {
 
 }  // namespace
 
-void OrvaneEngine::RequestIpaddrProc(const std::string& text, int sequence) {
+void RequestHandler::RequestIpaddrProc(const std::string& text, int sequence) {
     if (text.empty()) {
         WriteLogLimited(g_malformedRequestLines, kLogSuggestive, "*%d* %s pMsgType == NULL, return",
                         sequence, kRequestName);
@@ -46,50 +47,52 @@ void OrvaneEngine::RequestIpaddrProc(const std::string& text, int sequence) {
     assignIPAndFirmware(request, sequence, true);
 }
 
-int OrvaneEngine::FindNewVersion(const std::string& model, const std::string& verNum,
-                                 UpgradeFileInfo* out) {
+int RequestHandler::FindNewVersion(const std::string& model, const std::string& verNum,
+                                   UpgradeFileInfo* out) {
     // Read before the catalogue lock is taken: the front-end is never asked under it.
-    const bool forced = m_view.IsForcedUpgrade();
-    std::lock_guard<std::mutex> lock(m_csUpgradeFileInfo);
-    bool known = false;
-    int compared = 0;  // the last comparison made
-    for (size_t i = 0; i < m_vecUpgradeFileInfo.size(); ++i) {
-        const UpgradeFileInfo& file = m_vecUpgradeFileInfo[i];
-        if (model != file.szModel) {
-            continue;
+    const bool forced = m_parts.view.IsForcedUpgrade();
+    int result = 1;
+    m_parts.catalogue.With([&](const std::vector<UpgradeFileInfo>& files) {
+        bool known = false;
+        int compared = 0;  // the last comparison made
+        for (size_t i = 0; i < files.size(); ++i) {
+            const UpgradeFileInfo& file = files[i];
+            if (model != file.szModel) {
+                continue;
+            }
+            known = true;
+            if (file.iHighestVersion != 1) {
+                WriteLog(kLogInfo,
+                         "have same Model=%s, but m_vecUpgradeFileInfo[%d].iHighestVersion=%d",
+                         model.c_str(), static_cast<int>(i), file.iHighestVersion);
+                continue;
+            }
+            compared =
+                file.szVerNum[0] == '\0' ? -2 : CompareVersion(file.szVerNum, verNum.c_str());
+            if (forced || compared == 1) {
+                *out = file;
+                result = 0;
+                return;
+            }
+            WriteLog(kLogInfo, "have same Model=%s, but CheckState=%d, szVerNum=%s, szVerNum=%s",
+                     model.c_str(), forced ? 1 : 0, file.szVerNum, verNum.c_str());
         }
-        known = true;
-        if (file.iHighestVersion != 1) {
-            WriteLog(kLogInfo,
-                     "have same Model=%s, but m_vecUpgradeFileInfo[%d].iHighestVersion=%d",
-                     model.c_str(), static_cast<int>(i), file.iHighestVersion);
-            continue;
-        }
-        compared = file.szVerNum[0] == '\0' ? -2 : CompareVersion(file.szVerNum, verNum.c_str());
-        if (forced || compared == 1) {
-            *out = file;
-            return 0;
-        }
-        WriteLog(kLogInfo, "have same Model=%s, but CheckState=%d, szVerNum=%s, szVerNum=%s",
-                 model.c_str(), forced ? 1 : 0, file.szVerNum, verNum.c_str());
-    }
-    if (!known) {
-        return 1;
-    }
-    return compared == 0 ? 2 : 3;
+        result = !known ? 1 : compared == 0 ? 2 : 3;
+    });
+    return result;
 }
 
-bool OrvaneEngine::assignIPAndFirmware(const DeviceRequest& request, int sequence,
-                                       bool cloudAllowed) {
+bool RequestHandler::assignIPAndFirmware(const DeviceRequest& request, int sequence,
+                                         bool cloudAllowed) {
     const std::string& mac = request.szMac;
     UpgradeFileInfo chosen;
     const int found = FindNewVersion(request.szModel, request.szVerNum, &chosen);
     // What the run takes is decided here, once, before a cloud download is asked for or an
     // address allocated: a device not taken (yet) holds neither, nor a transfer.
     const BatchGate::Verdict verdict =
-        m_batch.Decide(mac, request.szModel, found == 0, platform::MonotonicMs());
+        m_parts.batch.Decide(mac, request.szModel, found == 0, platform::MonotonicMs());
     if (verdict == BatchGate::Verdict::kOutOfScope) {
-        ++m_counters.requestsOutOfScope;
+        ++m_parts.counters.requestsOutOfScope;
         WriteLog(kLogInfo, "*%d* %s %s is not in this upgrade", sequence, kAssignName, mac.c_str());
         AnswerNoUpgrade(request, kTextNotInUpgrade);
         return true;
@@ -100,13 +103,13 @@ bool OrvaneEngine::assignIPAndFirmware(const DeviceRequest& request, int sequenc
         ShowWaitingRow(request);
         return false;
     }
-    if (cloudAllowed && found == 1 && IsNetConnected()) {
+    if (cloudAllowed && found == 1 && m_parts.netConnected.load() != 0) {
         ParkCloudRequest(request, sequence);
         return false;
     }
     // A parked device asking again once its firmware is here: answered here or by the cloud
     // thread, never by both.
-    if (cloudAllowed && !m_cloudRequests.Claim(mac, sequence, request.iCseq)) {
+    if (cloudAllowed && !m_parts.cloud.Claim(mac, sequence, request.iCseq)) {
         WriteLog(kLogInfo, "*%d* %s %s is answered by the cloud thread", sequence, kAssignName,
                  mac.c_str());
         return false;
@@ -118,23 +121,23 @@ bool OrvaneEngine::assignIPAndFirmware(const DeviceRequest& request, int sequenc
         return true;
     }
 
-    if (m_szLocalIP.empty()) {
-        WriteLog(kLogSuggestive, "*%d* %s m_szLocalIP Is Empty", sequence, kAssignName);
-        m_batch.Withdraw(mac);
+    if (m_parts.localIP.empty()) {
+        WriteLog(kLogSuggestive, "*%d* %s m_parts.localIP Is Empty", sequence, kAssignName);
+        m_parts.batch.Withdraw(mac);
         return false;
     }
     // Answered devices keep their records until they end: their number is what bounds the
     // table, so a device beyond it is not answered (it asks again).
-    if (!m_deviceTable.AdmitDevice(mac)) {
-        LogTableFull(sequence, m_deviceTable.MaxRows(), mac);
-        m_batch.Withdraw(mac);
+    if (!m_parts.table.AdmitDevice(mac)) {
+        LogTableFull(sequence, m_parts.table.MaxRows(), mac);
+        m_parts.batch.Withdraw(mac);
         return false;
     }
     WriteLog(kLogInfo, "*%d* %s Begin GetNotUseIp", sequence, kAssignName);
     char szNewIp[kAllocIpSize] = {};
-    if (GetNotUseIp(szNewIp, m_szLocalIP.c_str(), sequence) != 0) {
+    if (m_parts.allocator.GetNotUseIp(szNewIp, m_parts.localIP.c_str(), sequence) != 0) {
         WriteLog(kLogSuggestive, "*%d* %s GetNotUseIp error, return", sequence, kAssignName);
-        m_batch.Withdraw(mac);
+        m_parts.batch.Withdraw(mac);
         return false;
     }
     WriteLog(kLogInfo, "*%d* %s GetNotUseIp success, szNewIp=%s", sequence, kAssignName, szNewIp);
@@ -146,11 +149,11 @@ bool OrvaneEngine::assignIPAndFirmware(const DeviceRequest& request, int sequenc
     info.szIpAddr = szNewIp;
     info.szUpgradedVersion = chosen.szVersion;
     info.iDeviceKind = chosen.iNvrFirmware;
-    m_deviceTable.RecordAssignment(info);
+    m_parts.table.RecordAssignment(info);
     const std::string reply =
-        BuildAssignReply(AssignReply{request.iCseq, m_szLocalMac, m_szLocalIP, szNewIp, mac,
+        BuildAssignReply(AssignReply{request.iCseq, m_parts.localMac, m_parts.localIP, szNewIp, mac,
                                      chosen.szVersion, chosen.szFileName});
-    SendToIPC(reply.c_str(), reply.size());
+    m_parts.sender.SendToIPC(reply);
     WriteLog(kLogSuggestive, "*%d* %s SendToIPC szBuildMsg=%s\n", sequence, kAssignName,
              reply.c_str());
     return true;
@@ -158,9 +161,9 @@ bool OrvaneEngine::assignIPAndFirmware(const DeviceRequest& request, int sequenc
 
 // No file of the model here: the cloud thread fetches one and answers the device then. The
 // device's row says so meanwhile.
-void OrvaneEngine::ParkCloudRequest(const DeviceRequest& request, int sequence) {
+void RequestHandler::ParkCloudRequest(const DeviceRequest& request, int sequence) {
     const std::string& mac = request.szMac;
-    const auto parked = m_cloudRequests.Park(CloudRequest{request, sequence});
+    const auto parked = m_parts.cloud.Park(CloudRequest{request, sequence});
     if (parked == CloudRequestQueue::ParkResult::kFull) {
         WriteLogLimited(g_cloudQueueFullLines, kLogMajor,
                         "*%d* %s %zu cloud requests waiting, request of %s dropped", sequence,
@@ -170,43 +173,31 @@ void OrvaneEngine::ParkCloudRequest(const DeviceRequest& request, int sequence) 
     if (parked == CloudRequestQueue::ParkResult::kUpdated) {
         return;  // it waits already, with its row
     }
-    if (m_deviceTable.AddCloudDevice(RecordOfRequest(request, LoadText(kTextCloudDownloading))) ==
+    if (m_parts.table.AddCloudDevice(RecordOfRequest(request, LoadText(kTextCloudDownloading))) ==
         DeviceTable::kRefused) {
-        m_cloudRequests.Claim(mac, sequence, request.iCseq);  // withdrawn: it will not be answered
-        LogTableFull(sequence, m_deviceTable.MaxRows(), mac);
+        m_parts.cloud.Claim(mac, sequence, request.iCseq);  // withdrawn: it will not be answered
+        LogTableFull(sequence, m_parts.table.MaxRows(), mac);
     }
 }
 
 // Nothing for this device (now): told so, it boots on as it is; its row says why when every
 // device is shown.
-void OrvaneEngine::AnswerNoUpgrade(const DeviceRequest& request, int statusText) {
+void RequestHandler::AnswerNoUpgrade(const DeviceRequest& request, int statusText) {
     const std::string reply = BuildNoNewVersionReply(request.iCseq, request.szMac);
-    SendToIPC(reply.c_str(), reply.size());
-    if (m_view.IsShowAllDevices()) {
+    m_parts.sender.SendToIPC(reply);
+    if (m_parts.view.IsShowAllDevices()) {
         IpcInfo info = RecordOfRequest(request, LoadText(statusText));
         info.bAnswered = true;
         info.bNoUpgrade = true;
-        m_deviceTable.UpdateDeviceTable(info);
+        m_parts.table.UpdateDeviceTable(info);
     }
 }
 
 // A waiting device keeps one row, which says so; it is neither answered nor counted.
-void OrvaneEngine::ShowWaitingRow(const DeviceRequest& request) {
-    if (m_deviceTable.ShowWaitingDevice(RecordOfRequest(request, LoadText(kTextWaitingTurn))) ==
+void RequestHandler::ShowWaitingRow(const DeviceRequest& request) {
+    if (m_parts.table.ShowWaitingDevice(RecordOfRequest(request, LoadText(kTextWaitingTurn))) ==
         DeviceTable::kRefused) {
-        LogTableFull(0, m_deviceTable.MaxRows(), request.szMac);
-    }
-}
-
-std::string OrvaneEngine::BatchNote() const {
-    return BatchNoteText(m_batch.Settings(), m_batch.Status(), g_iLanguage == kLanguageChinese);
-}
-
-void OrvaneEngine::RetireStalledDevices() {
-    for (const std::string& mac : m_batch.TakeStalled(platform::MonotonicMs())) {
-        WriteLog(kLogMajor, "%s sent nothing for %d minutes: its place is given up", mac.c_str(),
-                 m_batch.Settings().iStallMinutes);
-        m_deviceTable.RetireStalled(mac);
+        LogTableFull(0, m_parts.table.MaxRows(), request.szMac);
     }
 }
 

@@ -1,8 +1,57 @@
 #include "protocol/run_state.h"
 
 #include <cstring>
+#include <exception>
+
+#include "support/log.h"
 
 namespace orvane {
+
+bool RunState::StartThread(platform::Thread& handle, const char* name,
+                           std::function<int(RunState& run)> body,
+                           platform::ThreadOptions options) {
+    ThreadBegins();
+    bool started = false;
+    try {
+        RunToken token = shared_from_this();
+        started = handle.Start(
+            [token, name, body = std::move(body)]() {
+                int result = -1;
+                try {
+                    result = body(*token);
+                } catch (const std::exception& e) {
+                    WriteLog(kLogMajor, "%s ended by an exception: %s", name, e.what());
+                } catch (...) {
+                    WriteLog(kLogMajor, "%s ended by an exception", name);
+                }
+                token->ThreadEnds();  // the thread's last use of the engine
+                return result;
+            },
+            options);
+    } catch (const std::exception&) {
+        started = false;  // no memory for the thread's closure
+    }
+    if (!started) {
+        ThreadEnds();
+    }
+    return started;
+}
+
+bool RunState::Post(unsigned message, std::unique_ptr<MsgParam> param) {
+    if (message == WM_QUIT_DISPATCH) {
+        queue.PostPastLimit(DispatchMessage{message, nullptr});
+        return true;
+    }
+    if (!IsRunning()) {
+        return false;
+    }
+    if (message == WM_OTHRE_MSG) {
+        return queue.Post(DispatchMessage{message, std::move(param)});
+    }
+    // A rescan order is paced by its sender and must not be lost behind a report flood.
+    queue.PostPastLimit(DispatchMessage{message, std::move(param)});
+    return true;
+}
 
 void RunState::End() {
     {

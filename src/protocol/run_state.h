@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -17,7 +18,12 @@
 
 namespace orvane {
 
-class OrvaneEngine;
+class DeviceListener;
+
+// Dispatcher thread messages (values kept from the thread-message numbering WM_USER + n).
+constexpr unsigned WM_OTHRE_MSG = 0x0400 + 100;      // a datagram for the report handling
+constexpr unsigned WM_QUIT_DISPATCH = 0x0400 + 101;  // leave the dispatch loop
+constexpr unsigned WM_RESCAN_FOLDER = 0x0400 + 102;  // rebuild the firmware catalogue
 
 // One accepted request. Its run's worker list owns it; only the clean-up thread (or Stop, once
 // the clean-up thread has ended) frees it, after the worker has cleared `running` and its
@@ -27,7 +33,7 @@ struct ThreadInfo {
     platform::Thread thread;
     int sequence = 0;
     char text[kMaxDatagram] = {};
-    OrvaneEngine* owner = nullptr;
+    DeviceListener* owner = nullptr;
 };
 
 // A request waiting for a worker to be free, with the sequence it was given on arrival.
@@ -41,7 +47,7 @@ struct WaitingRequest {
 struct MsgParam {
     char szRecvBuf[kMaxDatagram] = {};
     int iType = kMsgUnknown;
-    OrvaneEngine* owner = nullptr;
+    DeviceListener* owner = nullptr;
 };
 
 struct DispatchMessage {
@@ -71,8 +77,8 @@ constexpr int kThreadWaitMs = 10000;
 // that missed its wait at Stop finishes its own run's work and ends: it never takes a
 // message, a request or a worker slot of a later run.
 //
-// A thread joins a run through OrvaneEngine::StartRunThread, which counts it here; the
-// engine's destructor waits until every run's count is zero.
+// A thread joins a run through StartThread, which counts it here; the engine's destructor
+// waits until every run's count is zero.
 struct RunState : std::enable_shared_from_this<RunState> {
     explicit RunState(int waitMs) : threadWaitMs(waitMs) {}
     RunState(const RunState&) = delete;
@@ -82,6 +88,18 @@ struct RunState : std::enable_shared_from_this<RunState> {
     // Ends the run: every loop sees it at its next check, the listener's wait and the
     // clean-up thread's pause end at once, and no worker joins the run any more.
     void End();
+
+    // Starts `body` as a thread of this run. The thread holds the run until it ends, so its
+    // loop runs `while (run.IsRunning())` and reaches only this run's queue however late it
+    // ends; an exception escaping `body` ends the thread with a log line naming `name`.
+    // Captures of `body` must outlive the thread (the engine's destructor waits for it).
+    // False when no thread could be made.
+    bool StartThread(platform::Thread& handle, const char* name,
+                     std::function<int(RunState& run)> body, platform::ThreadOptions options = {});
+
+    // Queues a message for the dispatcher; false when the run has ended or, for a datagram,
+    // kDispatchQueueLimit wait already (the record is then freed).
+    bool Post(unsigned message, std::unique_ptr<MsgParam> param = nullptr);
 
     // The clean-up thread's pause: up to timeoutMs, cut short when a worker finishes or the
     // run ends.

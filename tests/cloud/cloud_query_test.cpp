@@ -71,7 +71,7 @@ TEST_F(UpdateServiceTest, QueryAddressHeadersAndResults) {
         CloudFirmwareInfo info;
         std::string message = "stale";
         EXPECT_EQ(QueryCloudFirmware(c.model, CloudQueryType(c.model),
-                                     engine.LanguageCode(c.language), &info, &message),
+                                     engine.Cloud().LanguageCode(c.language), &info, &message),
                   c.result);
         EXPECT_EQ(message, c.message);
         EXPECT_EQ(

@@ -225,19 +225,19 @@ TEST_F(CatalogueTest, EngineFollowsTheFolderWhileRunning) {
     view.SetUpgradeFolder(Folder());
     auto files = [&engine] {
         std::string names;
-        for (const auto& r : engine.GetUpgradeFileInfo()) {
+        for (const auto& r : engine.Catalogue().Copy()) {
             names += r.szFileName;
         }
         return names;
     };
     Put("m100.bin", Package("X_M100_V1.0.0.0"));
     ASSERT_TRUE(engine.StartService(ServiceConfig{"127.0.0.1", "", Folder()}));
-    EXPECT_EQ(engine.CatalogueRebuilds(), 1u);
+    EXPECT_EQ(engine.Catalogue().Rebuilds(), 1u);
     EXPECT_EQ(files(), "m100.bin");
     // One change of both kinds: a single paced rescan (3 s apart at the least) sees it all.
     Put("n200.bin", Package("X_N200_V2.0.0.0"));
     std::filesystem::remove(Folder() + "/m100.bin");
-    EXPECT_TRUE(engine.WaitCatalogueRebuilds(2, 15000));
+    EXPECT_TRUE(engine.Catalogue().WaitRebuilds(2, 15000));
     engine.StopService();
     EXPECT_EQ(files(), "n200.bin");
     InitLog(kLogMajor, "");

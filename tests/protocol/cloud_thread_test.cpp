@@ -146,7 +146,7 @@ TEST_F(CloudThreadTest, FailuresAreShownAndTheThreadServesTheNextRequest) {
             EXPECT_NE(replies[0].find("FilePath:M200_V2.bin\r\n"), std::string::npos) << replies[0];
         }
         EXPECT_EQ(FolderFiles(), ok ? 1u : 0u);
-        EXPECT_EQ(m_engine.GetUpgradeFileInfo().size(), ok ? 1u : 0u);
+        EXPECT_EQ(m_engine.Catalogue().Copy().size(), ok ? 1u : 0u);
     }
     EXPECT_FALSE(fs::exists(m_dir.Path() + "/x.bin"));
 }

@@ -4,7 +4,8 @@
 #include <string>
 
 #include "common/recording_view.h"
-#include "protocol/orvane_engine.h"
+#include "protocol/report_handler.h"
+#include "protocol/request_handler.h"
 #include "support/language.h"
 
 namespace orvane {
@@ -19,19 +20,45 @@ UpgradeFileInfo File(const char* model, const char* verNum, int highest) {
     return f;
 }
 
+// Keeps each reply, and what the table held for its device as it left.
+class RecordingSender : public ReplySender {
+  public:
+    explicit RecordingSender(const DeviceTable& table) : m_table(table) {}
+    void SendToIPC(const std::string& reply) override {
+        m_replies.push_back(reply);
+        m_recordedFirst.push_back(m_table.Records().size());
+    }
+    const DeviceTable& m_table;
+    std::vector<std::string> m_replies;
+    std::vector<size_t> m_recordedFirst;  // the table's records at each send
+};
+
+// The request and report handling on their own: no threads, no sockets, a recording sender.
 class RequestRulesTest : public ::testing::Test {
   protected:
     void SetUp() override { SetThreadUiLanguage(kLanguageEnglish); }
     void TearDown() override { SetThreadUiLanguage(0); }
 
     test::RecordingView m_view;
-    OrvaneEngine m_engine{m_view};
+    DeviceTable m_table{m_view};
+    BatchGate m_batch;
+    UpgradeCatalogue m_catalogue{&m_counters.firmwareRefused, nullptr};
+    CloudRequestQueue m_cloud;
+    IpAllocator m_allocator{[] { return false; }};
+    EngineCounters m_counters;
+    RecordingSender m_sender{m_table};
+    std::string m_localIP = "10.0.0.2";
+    std::string m_localMac = "00:1A:2B:3C:4D:5E";
+    std::atomic<int> m_netConnected{0};
+    RequestHandler m_requests{{m_view, m_table, m_catalogue, m_batch, m_cloud, m_allocator,
+                               m_counters, m_sender, m_localIP, m_localMac, m_netConnected}};
+    ReportHandler m_reports{m_view, m_table, m_batch};
 };
 
 // Catches the wrong file chosen or the wrong reason given: older files, files outranked in
 // their model, case-folded models, empty version numbers and the forced-upgrade box.
 TEST_F(RequestRulesTest, FindNewVersionChoosesTheNewestFileOfTheModel) {
-    m_engine.WithUpgradeFileInfo([](std::vector<UpgradeFileInfo>& c) {
+    m_catalogue.With([](std::vector<UpgradeFileInfo>& c) {
         c = {File("A1", "1.0.0.3", 0), File("A1", "1.0.0.5", 1), File("B2", "2.0.0.0", 0),
              File("C3", "", 1)};
     });
@@ -52,7 +79,7 @@ TEST_F(RequestRulesTest, FindNewVersionChoosesTheNewestFileOfTheModel) {
         SCOPED_TRACE(std::string(c.model) + " " + c.verNum + (c.forced ? " forced" : ""));
         m_view.SetForcedUpgrade(c.forced);
         UpgradeFileInfo chosen;
-        EXPECT_EQ(m_engine.FindNewVersion(c.model, c.verNum, &chosen), c.result);
+        EXPECT_EQ(m_requests.FindNewVersion(c.model, c.verNum, &chosen), c.result);
         EXPECT_STREQ(chosen.szVersion, c.result == 0 ? "A1-1.0.0.5" : "");
     }
 }
@@ -74,18 +101,18 @@ TEST_F(RequestRulesTest, ReportsAreReadOrDroppedWhole) {
         {0, "Ipaddr:x\r\nIPCMac:aa\r\nSchedule:1\r\nState:5\r\n"},  // the last that raises
     };
     for (const auto& [event, text] : dropped) {
-        EXPECT_LT(m_engine.ReportMsgProc(event, text), 0) << text;
+        EXPECT_LT(m_reports.ReportMsgProc(event, text), 0) << text;
     }
     EXPECT_EQ(m_view.m_iRaises, 2);
-    EXPECT_EQ(m_engine.Devices().RowCount(), 0);
+    EXPECT_EQ(m_table.RowCount(), 0);
 
     // The update stage has no text for state 1: the new row's status stays empty.
-    EXPECT_EQ(m_engine.ReportMsgProc(11, good), 0);
-    EXPECT_EQ(m_engine.ReportMsgProc(10, "IPCMac:b\r\nIpaddr:y\r\nSchedule:2\r\nState:6" + tail),
+    EXPECT_EQ(m_reports.ReportMsgProc(11, good), 0);
+    EXPECT_EQ(m_reports.ReportMsgProc(10, "IPCMac:b\r\nIpaddr:y\r\nSchedule:2\r\nState:6" + tail),
               0);
     EXPECT_EQ(m_view.m_iRaises, 3);
     EXPECT_EQ(
-        m_engine.Devices().Rows(),
+        m_table.Rows(),
         (std::vector<DeviceRow>{
             {"1", "IPC-X1", "10.0.0.11", "", "30%", "IPC*X1-1.2.3.4-B7", ""},
             {"2", "IPC-X1", "y", "Uboot param is written faiure", "2%", "IPC*X1-1.2.3.4-B7", ""}}));
@@ -93,15 +120,34 @@ TEST_F(RequestRulesTest, ReportsAreReadOrDroppedWhole) {
 
 // Catches the network growing the parked requests or the rows without bound.
 TEST_F(RequestRulesTest, CloudPathParksAtMostAThousandDevices) {
-    m_engine.SetNetConnected(true);
+    m_netConnected = 1;
     DeviceRequest request{"Z9-1.0", "", "", 0, "Z9", "1.0"};
     for (int i = 0; i < 1100; ++i) {
         request.szMac = std::to_string(i);
         request.iCseq = i;
-        EXPECT_FALSE(m_engine.assignIPAndFirmware(request, i, true));
+        EXPECT_FALSE(m_requests.assignIPAndFirmware(request, i, true));
     }
-    EXPECT_EQ(m_engine.CloudRequests().Pending().size(), 1000u);
-    EXPECT_EQ(m_engine.Devices().RowCount(), 1000);
+    EXPECT_EQ(m_cloud.Pending().size(), 1000u);
+    EXPECT_EQ(m_table.RowCount(), 1000);
+    EXPECT_TRUE(m_sender.m_replies.empty());
+}
+
+// Catches a reply sent before the device's record is made (its first reports would find none),
+// a reply from the wrong address, and a device answered with no serving address at all.
+TEST_F(RequestRulesTest, AnAssignedDeviceIsRecordedBeforeItsReplyLeaves) {
+    m_allocator.SetNextIP(MakeAllocationCursor(m_localIP));
+    m_catalogue.With([](std::vector<UpgradeFileInfo>& c) { c = {File("A1", "1.0.0.5", 1)}; });
+    DeviceRequest request{"A1-1.0.0.4", "6", "aa", 6, "A1", "1.0.0.4"};
+    ASSERT_TRUE(m_requests.assignIPAndFirmware(request, 1, true));
+    ASSERT_EQ(m_sender.m_replies.size(), 1u);
+    EXPECT_EQ(m_sender.m_recordedFirst[0], 1u);
+    EXPECT_EQ(m_sender.m_replies[0],
+              BuildAssignReply({6, m_localMac, m_localIP, "10.0.0.10", "aa", "A1-1.0.0.5", ""}));
+
+    m_localIP.clear();
+    request.szMac = "bb";
+    EXPECT_FALSE(m_requests.assignIPAndFirmware(request, 2, true));
+    EXPECT_EQ(m_sender.m_replies.size(), 1u);
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
-// The device listener on port 10011, the request workers it starts, and the reply sender.
+#include "protocol/device_listener.h"
+
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "platform/clock.h"
 #include "platform/udp_socket.h"
 #include "platform/wake_event.h"
-#include "protocol/orvane_engine.h"
+#include "protocol/reply_sender.h"
 #include "protocol/service_view.h"
 #include "support/language.h"
 #include "support/log.h"
@@ -25,7 +27,21 @@ LogRateLimit g_receiveErrorLines;
 LogRateLimit g_postFailedLines;
 }  // namespace
 
-int OrvaneEngine::ListenIPCPortProc(RunState& run) {
+DeviceListener::DeviceListener(const std::string& localIP, const std::atomic<int>& pauseTest,
+                               ServiceView& view, EngineCounters& counters,
+                               RequestHandling handleRequest)
+    : m_szLocalIP(localIP),
+      m_bPauseTest(pauseTest),
+      m_view(view),
+      m_counters(counters),
+      m_handleRequest(std::move(handleRequest)) {}
+
+void DeviceListener::BeginRun() {
+    m_iRequestSeq = 0;
+    SetListenState(0);
+}
+
+int DeviceListener::ListenIPCPortProc(RunState& run) {
     platform::UdpSocket sock;
     if (!sock.Open()) {
         WriteLog(kLogMajor, "ListenIPCPortProc socket failed,return -4");
@@ -99,7 +115,7 @@ int OrvaneEngine::ListenIPCPortProc(RunState& run) {
 // waits for the first of them to be free (up to kMaxWaitingRequests waiting).
 // Nothing that fails here ends the listener: the request is dropped with a log line and the device
 // asks again.
-void OrvaneEngine::StartRequestWorker(RunState& run, const char* text) {
+void DeviceListener::StartRequestWorker(RunState& run, const char* text) {
     // The bound is on requests in progress. A worker that has finished but is not reaped yet
     // (the clean-up thread, under a crowd, comes round to it a little later) holds none: when
     // such workers fill the list, they leave it here. Their threads have cleared their flag, so
@@ -149,16 +165,16 @@ void OrvaneEngine::StartRequestWorker(RunState& run, const char* text) {
     info->owner = this;
     std::memcpy(info->text, text, sizeof info->text);
     info->sequence = ++m_iRequestSeq;
-    const bool started = StartThreadOf(run, info->thread, "RequestIpMsgProc",
-                                       [this, info](RunState& r) {
-                                           int result = RequestIpMsgProc(info);
-                                           while (r.TakeWaitingOrFinish(*info)) {
-                                               RequestIpMsgProc(info);
-                                           }
-                                           r.WorkerFinished();
-                                           return result;
-                                       },
-                                       {kRequestWorkerStack, platform::ThreadPriority::kHighest});
+    const bool started = run.StartThread(info->thread, "RequestIpMsgProc",
+                                         [this, info](RunState& r) {
+                                             int result = RequestIpMsgProc(info);
+                                             while (r.TakeWaitingOrFinish(*info)) {
+                                                 RequestIpMsgProc(info);
+                                             }
+                                             r.WorkerFinished();
+                                             return result;
+                                         },
+                                         {kRequestWorkerStack, platform::ThreadPriority::kHighest});
     if (!started) {
         run.workers.pop_back();
         WriteLog(kLogMajor, "Create RequestIpMsgProc Thread fail");
@@ -173,7 +189,7 @@ void OrvaneEngine::StartRequestWorker(RunState& run, const char* text) {
 
 // A flood keeps the workers busy for as long as it lasts: one line a second at most tells of
 // the drops, so it does not turn into a flood of log lines.
-void OrvaneEngine::LogDroppedRequests(RunState& run) {
+void DeviceListener::LogDroppedRequests(RunState& run) {
     const int64_t now = platform::MonotonicMs();
     if (run.iLastDropLineMs != 0 && now - run.iLastDropLineMs < kDropLineIntervalMs) {
         return;
@@ -186,7 +202,7 @@ void OrvaneEngine::LogDroppedRequests(RunState& run) {
     run.iLastDropLineMs = now;
 }
 
-void OrvaneEngine::PostDatagram(RunState& run, const char* text, int type) {
+void DeviceListener::PostDatagram(RunState& run, const char* text, int type) {
     std::unique_ptr<MsgParam> param;
     try {
         param = std::make_unique<MsgParam>();
@@ -203,7 +219,7 @@ void OrvaneEngine::PostDatagram(RunState& run, const char* text, int type) {
              param->szRecvBuf);
     bool posted = false;
     try {
-        posted = PostDispatchMessage(run, WM_OTHRE_MSG, std::move(param));
+        posted = run.Post(WM_OTHRE_MSG, std::move(param));
     } catch (const std::bad_alloc&) {
         posted = false;  // the queue could not grow; the record went with the message
     }
@@ -213,7 +229,7 @@ void OrvaneEngine::PostDatagram(RunState& run, const char* text, int type) {
     }
 }
 
-int OrvaneEngine::RequestIpMsgProc(ThreadInfo* info) {
+int DeviceListener::RequestIpMsgProc(ThreadInfo* info) {
     const int seq = info->sequence;
     try {
         SetThreadUiLanguage(g_iLanguage == kLanguageChinese ? kLanguageChinese : kLanguageEnglish);
@@ -223,11 +239,7 @@ int OrvaneEngine::RequestIpMsgProc(ThreadInfo* info) {
         } else {
             WriteLog(kLogInfo, "*%d* Enter RequestIpMsgProc,message %s!", seq, text.c_str());
         }
-        if (m_hooks.request) {
-            m_hooks.request(text, seq);
-        } else {
-            RequestIpaddrProc(text, seq);
-        }
+        m_handleRequest(text, seq);
     } catch (const std::exception& e) {
         // Out of memory, most likely: this request ends, the service goes on.
         WriteLog(kLogMajor, "*%d* RequestIpMsgProc ended by an exception: %s", seq, e.what());
@@ -235,13 +247,56 @@ int OrvaneEngine::RequestIpMsgProc(ThreadInfo* info) {
     return 0;
 }
 
-int OrvaneEngine::SendToIPC(const char* text, size_t len) {
+// Workers the clean-up thread did not reap yet. They share one deadline, so k stuck workers
+// hold Stop up for one wait, not k. A worker still running keeps its record: the run, which
+// the worker holds, frees it after the worker's end.
+void DeviceListener::StopWorkers(RunState& run) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(run.threadWaitMs);
+    const size_t stuck = run.WaitWorkersFinished(deadline);
+    for (auto& done : run.TakeFinishedWorkers()) {
+        done->thread.Wait(run.threadWaitMs);  // it has cleared its flag: its end is at hand
+    }
+    if (stuck > 0) {
+        WriteLog(kLogMajor, "StopService %zu RequestIpMsgProc threads did not end within %d ms",
+                 stuck, run.threadWaitMs);
+    }
+}
+
+// Also called by the listener when the list is full (so a finished worker never costs a
+// request while the clean-up thread has not come round to it yet).
+void DeviceListener::ReapFinishedWorkers(RunState& run) {
+    // Unlinked under the worker-list lock, joined outside it: waiting for a thread must not
+    // hold up the listener, which appends under that lock.
+    for (auto& done : run.TakeFinishedWorkers()) {
+        WriteLog(kLogInfo, "Clean RequestIpMsgProc Thread, handle %p",
+                 static_cast<void*>(done.get()));
+        done->thread.Wait(kThreadWaitMs);
+    }
+}
+
+void DeviceListener::SetListenState(int state) {
+    {
+        std::lock_guard<std::mutex> lock(m_csListenState);
+        m_iListenState = state;
+    }
+    m_cvListenState.notify_all();
+}
+
+int DeviceListener::WaitListening(int timeoutMs) {
+    std::unique_lock<std::mutex> lock(m_csListenState);
+    m_cvListenState.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                             [this] { return m_iListenState != 0; });
+    return m_iListenState;
+}
+
+int SendToIPC(const std::string& localIP, const char* text, size_t len) {
     platform::UdpSocket sock;
     if (!sock.Open()) {
         return -1;
     }
     platform::Endpoint local;
-    if (!sock.SetBroadcast() || !platform::Endpoint::Parse(m_szLocalIP, 0, &local) ||
+    if (!sock.SetBroadcast() || !platform::Endpoint::Parse(localIP, 0, &local) ||
         !sock.Bind(local)) {
         return -2;
     }
