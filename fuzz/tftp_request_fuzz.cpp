@@ -9,7 +9,6 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace orvane;
     TftpSettings settings;
-    settings.root = "/srv/fw";
     settings.writeAllowed = true;
     const TftpDecodedRequest r = DecodeTftpRequest(data, size, settings);
     if (!r.refused && (r.fullName.size() >= kTftpMaxPath || IsRefusedTftpName(r.fileName))) {
