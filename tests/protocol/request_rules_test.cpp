@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "common/recording_view.h"
 #include "protocol/report_handler.h"
@@ -89,19 +90,21 @@ TEST_F(RequestRulesTest, FindNewVersionChoosesTheNewestFileOfTheModel) {
 TEST_F(RequestRulesTest, ReportsAreReadOrDroppedWhole) {
     const std::string tail = "\r\nState:1\r\nVersion:IPC*X1-1.2.3.4-B7\r\n";
     const std::string good = "Ipaddr:10.0.0.11\r\nIPCMac:aa\r\nSchedule:30" + tail;
-    const std::pair<int, std::string> dropped[] = {
-        {13, good},                              // no such stage
-        {0, "IPCMac:aa\r\nSchedule:30" + tail},  // no address
+    // Each drop names its fault: -1 the event, -2 to -5 the lines up to "State:", -6 its
+    // status text, -7 "Version:".
+    const std::tuple<int, std::string, int> dropped[] = {
+        {13, good, -1},                              // no such stage
+        {0, "IPCMac:aa\r\nSchedule:30" + tail, -2},  // no address
         // Limits written out (64, 16) as devices know them: the table's follow a wrong row.
-        {0, "Ipaddr:x\r\nIPCMac:" + std::string(64, 'm') + "\r\nSchedule:1" + tail},
-        {0, "Ipaddr:x\r\nIPCMac:aa\r\nSchedule:1"},  // value without its line end
-        {0, "Ipaddr:x\r\nIPCMac:aa\r\nSchedule:1\r\nState:" + std::string(16, '1') + "\r\n"},
-        {0, "Ipaddr:x\r\nIPCMac:aa\r\nSchedule:1\r\nState:8\r\nVersion:V-1\r\n"},
-        {0, "Ipaddr:x\r\nIPCMac:aa\r\nSchedule:1\r\nState:2\r\n"},  // a failure: raises
-        {0, "Ipaddr:x\r\nIPCMac:aa\r\nSchedule:1\r\nState:5\r\n"},  // the last that raises
+        {0, "Ipaddr:x\r\nIPCMac:" + std::string(64, 'm') + "\r\nSchedule:1" + tail, -3},
+        {0, "Ipaddr:x\r\nIPCMac:aa\r\nSchedule:1", -4},  // value without its line end
+        {0, "Ipaddr:x\r\nIPCMac:aa\r\nSchedule:1\r\nState:" + std::string(16, '1') + "\r\n", -5},
+        {0, "Ipaddr:x\r\nIPCMac:aa\r\nSchedule:1\r\nState:8\r\nVersion:V-1\r\n", -6},
+        {0, "Ipaddr:x\r\nIPCMac:aa\r\nSchedule:1\r\nState:2\r\n", -7},  // a failure: raises
+        {0, "Ipaddr:x\r\nIPCMac:aa\r\nSchedule:1\r\nState:5\r\n", -7},  // the last that raises
     };
-    for (const auto& [event, text] : dropped) {
-        EXPECT_LT(m_reports.ReportMsgProc(event, text), 0) << text;
+    for (const auto& [event, text, code] : dropped) {
+        EXPECT_EQ(m_reports.ReportMsgProc(event, text), code) << text;
     }
     EXPECT_EQ(m_view.m_iRaises, 2);
     EXPECT_EQ(m_table.RowCount(), 0);
@@ -116,6 +119,10 @@ TEST_F(RequestRulesTest, ReportsAreReadOrDroppedWhole) {
         (std::vector<DeviceRow>{
             {"1", "IPC-X1", "10.0.0.11", "", "30%", "IPC*X1-1.2.3.4-B7", ""},
             {"2", "IPC-X1", "y", "Uboot param is written faiure", "2%", "IPC*X1-1.2.3.4-B7", ""}}));
+    // State 7, the last there is, is a state like any other.
+    EXPECT_EQ(m_reports.ReportMsgProc(
+                  0, "Ipaddr:z\r\nIPCMac:c\r\nSchedule:1\r\nState:7" + tail.substr(9)),
+              0);
 }
 
 // Catches the network growing the parked requests or the rows without bound.
