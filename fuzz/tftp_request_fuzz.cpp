@@ -3,10 +3,17 @@
 #include <cstdint>
 
 #include "platform/file.h"
+#include "tftp/tftp_decode.h"
 #include "tftp/tftp_request.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace orvane;
+    TftpSettings settings;
+    settings.writeAllowed = true;
+    const TftpDecodedRequest r = DecodeTftpRequest(data, size, settings);
+    if (!r.refused && (r.fullName.size() >= kTftpMaxPath || IsRefusedTftpName(r.fileName))) {
+        __builtin_trap();
+    }
     const TftpRequestFields f = SplitTftpRequest(data, size);
     TftpModeFromText(f.mode);
     const std::string name = NormaliseTftpName(f.fileName);

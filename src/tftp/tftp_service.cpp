@@ -5,7 +5,7 @@
 #include "platform/file.h"
 #include "platform/udp_socket.h"
 #include "support/log.h"
-#include "tftp/tftp_run.h"
+#include "tftp/tftp_worker_pool.h"
 
 namespace orvane {
 

@@ -1,13 +1,13 @@
 #pragma once
 
-// The steps the request's decoding (tftp_decode.cpp), the lock-step loops (tftpd_proc.cpp) and
-// the windowed send loop (tftp_window.cpp) share, on a transfer whose socket is connected to its
+// The steps a transfer's sequence (tftp_serve.cpp), its lock-step loops (tftp_lockstep.cpp) and
+// its windowed send loop (tftp_window.cpp) share, on a transfer whose socket is connected to its
 // client. Below all three: it includes none of them.
 
 #include <cstddef>
 #include <cstdint>
 
-#include "tftp/tftp_transfer.h"
+#include "tftp/tftp_transfer_record.h"
 
 namespace orvane {
 

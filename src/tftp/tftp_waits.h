@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "tftp/tftp_transfer.h"
+#include "tftp/tftp_transfer_record.h"
 
 namespace orvane {
 

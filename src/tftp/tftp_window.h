@@ -3,7 +3,7 @@
 // A read transfer whose client asked a window (RFC 7440): t.windowSize blocks leave back to
 // back, and the acknowledgement of a window's last block opens the next.
 
-#include "tftp/tftp_transfer.h"
+#include "tftp/tftp_transfer_record.h"
 
 namespace orvane {
 

@@ -1,4 +1,4 @@
-#include "tftp/tftp_transfer.h"
+#include "tftp/tftp_transfer_record.h"
 
 #include <utility>
 
@@ -7,11 +7,10 @@
 namespace orvane {
 
 void TftpTransfer::Reset(std::shared_ptr<const TftpSettings> serviceSettings, int timeout,
-                         int number, int64_t now) {
+                         int64_t now) {
     settings = std::move(serviceSettings);
     timeoutSeconds = timeout;
     answered = false;
-    transferNumber = number;
     blockSize = kTftpSegment;
     windowSize = 1;
     file.Close();
@@ -32,8 +31,6 @@ void TftpTransfer::Reset(std::shared_ptr<const TftpSettings> serviceSettings, in
     result = kTftpResultRunning;
     startTime = now;
     connected = false;
-    requestLength = 0;
-    request.fill(0);
     control.fill(0);
     cancelled = false;
 }

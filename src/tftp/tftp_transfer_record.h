@@ -8,35 +8,22 @@
 #include <string>
 
 #include "platform/file.h"
-#include "platform/thread.h"
 #include "platform/udp_socket.h"
-#include "platform/wake_event.h"
 #include "tftp/tftp_request.h"
 #include "tftp/tftp_retransmit_timer.h"
 #include "tftp/tftp_settings.h"
 
 namespace orvane {
 
-// What the decoding of a request leads to.
-enum class TftpDecodeResult { kReadWithOack, kWriteWithOack, kRead, kWrite, kAnswered };
-
 // Transfer result stored by the worker.
 constexpr int kTftpResultRunning = 0;
 constexpr int kTftpResultSuccess = 1;
 constexpr int kTftpResultFailure = 3;
 
-// One worker thread and the transfer it runs. The service's main thread owns the record, picks
-// it for a request (while `busy` is 0) and frees it only after its thread has ended; the worker
-// touches nothing but its own record while `busy` is 1.
+// One transfer's state: its socket and what serialises the sends on it, its file, and what the
+// decoding's steps and the loops change. Its worker (TftpWorker) owns it; the main thread only
+// readies it for a request while the worker is idle, and cancels it (under csSend).
 struct TftpTransfer {
-    std::atomic<int> busy{0};
-    std::atomic<int> permanent{0};
-    platform::Thread thread;
-    std::atomic<int> threadId{0};
-    platform::AutoResetEvent wake;  // permanent workers wait here between transfers
-    int transferNumber = 0;
-    int permanentIndex = 0;
-
     // Sends on the transfer socket, its closing and the administrator's cancel are serialised
     // by this lock, so a cancel never interleaves with a packet of the worker and never goes to
     // a socket that was closed (or whose descriptor was reused) meanwhile.
@@ -53,9 +40,6 @@ struct TftpTransfer {
     // Set by the main thread before the worker is released.
     std::shared_ptr<const TftpSettings> settings;  // the service's, as the request arrived
     platform::SocketAddress peer;
-    platform::SocketAddress requestFrom;  // `peer` as received; only the main thread touches it
-    std::array<uint8_t, kTftpPacketSize> request{};
-    size_t requestLength = 0;
     int64_t startTime = 0;  // wall-clock seconds
 
     // Protocol state (decoding and the loops).
@@ -94,8 +78,7 @@ struct TftpTransfer {
     int result = kTftpResultRunning;
 
     // Readies the record for a new request (main thread, while the worker is idle).
-    void Reset(std::shared_ptr<const TftpSettings> serviceSettings, int timeout, int number,
-               int64_t now);
+    void Reset(std::shared_ptr<const TftpSettings> serviceSettings, int timeout, int64_t now);
 
     // Every packet of the transfer leaves through here; the length sent, -1 when cancelled or
     // the socket is closed.

@@ -1,6 +1,7 @@
 // The main thread that accepts requests and the worker threads that run the transfers.
-#include "tftp/tftp_run.h"
+#include "tftp/tftp_worker_pool.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -9,8 +10,8 @@
 #include "platform/clock.h"
 #include "support/log.h"
 #include "tftp/tftp_listen.h"
-#include "tftp/tftp_transfer.h"
-#include "tftp/tftpd_proc.h"
+#include "tftp/tftp_serve.h"
+#include "tftp/tftp_worker_record.h"
 
 namespace orvane {
 
@@ -26,7 +27,8 @@ constexpr size_t kWorkerStackBytes = 256 * 1024;
 constexpr const char* kTooManyFromAddress = "too many transfers from this address";
 
 // Steps 4 to 8 of a worker: its own socket connected to the client, then the transfer.
-void ServeRequest(TftpTransfer& t) {
+void ServeRequest(TftpWorker& w) {
+    TftpTransfer& t = w.transfer;
     t.peer = t.peer.Unmapped();
     bool ready = false;
     {
@@ -44,7 +46,7 @@ void ServeRequest(TftpTransfer& t) {
                  TftpSystemText(t.socket.LastError()).c_str());
         platform::SleepMs(kConnectFailDelayMs);
     } else {
-        RunTftpTransfer(t);
+        RunTftpTransfer(t, w.request.data(), std::min(w.requestLength, w.request.size()));
     }
     {
         std::lock_guard<std::mutex> lock(t.csSend);
@@ -57,7 +59,7 @@ void ServeRequest(TftpTransfer& t) {
 
 // Drops a record from the list once its thread has ended; a thread that does not end in time
 // keeps its record for good, since it may still use it. True when the thread has ended.
-bool ReleaseRecord(std::unique_ptr<TftpTransfer> record, int waitMs) {
+bool ReleaseRecord(std::unique_ptr<TftpWorker> record, int waitMs) {
     if (record->thread.IsStarted() && !record->thread.Wait(waitMs)) {
         WriteLog(kLogMajor, "tftp thread %d did not end, its record is kept",
                  record->threadId.load());
@@ -69,11 +71,11 @@ bool ReleaseRecord(std::unique_ptr<TftpTransfer> record, int waitMs) {
 
 // One worker's life: a permanent worker serves one request after another until the run ends,
 // a dynamic one serves one. It touches its record and `shared` only.
-int WorkerThread(TftpRunShared& shared, TftpTransfer& t) {
+int WorkerThread(TftpRunShared& shared, TftpWorker& w) {
     bool lowered = false;
     for (;;) {
-        if (t.permanent.load()) {
-            t.wake.Wait();
+        if (w.permanent.load()) {
+            w.wake.Wait();
             // The wait has no time limit, so it only ends signalled (result 0); the system
             // error is what this thread's last failed call left.
             WriteLog(kLogDebug0, "tftp permanent thread signalled %d (%d)\n", 0, errno);
@@ -85,17 +87,17 @@ int WorkerThread(TftpRunShared& shared, TftpTransfer& t) {
             platform::LowerCurrentThreadPriority();
             lowered = true;
         }
-        ServeRequest(t);
-        if (!t.permanent.load()) {
+        ServeRequest(w);
+        if (!w.permanent.load()) {
             break;
         }
-        t.busy = 0;
+        w.busy = 0;
         if (!shared.Serving()) {
             break;
         }
     }
-    WriteLog(kLogDebug0, "tftp worker thread leaving %d\n", t.threadId.load());
-    t.busy = 0;
+    WriteLog(kLogDebug0, "tftp worker thread leaving %d\n", w.threadId.load());
+    w.busy = 0;
     // The main thread removes finished dynamic records when woken. It waits for this thread
     // to end right after, so nothing that would delay the end follows.
     shared.wake.Set();
@@ -140,11 +142,11 @@ bool TftpRun::End(int waitMs) {
     return m_hMainThread.Wait(waitMs);
 }
 
-bool TftpRun::StartWorker(TftpTransfer* t) {
-    t->threadId = ++m_numbers->threadNumber;
+bool TftpRun::StartWorker(TftpWorker* w) {
+    w->threadId = ++m_numbers->threadNumber;
     platform::ThreadOptions options;
     options.stackBytes = kWorkerStackBytes;
-    return t->thread.Start([shared = m_shared, t] { return WorkerThread(*shared, *t); }, options);
+    return w->thread.Start([shared = m_shared, w] { return WorkerThread(*shared, *w); }, options);
 }
 
 void TftpRun::PublishRecordCount() {
@@ -155,7 +157,7 @@ void TftpRun::RemoveFinishedRecords() {
     // Bounded by the list: each pass removes one record.
     for (auto it = m_listRecords.begin(); it != m_listRecords.end();) {
         if (!(*it)->permanent.load() && !(*it)->busy.load()) {
-            std::unique_ptr<TftpTransfer> record = std::move(*it);
+            std::unique_ptr<TftpWorker> record = std::move(*it);
             it = m_listRecords.erase(it);
             ReleaseRecord(std::move(record), kReapWaitMs);
         } else {
@@ -167,29 +169,29 @@ void TftpRun::RemoveFinishedRecords() {
 
 // True (and remembered) when this request is new; false for a repeat of the last one from
 // the same address within the same second.
-bool TftpRun::RememberRequest(const TftpTransfer& t) {
+bool TftpRun::RememberRequest(const TftpWorker& w) {
     DuplicateMemory& d = m_duplicate;
     const int64_t now = platform::WallClockSeconds();
-    if (d.length == t.requestLength && d.from == t.peer && d.second == now &&
-        std::memcmp(d.bytes.data(), t.request.data(), t.requestLength) == 0) {
+    if (d.length == w.requestLength && d.from == w.requestFrom && d.second == now &&
+        std::memcmp(d.bytes.data(), w.request.data(), w.requestLength) == 0) {
         return false;
     }
-    d.bytes = t.request;
-    d.length = t.requestLength;
-    d.from = t.peer;
+    d.bytes = w.request;
+    d.length = w.requestLength;
+    d.from = w.requestFrom;
     d.second = now;
     return true;
 }
 
-// The running transfer that `t`'s request repeats: the same bytes from the same address and
+// The running transfer that `w`'s request repeats: the same bytes from the same address and
 // port. A client sends its request again when the first answer was lost or late; the transfer
 // already answering resends on its own, and a second one would only take a record from another
 // device (the limit holds as many records as a shelf of devices) and be refused by the client.
-const TftpTransfer* TftpRun::RunningTransferOf(const TftpTransfer& t) const {
+const TftpWorker* TftpRun::RunningTransferOf(const TftpWorker& w) const {
     for (const auto& r : m_listRecords) {
-        if (r.get() != &t && r->busy.load() && r->requestFrom == t.requestFrom &&
-            r->requestLength == t.requestLength &&
-            std::memcmp(r->request.data(), t.request.data(), t.requestLength) == 0) {
+        if (r.get() != &w && r->busy.load() && r->requestFrom == w.requestFrom &&
+            r->requestLength == w.requestLength &&
+            std::memcmp(r->request.data(), w.request.data(), w.requestLength) == 0) {
             return r.get();
         }
     }
@@ -206,11 +208,11 @@ size_t TftpRun::RecordsInUse() const {
     return n;
 }
 
-// Transfers under way for the host `t`'s request came from, whatever their ports.
-size_t TftpRun::TransfersFrom(const TftpTransfer& t) const {
+// Transfers under way for the host `w`'s request came from, whatever their ports.
+size_t TftpRun::TransfersFrom(const TftpWorker& w) const {
     size_t n = 0;
     for (const auto& r : m_listRecords) {
-        n += r.get() != &t && r->busy.load() && r->requestFrom.SameHost(t.requestFrom);
+        n += r.get() != &w && r->busy.load() && r->requestFrom.SameHost(w.requestFrom);
     }
     return n;
 }
@@ -228,31 +230,31 @@ void TftpRun::DropRequest(platform::UdpSocket& listen) {
 
 // A request beyond the transfers one address may hold is answered at once from the listening
 // socket: no record, no thread, and the client stops asking.
-void TftpRun::RefuseRequest(platform::UdpSocket& listen, const TftpTransfer& t) {
+void TftpRun::RefuseRequest(platform::UdpSocket& listen, const TftpWorker& w) {
     uint8_t packet[64];
     const size_t len =
         BuildTftpError(packet, sizeof packet, kTftpErrUndefined, kTooManyFromAddress);
-    listen.SendToAddress(packet, len, t.requestFrom);
+    listen.SendToAddress(packet, len, w.requestFrom);
     WriteLogLimited(m_refuseLines, kLogMajor, "%s %s: request refused", kTooManyFromAddress,
-                    t.requestFrom.Unmapped().NumericHost().c_str());
+                    w.requestFrom.Unmapped().NumericHost().c_str());
 }
 
-TftpTransfer* TftpRun::PickRecord() {
+TftpWorker* TftpRun::PickRecord() {
     for (auto& r : m_listRecords) {
         if (r->permanent.load() && !r->busy.load()) {
             return r.get();
         }
     }
-    m_listRecords.push_back(std::make_unique<TftpTransfer>());
+    m_listRecords.push_back(std::make_unique<TftpWorker>());
     PublishRecordCount();
     return m_listRecords.back().get();
 }
 
-void TftpRun::DropRecord(TftpTransfer* t) {
-    if (t->permanent.load()) {
+void TftpRun::DropRecord(TftpWorker* w) {
+    if (w->permanent.load()) {
         return;
     }
-    m_listRecords.remove_if([t](const std::unique_ptr<TftpTransfer>& r) { return r.get() == t; });
+    m_listRecords.remove_if([w](const std::unique_ptr<TftpWorker>& r) { return r.get() == w; });
     PublishRecordCount();
 }
 
@@ -262,69 +264,69 @@ void TftpRun::AcceptRequest(platform::UdpSocket& listen) {
         DropRequest(listen);
         return;
     }
-    TftpTransfer* t = PickRecord();
-    t->Reset(std::move(settings), TftpConfig::kTimeoutSeconds, m_numbers->transferNumber++,
-             platform::WallClockSeconds());
-    long n = listen.ReceiveFromAddress(t->request.data(), t->request.size(), &t->peer);
+    TftpWorker* w = PickRecord();
+    w->Take(std::move(settings), TftpConfig::kTimeoutSeconds, m_numbers->transferNumber++,
+            platform::WallClockSeconds());
+    long n = listen.ReceiveFromAddress(w->request.data(), w->request.size(), &w->requestFrom);
     if (n < 0) {
         WriteLog(kLogMajor, "Error : RecvFrom returns %d: <%s>", listen.LastError(),
                  TftpSystemText(listen.LastError()).c_str());
-        DropRecord(t);
+        DropRecord(w);
         return;
     }
-    t->requestLength = static_cast<size_t>(n);
-    t->requestFrom = t->peer;
-    const platform::SocketAddress peer = t->peer.Unmapped();
-    if (const TftpTransfer* running = RunningTransferOf(*t)) {
+    w->requestLength = static_cast<size_t>(n);
+    w->transfer.peer = w->requestFrom;
+    const platform::SocketAddress peer = w->requestFrom.Unmapped();
+    if (const TftpWorker* running = RunningTransferOf(*w)) {
         WriteLogLimited(m_duplicateLines, kLogGeneral,
                         "Warning : received duplicated request from %s:%s: transfer %d answers "
                         "it already, request dropped",
                         peer.NumericHost().c_str(), peer.NumericPort().c_str(),
                         running->transferNumber);
-        DropRecord(t);
+        DropRecord(w);
         return;
     }
-    if (TransfersFrom(*t) >= t->settings->transfersPerAddress) {
-        RefuseRequest(listen, *t);
-        DropRecord(t);
+    if (TransfersFrom(*w) >= w->transfer.settings->transfersPerAddress) {
+        RefuseRequest(listen, *w);
+        DropRecord(w);
         return;
     }
     // The same request again within its second, its transfer over: answered already, and a
     // pause here would hold every other request behind one sender's repeats.
-    if (!RememberRequest(*t)) {
+    if (!RememberRequest(*w)) {
         WriteLogLimited(m_duplicateLines, kLogGeneral,
                         "Warning : received duplicated request from %s:%s: request dropped",
                         peer.NumericHost().c_str(), peer.NumericPort().c_str());
-        DropRecord(t);
+        DropRecord(w);
         return;
     }
     WriteLog(kLogDebug0, "Transfert #%d", static_cast<int>(m_listRecords.size() - 1));
     WriteLog(kLogDebug0, "Connection received from %s on port %s", peer.NumericHost().c_str(),
              peer.NumericPort().c_str());
-    t->busy = 1;
-    if (t->permanent.load()) {
-        WriteLog(kLogDebug0, "waking up thread %d for transfer %d\n", t->threadId.load(),
-                 t->transferNumber);
-        t->wake.Set();
+    w->busy = 1;
+    if (w->permanent.load()) {
+        WriteLog(kLogDebug0, "waking up thread %d for transfer %d\n", w->threadId.load(),
+                 w->transferNumber);
+        w->wake.Set();
         return;
     }
-    if (!StartWorker(t)) {
-        WriteLog(kLogMajor, "Error : thread for transfer %d not started", t->transferNumber);
-        DropRecord(t);
+    if (!StartWorker(w)) {
+        WriteLog(kLogMajor, "Error : thread for transfer %d not started", w->transferNumber);
+        DropRecord(w);
         return;
     }
-    WriteLog(kLogInfo, "Thread %d transfer %d started (records %p/%p)\n", t->threadId.load(),
-             t->transferNumber, static_cast<void*>(m_listRecords.front().get()),
-             static_cast<void*>(t));
-    WriteLog(kLogInfo, "thread %d started", t->threadId.load());
+    WriteLog(kLogInfo, "Thread %d transfer %d started (records %p/%p)\n", w->threadId.load(),
+             w->transferNumber, static_cast<void*>(m_listRecords.front().get()),
+             static_cast<void*>(w));
+    WriteLog(kLogInfo, "thread %d started", w->threadId.load());
 }
 
 void TftpRun::CreatePermanentWorkers() {
     for (int i = 1; i <= TftpConfig::kPermanentWorkers; ++i) {
-        auto record = std::make_unique<TftpTransfer>();
+        auto record = std::make_unique<TftpWorker>();
         record->permanent = 1;
         record->permanentIndex = i;
-        TftpTransfer* raw = record.get();
+        TftpWorker* raw = record.get();
         m_listRecords.push_back(std::move(record));
         if (!StartWorker(raw)) {
             WriteLog(kLogMajor, "Error : permanent thread %d not started", i);
@@ -339,7 +341,7 @@ void TftpRun::StopWorkers() {
     m_shared->workersEnd = true;
     for (auto& r : m_listRecords) {
         if (r->busy.load()) {
-            CancelTftpTransfer(*r);
+            CancelTftpTransfer(r->transfer);
         } else if (r->permanent.load()) {
             r->wake.Set();
         }
@@ -347,7 +349,7 @@ void TftpRun::StopWorkers() {
     WriteLog(kLogInfo, "waiting for worker threads\n");
     // Bounded by the list: each pass removes its first record.
     while (!m_listRecords.empty()) {
-        std::unique_ptr<TftpTransfer> record = std::move(m_listRecords.front());
+        std::unique_ptr<TftpWorker> record = std::move(m_listRecords.front());
         m_listRecords.pop_front();
         const int threadId = record->threadId.load();
         record->permanent = 0;

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -8,7 +7,7 @@
 #include <vector>
 
 #include "tftp/tftp_fixture.h"
-#include "tftp/tftpd_proc.h"
+#include "tftp/tftp_serve.h"
 
 namespace orvane::test {
 namespace {
@@ -19,14 +18,12 @@ class TransferTest : public ::testing::Test {
   protected:
     void SetUp() override { ORVANE_REQUIRE_PRIVATE_NETWORK(); }
     bool Ready(const std::string& text, bool cancelFirst = false) {
-        const std::vector<uint8_t> request = Wire(text);
+        m_request = Wire(text);
         auto settings = std::make_shared<TftpSettings>();
         settings->root = m_root.Path();
         settings->secondMs = 200;  // with a time-out of 1 s, a transfer left running ends in 1.2 s
         settings->writeAllowed = true;
-        m_t.Reset(settings, 1, 1, 0);
-        std::memcpy(m_t.request.data(), request.data(), request.size());
-        m_t.requestLength = request.size();
+        m_t.Reset(settings, 1, 0);
         m_t.peer = platform::SocketAddress::FromEndpoint({0x7F000001u, m_client.Port()});
         if (cancelFirst) {
             CancelTftpTransfer(m_t);
@@ -38,6 +35,7 @@ class TransferTest : public ::testing::Test {
     TempDir m_root;
     TftpTestClient m_client;
     TftpTransfer m_t;
+    std::vector<uint8_t> m_request;
 };
 
 // Catches a Stop that reaches a record before its worker has connected the transfer socket
@@ -45,7 +43,7 @@ class TransferTest : public ::testing::Test {
 TEST_F(TransferTest, CancelBeforeTheSocketIsConnectedStillCancels) {
     m_root.Write("c.bin", Pattern(5000));
     ASSERT_TRUE(Ready("|\1c.bin|octet|", true));
-    RunTftpTransfer(m_t);
+    RunTftpTransfer(m_t, m_request.data(), m_request.size());
     EXPECT_EQ(m_t.result, kTftpResultFailure);
     EXPECT_EQ(m_client.Next(), "ERROR 99");
     EXPECT_EQ(m_client.Next(0), "");  // nothing else
@@ -56,7 +54,7 @@ TEST_F(TransferTest, CancelBeforeTheSocketIsConnectedStillCancels) {
 TEST_F(TransferTest, UploadStopsAtTwoGibibytes) {
     ASSERT_TRUE(Ready("|\2big.bin|octet|"));
     m_t.bytes = (int64_t{1} << 31) - 512;  // as if 4 Mi blocks had been taken already
-    std::thread worker([this] { RunTftpTransfer(m_t); });
+    std::thread worker([this] { RunTftpTransfer(m_t, m_request.data(), m_request.size()); });
     EXPECT_EQ(m_client.Next(), "ACK 0");
     m_client.SendData(1, std::string(512, 'Z'));
     EXPECT_EQ(m_client.Next(), "ERROR 3");

@@ -21,7 +21,7 @@
 
 namespace orvane {
 
-struct TftpTransfer;
+struct TftpWorker;
 
 // Numbers that go on from one run to the next, and the record count shown outside. Shared by
 // the service and its runs, so a run that outlives its service never reaches freed memory.
@@ -45,11 +45,11 @@ struct TftpRunShared {
     bool Serving() const { return running.load() && !workersEnd.load(); }
 };
 
-// The main thread that accepts requests on the listening socket, the transfer records and the
-// worker threads (the permanent ones, and dynamic ones up to the record limit). A run whose
-// main thread misses the stop wait is never freed; a worker that misses its wait keeps its
-// record for good and holds the shared part of the run, so a late thread never touches
-// released memory.
+// The main thread that accepts requests on the listening socket, the worker records (each with
+// its transfer) and their threads (the permanent ones, and dynamic ones up to the record limit).
+// A run whose main thread misses the stop wait is never freed; a worker that misses its wait
+// keeps its record for good and holds the shared part of the run, so a late thread never
+// touches released memory.
 class TftpRun {
   public:
     TftpRun(std::shared_ptr<const TftpSettings> settings, std::shared_ptr<TftpRunNumbers> numbers);
@@ -79,20 +79,20 @@ class TftpRun {
 
     std::shared_ptr<const TftpSettings> Settings();
     int MainThread();
-    bool StartWorker(TftpTransfer* t);
+    bool StartWorker(TftpWorker* w);
     void CreatePermanentWorkers();
     void StopWorkers();
     void AcceptRequest(platform::UdpSocket& listen);
-    TftpTransfer* PickRecord();
-    void DropRecord(TftpTransfer* t);
+    TftpWorker* PickRecord();
+    void DropRecord(TftpWorker* w);
     void RemoveFinishedRecords();
     void PublishRecordCount();
-    bool RememberRequest(const TftpTransfer& t);
-    const TftpTransfer* RunningTransferOf(const TftpTransfer& t) const;
+    bool RememberRequest(const TftpWorker& w);
+    const TftpWorker* RunningTransferOf(const TftpWorker& w) const;
     size_t RecordsInUse() const;
-    size_t TransfersFrom(const TftpTransfer& t) const;
+    size_t TransfersFrom(const TftpWorker& w) const;
     void DropRequest(platform::UdpSocket& listen);
-    void RefuseRequest(platform::UdpSocket& listen, const TftpTransfer& t);
+    void RefuseRequest(platform::UdpSocket& listen, const TftpWorker& w);
 
     const std::string m_szBindAddress;
     const int m_iPort;
@@ -107,7 +107,7 @@ class TftpRun {
     bool m_bStarted = false;
 
     // Changed by the main thread only.
-    std::list<std::unique_ptr<TftpTransfer>> m_listRecords;
+    std::list<std::unique_ptr<TftpWorker>> m_listRecords;
     DuplicateMemory m_duplicate;
     LogRateLimit m_dropLines;       // requests beyond the record limit
     LogRateLimit m_refuseLines;     // requests beyond the transfers of one address

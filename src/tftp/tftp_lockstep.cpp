@@ -1,16 +1,13 @@
-// One TFTP transfer after its request is decoded and its file opened: the lock-step send and
-// receive loops, the administrator's cancel, and the sequence of decode, OACK and loop.
-#include "tftp/tftpd_proc.h"
+// The lock-step send and receive loops of a transfer whose request is decoded and whose file is
+// open: one block, then its acknowledgement.
+#include "tftp/tftp_lockstep.h"
 
 #include <algorithm>
 
 #include "platform/clock.h"
 #include "support/log.h"
-#include "tftp/tftp_counters.h"
-#include "tftp/tftp_decode.h"
 #include "tftp/tftp_steps.h"
 #include "tftp/tftp_waits.h"
-#include "tftp/tftp_window.h"
 
 namespace orvane {
 
@@ -24,36 +21,6 @@ bool SendAck(TftpTransfer& t, uint32_t block) {
     PutTftpShort(ack + 2, block);
     return t.Send(ack, sizeof ack) == static_cast<long>(sizeof ack);
 }
-
-}  // namespace
-
-namespace {
-
-// Under t.csSend, on a connected socket: ERROR 99, then the socket shut so the worker's wait
-// returns at once.
-void DeliverCancel(TftpTransfer& t) {
-    uint8_t packet[64];
-    size_t len = BuildTftpError(packet, sizeof packet, kTftpErrCancelled);
-    t.socket.Send(packet, len);
-    t.socket.Shutdown();
-}
-
-}  // namespace
-
-void CancelTftpTransfer(TftpTransfer& t) {
-    std::lock_guard<std::mutex> lock(t.csSend);
-    if (t.cancelled.load()) {
-        return;
-    }
-    t.cancelled = true;
-    // Before the worker has connected its socket the cancel has nowhere to go yet (and a shut
-    // unconnected socket could never carry it): the worker delivers it when it begins.
-    if (t.connected && t.socket.IsOpen()) {
-        DeliverCancel(t);
-    }
-}
-
-namespace {
 
 // Handles one packet received while a read transfer awaits an acknowledgement; false when
 // the transfer must end (the client gave up).
@@ -326,49 +293,6 @@ bool ReceiveFileLoop(TftpTransfer& t, bool oackSent) {
     WriteLog(kLogMajor, "TIMEOUT while waiting for Data block %d, file <%s>",
              static_cast<int>(t.awaitedBlock + 1), t.fileName.c_str());
     return FailTftp(t, kTftpErrUndefined);
-}
-
-void RunTftpTransfer(TftpTransfer& t) {
-    {
-        std::lock_guard<std::mutex> lock(t.csSend);
-        t.connected = true;
-        if (t.cancelled.load()) {
-            DeliverCancel(t);
-            t.result = kTftpResultFailure;
-            return;
-        }
-    }
-    const TftpDecodeResult decoded = DecodeTftpRequest(t);
-    if (decoded == TftpDecodeResult::kAnswered) {
-        t.result = kTftpResultFailure;
-        return;
-    }
-    platform::SocketAddress local;
-    t.socket.LocalAddress(&local);
-    WriteLog(kLogDebug0, "Using local port %s", local.NumericPort().c_str());
-    t.result = kTftpResultRunning;
-    TftpTransferCount counted;
-    bool ok = false;
-    switch (decoded) {
-        case TftpDecodeResult::kReadWithOack:
-            ok = SendTftpOack(t) && (t.windowSize > 1 ? SendWindowLoop(t) : SendFileLoop(t, true));
-            break;
-        case TftpDecodeResult::kWriteWithOack:
-            ok = SendTftpOack(t) && ReceiveFileLoop(t, true);
-            break;
-        case TftpDecodeResult::kRead:
-            ok = SendFileLoop(t, false);
-            break;
-        case TftpDecodeResult::kWrite:
-            ok = ReceiveFileLoop(t, false);
-            break;
-        case TftpDecodeResult::kAnswered:
-            break;
-    }
-    t.upload.Discard();  // an upload that did not complete leaves nothing behind
-    WriteLog(kLogInfo, "return from thread\n");
-    t.result = ok ? kTftpResultSuccess : kTftpResultFailure;
-    counted.SetOk(ok);
 }
 
 }  // namespace orvane
