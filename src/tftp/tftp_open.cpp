@@ -1,6 +1,5 @@
 #include "tftp/tftp_open.h"
 
-#include <strings.h>
 #include <cerrno>
 #include <cstdint>
 #include <string>
@@ -54,7 +53,7 @@ bool IsOwnFile(const std::vector<std::string>& protectedPaths, const std::string
         platform::FileIdentity id;
         const bool exists = platform::IdentifyFile(at, &id);
         for (const Own& o : own) {
-            if (strcasecmp(at.c_str(), o.real.c_str()) == 0 || (exists && o.exists && id == o.id)) {
+            if (SameIgnoringCase(at, o.real) || (exists && o.exists && id == o.id)) {
                 return true;
             }
         }

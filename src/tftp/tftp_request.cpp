@@ -1,6 +1,5 @@
 #include "tftp/tftp_request.h"
 
-#include <strings.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -25,7 +24,7 @@ size_t TakeString(const uint8_t* data, size_t end, size_t pos, std::string* out)
 }
 
 bool SameName(const std::string& a, const char* b) {
-    return strcasecmp(a.c_str(), b) == 0;
+    return SameIgnoringCase(a, b);
 }
 
 // Appends name NUL value NUL when both fit; false (and nothing appended) otherwise.
@@ -189,6 +188,13 @@ int TftpModeFromText(const std::string& mode) {
         return kTftpModeMail;
     }
     return -1;
+}
+
+bool SameIgnoringCase(const std::string& a, const std::string& b) {
+    const auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
+               return lower(static_cast<unsigned char>(x)) == lower(static_cast<unsigned char>(y));
+           });
 }
 
 std::string NormaliseTftpName(std::string name) {

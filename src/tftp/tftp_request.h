@@ -67,6 +67,9 @@ int TftpModeFromText(const std::string& mode);
 
 // "\" becomes "/": clients written for other systems use it as the separator.
 std::string NormaliseTftpName(std::string name);
+// Whether two names (option names, paths) are the same but for ASCII case, as the file systems
+// that serve them compare.
+bool SameIgnoringCase(const std::string& a, const std::string& b);
 
 // A normalised name that would leave or confuse the root: ".." anywhere, or two separators
 // in a row.
