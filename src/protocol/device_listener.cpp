@@ -8,7 +8,6 @@
 #include "platform/clock.h"
 #include "platform/udp_socket.h"
 #include "platform/wake_event.h"
-#include "protocol/reply_sender.h"
 #include "protocol/service_view.h"
 #include "support/language.h"
 #include "support/log.h"
@@ -288,22 +287,6 @@ int DeviceListener::WaitListening(int timeoutMs) {
     m_cvListenState.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                              [this] { return m_iListenState != 0; });
     return m_iListenState;
-}
-
-int SendToIPC(const std::string& localIP, const char* text, size_t len) {
-    platform::UdpSocket sock;
-    if (!sock.Open()) {
-        return -1;
-    }
-    platform::Endpoint local;
-    if (!sock.SetBroadcast() || !platform::Endpoint::Parse(localIP, 0, &local) ||
-        !sock.Bind(local)) {
-        return -2;
-    }
-    sock.SetNonBlocking(true);
-    const platform::Endpoint broadcast{0xFFFFFFFFu, kReplyPort};
-    sock.SendTo(text, len + 1, broadcast);  // the text and its NUL; the outcome is not examined
-    return 0;
 }
 
 }  // namespace orvane
